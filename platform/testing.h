@@ -1,0 +1,46 @@
+// Test hooks of the in-process platform: a log of the platform calls made
+// and the means to make chosen calls fail.
+//
+// Every platform call of the stand-in asks plat::testing::fault(name)
+// first; when a fault is armed for that name it returns the armed result
+// instead of doing its work. Calls are recorded (name, readable arguments
+// and, where useful, a decoded copy of the record passed) while recording
+// is on; recording is off by default so that a production daemon pays
+// nothing for it.
+#pragma once
+
+#include <any>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat::testing {
+
+struct Call {
+    std::string name;
+    std::string args;   // readable arguments, "a=1 b=2"
+    std::any payload;   // decoded record where the call takes one
+};
+
+void setRecording(bool on);
+bool recording();
+void record(std::string_view name, std::string args, std::any payload = {});
+const std::vector<Call>& calls();
+std::vector<Call> callsNamed(std::string_view name);
+size_t countCalls(std::string_view name);
+void clearCalls();
+
+// Arms a fault: the next `times` calls of `name` fail with `result`
+// (times 0: every call from now on).
+void failCall(std::string_view name, int64_t result, unsigned times = 1);
+void clearFault(std::string_view name);
+void clearFaults();
+// Consumes one armed fault of `name`, if any.
+std::optional<int64_t> fault(std::string_view name);
+
+// Everything back to its start state: no faults, no calls, recording off.
+void reset();
+
+}  // namespace plat::testing

@@ -1,0 +1,44 @@
+// pbbctl entry point: builds the command line from the registered
+// subcommands and turns failures into a message and a non-zero status.
+#include "tools/pbbctl.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace pbbctl {
+
+Global& global()
+{
+    static Global g;
+    return g;
+}
+
+static std::vector<AddCommand>& commands()
+{
+    static std::vector<AddCommand> v;
+    return v;
+}
+
+void registerCommand(AddCommand add) { commands().push_back(std::move(add)); }
+
+}  // namespace pbbctl
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"pbbctl - control and inspect the PBB daemon"};
+    app.require_subcommand(1);
+    app.add_flag("--json", pbbctl::global().json, "Print results as JSON");
+    for (auto& add : pbbctl::commands()) add(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    } catch (const pbbctl::Failure& e) {
+        std::fprintf(stderr, "pbbctl: %s\n", e.what());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pbbctl: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
