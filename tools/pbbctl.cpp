@@ -33,6 +33,8 @@ int main(int argc, char** argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
+    } catch (const pbbctl::ExitStatus& e) {
+        return e.code;
     } catch (const pbbctl::Failure& e) {
         std::fprintf(stderr, "pbbctl: %s\n", e.what());
         return 1;

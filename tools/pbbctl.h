@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <stdexcept>
 
 namespace pbbctl {
 
@@ -24,6 +25,12 @@ struct Registrar {
 // "pbbctl: <message>" and exit status 1.
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// Ends pbbctl with a given exit status and no further message (the
+// subcommand has said what there is to say).
+struct ExitStatus {
+    int code;
 };
 
 }  // namespace pbbctl

@@ -1,0 +1,55 @@
+// A private run and state directory for one test, removed afterwards.
+#pragma once
+
+#include "platform/settings.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace pbbtest {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "pbbtest.XXXXXX").string();
+        char* made = mkdtemp(tmpl.data());
+        if (made == nullptr) std::abort();
+        path_ = made;
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string sub(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Points the platform at a temporary run directory, state directory and
+// log file for the life of the object.
+class PlatformDirs {
+public:
+    PlatformDirs()
+    {
+        plat::setRunDir(dir_.sub("run"));
+        plat::setStateDir(dir_.sub("state"));
+        plat::setLogFile(dir_.sub("pbb.log"));
+    }
+    ~PlatformDirs() { plat::resetSettings(); }
+
+    std::string logFile() const { return dir_.sub("pbb.log"); }
+    const TempDir& dir() const { return dir_; }
+
+private:
+    TempDir dir_;
+};
+
+}  // namespace pbbtest

@@ -1,0 +1,203 @@
+// Start-up, stop values and shutdown of the whole process. Each case runs
+// the daemon's main in a child process (a death test), since the stop
+// signal ends the process.
+#include "daemon/pbb_elipc.h"
+#include "daemon/pbb_log.h"
+#include "daemon/pbb_main.h"
+#include "daemon/pbb_tmr.h"
+#include "platform/service.h"
+#include "platform/testing.h"
+#include "support/logread.h"
+#include "support/tempdir.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/epoll.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Printed to stderr when the child ends, for the parent's pattern.
+void dumpCalls()
+{
+    std::fprintf(stderr, "calls: Timer_Finalize=%zu closelog2=%zu SERVICE_SetStatus=%zu\n",
+                 plat::testing::countCalls("Timer_Finalize"), plat::testing::countCalls("closelog2"),
+                 plat::testing::countCalls("SERVICE_SetStatus"));
+}
+
+void printTraceLines(const std::string& logFile)
+{
+    auto lines = pbbtest::grepLines(logFile, {"PBB_TRACE"});
+    std::fprintf(stderr, "trace lines=%zu\n", lines.size());
+    for (auto& l : lines) std::fprintf(stderr, "%s\n", l.c_str());
+}
+
+// Lowers the descriptor limit so that only `free` more descriptors can be
+// opened; the log file is opened first so that trace lines still get out.
+void limitDescriptors(int free)
+{
+    PBB_log_TracePrint("descriptor limit test\r\n");
+    int probe = dup(0);
+    close(probe);
+    struct rlimit rl {};
+    getrlimit(RLIMIT_NOFILE, &rl);
+    rl.rlim_cur = static_cast<rlim_t>(probe + free);
+    setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+// Runs main with a stop value already queued; main never returns.
+[[noreturn]] void runWithStopValue(int value)
+{
+    pbbtest::PlatformDirs dirs;
+    plat::testing::setRecording(true);
+    std::atexit(dumpCalls);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGRTMIN + 1);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    union sigval sv {};
+    sv.sival_int = value;
+    sigqueue(getpid(), SIGRTMIN + 1, sv);
+    PBB_main_Main();
+    std::fprintf(stderr, "main returned\n");
+    std::_Exit(99);
+}
+
+using StartupDeathTest = ::testing::Test;
+
+TEST(StartupDeathTest, TwoFailuresAreAddedIntoTheExitCodeAndOneTraceLine)
+{
+    EXPECT_EXIT(
+        {
+            pbbtest::PlatformDirs dirs;
+            plat::testing::setRecording(true);
+            // Room for the epoll instance only: neither the signal descriptor nor
+            // the tick can be made (the timer instance is released again).
+            limitDescriptors(1);
+            uint32_t code = PBB_main_Main();
+            std::fprintf(stderr, "code=0x%x\n", code);
+            printTraceLines(dirs.logFile());
+            dumpCalls();
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "code=0x80020002\ntrace lines=2\n.*descriptor limit test\n.*PBB_TRACE info: PBB daemon init failed, "
+        "ErrCode=0x80020002\\.\ncalls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=0");
+}
+
+TEST(StartupDeathTest, OneFailingPlatformCallFailsStartup)
+{
+    EXPECT_EXIT(
+        {
+            pbbtest::PlatformDirs dirs;
+            plat::testing::setRecording(true);
+            plat::testing::failCall("Timer_Initialize", 0);
+            uint32_t code = PBB_main_Main();
+            std::fprintf(stderr, "code=0x%x epoll=%d signal=%d\n", code, g_iPbbEpollFd, g_iPbbSignalFd);
+            printTraceLines(dirs.logFile());
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "code=0x40010001 epoll=-1 signal=-1\ntrace lines=1\n.*ErrCode=0x40010001\\.");
+}
+
+TEST(StartupDeathTest, NoEpollInstanceStillRunsEveryExit)
+{
+    EXPECT_EXIT(
+        {
+            pbbtest::PlatformDirs dirs;
+            plat::testing::setRecording(true);
+            limitDescriptors(0);
+            uint32_t code = PBB_main_Main();
+            std::fprintf(stderr, "code=0x%x\n", code);
+            printTraceLines(dirs.logFile());
+            dumpCalls();
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "code=0x40010001\ntrace lines=2\n.*ErrCode=0x40010001\\.\ncalls: Timer_Finalize=0 closelog2=1");
+}
+
+class StopValueDeathTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopValueDeathTest, OrderlyStopRunsTheShutdown)
+{
+    EXPECT_EXIT(runWithStopValue(GetParam()), ::testing::ExitedWithCode(0),
+                "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1");
+}
+INSTANTIATE_TEST_SUITE_P(OrderlyValues, StopValueDeathTest, ::testing::Values(0, 1, 3));
+
+class ImmediateStopDeathTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(ImmediateStopDeathTest, OtherValuesExitWithoutShutdown)
+{
+    EXPECT_EXIT(runWithStopValue(GetParam()), ::testing::ExitedWithCode(0),
+                "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1");
+}
+INSTANTIATE_TEST_SUITE_P(OtherValues, ImmediateStopDeathTest, ::testing::Values(2, 4, -1));
+
+TEST(StartupDeathTest, ReadinessIsWrittenBeforeTheLoop)
+{
+    EXPECT_EXIT(
+        {
+            pbbtest::PlatformDirs dirs;
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGRTMIN + 1);
+            sigprocmask(SIG_BLOCK, &set, nullptr);
+            union sigval sv {};
+            sv.sival_int = 0;
+            sigqueue(getpid(), SIGRTMIN + 1, sv);
+            std::atexit([] {
+                std::ifstream in(plat::serviceStatusFile());
+                std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                std::string want = "READY=1\nMAINPID=" + std::to_string(getpid()) + "\n";
+                std::fprintf(stderr, "status file %s\n", all == want ? "names this process" : all.c_str());
+            });
+            PBB_main_Main();
+            std::_Exit(99);
+        },
+        ::testing::ExitedWithCode(0), "status file names this process");
+}
+
+TEST(Shutdown, EveryExitIsSafeWithoutInitAndTwice)
+{
+    plat::testing::setRecording(true);
+    for (int i = 0; i < 2; ++i) {
+        PBB_tmr_Exit();
+        PBB_log_Exit();
+        PBB_elipc_FiniFdList();
+        _pbb_main_DeregSignal();
+        _pbb_main_Exit();
+    }
+    EXPECT_EQ(plat::testing::countCalls("Timer_Finalize"), 0u);
+    EXPECT_EQ(g_iPbbEpollFd, -1);
+    EXPECT_EQ(g_iPbbSignalFd, -1);
+    plat::testing::reset();
+}
+
+TEST(StopSignal, ShortRecordAndHangupAreHandled)
+{
+    g_iPbbEpollFd = epoll_create(1);
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(write(p[1], "short", 5), 5);
+    g_iPbbSignalFd = p[0];
+    // A short read is ignored: the process goes on.
+    EXPECT_EQ(_pbb_main_SignalEpEvent(PBB_EV_IN, p[0]), 0u);
+    EXPECT_EQ(g_iPbbSignalFd, p[0]);
+    // Hang-up closes and forgets the descriptor.
+    _pbb_main_SignalEpEvent(PBB_EV_HUP, p[0]);
+    EXPECT_EQ(g_iPbbSignalFd, -1);
+    EXPECT_EQ(fcntl(p[0], F_GETFD), -1);
+    close(p[1]);
+    close(g_iPbbEpollFd);
+    g_iPbbEpollFd = -1;
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+// pbbctl status: whether the daemon runs and has completed its start-up.
+#include "tools/pbbctl.h"
+#include "tools/pbbctl_daemon.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+struct StatusOptions {
+    std::string runDir;
+    bool json = false;
+};
+
+void runStatus(const StatusOptions& o)
+{
+    pbbctl::applyRunDir(o.runDir);
+    auto st = pbbctl::readDaemonStatus();
+    bool running = st.fileFound && st.alive;
+    if (o.json || pbbctl::global().json) {
+        nlohmann::json j{{"running", running}, {"ready", running && st.ready}, {"status_file", st.statusFile}};
+        if (running) j["pid"] = st.pid;
+        std::printf("%s\n", j.dump().c_str());
+    } else if (running) {
+        std::printf("pbbd is running (pid %d)%s\n", st.pid, st.ready ? ", start-up complete" : "");
+    } else {
+        std::printf("pbbd is not running\n");
+    }
+    if (!running) throw pbbctl::ExitStatus{3};
+}
+
+pbbctl::Registrar reg([](CLI::App& app) {
+    auto o = std::make_shared<StatusOptions>();
+    auto* cmd = app.add_subcommand("status", "Show whether the daemon runs (exit status 3 when it does not)");
+    cmd->add_option("--run-dir", o->runDir, "The platform's run directory (default: the platform setting)");
+    cmd->add_flag("--json", o->json, "Print the result as JSON");
+    cmd->callback([o] { runStatus(*o); });
+});
+
+}  // namespace
