@@ -1,0 +1,69 @@
+// The records the daemon stores in the configuration and run databases,
+// and the operations that write and delete them.
+#pragma once
+
+#include "daemon/pbb_ucpw.h"
+#include "platform/bitmap.h"
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t PBB_DBM_KEY_LEN = 128;  // buffer; at most 127 characters
+constexpr uint32_t PBB_DBM_VT_VSI = 0;     // "vsi." in the configuration databases
+constexpr uint32_t PBB_DBM_VT_IFVSI = 1;   // "ifvsi."
+constexpr uint32_t PBB_DBM_VT_IF = 2;      // "if."
+constexpr uint32_t PBB_DBM_VT_UCPW = 0;    // "ucpw." in the run database
+constexpr uint16_t PBB_DBM_SEL_USED = 0;
+constexpr uint16_t PBB_DBM_SEL_UNUSED = 1;
+constexpr uint32_t PBB_DBM_KEY_CHUNK = 128;
+
+// Value of a "vsi." key.
+struct PbbDbmVsiRec {
+    uint32_t uiVsiIndex;
+    uint32_t uiISid;
+    uint32_t uiEncapType;
+    uint16_t usBVlan;
+    uint16_t usReserved;
+};
+static_assert(sizeof(PbbDbmVsiRec) == 16);
+static_assert(offsetof(PbbDbmVsiRec, usBVlan) == 12);
+
+// Element of a "ucpw." key.
+#pragma pack(push, 1)
+struct PbbDbmUcPwRec {
+    uint32_t uiVsiIndex;
+    uint32_t uiISid;
+    uint32_t uiIfIndex;
+    uint8_t aucBMac[6];
+    uint16_t usBVlan;
+};
+#pragma pack(pop)
+static_assert(sizeof(PbbDbmUcPwRec) == 20);
+static_assert(offsetof(PbbDbmUcPwRec, aucBMac) == 12);
+static_assert(offsetof(PbbDbmUcPwRec, usBVlan) == 18);
+
+uint32_t PBB_dbmsave_AddVsiCfg(uint32_t uiVsiIndex, const char* szVsiName, uint32_t uiISid, uint16_t usBVlan,
+                               uint32_t uiEncapType);
+uint32_t PBB_dbmsave_DeleteVsiCfg(const char* szVsiName);
+uint32_t PBB_dbmsave_AddIfCfg(uint16_t usDbSel, const char* szIfName);
+uint32_t PBB_dbmsave_GetIfCfg(uint16_t usDbSel, const char* szIfName, uint16_t* pusValue);
+uint32_t PBB_dbmsave_DeleteIfCfg(uint16_t usDbSel, const char* szIfName);
+uint32_t PBB_dbmsave_AddIfVsiCfg(uint16_t usDbSel, const char* szIfName, const char* szVsiName);
+uint32_t PBB_dbmsave_DeleteIfVsiCfg(uint16_t usDbSel, const char* szIfName, const char* szVsiName);
+uint32_t PBB_dbmsave_DeleteIfVsiAllCfg(uint16_t usDbSel, const char* szIfName);
+uint32_t PBB_dbmsave_DeleteIfAllCfg(uint16_t usDbSel, const char* szIfName);
+uint32_t PBB_dbmsave_MoveIfAllCfg(uint16_t usDbSel, const char* szIfName);
+uint32_t PBB_dbmsave_AddUcPw(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, const uint8_t* pucBMac,
+                             uint32_t uiIfIndex);
+uint32_t PBB_dbmsave_DeleteUcPw(const PbbUcPw* pstUcPw);
+uint32_t PBB_dbmsave_DeleteUcPwByVsi(uint32_t uiVsiIndex);
+uint32_t PBB_dbmsave_DeleteUcPwByIf(uint32_t uiIfIndex);
+uint32_t PBB_dbmsave_DeleteUcPwByBVlan(uint16_t usBVlan);
+uint32_t PBB_dbmsave_DeleteUcPwByIfBVlan(uint32_t uiIfIndex, uint16_t usBVlan);
+uint32_t PBB_dbmsave_DeleteUcPwByIfVsi(uint32_t uiIfIndex, uint32_t uiVsiIndex);
+uint32_t PBB_dbmsave_DeleteUcPwAll();
+uint32_t PBB_dbmsave_DeleteUcPwByVsiIfList(uint32_t uiVsiIndex, uint32_t uiCount, const uint32_t* puiIfIndex);
+uint32_t PBB_dbmsave_DeleteUcPwByBVlanMapIfList(const BITMAP_S* pstVlanBitmap, uint32_t uiCount,
+                                                const uint32_t* puiIfIndex);
+uint32_t _pbb_dbmsave_DeleteUcPwBatch(int32_t iVsiIndex, uint16_t usBVlan, const BITMAP_S* pstVlanBitmap,
+                                      uint32_t uiIfCount, const uint32_t* puiIfIndex);

@@ -1,0 +1,44 @@
+// Multicast pseudo-wire table: one entry per active PBB VSI with its
+// sorted port list.
+#pragma once
+
+#include <cstdint>
+
+struct PbbMcPort {
+    PbbMcPort* pstPrev;
+    PbbMcPort* pstNext;
+    uint32_t uiIfIndex;
+};
+
+struct PbbMcNode {
+    PbbMcNode* pstPrev;
+    PbbMcNode* pstNext;
+};
+
+struct PbbMcPw {
+    PbbMcNode stMcNode;  // link in g_stPbbMcList
+    uint32_t uiVsiIndex;
+    uint32_t uiISid;
+    uint16_t usBVlan;
+    uint8_t aucMcMac[6];
+    PbbMcPort stPortList;  // head; ascending ifIndex
+    uint32_t uiPortNum;
+};
+
+extern PbbMcNode g_stPbbMcList;
+
+// Backbone service instance group address of an I-SID: 01-1E-83 and the
+// I-SID's low 24 bits, most significant byte first.
+void PBB_mcpw_GroupMac(uint32_t uiISid, uint8_t* pucMac);
+
+uint32_t PBB_mcpw_Init();
+void PBB_mcpw_Exit();
+PbbMcPw* PBB_mcpw_Create(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan);
+void PBB_mcpw_Destroy(PbbMcPw* pstMcPw);
+uint32_t PBB_mcpw_AddPort(PbbMcPw* pstMcPw, uint32_t uiIfIndex);
+void PBB_mcpw_DeletePort(PbbMcPw* pstMcPw, uint32_t uiIfIndex);
+uint32_t PBB_mcpw_IsPortExist(const PbbMcPw* pstMcPw, uint32_t uiIfIndex);
+PbbMcPw* PBB_mcpw_Get(uint32_t uiVsiIndex);
+PbbMcPw* PBB_mcpw_GetFirst();
+PbbMcPw* PBB_mcpw_GetNext(const PbbMcPw* pstMcPw);
+PbbMcPw* PBB_mcpw_GetNextByIndex(uint32_t uiVsiIndex);
