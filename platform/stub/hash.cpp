@@ -1,0 +1,68 @@
+// Hash-table service: a bucket array of chain heads. The caller links and
+// unlinks nodes itself (head insertion with back pointers); the table only
+// finds nodes and, when destroyed, hands the still linked ones back.
+
+#include "platform/hash.h"
+
+#include "platform/testing.h"
+
+#include <cstdlib>
+#include <string>
+
+HASH_TABLE_S* HASH_Create(uint32_t uiBuckets, HASH_INDEX_FN pfIndex)
+{
+    if (plat::testing::fault("HASH_Create")) {
+        plat::testing::record("HASH_Create", "buckets=" + std::to_string(uiBuckets) + " result=fault");
+        return nullptr;
+    }
+    HASH_TABLE_S* t = nullptr;
+    if (uiBuckets != 0 && pfIndex != nullptr) {
+        t = static_cast<HASH_TABLE_S*>(std::calloc(1, sizeof(HASH_TABLE_S)));
+        if (t != nullptr) {
+            t->ppstBuckets = static_cast<HASH_NODE_S**>(std::calloc(uiBuckets, sizeof(HASH_NODE_S*)));
+            if (t->ppstBuckets == nullptr) {
+                std::free(t);
+                t = nullptr;
+            } else {
+                t->uiBuckets = uiBuckets;
+                t->pfIndex = pfIndex;
+            }
+        }
+    }
+    if (plat::testing::recording())
+        plat::testing::record("HASH_Create",
+                              "buckets=" + std::to_string(uiBuckets) + (t != nullptr ? " result=ok" : " result=null"));
+    return t;
+}
+
+HASH_NODE_S* HASH_Find(const HASH_TABLE_S* pstTable, const void* pKey, HASH_COMPARE_FN pfCompare)
+{
+    if (pstTable == nullptr || pfCompare == nullptr) return nullptr;
+    uint32_t uiBucket = pstTable->pfIndex(pKey);
+    // An index function that strays beyond the table finds nothing rather
+    // than reading past the bucket array.
+    if (uiBucket >= pstTable->uiBuckets) return nullptr;
+    for (HASH_NODE_S* n = pstTable->ppstBuckets[uiBucket]; n != nullptr; n = n->pstNext)
+        if (pfCompare(n, pKey) == 0) return n;
+    return nullptr;
+}
+
+void HASH_Destroy(HASH_TABLE_S* pstTable, HASH_FREE_FN pfFree)
+{
+    if (pstTable == nullptr) return;
+    if (pfFree != nullptr) {
+        for (uint32_t b = 0; b < pstTable->uiBuckets; ++b) {
+            HASH_NODE_S* n = pstTable->ppstBuckets[b];
+            pstTable->ppstBuckets[b] = nullptr;
+            while (n != nullptr) {
+                HASH_NODE_S* next = n->pstNext;  // the free function may release n
+                n->pstNext = nullptr;
+                n->ppstPrev = nullptr;
+                pfFree(n);
+                n = next;
+            }
+        }
+    }
+    std::free(static_cast<void*>(pstTable->ppstBuckets));
+    std::free(pstTable);
+}

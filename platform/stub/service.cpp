@@ -1,0 +1,115 @@
+// Service manager: readiness to systemd through the notify protocol when
+// NOTIFY_SOCKET is set, and always a status file in the run directory that
+// tools read to find the daemon.
+
+#include "platform/service.h"
+
+#include "platform/settings.h"
+#include "platform/stub/logfile.h"
+#include "platform/stub/unix_addr.h"
+#include "platform/testing.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/socket.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t SERVICE_OK = 0;
+constexpr uint32_t SERVICE_ERR_FILE = 1;  // the status file could not be written
+
+void reportFailure(const std::string& what)
+{
+    plat::writeLog(LOG_DAEMON | LOG_ERR, "platform", "SERVICE", what + ": " + std::strerror(errno));
+}
+
+// One datagram to the notify socket; failures are logged and otherwise
+// ignored (the status file is what tools rely on).
+void notifySystemd(const std::string& message)
+{
+    const char* where = std::getenv("NOTIFY_SOCKET");
+    if (where == nullptr || *where == '\0') return;
+    sockaddr_un addr{};
+    socklen_t len = 0;
+    if (!plat::unixAddress(where, addr, len)) {
+        errno = ENAMETOOLONG;
+        reportFailure(std::string("notify socket ") + where);
+        return;
+    }
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        reportFailure("notify socket");
+        return;
+    }
+    if (::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&addr), len) < 0)
+        reportFailure(std::string("notify ") + where);
+    ::close(fd);
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes the file under a temporary name and renames it into place, so a
+// reader sees the old content or the new one, never a part.
+bool writeStatusFile(const std::string& text)
+{
+    if (!plat::ensureDir(plat::runDir())) {
+        reportFailure("run directory " + plat::runDir());
+        return false;
+    }
+    const std::string file = plat::serviceStatusFile();
+    const std::string temp = file + ".tmp." + std::to_string(::getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        reportFailure("status file " + temp);
+        return false;
+    }
+    bool ok = writeAll(fd, text);
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(temp.c_str(), file.c_str()) == 0;
+    if (!ok) {
+        reportFailure("status file " + file);
+        ::unlink(temp.c_str());
+    }
+    return ok;
+}
+
+}  // namespace
+
+namespace plat {
+std::string serviceStatusFile() { return runDir() + "/pbbd.status"; }
+}  // namespace plat
+
+uint32_t SERVICE_SetStatus(uint32_t uiStatus)
+{
+    std::string args = "status=" + std::to_string(uiStatus);
+    if (auto f = plat::testing::fault("SERVICE_SetStatus")) {
+        plat::testing::record("SERVICE_SetStatus", args + " result=" + std::to_string(static_cast<uint32_t>(*f)));
+        return static_cast<uint32_t>(*f);
+    }
+    const std::string pid = std::to_string(::getpid());
+    std::string text;
+    if (uiStatus == SERVICE_STATUS_READY) {
+        text = "READY=1\nMAINPID=" + pid + "\n";
+        notifySystemd(text);
+    } else {
+        text = "STATUS=" + std::to_string(uiStatus) + "\nMAINPID=" + pid + "\n";
+    }
+    uint32_t rc = writeStatusFile(text) ? SERVICE_OK : SERVICE_ERR_FILE;
+    plat::testing::record("SERVICE_SetStatus", args + " result=" + std::to_string(rc));
+    return rc;
+}
