@@ -1,0 +1,159 @@
+#include "daemon/pbb_mcpw.h"
+
+#include "daemon/pbb_common.h"
+#include "daemon/pbb_list.h"
+#include "daemon/pbb_log.h"
+
+#include <cstddef>
+#include <cstdlib>
+
+PbbMcNode g_stPbbMcList = {&g_stPbbMcList, &g_stPbbMcList};
+
+// The list link is the entry's first field, so an entry and its link share
+// their address.
+static_assert(offsetof(PbbMcPw, stMcNode) == 0);
+
+namespace {
+
+PbbMcPw* _pbb_mcpw_Entry(PbbMcNode* pstNode)
+{
+    return reinterpret_cast<PbbMcPw*>(pstNode);
+}
+
+void _pbb_mcpw_FreeNode(PbbMcPw* pstMcPw)
+{
+    if (pstMcPw == nullptr) return;
+    PbbMcPort* pstHead = &pstMcPw->stPortList;
+    while (!pbb::list::empty(pstHead)) {
+        PbbMcPort* pstPort = pstHead->pstNext;
+        pbb::list::unlink(pstPort);
+        free(pstPort);
+    }
+    pstMcPw->uiPortNum = 0;
+    free(pstMcPw);
+}
+
+PbbMcPort* _pbb_mcpw_FindPort(const PbbMcPw* pstMcPw, uint32_t uiIfIndex)
+{
+    const PbbMcPort* pstHead = &pstMcPw->stPortList;
+    for (PbbMcPort* pstPort = pstHead->pstNext; pstPort != pstHead; pstPort = pstPort->pstNext)
+        if (pstPort->uiIfIndex == uiIfIndex) return pstPort;
+    return nullptr;
+}
+
+}  // namespace
+
+void PBB_mcpw_GroupMac(uint32_t uiISid, uint8_t* pucMac)
+{
+    pucMac[0] = 0x01;
+    pucMac[1] = 0x1E;
+    pucMac[2] = 0x83;
+    pucMac[3] = static_cast<uint8_t>(uiISid >> 16);
+    pucMac[4] = static_cast<uint8_t>(uiISid >> 8);
+    pucMac[5] = static_cast<uint8_t>(uiISid);
+}
+
+uint32_t PBB_mcpw_Init()
+{
+    // Entries left from an earlier run of the module are not kept.
+    PBB_mcpw_Exit();
+    pbb::list::init(&g_stPbbMcList);
+    return PBB_OK;
+}
+
+void PBB_mcpw_Exit()
+{
+    PbbMcNode* pstHead = &g_stPbbMcList;
+    while (!pbb::list::empty(pstHead)) {
+        PbbMcNode* pstNode = pstHead->pstNext;
+        pbb::list::unlink(pstNode);
+        _pbb_mcpw_FreeNode(_pbb_mcpw_Entry(pstNode));
+    }
+}
+
+PbbMcPw* PBB_mcpw_Create(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan)
+{
+    auto* pstMcPw = static_cast<PbbMcPw*>(calloc(1, sizeof(PbbMcPw)));
+    if (pstMcPw == nullptr) {
+        if (PBB_log_IsDebugSwitchOn(PBB_DBG_ERROR) == 1)
+            PBB_log_Print("ERROR",
+                          "Failed to allocate memory for Multicast Pseudo Wire entry with VsiIndex %u, I-SID %u, "
+                          "B-VLAN %u.\r\n",
+                          uiVsiIndex, uiISid, static_cast<unsigned>(usBVlan));
+        return nullptr;
+    }
+    pbb::list::init(&pstMcPw->stPortList);
+    pstMcPw->usBVlan = usBVlan;
+    pstMcPw->uiVsiIndex = uiVsiIndex;
+    pstMcPw->uiISid = uiISid;
+    PBB_mcpw_GroupMac(uiISid, pstMcPw->aucMcMac);
+    pstMcPw->uiPortNum = 0;
+    pbb::list::insertOrdered(&g_stPbbMcList, &pstMcPw->stMcNode, [](PbbMcNode* a, PbbMcNode* b) {
+        return _pbb_mcpw_Entry(a)->uiVsiIndex < _pbb_mcpw_Entry(b)->uiVsiIndex;
+    });
+    return pstMcPw;
+}
+
+void PBB_mcpw_Destroy(PbbMcPw* pstMcPw)
+{
+    if (pstMcPw == nullptr) return;
+    pbb::list::unlink(&pstMcPw->stMcNode);
+    _pbb_mcpw_FreeNode(pstMcPw);
+}
+
+uint32_t PBB_mcpw_AddPort(PbbMcPw* pstMcPw, uint32_t uiIfIndex)
+{
+    if (pstMcPw == nullptr) return PBB_ERR;
+    auto* pstPort = static_cast<PbbMcPort*>(calloc(1, sizeof(PbbMcPort)));
+    if (pstPort == nullptr) return PBB_ERR;
+    pstPort->uiIfIndex = uiIfIndex;
+    pbb::list::insertOrdered(&pstMcPw->stPortList, pstPort,
+                             [](const PbbMcPort* a, const PbbMcPort* b) { return a->uiIfIndex < b->uiIfIndex; });
+    ++pstMcPw->uiPortNum;
+    return PBB_OK;
+}
+
+void PBB_mcpw_DeletePort(PbbMcPw* pstMcPw, uint32_t uiIfIndex)
+{
+    if (pstMcPw == nullptr) return;
+    PbbMcPort* pstPort = _pbb_mcpw_FindPort(pstMcPw, uiIfIndex);
+    if (pstPort == nullptr) return;
+    pbb::list::unlink(pstPort);
+    free(pstPort);
+    --pstMcPw->uiPortNum;
+}
+
+uint32_t PBB_mcpw_IsPortExist(const PbbMcPw* pstMcPw, uint32_t uiIfIndex)
+{
+    if (pstMcPw == nullptr) return 0;
+    return _pbb_mcpw_FindPort(pstMcPw, uiIfIndex) != nullptr ? 1 : 0;
+}
+
+PbbMcPw* PBB_mcpw_Get(uint32_t uiVsiIndex)
+{
+    PbbMcNode* pstHead = &g_stPbbMcList;
+    for (PbbMcNode* pstNode = pstHead->pstNext; pstNode != pstHead; pstNode = pstNode->pstNext)
+        if (_pbb_mcpw_Entry(pstNode)->uiVsiIndex == uiVsiIndex) return _pbb_mcpw_Entry(pstNode);
+    return nullptr;
+}
+
+PbbMcPw* PBB_mcpw_GetFirst()
+{
+    if (pbb::list::empty(&g_stPbbMcList)) return nullptr;
+    return _pbb_mcpw_Entry(g_stPbbMcList.pstNext);
+}
+
+PbbMcPw* PBB_mcpw_GetNext(const PbbMcPw* pstMcPw)
+{
+    if (pstMcPw == nullptr) return nullptr;
+    PbbMcNode* pstNext = pstMcPw->stMcNode.pstNext;
+    return pstNext != &g_stPbbMcList ? _pbb_mcpw_Entry(pstNext) : nullptr;
+}
+
+PbbMcPw* PBB_mcpw_GetNextByIndex(uint32_t uiVsiIndex)
+{
+    PbbMcNode* pstHead = &g_stPbbMcList;
+    for (PbbMcNode* pstNode = pstHead->pstNext; pstNode != pstHead; pstNode = pstNode->pstNext)
+        if (_pbb_mcpw_Entry(pstNode)->uiVsiIndex > uiVsiIndex) return _pbb_mcpw_Entry(pstNode);
+    return nullptr;
+}
