@@ -4,10 +4,10 @@
 // a node address. Here the family is carried by Unix-domain sockets under
 // the run directory:
 //  - a stream socket (protocol 1, the request service) bound to port P
-//    listens at <run dir>/lipc.P; clients connect with LIPC_Connect;
+//    listens at <run dir>/lipc.P; clients connect with plat::lipcConnect;
 //  - a report socket (stream type with protocol 6) bound to port P receives
 //    whole reports, one per send, at <run dir>/lipc.P; it is never
-//    connected and never listens. Senders use LIPC_SendReport.
+//    connected and never listens. Senders use plat::lipcSendReport.
 // Socket files are created mode 0660 with the directory not world-writable.
 #pragma once
 

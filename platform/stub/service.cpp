@@ -110,6 +110,8 @@ uint32_t SERVICE_SetStatus(uint32_t uiStatus)
         text = "STATUS=" + std::to_string(uiStatus) + "\nMAINPID=" + pid + "\n";
     }
     uint32_t rc = writeStatusFile(text) ? SERVICE_OK : SERVICE_ERR_FILE;
+    if (uiStatus == SERVICE_STATUS_READY && rc == SERVICE_OK)
+        plat::writeLog(LOG_DAEMON | LOG_INFO, "platform", "SERVICE", "pid " + pid + " reports start-up complete");
     plat::testing::record("SERVICE_SetStatus", args + " result=" + std::to_string(rc));
     return rc;
 }
