@@ -1,0 +1,43 @@
+#include "platform/model/backend.h"
+
+#include "platform/l2vpn_age.h"
+#include "platform/lipc.h"
+#include "platform/model/inproc.h"
+
+namespace plat {
+
+namespace {
+std::unique_ptr<Backend> g_backend;
+}  // namespace
+
+Backend& backend()
+{
+    if (!g_backend) inproc::reset();
+    return *g_backend;
+}
+
+void installBackend(std::unique_ptr<Backend> b) { g_backend = std::move(b); }
+
+void Backend::deliver(const sim::Event& ev) { channel(sim::serviceOf(ev.kind)).push(ev); }
+
+void Backend::serviceDown(sim::Service service)
+{
+    switch (service) {
+    case sim::Service::Ifm: regs_.ifm.clear(); break;
+    case sim::Service::Vlan: regs_.vlanHandle = 0; regs_.vlanCallback = nullptr; break;
+    case sim::Service::L2vpn: regs_.l2vpnHandle = 0; regs_.l2vpnCallback = nullptr; break;
+    case sim::Service::Sti: regs_.tcHandle = 0; regs_.tcCallback = nullptr; break;
+    case sim::Service::Packet: packets_.hangUp(); return;
+    }
+    channel(service).hangUp();
+}
+
+void Backend::cpuFrame(const std::vector<uint8_t>& datagram) { packets_.deliver(datagram); }
+
+void Backend::lineCardReport(const std::vector<uint8_t>& message)
+{
+    // A report nobody listens for is lost, as on the switch.
+    (void)lipcSendReport(L2VPN_AGE_PORT, message.data(), message.size());
+}
+
+}  // namespace plat

@@ -1,0 +1,157 @@
+#include "platform/model/fib.h"
+
+#include <algorithm>
+
+#include "platform/result.h"
+
+namespace sim {
+
+namespace {
+
+size_t countVsi(const std::map<UcKey, UcEntry>& uc, uint32_t vsi)
+{
+    auto first = uc.lower_bound(UcKey{vsi, Mac{}});
+    auto last = vsi == UINT32_MAX ? uc.end() : uc.lower_bound(UcKey{vsi + 1, Mac{}});
+    return static_cast<size_t>(std::distance(first, last));
+}
+
+}  // namespace
+
+uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi)
+{
+    endChunk();
+    UcKey key{e.vsi, e.bmac};
+    if (working_.uc.count(key) == 0) {
+        if (working_.uc.size() >= maxTotal || countVsi(working_.uc, e.vsi) >= maxPerVsi)
+            return PLAT_ERR_NO_RESOURCE;
+    }
+    working_.uc[key] = e;
+    staleUc_.erase(key);
+    return PLAT_OK;
+}
+
+uint32_t Fib::delUnicast(uint32_t vsi, const Mac& bmac)
+{
+    endChunk();
+    return working_.uc.erase(UcKey{vsi, bmac}) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
+}
+
+uint32_t Fib::addMulticast(const McEntry& chunk)
+{
+    bool extend = chunkVsi_ == chunk.vsi && working_.mc.count(chunk.vsi) != 0;
+    McEntry& e = working_.mc[chunk.vsi];
+    std::vector<uint32_t> ports = extend ? e.ports : std::vector<uint32_t>{};
+    for (uint32_t p : chunk.ports)
+        if (std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
+    e = chunk;
+    e.ports = std::move(ports);
+    staleMc_.erase(chunk.vsi);
+    chunkVsi_ = chunk.vsi;
+    return PLAT_OK;
+}
+
+uint32_t Fib::delMulticast(uint32_t vsi)
+{
+    endChunk();
+    return working_.mc.erase(vsi) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
+}
+
+uint32_t Fib::addMcPort(uint32_t vsi, uint32_t port)
+{
+    endChunk();
+    auto it = working_.mc.find(vsi);
+    if (it == working_.mc.end()) return PLAT_ERR_NOT_FOUND;
+    auto& ports = it->second.ports;
+    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+    staleMc_.erase(vsi);
+    return PLAT_OK;
+}
+
+uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
+{
+    endChunk();
+    auto it = working_.mc.find(vsi);
+    if (it == working_.mc.end()) return PLAT_ERR_NOT_FOUND;
+    auto& ports = it->second.ports;
+    auto pos = std::find(ports.begin(), ports.end(), port);
+    if (pos == ports.end()) return PLAT_ERR_NOT_FOUND;
+    ports.erase(pos);
+    return PLAT_OK;
+}
+
+void Fib::flush()
+{
+    endChunk();
+    committed_ = working_;
+}
+
+void Fib::setPbbPort(uint32_t ifIndex, bool on)
+{
+    endChunk();
+    stalePorts_.erase(ifIndex);
+    if (on)
+        pbbPorts_.insert(ifIndex);
+    else
+        pbbPorts_.erase(ifIndex);
+}
+
+void Fib::setEncap(uint32_t vsi, uint32_t type)
+{
+    endChunk();
+    encap_[vsi] = type;
+    staleEncap_.erase(vsi);
+}
+
+uint32_t Fib::encap(uint32_t vsi) const
+{
+    auto it = encap_.find(vsi);
+    return it == encap_.end() ? L2VPN_ENCAP_DEFAULT : it->second;
+}
+
+void Fib::openWindow()
+{
+    endChunk();
+    window_ = true;
+    staleUc_.clear();
+    staleMc_.clear();
+    for (const auto& [key, e] : working_.uc) staleUc_.insert(key);
+    for (const auto& [key, e] : committed_.uc) staleUc_.insert(key);
+    for (const auto& [vsi, e] : working_.mc) staleMc_.insert(vsi);
+    for (const auto& [vsi, e] : committed_.mc) staleMc_.insert(vsi);
+    stalePorts_ = pbbPorts_;
+    staleEncap_.clear();
+    for (const auto& [vsi, type] : encap_) staleEncap_.insert(vsi);
+}
+
+void Fib::closeWindow()
+{
+    endChunk();
+    if (!window_) return;
+    window_ = false;
+    for (const auto& key : staleUc_) {
+        working_.uc.erase(key);
+        committed_.uc.erase(key);
+    }
+    for (uint32_t vsi : staleMc_) {
+        working_.mc.erase(vsi);
+        committed_.mc.erase(vsi);
+    }
+    for (uint32_t port : stalePorts_) pbbPorts_.erase(port);
+    for (uint32_t vsi : staleEncap_) encap_.erase(vsi);
+    staleUc_.clear();
+    staleMc_.clear();
+    stalePorts_.clear();
+    staleEncap_.clear();
+}
+
+void Fib::dropVsi(uint32_t vsi)
+{
+    endChunk();
+    for (FibTables* t : {&working_, &committed_}) {
+        std::erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
+        t->mc.erase(vsi);
+    }
+    encap_.erase(vsi);
+}
+
+}  // namespace sim

@@ -1,0 +1,96 @@
+// The forwarding plane's MAC-in-MAC state as the L2VPN library programs it:
+// unicast and multicast entries, PBB mode per port, encapsulation type per
+// VSI, with staging, commit and refresh windows.
+//
+// Entry changes go to the working tables at once (later calls are checked
+// against them) and reach the committed tables, the hardware, on flush().
+// PBB mode and encapsulation types take effect at once. A refresh window
+// marks everything programmed so far; programming an item again clears its
+// mark; closing the window removes what is still marked, from both tables.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/model/records.h"
+
+namespace sim {
+
+struct UcEntry {
+    uint32_t vsi = 0;
+    uint32_t isid = 0;
+    Mac bmac{};
+    Mac cmac{};
+    uint32_t bvlan = 0;
+    uint32_t port = 0;
+    uint32_t flags = 0;
+    bool operator==(const UcEntry&) const = default;
+};
+
+struct McEntry {
+    uint32_t vsi = 0;
+    uint32_t isid = 0;
+    Mac group{};
+    uint32_t bvlan = 0;
+    std::vector<uint32_t> ports;      // in the order programmed
+    bool operator==(const McEntry&) const = default;
+};
+
+using UcKey = std::pair<uint32_t, Mac>;  // VSI index, B-MAC
+
+struct FibTables {
+    std::map<UcKey, UcEntry> uc;
+    std::map<uint32_t, McEntry> mc;   // by VSI index
+    bool operator==(const FibTables&) const = default;
+};
+
+class Fib {
+public:
+    // Entry operations; each returns PLAT_OK or a PLAT_ERR_* code.
+    uint32_t addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi);
+    uint32_t delUnicast(uint32_t vsi, const Mac& bmac);
+    // Consecutive calls for one VSI (nothing else between) extend one port
+    // set; otherwise the call replaces the entry's ports.
+    uint32_t addMulticast(const McEntry& chunk);
+    uint32_t delMulticast(uint32_t vsi);
+    uint32_t addMcPort(uint32_t vsi, uint32_t port);
+    uint32_t delMcPort(uint32_t vsi, uint32_t port);
+    void flush();
+    // Any refused request also ends a chunked multicast add.
+    void endChunk() { chunkVsi_.reset(); }
+
+    void setPbbPort(uint32_t ifIndex, bool on);
+    void setEncap(uint32_t vsi, uint32_t type);
+
+    void openWindow();
+    void closeWindow();
+    bool windowOpen() const { return window_; }
+
+    // The L2VPN module removed a VSI: its state goes at once.
+    void dropVsi(uint32_t vsi);
+
+    const FibTables& committed() const { return committed_; }
+    const FibTables& working() const { return working_; }
+    bool pbbPort(uint32_t ifIndex) const { return pbbPorts_.count(ifIndex) != 0; }
+    const std::set<uint32_t>& pbbPorts() const { return pbbPorts_; }
+    uint32_t encap(uint32_t vsi) const;
+
+private:
+    FibTables working_;
+    FibTables committed_;
+    std::set<uint32_t> pbbPorts_;
+    std::map<uint32_t, uint32_t> encap_;  // VSI -> type programmed
+    std::optional<uint32_t> chunkVsi_;
+    // Refresh window marks.
+    bool window_ = false;
+    std::set<UcKey> staleUc_;
+    std::set<uint32_t> staleMc_;
+    std::set<uint32_t> stalePorts_;
+    std::set<uint32_t> staleEncap_;
+};
+
+}  // namespace sim
