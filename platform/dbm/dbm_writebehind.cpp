@@ -1,0 +1,125 @@
+#include "platform/dbm/dbm_writebehind.h"
+
+#include <iterator>
+
+namespace plat::dbm {
+
+WriteBehind::WriteBehind(StoreFile& file, const Tuning& tuning)
+    : m_file(file),
+      m_interval(tuning.flushIntervalMs),
+      m_flushCalls(tuning.flushCalls == 0 ? 1 : tuning.flushCalls),
+      m_maxPending(tuning.maxPendingCalls == 0 ? 1 : tuning.maxPendingCalls)
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+WriteBehind::~WriteBehind() { close(); }
+
+uint32_t WriteBehind::submit(std::span<Op> ops)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_queuedCalls + m_inflightCalls >= m_maxPending) {
+        m_flushWanted = true;
+        m_wake.notify_one();
+        m_done.wait(lock, [this] { return m_queuedCalls + m_inflightCalls < m_maxPending; });
+    }
+    bool wasEmpty = m_queuedCalls == 0;
+    if (wasEmpty) m_oldest = Clock::now();
+    m_queue.insert(m_queue.end(), std::make_move_iterator(ops.begin()), std::make_move_iterator(ops.end()));
+    ++m_queuedCalls;
+    ++m_submitted;
+    if (wasEmpty || m_queuedCalls == m_flushCalls) m_wake.notify_one();
+    return DBM_OK;
+}
+
+uint32_t WriteBehind::flush()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    uint64_t target = m_submitted;
+    if (m_committed < target) {
+        m_flushWanted = true;
+        m_wake.notify_one();
+        m_done.wait(lock, [&] { return m_committed >= target; });
+    }
+    bool failed = m_failedSinceFlush;
+    m_failedSinceFlush = false;
+    return failed ? DBM_ERR_STORE : DBM_OK;
+}
+
+uint32_t WriteBehind::close()
+{
+    if (!m_thread.joinable()) return DBM_OK;
+    uint32_t rc = flush();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+    return rc;
+}
+
+std::vector<std::string> WriteBehind::takeErrors()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> out;
+    out.swap(m_errors);
+    m_hasErrors.store(false, std::memory_order_relaxed);
+    return out;
+}
+
+bool WriteBehind::commitDue(Clock::time_point now) const
+{
+    return m_stopping || m_flushWanted || m_queuedCalls >= m_flushCalls ||
+           m_queuedCalls + m_inflightCalls >= m_maxPending || now >= m_oldest + m_interval;
+}
+
+void WriteBehind::run()
+{
+    OpGroup batch;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        if (m_queuedCalls == 0) {
+            m_flushWanted = false;
+            if (m_stopping) return;
+            m_wake.wait(lock);
+            continue;
+        }
+        if (!commitDue(Clock::now())) {
+            m_wake.wait_until(lock, m_oldest + m_interval);
+            continue;
+        }
+        m_flushWanted = false;
+        batch.swap(m_queue);
+        uint32_t calls = m_queuedCalls;
+        uint64_t upTo = m_submitted;
+        m_queuedCalls = 0;
+        m_inflightCalls = calls;
+        lock.unlock();
+
+        std::string error;
+        uint32_t rc = m_file.apply(batch, error);
+        if (rc != DBM_OK) {
+            // One more try after a pause (a passing I/O error); then the
+            // calls are given up so that the daemon's thread never waits
+            // on a store that cannot be written.
+            lock.lock();
+            m_wake.wait_for(lock, m_interval, [this] { return m_stopping; });
+            lock.unlock();
+            rc = m_file.apply(batch, error);
+        }
+        batch.clear();
+
+        lock.lock();
+        if (rc != DBM_OK) {
+            m_errors.push_back(error + "; " + std::to_string(calls) + " queued calls were not stored");
+            m_hasErrors.store(true, std::memory_order_relaxed);
+            m_failedSinceFlush = true;
+        }
+        m_inflightCalls = 0;
+        m_committed = upTo;
+        m_done.notify_all();
+    }
+}
+
+}  // namespace plat::dbm
