@@ -17,7 +17,7 @@ struct AgeReport {
     uint32_t ageType = L2VPN_AGE_TYPE_AGED;
     uint32_t vsi = 0;
     uint32_t isid = 0;
-    std::vector<std::pair<Mac, uint16_t>> entries;   // B-MAC, B-VLAN
+    std::vector<std::pair<Mac, uint16_t>> entries{};  // B-MAC, B-VLAN
 };
 
 struct NoHardResEntry {
@@ -29,14 +29,14 @@ struct NoHardResEntry {
 };
 
 struct NoHardResReport {
-    std::vector<NoHardResEntry> entries;
+    std::vector<NoHardResEntry> entries{};
 };
 
 // A TLV of any type with the value as given (also one whose count does not
 // match its entries).
 struct RawTlv {
     uint16_t type = 0;
-    std::vector<uint8_t> value;
+    std::vector<uint8_t> value{};
 };
 
 using ReportTlv = std::variant<AgeReport, NoHardResReport, RawTlv>;

@@ -70,17 +70,12 @@ void SwitchModel::emit(Event ev)
     }
 }
 
-void SwitchModel::emitIf(uint32_t code, const Interface& ifc, uint32_t data)
+void SwitchModel::emitList(EventKind kind, uint32_t code, const std::vector<uint32_t>& ifIndexes, uint32_t data)
 {
-    emit(Event{.kind = EventKind::Interface, .code = code, .items = {ifc.ifIndex}, .infos = {ifc.type}, .data = data});
-}
-
-void SwitchModel::emitLink(const Interface& ifc)
-{
-    emit(Event{.kind = EventKind::Link,
-               .code = ifc.linkUp ? IF_EVT_LINK_UP : IF_EVT_LINK_DOWN,
-               .items = {ifc.ifIndex},
-               .infos = {ifc.type}});
+    if (ifIndexes.empty()) return;
+    Event ev{.kind = kind, .code = code, .items = ifIndexes, .data = data};
+    for (uint32_t i : ifIndexes) ev.infos.push_back(iface(i).type);
+    emit(std::move(ev));
 }
 
 void SwitchModel::emitVsi(uint32_t type, const Vsi& v)

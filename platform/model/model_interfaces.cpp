@@ -28,7 +28,7 @@ uint32_t SwitchModel::addPort(const std::string& name, uint16_t slot, PortOpts o
     ifc = Interface{.ifIndex = ifIndex, .name = name, .type = opts.type, .slot = slot};
     ifc.present = ifc.active = s.present;
     if (ifc.active) {
-        emitIf(IF_EVT_ACTIVE, ifc);
+        emitList(EventKind::Interface, IF_EVT_ACTIVE, {ifIndex});
         if (opts.linkUp) setLink(ifIndex, true);
     }
     return ifIndex;
@@ -43,7 +43,7 @@ uint32_t SwitchModel::addAggregate(const std::string& name, uint32_t ifIndex)
     nextIfIndex_ = std::max(nextIfIndex_, ifIndex + 1);
     Interface& ifc = ifs_[ifIndex];
     ifc = Interface{.ifIndex = ifIndex, .name = name, .type = IF_TYPE_AGG};
-    emitIf(IF_EVT_ACTIVE, ifc);
+    emitList(EventKind::Interface, IF_EVT_ACTIVE, {ifIndex});
     return ifIndex;
 }
 
@@ -56,7 +56,7 @@ void SwitchModel::joinAggregate(uint32_t aggIfIndex, uint32_t portIfIndex)
     if (port.aggregate != 0) leaveAggregate(portIfIndex);
     agg.members.push_back(portIfIndex);
     port.aggregate = aggIfIndex;
-    emitIf(IF_EVT_AGG_JOIN, port, aggIfIndex);
+    emitList(EventKind::Interface, IF_EVT_AGG_JOIN, {portIfIndex}, aggIfIndex);
     updateAggregateLink(aggIfIndex);
 }
 
@@ -67,7 +67,7 @@ void SwitchModel::leaveAggregate(uint32_t portIfIndex)
     uint32_t aggIfIndex = port.aggregate;
     std::erase(iface(aggIfIndex).members, portIfIndex);
     port.aggregate = 0;
-    emitIf(IF_EVT_AGG_LEAVE, port, aggIfIndex);
+    emitList(EventKind::Interface, IF_EVT_AGG_LEAVE, {portIfIndex}, aggIfIndex);
     updateAggregateLink(aggIfIndex);
 }
 
@@ -78,14 +78,14 @@ void SwitchModel::setLink(uint32_t portIfIndex, bool up)
     if (!port.active) throw std::invalid_argument("link of an inactive interface");
     if (port.linkUp == up) return;
     port.linkUp = up;
-    emitLink(port);
+    emitList(EventKind::Link, up ? IF_EVT_LINK_UP : IF_EVT_LINK_DOWN, {portIfIndex});
     if (port.aggregate != 0) updateAggregateLink(port.aggregate);
 }
 
 void SwitchModel::deactivate(uint32_t ifIndex, uint32_t dataWord)
 {
     Interface& ifc = iface(ifIndex);
-    if (ifc.active) takeDown(ifc, dataWord);
+    if (ifc.active) takeDown({ifIndex}, dataWord);
 }
 
 void SwitchModel::activate(uint32_t ifIndex)
@@ -94,7 +94,7 @@ void SwitchModel::activate(uint32_t ifIndex)
     if (ifc.active) return;
     if (!ifc.present) throw std::invalid_argument("a temporary interface cannot become active");
     ifc.active = true;
-    emitIf(IF_EVT_ACTIVE, ifc);
+    emitList(EventKind::Interface, IF_EVT_ACTIVE, {ifIndex});
 }
 
 void SwitchModel::deleteInterface(uint32_t ifIndex)
@@ -104,16 +104,26 @@ void SwitchModel::deleteInterface(uint32_t ifIndex)
         while (!ifc.members.empty()) leaveAggregate(ifc.members.front());
     else
         leaveAggregate(ifIndex);
-    if (ifc.active) takeDown(ifc, 0);
-    emitIf(IF_EVT_DELETE, ifc);
+    if (ifc.active) takeDown({ifIndex}, 0);
+    emitList(EventKind::Interface, IF_EVT_DELETE, {ifIndex});
     ifs_.erase(ifIndex);
 }
 
-void SwitchModel::takeDown(Interface& ifc, uint32_t dataWord)
+void SwitchModel::takeDown(const std::vector<uint32_t>& ifIndexes, uint32_t dataWord)
 {
-    if (!ifc.isAggregate() && ifc.linkUp) setLink(ifc.ifIndex, false);
-    ifc.active = false;
-    emitIf(IF_EVT_INACTIVE, ifc, dataWord);
+    std::vector<uint32_t> wentDown;
+    std::set<uint32_t> aggregates;
+    for (uint32_t i : ifIndexes) {
+        Interface& ifc = iface(i);
+        if (ifc.isAggregate() || !ifc.linkUp) continue;
+        ifc.linkUp = false;
+        wentDown.push_back(i);
+        if (ifc.aggregate != 0) aggregates.insert(ifc.aggregate);
+    }
+    emitList(EventKind::Link, IF_EVT_LINK_DOWN, wentDown);
+    for (uint32_t a : aggregates) updateAggregateLink(a);
+    for (uint32_t i : ifIndexes) iface(i).active = false;
+    emitList(EventKind::Interface, IF_EVT_INACTIVE, ifIndexes, dataWord);
 }
 
 void SwitchModel::updateAggregateLink(uint32_t aggIfIndex)
@@ -123,7 +133,7 @@ void SwitchModel::updateAggregateLink(uint32_t aggIfIndex)
                           [this](uint32_t m) { return iface(m).linkUp; });
     if (agg.linkUp == up) return;
     agg.linkUp = up;
-    emitLink(agg);
+    emitList(EventKind::Link, up ? IF_EVT_LINK_UP : IF_EVT_LINK_DOWN, {aggIfIndex});
 }
 
 const Interface* SwitchModel::findIf(uint32_t ifIndex) const

@@ -26,22 +26,25 @@ void SwitchModel::insertBoard(uint16_t slot)
     if (s.present) return;
     s.present = true;
     emit(Event{.kind = EventKind::Slot, .code = IF_EVT_SLOT_INSERT, .items = {slot}});
+    std::vector<uint32_t> ports;
     for (auto& [ifIndex, ifc] : ifs_) {
         if (ifc.isAggregate() || ifc.slot != slot) continue;
-        ifc.present = true;
-        activate(ifIndex);
+        ifc.present = ifc.active = true;
+        ports.push_back(ifIndex);
     }
+    emitList(EventKind::Interface, IF_EVT_ACTIVE, ports);
 }
 
 void SwitchModel::removeBoard(uint16_t slot)
 {
     Slot& s = slotRef(slot);
     if (!s.present) return;
-    for (auto& [ifIndex, ifc] : ifs_) {
-        if (ifc.isAggregate() || ifc.slot != slot) continue;
-        if (ifc.active) takeDown(ifc, IF_INACTIVE_PARK);
-        ifc.present = false;
-    }
+    std::vector<uint32_t> active;
+    for (auto& [ifIndex, ifc] : ifs_)
+        if (!ifc.isAggregate() && ifc.slot == slot && ifc.active) active.push_back(ifIndex);
+    takeDown(active, IF_INACTIVE_PARK);
+    for (auto& [ifIndex, ifc] : ifs_)
+        if (!ifc.isAggregate() && ifc.slot == slot) ifc.present = false;
     s.present = false;
     emit(Event{.kind = EventKind::Slot, .code = IF_EVT_SLOT_REMOVE, .items = {slot}});
 }

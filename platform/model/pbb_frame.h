@@ -33,7 +33,7 @@ struct PbbFrame {
     uint32_t isid = 0;
     Mac cda{};
     Mac csa{};
-    std::vector<uint8_t> rest;          // customer EtherType and payload
+    std::vector<uint8_t> rest{};        // customer EtherType and payload
 };
 
 std::vector<uint8_t> encodeFrame(const PbbFrame& f);

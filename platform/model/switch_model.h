@@ -49,10 +49,11 @@ public:
     // Slots. A slot's ports are temporary while its board is out.
     void setSlotRange(uint16_t min, uint16_t max);
     void addSlot(uint16_t slot, SlotOpts opts = {});
-    // Board in: slot-insert event, then its ports become present and active.
+    // Board in: slot-insert event, then its ports become present and active
+    // (one event listing them).
     void insertBoard(uint16_t slot);
-    // Board out: its active ports go down and inactive (parked), then the
-    // slot-remove event.
+    // Board out: its active ports go down and inactive, parked (one event
+    // each listing them), then the slot-remove event.
     void removeBoard(uint16_t slot);
     void setSlotNormal(uint16_t slot, bool normal);
 
@@ -138,12 +139,13 @@ private:
     Slot& slotRef(uint16_t slot);
     Vsi& vsiRef(uint32_t index);
     void emit(Event ev);
-    void emitIf(uint32_t code, const Interface& ifc, uint32_t data = 0);
-    void emitLink(const Interface& ifc);
+    // One interface or link event listing the interfaces.
+    void emitList(EventKind kind, uint32_t code, const std::vector<uint32_t>& ifIndexes, uint32_t data = 0);
     void emitVsi(uint32_t type, const Vsi& vsi);
     void emitVlanChange(uint32_t ifIndex, const std::set<uint16_t>& before, const std::set<uint16_t>& after);
     void updateAggregateLink(uint32_t aggIfIndex);
-    void takeDown(Interface& ifc, uint32_t dataWord);
+    // Links go down (one event), then the interfaces go inactive (one event).
+    void takeDown(const std::vector<uint32_t>& ifIndexes, uint32_t dataWord);
     const Subscription* l2vpnClient() const;
     uint32_t checkPorts(const std::vector<uint32_t>& ports) const;
 

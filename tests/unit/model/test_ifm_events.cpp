@@ -1,0 +1,227 @@
+// Interface-manager events: what model changes report, in which order, to
+// which registration, and how the descriptor and acknowledgements behave.
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "model_test.h"
+#include "platform/ifm.h"
+
+namespace {
+
+struct Seen {
+    uint32_t code;
+    std::vector<uint32_t> items;
+    uint32_t data;
+};
+
+std::vector<Seen> g_seen;
+uint32_t g_ifHandle = 0;
+uint32_t g_slotHandle = 0;
+
+uint32_t onIf(uint32_t code, IF_EVENT_S* list, uint32_t n, uint32_t context, uint32_t* data)
+{
+    Seen s{code, {}, *data};
+    for (uint32_t i = 0; i < n; ++i) s.items.push_back(list[i].uiIfIndex);
+    g_seen.push_back(s);
+    IF_NotifyFinalStatus(g_ifHandle, code, list, n, context);
+    return 0;
+}
+
+uint32_t onLink(uint32_t code, IF_EVENT_S* list, uint32_t n)
+{
+    Seen s{code, {}, 0};
+    for (uint32_t i = 0; i < n; ++i) s.items.push_back(list[i].uiIfIndex);
+    g_seen.push_back(s);
+    return 0;
+}
+
+uint32_t onSlot(uint32_t code, IF_EVENT_S* list, uint32_t n, uint32_t context)
+{
+    Seen s{code, {}, 0};
+    for (uint32_t i = 0; i < n; ++i) s.items.push_back(list[i].usSlot);
+    g_seen.push_back(s);
+    IF_NotifyFinalStatus(g_slotHandle, code, list, n, context);
+    return 0;
+}
+
+constexpr uint32_t kIfMask = 0x2030001C;
+constexpr uint32_t kLinkMask = 0x40000003;
+constexpr uint32_t kSlotMask = 0x60000009;
+
+class IfmEvents : public pbbtest::ModelTest {
+protected:
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        g_seen.clear();
+    }
+
+    // Registers as the daemon does; batch is the list limit of all three.
+    int registerAll(uint32_t batch = 64)
+    {
+        int fd = IF_Event_Init();
+        EXPECT_GE(fd, 0);
+        IF_EVENT_SEL_S sel;
+        IF_Select_Init(5, &sel);
+        for (uint32_t t : {18u, 19u, 21u, 68u, 69u, 88u, 56u}) IF_SelectType_Set(t, &sel);
+        IF_SelectProperty_Set(8, &sel);
+        IF_SelectCondition_Set(2, &sel);
+        g_ifHandle = IF_RegIfEvent(0x022F0000, kIfMask, batch, &sel, onIf, 0);
+        linkHandle = IF_RegLinkEvent(0x022F0000, kLinkMask, batch, 32, onLink, 0);
+        g_slotHandle = IF_RegSlotEvent(0x022F0000, kSlotMask, batch, onSlot);
+        EXPECT_NE(g_ifHandle, 0u);
+        EXPECT_NE(linkHandle, 0u);
+        EXPECT_NE(g_slotHandle, 0u);
+        return fd;
+    }
+
+    uint32_t linkHandle = 0;
+};
+
+TEST_F(IfmEvents, ChangesArriveInOrderOnlyThroughTheDispatchCall)
+{
+    int fd = registerAll();
+    EXPECT_FALSE(pbbtest::readable(fd));
+
+    sw->addSlot(1, {.minm = true});
+    uint32_t agg = sw->addAggregate("agg-1");
+    uint32_t p1 = sw->addPort("eth-1/0/1", 1);
+    sw->joinAggregate(agg, p1);
+    sw->setLink(p1, false);
+    ASSERT_TRUE(g_seen.empty()) << "nothing is delivered before the dispatch call";
+    ASSERT_TRUE(pbbtest::readable(fd));
+
+    EXPECT_EQ(IF_ResponseEventPkt(fd), 0u);
+    EXPECT_FALSE(pbbtest::readable(fd)) << "the descriptor is quiet once everything was delivered";
+
+    std::vector<std::pair<uint32_t, std::vector<uint32_t>>> expect = {
+        {IF_EVT_SLOT_INSERT, {1}},   {IF_EVT_ACTIVE, {agg}},      {IF_EVT_ACTIVE, {p1}},
+        {IF_EVT_LINK_UP, {p1}},      {IF_EVT_AGG_JOIN, {p1}},     {IF_EVT_LINK_UP, {agg}},
+        {IF_EVT_LINK_DOWN, {p1}},    {IF_EVT_LINK_DOWN, {agg}},
+    };
+    ASSERT_EQ(g_seen.size(), expect.size());
+    for (size_t i = 0; i < expect.size(); ++i) {
+        EXPECT_EQ(g_seen[i].code, expect[i].first) << i;
+        EXPECT_EQ(g_seen[i].items, expect[i].second) << i;
+    }
+    EXPECT_EQ(g_seen[4].data, agg) << "a join names the aggregate in the data word";
+}
+
+TEST_F(IfmEvents, BoardRemovalListsItsPortsAndAcknowledgementsCarryTheContext)
+{
+    sw->addSlot(2, {.minm = true});
+    uint32_t p1 = sw->addPort("eth-2/0/1", 2);
+    uint32_t p2 = sw->addPort("eth-2/0/2", 2);
+    uint32_t p3 = sw->addPort("eth-2/0/3", 2);
+    sw->setLink(p2, false);
+    int fd = registerAll(2);
+
+    sw->removeBoard(2);
+    ASSERT_EQ(IF_ResponseEventPkt(fd), 0u);
+
+    // Link down for the two ports that were up, the inactive list split at
+    // two elements, then the slot.
+    ASSERT_EQ(g_seen.size(), 4u);
+    EXPECT_EQ(g_seen[0].code, IF_EVT_LINK_DOWN);
+    EXPECT_EQ(g_seen[0].items, (std::vector<uint32_t>{p1, p3}));
+    EXPECT_EQ(g_seen[1].code, IF_EVT_INACTIVE);
+    EXPECT_EQ(g_seen[1].items, (std::vector<uint32_t>{p1, p2}));
+    EXPECT_EQ(g_seen[1].data, IF_INACTIVE_PARK);
+    EXPECT_EQ(g_seen[2].items, (std::vector<uint32_t>{p3}));
+    EXPECT_EQ(g_seen[3].code, IF_EVT_SLOT_REMOVE);
+    EXPECT_EQ(g_seen[3].items, (std::vector<uint32_t>{2}));
+    EXPECT_EQ(IF_IsTempIf(p1), 1u);
+
+    // The acknowledgements hand back list and context of each event.
+    const auto& acks = sw->acks();
+    ASSERT_EQ(acks.size(), 3u);
+    EXPECT_EQ(acks[0].items, (std::vector<uint32_t>{p1, p2}));
+    EXPECT_EQ(acks[2].code, IF_EVT_SLOT_REMOVE);
+    EXPECT_EQ(acks[2].items, (std::vector<uint32_t>{2}));
+    EXPECT_NE(acks[0].context, acks[1].context);
+
+    sw->insertBoard(2);
+    g_seen.clear();
+    IF_ResponseEventPkt(fd);
+    ASSERT_EQ(g_seen.size(), 3u);
+    EXPECT_EQ(g_seen[0].code, IF_EVT_SLOT_INSERT);
+    EXPECT_EQ(g_seen[1].code, IF_EVT_ACTIVE);
+    EXPECT_EQ(IF_IsTempIf(p1), 0u);
+}
+
+TEST_F(IfmEvents, SelectionTypesFilterInterfaceEventsButNotLinkEvents)
+{
+    int fd = registerAll();
+    sw->addSlot(1);
+    uint32_t lo = sw->addPort("lo-1", 1, {.type = IF_TYPE_LOOPBACK});
+    IF_ResponseEventPkt(fd);
+    ASSERT_EQ(g_seen.size(), 2u);
+    EXPECT_EQ(g_seen[0].code, IF_EVT_SLOT_INSERT);
+    EXPECT_EQ(g_seen[1].code, IF_EVT_LINK_UP);
+    EXPECT_EQ(g_seen[1].items, (std::vector<uint32_t>{lo}));
+}
+
+TEST_F(IfmEvents, DeactivationDeletionAndUnregistration)
+{
+    sw->addSlot(1);
+    uint32_t p1 = sw->addPort("eth-1/0/1", 1);
+    uint32_t p2 = sw->addPort("eth-1/0/2", 1);
+    int fd = registerAll();
+
+    sw->deactivate(p1, 0);
+    sw->deleteInterface(p2);
+    IF_ResponseEventPkt(fd);
+    std::vector<uint32_t> codes;
+    for (const auto& s : g_seen) codes.push_back(s.code);
+    EXPECT_EQ(codes, (std::vector<uint32_t>{IF_EVT_LINK_DOWN, IF_EVT_INACTIVE, IF_EVT_LINK_DOWN, IF_EVT_INACTIVE,
+                                            IF_EVT_DELETE}));
+    EXPECT_EQ(g_seen[1].data, 0u);
+    EXPECT_EQ(IF_GetIfIndexByFullName("eth-1/0/2"), 0u);
+
+    EXPECT_NE(IF_UnRegEvent(linkHandle, kIfMask), 0u) << "the mask must be the registered one";
+    EXPECT_EQ(IF_UnRegEvent(linkHandle, kLinkMask), 0u);
+    g_seen.clear();
+    sw->activate(p1);
+    sw->setLink(p1, true);
+    IF_ResponseEventPkt(fd);
+    ASSERT_EQ(g_seen.size(), 1u) << "no link events after unregistering";
+    EXPECT_EQ(g_seen[0].code, IF_EVT_ACTIVE);
+}
+
+TEST_F(IfmEvents, ManagerGoingAwayHangsUpAndRefusesUntilBack)
+{
+    sw->addSlot(1);
+    int fd = registerAll();
+    sw->addPort("eth-1/0/1", 1);
+    sw->setServiceUp(sim::Service::Ifm, false);
+
+    EXPECT_TRUE(pbbtest::hungUp(fd));
+    IF_ResponseEventPkt(fd);
+    EXPECT_TRUE(g_seen.empty()) << "events queued before the hang-up are gone";
+    IF_Event_Fini(fd);
+    EXPECT_EQ(IF_Event_Init(), -1);
+
+    sw->setServiceUp(sim::Service::Ifm, true);
+    fd = registerAll();
+    EXPECT_FALSE(pbbtest::hungUp(fd));
+    sw->addPort("eth-1/0/2", 1);
+    IF_ResponseEventPkt(fd);
+    EXPECT_EQ(g_seen.size(), 2u) << "the new registration receives events";
+}
+
+TEST_F(IfmEvents, RegistrationNeedsAnOpenDescriptorAndAValidMask)
+{
+    IF_EVENT_SEL_S sel;
+    IF_Select_Init(5, &sel);
+    EXPECT_EQ(IF_RegIfEvent(0x022F0000, kIfMask, 64, &sel, onIf, 0), 0u) << "no descriptor yet";
+    int fd = IF_Event_Init();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(IF_Event_Init(), -1) << "one descriptor per client";
+    EXPECT_EQ(IF_RegLinkEvent(0x022F0000, kIfMask, 64, 32, onLink, 0), 0u) << "interface codes under a link registration";
+    EXPECT_NE(IF_RegIfEvent(0x022F0000, kIfMask, 64, &sel, onIf, 0), 0u);
+    IF_Event_Fini(fd);
+}
+
+}  // namespace

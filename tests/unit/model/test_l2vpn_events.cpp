@@ -1,0 +1,164 @@
+// L2VPN module events: batches, the event mask, VSI records, acknowledgements
+// and the module going away.
+#include <string>
+#include <vector>
+
+#include "model_test.h"
+#include "platform/l2vpn.h"
+#include "platform/result.h"
+
+namespace {
+
+struct Seen {
+    uint32_t type;
+    bool hasInfo;
+    L2VPN_VSI_INFO_S info;
+};
+
+std::vector<Seen> g_seen;
+int g_fd = -1;
+
+uint32_t onEvent(uint32_t type, const L2VPN_VSI_INFO_S* info)
+{
+    g_seen.push_back(Seen{type, info != nullptr, info != nullptr ? *info : L2VPN_VSI_INFO_S{}});
+    if (type == L2VPN_EVT_VSI_DEL) L2VPN_FinalStatusNotify(g_fd, type, info);
+    return 0;
+}
+
+std::vector<uint32_t> types()
+{
+    std::vector<uint32_t> out;
+    for (const auto& s : g_seen) out.push_back(s.type);
+    return out;
+}
+
+class L2vpnEvents : public pbbtest::ModelTest {
+protected:
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        g_seen.clear();
+    }
+    int registerClient(uint32_t mask = 27)
+    {
+        g_fd = L2VPN_Register(0, mask, L2VPN_CLIENT_MINM, onEvent);
+        return g_fd;
+    }
+};
+
+TEST_F(L2vpnEvents, BatchReportsEveryVsiInIndexOrderBetweenBeginAndEnd)
+{
+    sw->addVsi(7, "vsi-b", 200, true);
+    sw->addVsi(3, "vsi-a", 100);
+    sw->addVsi(5, "plain", 0);
+    int fd = registerClient();
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(pbbtest::readable(fd)) << "VSIs that existed before registration are not replayed by themselves";
+
+    ASSERT_EQ(L2VPN_RequestBatch(fd, L2VPN_BATCH_ALL_VSI), 0u);
+    ASSERT_TRUE(pbbtest::readable(fd));
+    ASSERT_EQ(L2VPN_HandleMsg(fd), 0u);
+    EXPECT_EQ(types(), (std::vector<uint32_t>{65, 0, 0, 0, 66}));
+    EXPECT_FALSE(g_seen.front().hasInfo);
+    EXPECT_FALSE(g_seen.back().hasInfo);
+
+    EXPECT_EQ(g_seen[1].info.uiVsiIndex, 3u);
+    EXPECT_EQ(g_seen[1].info.uiISid, 100u);
+    EXPECT_STREQ(g_seen[1].info.szVsiName, "vsi-a");
+    EXPECT_EQ(g_seen[1].info.uiFlags, 0u);
+    EXPECT_EQ(g_seen[2].info.uiVsiIndex, 5u);
+    EXPECT_EQ(g_seen[2].info.uiISid, 0u);
+    EXPECT_EQ(g_seen[3].info.uiVsiIndex, 7u);
+    EXPECT_EQ(g_seen[3].info.uiFlags, L2VPN_VSI_FLAG_DOWN);
+
+    EXPECT_NE(L2VPN_RequestBatch(fd, 3), 0u) << "only the selector of all VSIs is offered";
+}
+
+TEST_F(L2vpnEvents, VsiChangesFollowTheMaskAndDeletionsAreAcknowledged)
+{
+    int fd = registerClient(0x1B);  // add, delete, I-SID change, state
+    sw->addVsi(1, "vsi-a", 100);
+    sw->setVsiIsid(1, 300);
+    sw->setVsiDown(1, true);
+    sw->deleteVsi(1);
+    sw->addVsi(2, "vsi-b", 200);
+    sw->disableL2vpn();
+    L2VPN_HandleMsg(fd);
+    EXPECT_EQ(types(), (std::vector<uint32_t>{0, 3, 4, 1, 0, 64}));
+    EXPECT_EQ(g_seen[1].info.uiISid, 300u);
+    EXPECT_EQ(g_seen[2].info.uiFlags, L2VPN_VSI_FLAG_DOWN);
+    EXPECT_EQ(sw->findVsi(2), nullptr) << "disabling removes every VSI";
+
+    ASSERT_EQ(sw->acks().size(), 1u);
+    EXPECT_EQ(sw->acks()[0].code, L2VPN_EVT_VSI_DEL);
+    EXPECT_EQ(sw->acks()[0].items, (std::vector<uint32_t>{1}));
+    L2VPN_Deregister(fd);
+
+    g_seen.clear();
+    fd = registerClient(0x1);  // additions only
+    sw->addVsi(4, "vsi-c", 400);
+    sw->setVsiDown(4, true);
+    sw->deleteVsi(4);
+    sw->disableL2vpn();
+    L2VPN_HandleMsg(fd);
+    EXPECT_EQ(types(), (std::vector<uint32_t>{0, 64})) << "64 to 66 need no bit in the mask";
+}
+
+TEST_F(L2vpnEvents, OneRegistrationAtATimeAndStaleDescriptorsAreRefused)
+{
+    int fd = registerClient();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(L2VPN_Register(0, 27, L2VPN_CLIENT_MINM, onEvent), -1);
+    EXPECT_EQ(L2VPN_Register(1, 27, L2VPN_CLIENT_MINM, onEvent), -1);
+    EXPECT_EQ(L2VPN_SendGrEvent(fd + 100, L2VPN_CLIENT_MINM, 1), PLAT_ERR_UNAVAILABLE);
+    EXPECT_EQ(L2VPN_SendGrEvent(fd, 4, 1), PLAT_ERR_PARAM) << "the registered client only";
+    EXPECT_EQ(L2VPN_Deregister(fd), 0u);
+    EXPECT_EQ(L2VPN_FlushPwEntry(fd), PLAT_ERR_UNAVAILABLE) << "a released descriptor is refused";
+    EXPECT_EQ(L2VPN_RequestBatch(fd, L2VPN_BATCH_ALL_VSI), PLAT_ERR_UNAVAILABLE);
+    EXPECT_GE(registerClient(), 0) << "registration is possible again";
+}
+
+TEST_F(L2vpnEvents, ModuleGoingAwayHangsUpAndRefusesRegistrationUntilBack)
+{
+    int fd = registerClient();
+    sw->addVsi(1, "vsi-a", 100);
+    sw->setServiceUp(sim::Service::L2vpn, false);
+    EXPECT_TRUE(pbbtest::hungUp(fd));
+    L2VPN_HandleMsg(fd);
+    EXPECT_TRUE(g_seen.empty());
+    EXPECT_EQ(L2VPN_FlushPwEntry(fd), PLAT_ERR_UNAVAILABLE) << "the registration ended with the module";
+    L2VPN_Deregister(fd);
+    EXPECT_EQ(registerClient(), -1);
+
+    sw->setServiceUp(sim::Service::L2vpn, true);
+    fd = registerClient();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(L2VPN_RequestBatch(fd, L2VPN_BATCH_ALL_VSI), 0u);
+    L2VPN_HandleMsg(fd);
+    EXPECT_EQ(types(), (std::vector<uint32_t>{65, 0, 66}));
+}
+
+TEST_F(L2vpnEvents, InfoByNameAndCapabilities)
+{
+    sw->setMaxVsiNum(64);
+    sw->setFibSpec({.maxPwNum = 5000, .maxPwPerVsi = 40, .shareVsi = true});
+    sw->addVsi(9, "vsi-x", 0xABCDEF, true);
+    L2VPN_VSI_INFO_S info{};
+    ASSERT_EQ(L2VPN_GetVsiInfoByName("vsi-x", &info), 0u);
+    EXPECT_EQ(info.uiVsiIndex, 9u);
+    EXPECT_EQ(info.uiISid, 0xABCDEFu);
+    EXPECT_EQ(info.uiFlags, L2VPN_VSI_FLAG_DOWN);
+    EXPECT_NE(L2VPN_GetVsiInfoByName("vsi-y", &info), 0u);
+
+    uint32_t max = 0, used = 0;
+    ASSERT_EQ(L2VPN_GetMaxVsiNum(&max, &used), 0u);
+    EXPECT_EQ(max, 64u);
+    EXPECT_EQ(used, 1u);
+    L2VPN_L2VFIB_SPEC_S spec{};
+    ASSERT_EQ(L2VPN_GetL2VFIBSpec(&spec), 0u);
+    EXPECT_EQ(spec.uiMaxPwNum, 5000u);
+    EXPECT_EQ(spec.uiMaxPwPerVsi, 40u);
+    EXPECT_EQ(spec.usVsiShare, 1u);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// Line-card reports: TLV chains as the report socket receives them.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "model_test.h"
+#include "platform/l2vpn_age.h"
+#include "platform/lipc.h"
+#include "platform/stlv.h"
+#include "unit/platform/temp_dir.h"
+
+namespace {
+
+struct Tlv {
+    uint16_t type;
+    std::vector<uint8_t> value;
+};
+
+std::vector<Tlv> parse(const uint8_t* p, uint16_t len)
+{
+    std::vector<Tlv> out;
+    uint16_t used = 0;
+    while (used < len) {
+        uint16_t type = 0, vlen = 0;
+        void* value = nullptr;
+        if (STLV_Get(p + used, static_cast<uint16_t>(len - used), &type, &vlen, &value) != 0) break;
+        auto* v = static_cast<const uint8_t*>(value);
+        out.push_back({type, std::vector<uint8_t>(v, v + vlen)});
+        used = static_cast<uint16_t>(v + vlen - p);
+    }
+    return out;
+}
+
+class Reports : public pbbtest::ModelTest {
+protected:
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        fd = LIPC_Socket(SOCK_STREAM, LIPC_PROTO_REPORT);
+        ASSERT_GE(fd, 0);
+        LipcSockAddr addr{16, PLAT_AF_LIPC, htons(L2VPN_AGE_PORT), {0x80, 0, 0, 0}, {}};
+        ASSERT_EQ(LIPC_Bind(fd, &addr, sizeof addr), 0);
+    }
+    void TearDown() override
+    {
+        ::close(fd);
+        ModelTest::TearDown();
+    }
+
+    pbbtest::TempRunDir dir;
+    int fd = -1;
+};
+
+TEST_F(Reports, OneMessageCarriesTheTlvsInOrderWithHostOrderRecords)
+{
+    sim::AgeReport aged{.slot = 3, .ageType = L2VPN_AGE_TYPE_AGED, .vsi = 7, .isid = 700};
+    aged.entries = {{{0, 1, 2, 3, 4, 5}, 30}, {{0, 1, 2, 3, 4, 6}, 31}};
+    sim::NoHardResReport noRes{{{.slot = 2, .bvlan = 40, .vsi = 8, .isid = 800, .bmac = {9, 9, 9, 9, 9, 9}}}};
+    sw->sendReport({aged, sim::RawTlv{7, {1, 2, 3}}, noRes});
+
+    ASSERT_TRUE(pbbtest::waitReadable(fd));
+    uint8_t buf[4096];
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ASSERT_GT(n, 0);
+    auto tlvs = parse(buf, static_cast<uint16_t>(n));
+    ASSERT_EQ(tlvs.size(), 3u);
+
+    ASSERT_EQ(tlvs[0].type, L2VPN_AGE_TLV_AGING);
+    ASSERT_EQ(tlvs[0].value.size(), sizeof(L2VPN_AGE_MSG_S) + 2 * sizeof(L2VPN_AGE_ENTRY_S));
+    L2VPN_AGE_MSG_S head;
+    std::memcpy(&head, tlvs[0].value.data(), sizeof head);
+    EXPECT_EQ(head.usSlotId, 3u);
+    EXPECT_EQ(head.uiAgeType, L2VPN_AGE_TYPE_AGED);
+    EXPECT_EQ(head.uiVsiIndex, 7u);
+    EXPECT_EQ(head.uiISid, 700u);
+    EXPECT_EQ(head.uiPwNum, 2u);
+    L2VPN_AGE_ENTRY_S second;
+    std::memcpy(&second, tlvs[0].value.data() + sizeof head + sizeof second, sizeof second);
+    EXPECT_EQ(second.aucBMac[5], 6);
+    EXPECT_EQ(second.usBVlan, 31u);
+
+    EXPECT_EQ(tlvs[1].type, 7u);
+    EXPECT_EQ(tlvs[1].value, (std::vector<uint8_t>{1, 2, 3}));
+
+    ASSERT_EQ(tlvs[2].type, L2VPN_AGE_TLV_NO_HARD_RES);
+    ASSERT_EQ(tlvs[2].value.size(), 4 + sizeof(L2VPN_NO_HARD_RES_ENTRY_S));
+    L2VPN_NO_HARD_RES_ENTRY_S e;
+    std::memcpy(&e, tlvs[2].value.data() + 4, sizeof e);
+    EXPECT_EQ(e.usSlotId, 2u);
+    EXPECT_EQ(e.usBVlan, 40u);
+    EXPECT_EQ(e.uiVsiIndex, 8u);
+    EXPECT_EQ(e.uiISid, 800u);
+    EXPECT_EQ(e.aucBMac[0], 9);
+}
+
+TEST_F(Reports, AMessageLongerThanTheLimitIsRefused)
+{
+    sim::AgeReport big{.slot = 1, .vsi = 1};
+    big.entries.resize((L2VPN_AGE_MSG_MAX - 4 - sizeof(L2VPN_AGE_MSG_S)) / sizeof(L2VPN_AGE_ENTRY_S));
+    EXPECT_NO_THROW(sw->sendReport({big}));
+    big.entries.emplace_back();
+    EXPECT_THROW(sw->sendReport({big}), std::length_error);
+}
+
+}  // namespace
