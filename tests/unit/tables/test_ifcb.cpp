@@ -1,0 +1,278 @@
+// Interface control blocks over the in-process interface manager.
+#include "daemon/pbb_common.h"
+#include "daemon/pbb_ifcb.h"
+#include "daemon/pbb_log.h"
+#include "platform/model/inproc.h"
+#include "platform/testing.h"
+#include "support/logread.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<uint16_t> vlansOf(const PbbIfCb* cb)
+{
+    std::vector<uint16_t> out;
+    for (uint32_t v = 0; v <= cb->pstVlanMap->uiSize; ++v)
+        if (Bitmap_Check(cb->pstVlanMap, v) == 1) out.push_back(static_cast<uint16_t>(v));
+    return out;
+}
+
+std::vector<std::string> cfgNames(uint32_t ifIndex)
+{
+    std::vector<std::string> out;
+    PbbIfVsiCfgNode* head = PBB_ifcb_GetCfgVsiList(ifIndex);
+    for (PbbIfVsiCfgNode* n = head->pstNext; n != head; n = n->pstNext) out.emplace_back(n->szVsiName);
+    return out;
+}
+
+std::vector<uint32_t> runIndexes(uint32_t ifIndex)
+{
+    std::vector<uint32_t> out;
+    PbbIfVsiNode* head = PBB_ifcb_GetRunVsiList(ifIndex);
+    for (PbbIfVsiNode* n = head->pstNext; n != head; n = n->pstNext) out.push_back(n->uiVsiIndex);
+    return out;
+}
+
+class IfCb : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        plat::testing::reset();
+        sim::SwitchModel& sw = plat::inproc::reset();
+        sw.addSlot(1, {.minm = true});
+        trunk_ = sw.addPort("eth-1/0/1", 1);
+        sw.setVlans(trunk_, {10, 20, 4094});
+        access_ = sw.addPort("eth-1/0/2", 1, {.linkUp = false});
+        sw.setAccess(access_, 5);
+        agg_ = sw.addAggregate("agg-1");
+        member_ = sw.addPort("eth-1/0/3", 1);
+        sw.joinAggregate(agg_, member_);
+        ASSERT_EQ(PBB_ifcb_Init(), PBB_OK);
+        ASSERT_NE(g_ulPbbIfCBHandle, PBB_INVALID_HANDLE);
+        EXPECT_EQ(g_usPbbMaxVlanId, 4094);
+    }
+    void TearDown() override { PBB_ifcb_Exit(); }
+
+    uint32_t trunk_ = 0, access_ = 0, agg_ = 0, member_ = 0;
+};
+
+TEST_F(IfCb, CreationReadsNameLinkMembershipAndVlans)
+{
+    PbbIfCb* t = PBB_ifcb_Create(trunk_);
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t->szIfName, "eth-1/0/1");
+    EXPECT_EQ(t->uiIfIndex, trunk_);
+    EXPECT_EQ(t->usLinkUp, 1);
+    EXPECT_EQ(t->usAggMember, 0);
+    EXPECT_EQ(t->usUplinkAll, 0);
+    EXPECT_EQ(t->pstVlanMap->uiSize, 4094u);
+    EXPECT_EQ(vlansOf(t), (std::vector<uint16_t>{10, 20, 4094}));
+
+    PbbIfCb* a = PBB_ifcb_Create(access_);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->usLinkUp, 0);
+    EXPECT_EQ(vlansOf(a), (std::vector<uint16_t>{5}));
+
+    PbbIfCb* m = PBB_ifcb_Create(member_);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->usAggMember, 1);
+    EXPECT_EQ(vlansOf(m), (std::vector<uint16_t>{1}));  // a new port's access VLAN
+
+    EXPECT_EQ(PBB_ifcb_Get(trunk_), t);
+    EXPECT_EQ(PBB_ifcb_Get(agg_), nullptr);
+
+    // A second creation hands back the stored block and stores nothing.
+    plat::testing::setRecording(true);
+    t->usUplinkAll = 1;
+    EXPECT_EQ(PBB_ifcb_Create(trunk_), t);
+    EXPECT_EQ(t->usUplinkAll, 1);
+    EXPECT_EQ(plat::testing::countCalls("IF_SetPrivateData"), 0u);
+}
+
+TEST_F(IfCb, FailedQueriesLeaveThePresetValues)
+{
+    plat::testing::failCall("IF_GetDataByIfIndex", 2, 0);
+    plat::testing::failCall("LAGG_GetDataByIfIndex", 2, 0);
+    plat::testing::failCall("VLAN_GetIfDataByIndex", 2, 0);
+    PbbIfCb* m = PBB_ifcb_Create(member_);
+    ASSERT_NE(m, nullptr);
+    EXPECT_STREQ(m->szIfName, "");
+    EXPECT_EQ(m->usLinkUp, 0);
+    EXPECT_EQ(m->usAggMember, 0);
+    // Taken for an access port with VLAN ID 0xFFFF, beyond the map.
+    EXPECT_TRUE(vlansOf(m).empty());
+}
+
+TEST_F(IfCb, CreationFailuresLeaveNothingAllocated)
+{
+    pbbtest::PlatformDirs dirs;
+    g_uiPbbDbgFlag = PBB_DBG_ERROR;
+    plat::testing::setRecording(true);
+
+    plat::testing::failCall("Bitmap_Create", 0);
+    EXPECT_EQ(PBB_ifcb_Create(trunk_), nullptr);
+    EXPECT_EQ(plat::testing::countCalls("IF_SetPrivateData"), 0u);
+    plat::testing::clearFaults();
+
+    plat::testing::failCall("IF_SetPrivateData", 4);
+    EXPECT_EQ(PBB_ifcb_Create(trunk_), nullptr);
+    EXPECT_EQ(PBB_ifcb_Get(trunk_), nullptr);
+
+    // An interface the manager does not know takes no private data.
+    EXPECT_EQ(PBB_ifcb_Create(9999), nullptr);
+    EXPECT_EQ(PBB_ifcb_GetFirst(), nullptr);
+
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"ERROR", "Failed to allocate memory for VLAN map on interface eth-1/0/1."})
+                  .size(),
+              1u);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"ERROR", "Failed to set private data on interface eth-1/0/1."}).size(),
+              1u);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"Failed to set private data on interface ."}).size(), 1u);
+
+    // After the failures the interface's block can still be made.
+    ASSERT_NE(PBB_ifcb_Create(trunk_), nullptr);
+    g_uiPbbDbgFlag = 0;
+}
+
+TEST_F(IfCb, ConfiguredVsiNamesInOrderWithoutDuplicates)
+{
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_ERR);
+    EXPECT_EQ(PBB_ifcb_GetCfgVsiList(trunk_), nullptr);
+    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, "vsi-a"), 0u);
+    PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-a");
+    PBB_ifcb_DeleteAllCfgVsiNode(trunk_);
+
+    ASSERT_NE(PBB_ifcb_Create(trunk_), nullptr);
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-b"), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-b"), PBB_ERR_EXIST);
+    EXPECT_EQ(cfgNames(trunk_), (std::vector<std::string>{"vsi-b", "vsi-a"}));
+
+    // Names are kept to 31 characters; a longer name finds the node only
+    // when its first 32 bytes match the stored ones.
+    std::string n40 = std::string(40, 'n');
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, n40.c_str()), PBB_OK);
+    EXPECT_EQ(cfgNames(trunk_).back(), std::string(31, 'n'));
+    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, std::string(31, 'n').c_str()), 1u);
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, std::string(31, 'n').c_str()), PBB_ERR_EXIST);
+
+    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, "vsi-a"), 1u);
+    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, "vsi-"), 0u);
+    PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-c");
+    PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-b");
+    EXPECT_EQ(cfgNames(trunk_), (std::vector<std::string>{"vsi-a", std::string(31, 'n')}));
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-b"), PBB_OK);
+    EXPECT_EQ(cfgNames(trunk_), (std::vector<std::string>{"vsi-a", std::string(31, 'n'), "vsi-b"}));
+
+    // The lists of two interfaces are separate.
+    ASSERT_NE(PBB_ifcb_Create(access_), nullptr);
+    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(access_, "vsi-a"), 0u);
+
+    PBB_ifcb_DeleteAllCfgVsiNode(trunk_);
+    EXPECT_TRUE(cfgNames(trunk_).empty());
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_OK);
+}
+
+TEST_F(IfCb, RunningVsiIndexesInOrderWithoutDuplicates)
+{
+    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_ERR);
+    EXPECT_EQ(PBB_ifcb_GetRunVsiList(trunk_), nullptr);
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 7), 0u);
+    PBB_ifcb_DeleteRunVsiNode(trunk_, 7);
+    PBB_ifcb_DeleteAllRunVsiNode(trunk_);
+
+    ASSERT_NE(PBB_ifcb_Create(trunk_), nullptr);
+    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 0), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 3), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_ERR_EXIST);
+    EXPECT_EQ(runIndexes(trunk_), (std::vector<uint32_t>{7, 0, 3}));
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 0), 1u);
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 4), 0u);
+
+    PBB_ifcb_DeleteRunVsiNode(trunk_, 0);
+    PBB_ifcb_DeleteRunVsiNode(trunk_, 4);
+    EXPECT_EQ(runIndexes(trunk_), (std::vector<uint32_t>{7, 3}));
+    PBB_ifcb_DeleteAllRunVsiNode(trunk_);
+    EXPECT_TRUE(runIndexes(trunk_).empty());
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 7), 0u);
+    // Blocks deleted with nodes still on their lists free them too.
+    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 9), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-9"), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_Delete(trunk_), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_Get(trunk_), nullptr);
+}
+
+TEST_F(IfCb, DefaultConfigurationNeedsNoUplinkAllAndNoConfiguredVsi)
+{
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);  // no block
+    PbbIfCb* t = PBB_ifcb_Create(trunk_);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 1u);
+    // Running VSIs do not count.
+    ASSERT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 2), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 1u);
+    t->usUplinkAll = 1;
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);
+    t->usUplinkAll = 0;
+    ASSERT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);
+    PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-a");
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 1u);
+}
+
+TEST_F(IfCb, WalkInInterfaceOrderAndDeleteWhileWalking)
+{
+    EXPECT_EQ(PBB_ifcb_GetFirst(), nullptr);
+    for (uint32_t i : {member_, trunk_, agg_, access_}) ASSERT_NE(PBB_ifcb_Create(i), nullptr);
+
+    std::vector<uint32_t> seen;
+    for (PbbIfCb* cb = PBB_ifcb_GetFirst(); cb != nullptr;) {
+        PbbIfCb* next = PBB_ifcb_GetNext(cb->uiIfIndex);
+        seen.push_back(cb->uiIfIndex);
+        if (cb->uiIfIndex == access_) {
+            EXPECT_EQ(PBB_ifcb_Delete(cb->uiIfIndex), PBB_OK);
+        }
+        cb = next;
+    }
+    EXPECT_EQ(seen, (std::vector<uint32_t>{trunk_, access_, agg_, member_}));
+    EXPECT_EQ(PBB_ifcb_GetNext(member_), nullptr);
+    EXPECT_EQ(PBB_ifcb_GetNext(trunk_)->uiIfIndex, agg_);
+    EXPECT_NE(PBB_ifcb_Delete(access_), PBB_OK);
+}
+
+TEST(IfCbLifecycle, InstanceFailureAndRepeatedExit)
+{
+    pbbtest::PlatformDirs dirs;
+    plat::testing::reset();
+    sim::SwitchModel& sw = plat::inproc::reset();
+    sw.addSlot(1);
+    uint32_t p = sw.addPort("eth-1/0/1", 1);
+
+    PBB_ifcb_Exit();  // before Init
+    plat::testing::failCall("IF_CreatePDInstance", PBB_INVALID_HANDLE);
+    EXPECT_EQ(PBB_ifcb_Init(), PBB_ERR);
+    EXPECT_EQ(g_ulPbbIfCBHandle, PBB_INVALID_HANDLE);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"PBB_TRACE", "Failed to create ifcb PdInstance."}).size(), 1u);
+    EXPECT_EQ(PBB_ifcb_Create(p), nullptr);
+    PBB_ifcb_Exit();
+
+    ASSERT_EQ(PBB_ifcb_Init(), PBB_OK);
+    PbbIfCb* cb = PBB_ifcb_Create(p);
+    ASSERT_NE(cb, nullptr);
+    ASSERT_EQ(PBB_ifcb_AddCfgVsiNode(p, "vsi-a"), PBB_OK);
+    ASSERT_EQ(PBB_ifcb_AddRunVsiNode(p, 1), PBB_OK);
+    // Exit frees the stored blocks with their lists and maps.
+    PBB_ifcb_Exit();
+    EXPECT_EQ(g_ulPbbIfCBHandle, PBB_INVALID_HANDLE);
+    EXPECT_EQ(g_usPbbMaxVlanId, 0);
+    EXPECT_EQ(PBB_ifcb_Get(p), nullptr);
+    PBB_ifcb_Exit();
+}
+
+}  // namespace
