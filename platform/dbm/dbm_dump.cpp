@@ -12,9 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-nlohmann::json keyJson(const std::string& key, const KeyEntry& e)
+nlohmann::ordered_json keyJson(const std::string& key, const KeyEntry& e)
 {
-    nlohmann::json k;
+    nlohmann::ordered_json k;
     k["key"] = key;
     k["value_type"] = e.valueType;
     if (auto r = decodeKey(key)) k["key_fields"] = toJson(*r);
@@ -27,9 +27,9 @@ nlohmann::json keyJson(const std::string& key, const KeyEntry& e)
         k["kind"] = "sort-list";
         k["element_length"] = e.elemLen;
         k["sort"] = {e.desc.kind, e.desc.offset, e.desc.length, e.desc.compare, e.desc.flags};
-        nlohmann::json elems = nlohmann::json::array();
+        nlohmann::ordered_json elems = nlohmann::ordered_json::array();
         for (const auto& [field, elem] : e.elems) {
-            nlohmann::json x;
+            nlohmann::ordered_json x;
             x["hex"] = hexOf(elem);
             if (auto r = decodeElement(key, elem)) x["record"] = toJson(*r);
             elems.push_back(std::move(x));
@@ -59,10 +59,10 @@ Dump dumpStores(const std::string& root)
 {
     Dump d;
     d.json["root"] = root;
-    d.json["stores"] = nlohmann::json::array();
+    d.json["stores"] = nlohmann::ordered_json::array();
     for (const auto& path : storeFiles(root)) {
         d.anyStore = true;
-        nlohmann::json s;
+        nlohmann::ordered_json s;
         s["file"] = path.string();
         s["group"] = path.parent_path().filename().string();
         StoreSpec spec;
@@ -78,11 +78,11 @@ Dump dumpStores(const std::string& root)
             d.json["stores"].push_back(std::move(s));
             continue;
         }
-        nlohmann::json dbs = nlohmann::json::array();
+        nlohmann::ordered_json dbs = nlohmann::ordered_json::array();
         for (size_t i = 0; i < images.size(); ++i) {
-            nlohmann::json db;
+            nlohmann::ordered_json db;
             db["name"] = file->names()[i];
-            nlohmann::json keys = nlohmann::json::array();
+            nlohmann::ordered_json keys = nlohmann::ordered_json::array();
             for (const auto& [key, entry] : images[i].keys()) keys.push_back(keyJson(key, entry));
             db["keys"] = std::move(keys);
             dbs.push_back(std::move(db));
@@ -95,15 +95,15 @@ Dump dumpStores(const std::string& root)
 
 std::string dumpText(const Dump& d)
 {
-    auto str = [](const nlohmann::json& j) {
-        return j.is_string() ? j.get<std::string>() : j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    auto str = [](const nlohmann::ordered_json& j) {
+        return j.is_string() ? j.get<std::string>() : j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     };
-    auto fields = [&](const nlohmann::json& rec) {
+    auto fields = [&](const nlohmann::ordered_json& rec) {
         std::string out;
         for (auto it = rec.begin(); it != rec.end(); ++it) {
             if (it.key() == "layout") continue;
             if (!out.empty()) out += ' ';
-            out += it.key() + "=" + it.value().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+            out += it.key() + "=" + it.value().dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         }
         return out;
     };
@@ -116,9 +116,10 @@ std::string dumpText(const Dump& d)
             continue;
         }
         for (const auto& db : s["databases"]) {
-            out += "  database " + str(db["name"]) + ": " + std::to_string(db["keys"].size()) + " keys\n";
+            size_t n = db["keys"].size();
+            out += "  database " + str(db["name"]) + ": " + std::to_string(n) + (n == 1 ? " key\n" : " keys\n");
             for (const auto& k : db["keys"]) {
-                out += "    key " + k["key"].dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+                out += "    key " + k["key"].dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
                        " type " + str(k["value_type"]);
                 if (k["kind"] == "binary") {
                     out += " binary " + str(k["length"]) + " bytes\n";

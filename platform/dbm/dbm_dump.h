@@ -10,7 +10,7 @@
 namespace plat::dbm {
 
 struct Dump {
-    nlohmann::json json;  // {"root", "stores": [{"file", "error"?, "databases": [...]}]}
+    nlohmann::ordered_json json;  // {"root", "stores": [{"file", "error"?, "databases": [...]}]}
     bool anyStore = false;
     bool anyError = false;
 };

@@ -154,9 +154,9 @@ std::optional<Record> decodeElement(std::string_view key, std::string_view bytes
     return std::nullopt;
 }
 
-nlohmann::json toJson(const Record& r)
+nlohmann::ordered_json toJson(const Record& r)
 {
-    nlohmann::json j = nlohmann::json::object();
+    nlohmann::ordered_json j = nlohmann::ordered_json::object();
     j["layout"] = r.layout;
     for (const auto& f : r.fields) {
         if (std::holds_alternative<uint64_t>(f.value)) j[f.name] = std::get<uint64_t>(f.value);

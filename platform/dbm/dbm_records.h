@@ -43,7 +43,7 @@ std::optional<Record> decodeValue(std::string_view key, std::string_view bytes);
 // A sort-list element of the key's family.
 std::optional<Record> decodeElement(std::string_view key, std::string_view bytes);
 
-nlohmann::json toJson(const Record& r);
+nlohmann::ordered_json toJson(const Record& r);
 // "name=value name=value", texts quoted.
 std::string toText(const Record& r);
 // Lower-case hex of raw bytes.
