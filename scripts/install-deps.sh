@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config make
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
-  python3 python3-scapy iproute2
+  python3 python3-scapy python3-pytest iproute2
 )
 
 missing=()
