@@ -1,9 +1,16 @@
 #include "daemon/pbb_main.h"
 
 #include "daemon/pbb_common.h"
+#include "daemon/pbb_dbmrecover.h"
+#include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_elipc.h"
+#include "daemon/pbb_ifcb.h"
+#include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
+#include "daemon/pbb_mcpw.h"
 #include "daemon/pbb_tmr.h"
+#include "daemon/pbb_ucpw.h"
+#include "daemon/pbb_vsi.h"
 #include "platform/service.h"
 
 #include <array>
@@ -65,8 +72,13 @@ uint32_t PBB_main_Main()
 
     PBB_log_Init();
 
-    // Module initialisations, each one whatever the ones before gave.
-    uiResult = 0;
+    // Module initialisations, in this order and each one whatever the ones
+    // before gave; the results are added.
+    uiResult = PBB_vsi_Init();
+    uiResult += PBB_ifcb_Init();
+    uiResult += PBB_ucpw_Init();
+    uiResult += PBB_mcpw_Init();
+    uiResult += PBB_dbmrecover_Init();
     if (uiResult != 0) return _pbb_main_Fail(uiResult);
 
     SERVICE_SetStatus(SERVICE_STATUS_READY);
@@ -92,6 +104,12 @@ uint32_t _pbb_main_SignalEpEvent(uint32_t uiEvents, int iFd)
         struct signalfd_siginfo stInfo {};
         if (read(iFd, &stInfo, sizeof(stInfo)) == static_cast<ssize_t>(PBB_SIGINFO_LEN)) {
             int iStop = stInfo.ssi_int;
+            if (iStop == PBB_STOP_CLEAR) {
+                // Withdraw every learned entry from the forwarding plane and
+                // the saved ones from the run database before stopping.
+                (void)PBB_l2vpn_DeleteAllPw();
+                (void)PBB_dbmsave_DeleteUcPwAll();
+            }
             if (iStop == PBB_STOP_ORDERLY || iStop == PBB_STOP_ORDERLY_ALT || iStop == PBB_STOP_CLEAR) {
                 _pbb_main_Exit();
                 exit(0);
@@ -115,6 +133,11 @@ void _pbb_main_DeregSignal()
 
 void _pbb_main_Exit()
 {
+    PBB_dbmrecover_Exit();
+    PBB_mcpw_Exit();
+    PBB_ucpw_Exit();
+    PBB_ifcb_Exit();
+    PBB_vsi_Exit();
     PBB_log_Exit();
     PBB_tmr_Exit();
     PBB_elipc_FiniFdList();

@@ -5,6 +5,7 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_tmr.h"
+#include "platform/model/inproc.h"
 #include "platform/service.h"
 #include "platform/testing.h"
 #include "support/logread.h"
@@ -22,12 +23,13 @@
 
 namespace {
 
-// Printed to stderr when the child ends, for the parent's pattern.
+// Printed to stderr when the child ends, for the parent's pattern: the
+// first and last module exits leave these platform calls behind.
 void dumpCalls()
 {
-    std::fprintf(stderr, "calls: Timer_Finalize=%zu closelog2=%zu SERVICE_SetStatus=%zu\n",
+    std::fprintf(stderr, "calls: Timer_Finalize=%zu closelog2=%zu SERVICE_SetStatus=%zu DBM_Close=%zu\n",
                  plat::testing::countCalls("Timer_Finalize"), plat::testing::countCalls("closelog2"),
-                 plat::testing::countCalls("SERVICE_SetStatus"));
+                 plat::testing::countCalls("SERVICE_SetStatus"), plat::testing::countCalls("DBM_Close"));
 }
 
 void printTraceLines(const std::string& logFile)
@@ -54,6 +56,7 @@ void limitDescriptors(int free)
 [[noreturn]] void runWithStopValue(int value)
 {
     pbbtest::PlatformDirs dirs;
+    plat::inproc::reset();
     plat::testing::setRecording(true);
     std::atexit(dumpCalls);
     sigset_t set;
@@ -87,7 +90,29 @@ TEST(StartupDeathTest, TwoFailuresAreAddedIntoTheExitCodeAndOneTraceLine)
         },
         ::testing::ExitedWithCode(0),
         "code=0x80020002\ntrace lines=2\n.*descriptor limit test\n.*PBB_TRACE info: PBB daemon init failed, "
-        "ErrCode=0x80020002\\.\ncalls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=0");
+        "ErrCode=0x80020002\\.\ncalls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=0 DBM_Close=0");
+}
+
+TEST(StartupDeathTest, TwoFailingModulesDoNotStopTheOthersAndAllExitsRun)
+{
+    EXPECT_EXIT(
+        {
+            pbbtest::PlatformDirs dirs;
+            plat::inproc::reset();
+            plat::testing::setRecording(true);
+            // No private-data instance: the control blocks and the unicast
+            // table both fail; the databases after them still open.
+            plat::testing::failCall("IF_CreatePDInstance", 0xFFFFFFFF, 0);
+            uint32_t code = PBB_main_Main();
+            std::fprintf(stderr, "code=0x%x opened=%zu\n", code, plat::testing::countCalls("DBM_OpenCfgDB"));
+            printTraceLines(dirs.logFile());
+            dumpCalls();
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "code=0x80020002 opened=1\ntrace lines=3\n.*Failed to create ifcb PdInstance\\.\n.*"
+        "Failed to create Unicast Pseudo Wire PdInstance\\.\n.*ErrCode=0x80020002\\.\n"
+        "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=0 DBM_Close=3");
 }
 
 TEST(StartupDeathTest, OneFailingPlatformCallFailsStartup)
@@ -128,7 +153,7 @@ class StopValueDeathTest : public ::testing::TestWithParam<int> {};
 TEST_P(StopValueDeathTest, OrderlyStopRunsTheShutdown)
 {
     EXPECT_EXIT(runWithStopValue(GetParam()), ::testing::ExitedWithCode(0),
-                "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1");
+                "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1 DBM_Close=3");
 }
 INSTANTIATE_TEST_SUITE_P(OrderlyValues, StopValueDeathTest, ::testing::Values(0, 1, 3));
 
@@ -137,7 +162,7 @@ class ImmediateStopDeathTest : public ::testing::TestWithParam<int> {};
 TEST_P(ImmediateStopDeathTest, OtherValuesExitWithoutShutdown)
 {
     EXPECT_EXIT(runWithStopValue(GetParam()), ::testing::ExitedWithCode(0),
-                "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1");
+                "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1 DBM_Close=0");
 }
 INSTANTIATE_TEST_SUITE_P(OtherValues, ImmediateStopDeathTest, ::testing::Values(2, 4, -1));
 
@@ -146,6 +171,7 @@ TEST(StartupDeathTest, ReadinessIsWrittenBeforeTheLoop)
     EXPECT_EXIT(
         {
             pbbtest::PlatformDirs dirs;
+            plat::inproc::reset();
             sigset_t set;
             sigemptyset(&set);
             sigaddset(&set, SIGRTMIN + 1);
