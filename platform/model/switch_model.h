@@ -93,6 +93,12 @@ public:
     void disableL2vpn();
     const Vsi* findVsi(uint32_t index) const;
 
+    // Everything the switch holds, in ascending order of its key, for
+    // listings and for copying the queryable state elsewhere.
+    const std::map<uint16_t, Slot>& slots() const { return slots_; }
+    const std::map<uint32_t, Interface>& interfaces() const { return ifs_; }
+    const std::map<uint32_t, Vsi>& vsis() const { return vsis_; }
+
     // Forwarding state.
     const Fib& fib() const { return fib_; }
     const UcEntry* unicast(uint32_t vsi, const Mac& bmac) const;   // committed
