@@ -1,0 +1,69 @@
+// Backbone frames for the simulator: built from fields, bursts with distinct
+// B-MACs, and classic pcap files (LINKTYPE_ETHERNET) to keep and replay them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/model/records.h"
+
+namespace simcmd {
+
+using Frame = std::vector<uint8_t>;
+
+struct FrameFields {
+    sim::Mac bda{};
+    sim::Mac bsa{};
+    uint16_t tpid = 0x88A8;             // B-Tag TPID: 0x88A8, or 0x8100
+    uint16_t bvid = 0;
+    uint8_t bpcp = 0;
+    uint8_t itagFlags = 0;              // I-Tag priority, drop eligibility, UCA, reserved bits
+    uint32_t isid = 0;
+    sim::Mac cda{};
+    sim::Mac csa{};
+    std::vector<uint8_t> payload{};     // customer EtherType and data after C-SA
+};
+
+// One I-tagged frame on the wire.
+Frame buildFrame(const FrameFields& f);
+// count frames of these fields whose B-SAs are bsa, bsa+1, ... (the MAC
+// read as a 48-bit number); throws std::invalid_argument when the range
+// would wrap past ff:ff:ff:ff:ff:ff.
+std::vector<Frame> buildBurst(const FrameFields& base, uint32_t count);
+
+// True for an I-tagged frame: B-Tag (0x88A8 or 0x8100), then 0x88E7, with
+// at least the I-SID, C-DA and C-SA.
+bool isPbbFrame(std::span<const uint8_t> frame);
+
+// "00:11:22:33:44:55" (also '-' separated); nullopt when malformed.
+std::optional<sim::Mac> parseMac(std::string_view text);
+std::string formatMac(const sim::Mac& mac);
+sim::Mac macAdd(const sim::Mac& mac, uint64_t n);
+
+// Classic pcap files, microsecond timestamps, link type Ethernet. Both throw
+// std::runtime_error naming the file on failure; the reader also when the
+// file is not a pcap of Ethernet frames. Either byte order is read.
+std::vector<Frame> readPcap(const std::string& path);
+void writePcap(const std::string& path, const std::vector<Frame>& frames);
+
+// Appends frames to a pcap file as they come (creates it with its header when
+// missing or empty).
+class PcapWriter {
+public:
+    explicit PcapWriter(const std::string& path);   // throws std::runtime_error
+    PcapWriter(const PcapWriter&) = delete;
+    PcapWriter& operator=(const PcapWriter&) = delete;
+    ~PcapWriter();
+    void write(std::span<const uint8_t> frame);
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+}  // namespace simcmd
