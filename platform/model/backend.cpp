@@ -7,16 +7,41 @@
 namespace plat {
 
 namespace {
+
 std::unique_ptr<Backend> g_backend;
+BackendMaker g_maker = nullptr;
+
+EventChannels localChannels()
+{
+    EventChannels c;
+    for (auto& ch : c) ch = std::make_unique<LocalEventChannel>();
+    return c;
+}
+
 }  // namespace
 
 Backend& backend()
 {
+    if (!g_backend && g_maker != nullptr) g_backend = g_maker();
     if (!g_backend) inproc::reset();
     return *g_backend;
 }
 
 void installBackend(std::unique_ptr<Backend> b) { g_backend = std::move(b); }
+
+void registerBackendMaker(BackendMaker maker) { g_maker = maker; }
+
+void detail::syncBackend()
+{
+    if (g_backend) g_backend->sync();
+}
+
+Backend::Backend() : Backend(localChannels(), std::make_unique<LocalPacketSockets>()) {}
+
+Backend::Backend(EventChannels channels, std::unique_ptr<PacketSockets> packets)
+    : channels_(std::move(channels)), packets_(std::move(packets))
+{
+}
 
 void Backend::deliver(const sim::Event& ev) { channel(sim::serviceOf(ev.kind)).push(ev); }
 
@@ -27,12 +52,12 @@ void Backend::serviceDown(sim::Service service)
     case sim::Service::Vlan: regs_.vlanHandle = 0; regs_.vlanCallback = nullptr; break;
     case sim::Service::L2vpn: regs_.l2vpnHandle = 0; regs_.l2vpnCallback = nullptr; break;
     case sim::Service::Sti: regs_.tcHandle = 0; regs_.tcCallback = nullptr; break;
-    case sim::Service::Packet: packets_.hangUp(); return;
+    case sim::Service::Packet: packets_->hangUp(); return;
     }
     channel(service).hangUp();
 }
 
-void Backend::cpuFrame(const std::vector<uint8_t>& datagram) { packets_.deliver(datagram); }
+void Backend::cpuFrame(const std::vector<uint8_t>& datagram) { packets_->deliver(datagram); }
 
 void Backend::lineCardReport(const std::vector<uint8_t>& message)
 {

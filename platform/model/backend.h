@@ -7,8 +7,11 @@
 // queues events on the service's descriptor, hands frames to the packet
 // sockets and line-card reports to the report socket.
 //
-// The process has one backend: the in-process one (inproc.h), which owns a
-// switch model, unless another was installed.
+// The process has one backend. The first platform call makes it: a library
+// that reaches a switch elsewhere (the socket transport) may register a
+// maker for it; without one, or when the maker declines, it is the
+// in-process one (inproc.h), which owns a switch model. A test installs the
+// one it wants.
 #pragma once
 
 #include <array>
@@ -52,12 +55,20 @@ struct PrivateData {
     uint32_t nextHandle = 1;
 };
 
+using EventChannels = std::array<std::unique_ptr<EventChannel>, sim::kServiceCount>;
+
 class Backend : public sim::EventSink {
 public:
-    virtual sim::SwitchServices& services() = 0;
+    // Local event channels and packet sockets, for a switch in this process.
+    Backend();
 
-    EventChannel& channel(sim::Service s) { return channels_[static_cast<size_t>(s)]; }
-    PacketSockets& packets() { return packets_; }
+    virtual sim::SwitchServices& services() = 0;
+    // Runs at the start of every platform call: a backend whose switch is
+    // elsewhere brings what it knows of the switch up to date.
+    virtual void sync() {}
+
+    EventChannel& channel(sim::Service s) { return *channels_[static_cast<size_t>(s)]; }
+    PacketSockets& packets() { return *packets_; }
     Registrations& regs() { return regs_; }
     PrivateData& privateData() { return pd_; }
 
@@ -66,14 +77,28 @@ public:
     void cpuFrame(const std::vector<uint8_t>& datagram) override;
     void lineCardReport(const std::vector<uint8_t>& message) override;
 
+protected:
+    // Event channels and packet sockets of another kind.
+    Backend(EventChannels channels, std::unique_ptr<PacketSockets> packets);
+
 private:
-    std::array<EventChannel, sim::kServiceCount> channels_;
-    PacketSockets packets_;
+    EventChannels channels_;
+    std::unique_ptr<PacketSockets> packets_;
     Registrations regs_;
     PrivateData pd_;
 };
 
 Backend& backend();
 void installBackend(std::unique_ptr<Backend> b);
+
+// Makes the process's backend at its first use; null leaves it to the
+// in-process one.
+using BackendMaker = std::unique_ptr<Backend> (*)();
+void registerBackendMaker(BackendMaker maker);
+
+namespace detail {
+// Backend::sync() of the current backend, if there is one.
+void syncBackend();
+}  // namespace detail
 
 }  // namespace plat

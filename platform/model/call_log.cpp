@@ -35,6 +35,7 @@ std::string listText(const uint32_t* items, uint32_t count)
 
 std::optional<int64_t> enter(const char* name)
 {
+    syncBackend();
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) plat::testing::record(name, f ? "fault=" + std::to_string(*f) : std::string());
     return f;
@@ -42,6 +43,7 @@ std::optional<int64_t> enter(const char* name)
 
 std::optional<int64_t> enter(const char* name, const char* format, ...)
 {
+    syncBackend();
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) {
         va_list ap;

@@ -1,6 +1,7 @@
-// Entry of every platform call of the switch services: the armed fault, if
-// any, and the record of the call in the test log. Arguments are formatted
-// only while recording is on.
+// Entry of every platform call of the switch services: the backend brings
+// its view of the switch up to date, then the armed fault, if any, and the
+// record of the call in the test log. Arguments are formatted only while
+// recording is on.
 #pragma once
 
 #include <any>
@@ -12,6 +13,8 @@
 #include "platform/testing.h"
 
 namespace plat::detail {
+
+void syncBackend();  // backend.h
 
 std::string vfmt(const char* format, va_list args);
 std::string macText(const uint8_t* mac);
@@ -30,6 +33,7 @@ std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, co
 template <class MakePayload>
 std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, const char* format, ...)
 {
+    syncBackend();
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) {
         va_list ap;

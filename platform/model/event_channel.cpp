@@ -5,7 +5,7 @@
 
 namespace plat {
 
-int EventChannel::open()
+int LocalEventChannel::open()
 {
     if (client_.valid()) return -1;
     int sv[2];
@@ -16,20 +16,20 @@ int EventChannel::open()
     return client_.get();
 }
 
-void EventChannel::close()
+void LocalEventChannel::close()
 {
     client_.reset();
     service_.reset();
     queue_.clear();
 }
 
-void EventChannel::hangUp()
+void LocalEventChannel::hangUp()
 {
     service_.reset();
     queue_.clear();
 }
 
-void EventChannel::push(const sim::Event& ev)
+void LocalEventChannel::push(const sim::Event& ev)
 {
     if (!service_.valid()) return;
     if (queue_.empty()) {
@@ -39,7 +39,7 @@ void EventChannel::push(const sim::Event& ev)
     queue_.push_back(ev);
 }
 
-std::optional<sim::Event> EventChannel::pop()
+std::optional<sim::Event> LocalEventChannel::pop()
 {
     if (queue_.empty()) return std::nullopt;
     sim::Event ev = std::move(queue_.front());

@@ -1,11 +1,13 @@
 // A service's event descriptor in the client process.
 //
-// The client's descriptor is one end of a local stream pair; the service
-// keeps the other. Events wait in a queue; while the queue is not empty one
-// byte waits on the client's end, so that the descriptor is readable
-// exactly while events wait. Hanging up closes the service's end: the
-// client's descriptor then reports hang-up (and stays open until the client
-// releases it).
+// EventChannel is what the platform calls need of it; how events reach the
+// descriptor depends on where the switch is. LocalEventChannel serves a
+// switch in this process: the client's descriptor is one end of a local
+// stream pair and the service keeps the other. Events wait in a queue;
+// while the queue is not empty one byte waits on the client's end, so that
+// the descriptor is readable exactly while events wait. Hanging up closes
+// the service's end: the client's descriptor then reports hang-up (and stays
+// open until the client releases it).
 #pragma once
 
 #include <cstddef>
@@ -19,21 +21,40 @@ namespace plat {
 
 class EventChannel {
 public:
-    // The client's descriptor, or -1 when the channel is already open or the
-    // pair cannot be made.
-    int open();
+    virtual ~EventChannel() = default;
+    // The client's descriptor, or -1 when the channel is already open or
+    // cannot be opened.
+    virtual int open() = 0;
     // The client released its descriptor.
-    void close();
+    virtual void close() = 0;
     // The service went away: queued events are dropped.
-    void hangUp();
+    virtual void hangUp() = 0;
 
-    bool owns(int fd) const { return fd >= 0 && fd == client_.get(); }
-    int fd() const { return client_.get(); }
-    bool connected() const { return service_.valid(); }
+    virtual bool owns(int fd) const = 0;
+    virtual int fd() const = 0;
+    // Open and the service is still there.
+    virtual bool connected() const = 0;
 
-    void push(const sim::Event& ev);
-    std::optional<sim::Event> pop();
-    size_t pending() const { return queue_.size(); }
+    // An event for the client (a switch in this process hands them over here).
+    virtual void push(const sim::Event& ev) = 0;
+    // The next event waiting, without blocking.
+    virtual std::optional<sim::Event> pop() = 0;
+    virtual size_t pending() const = 0;
+};
+
+class LocalEventChannel final : public EventChannel {
+public:
+    int open() override;
+    void close() override;
+    void hangUp() override;
+
+    bool owns(int fd) const override { return fd >= 0 && fd == client_.get(); }
+    int fd() const override { return client_.get(); }
+    bool connected() const override { return service_.valid(); }
+
+    void push(const sim::Event& ev) override;
+    std::optional<sim::Event> pop() override;
+    size_t pending() const override { return queue_.size(); }
 
 private:
     UniqueFd client_;

@@ -7,7 +7,7 @@
 
 namespace plat {
 
-int PacketSockets::open()
+int LocalPacketSockets::open()
 {
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0) return -1;
@@ -17,7 +17,7 @@ int PacketSockets::open()
     return sv[0];
 }
 
-int PacketSockets::bind(int fd, const PKT_SOCKADDR_S& addr)
+int LocalPacketSockets::bind(int fd, const PKT_SOCKADDR_S& addr)
 {
     auto it = socks_.find(fd);
     if (it == socks_.end()) {
@@ -33,7 +33,7 @@ int PacketSockets::bind(int fd, const PKT_SOCKADDR_S& addr)
     return 0;
 }
 
-int PacketSockets::setOption(int fd, int level, int name, int value)
+int LocalPacketSockets::setOption(int fd, int level, int name, int value)
 {
     auto it = socks_.find(fd);
     if (it == socks_.end()) {
@@ -54,13 +54,13 @@ int PacketSockets::setOption(int fd, int level, int name, int value)
     return -1;
 }
 
-bool PacketSockets::wantsCtrl(int fd) const
+bool LocalPacketSockets::wantsCtrl(int fd) const
 {
     auto it = socks_.find(fd);
     return it != socks_.end() && it->second.ctrl;
 }
 
-size_t PacketSockets::deliver(std::span<const uint8_t> datagram)
+size_t LocalPacketSockets::deliver(std::span<const uint8_t> datagram)
 {
     if (datagram.size() < sizeof(PKT_SOCKADDR_S)) return 0;
     PKT_SOCKADDR_S addr;
@@ -83,7 +83,7 @@ size_t PacketSockets::deliver(std::span<const uint8_t> datagram)
     return taken;
 }
 
-void PacketSockets::hangUp()
+void LocalPacketSockets::hangUp()
 {
     for (auto& [fd, s] : socks_) s.peer.reset();
 }

@@ -1,10 +1,12 @@
 // The packet sockets of the client process.
 //
-// Each socket is one end of a local sequenced-packet pair; the other end
-// stays here and carries one datagram per frame. A datagram goes to every
-// bound socket whose EtherType matches (or that receives all). A socket
-// whose client end was closed is forgotten when a send finds it gone, or
-// when its descriptor number is handed out again.
+// PacketSockets is what the packet calls need of them; how frames reach
+// them depends on where the switch is. LocalPacketSockets serves a switch in
+// this process: each socket is one end of a local sequenced-packet pair;
+// the other end stays here and carries one datagram per frame. A datagram
+// goes to every bound socket whose EtherType matches (or that receives
+// all). A socket whose client end was closed is forgotten when a send finds
+// it gone, or when its descriptor number is handed out again.
 #pragma once
 
 #include <cstdint>
@@ -18,18 +20,32 @@ namespace plat {
 
 class PacketSockets {
 public:
+    virtual ~PacketSockets() = default;
     // The client's descriptor, or -1 with errno.
-    int open();
+    virtual int open() = 0;
     // 0, or -1 with errno.
-    int bind(int fd, const PKT_SOCKADDR_S& addr);
-    int setOption(int fd, int level, int name, int value);
-    bool known(int fd) const { return socks_.count(fd) != 0; }
-    bool wantsCtrl(int fd) const;
+    virtual int bind(int fd, const PKT_SOCKADDR_S& addr) = 0;
+    virtual int setOption(int fd, int level, int name, int value) = 0;
+    virtual bool known(int fd) const = 0;
+    virtual bool wantsCtrl(int fd) const = 0;
 
-    // Number of sockets that took the datagram.
-    size_t deliver(std::span<const uint8_t> datagram);
+    // A datagram from a switch in this process: the number of sockets that
+    // took it.
+    virtual size_t deliver(std::span<const uint8_t> datagram) = 0;
     // The packet service went away: every socket reports hang-up.
-    void hangUp();
+    virtual void hangUp() = 0;
+};
+
+class LocalPacketSockets final : public PacketSockets {
+public:
+    int open() override;
+    int bind(int fd, const PKT_SOCKADDR_S& addr) override;
+    int setOption(int fd, int level, int name, int value) override;
+    bool known(int fd) const override { return socks_.count(fd) != 0; }
+    bool wantsCtrl(int fd) const override;
+
+    size_t deliver(std::span<const uint8_t> datagram) override;
+    void hangUp() override;
 
 private:
     struct Sock {
