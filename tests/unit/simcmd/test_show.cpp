@@ -1,0 +1,161 @@
+// The show commands: JSON that programs read (stable keys, what was set),
+// forwarding state as the L2VPN library programmed it, readable tables.
+#include "platform/result.h"
+#include "simcmd_test.h"
+
+namespace {
+
+using simcmdtest::CommandTest;
+using ::testing::HasSubstr;
+using J = nlohmann::json;
+
+class ShowCommands : public CommandTest {
+protected:
+    J show(const std::string& what)
+    {
+        auto o = cmd("show " + what, true);
+        EXPECT_EQ(o.status, 0) << o.err;
+        return J::parse(o.out);
+    }
+
+    uint32_t program(uint32_t op, uint32_t vsi, sim::Mac bmac, std::vector<uint32_t> ports, sim::Mac cmac = {})
+    {
+        sim::MinMRequest r;
+        r.client = L2VPN_CLIENT_MINM;
+        r.op = op;
+        r.entry.uiVsiIndex = vsi;
+        r.entry.uiISid = m.findVsi(vsi) ? m.findVsi(vsi)->isid : 0;
+        std::copy(bmac.begin(), bmac.end(), r.entry.aucBMac);
+        std::copy(cmac.begin(), cmac.end(), r.entry.aucCMac);
+        r.entry.uiBVlan = 100;
+        r.entry.uiPortNum = static_cast<uint32_t>(ports.size());
+        r.ports = std::move(ports);
+        return m.program(r);
+    }
+};
+
+TEST_F(ShowCommands, InterfacesAndSlotsAsJson)
+{
+    ok("slot remove 3");
+    J ifs = show("interfaces")["interfaces"];
+    ASSERT_EQ(ifs.size(), 9u);
+    J p7 = ifs[6];
+    EXPECT_EQ(p7["ifIndex"], 7);
+    EXPECT_EQ(p7["name"], "eth-3/0/1");
+    EXPECT_EQ(p7["typeName"], "ge");
+    EXPECT_EQ(p7["slot"], 3);
+    EXPECT_EQ(p7["present"], false);
+    EXPECT_EQ(p7["active"], false);
+    EXPECT_EQ(p7["linkUp"], false);
+    J agg = ifs[8];
+    EXPECT_EQ(agg["name"], "agg-1");
+    EXPECT_TRUE(agg["slot"].is_null());
+    EXPECT_EQ(agg["members"], J({3, 6}));
+    EXPECT_EQ(ifs[2]["aggregate"], 100);
+    EXPECT_TRUE(ifs[0]["aggregate"].is_null());
+
+    J slots = show("slots");
+    EXPECT_EQ(slots["range"]["max"], 4);
+    EXPECT_EQ(slots["slots"][2]["present"], false);
+    EXPECT_EQ(slots["slots"][2]["ports"], J({7, 8}));
+    EXPECT_EQ(slots["slots"][0]["minm"], true);
+}
+
+TEST_F(ShowCommands, VlansStpVsisAndServices)
+{
+    ok("stp state eth-3/0/2 20 discarding");
+    ok("vsi down vsi-green");
+    ok("service down packet");
+    J v = show("vlans");
+    EXPECT_EQ(v["maxVlanId"], 4094);
+    EXPECT_EQ(v["interfaces"][3]["vlans"].size(), 12u);
+    EXPECT_EQ(v["interfaces"][6]["linkType"], "access");
+    EXPECT_EQ(v["interfaces"][6]["pvid"], 10);
+    J stp = show("stp")["interfaces"];
+    J p8;
+    for (const auto& e : stp)
+        if (e["ifIndex"] == 8) p8 = e;
+    EXPECT_EQ(p8["name"], "eth-3/0/2");
+    EXPECT_EQ(p8["states"], J::parse(R"([{"vlan": 20, "state": "discarding"}])"));
+    J vsis = show("vsis");
+    EXPECT_EQ(vsis["vsis"][1]["name"], "vsi-green");
+    EXPECT_EQ(vsis["vsis"][1]["down"], true);
+    EXPECT_EQ(vsis["vsis"][3]["isid"], 0);
+    EXPECT_EQ(vsis["limits"]["total"], 8192);
+    EXPECT_EQ(show("services")["services"]["packet"], false);
+    EXPECT_EQ(show("services")["services"]["ifm"], true);
+}
+
+TEST_F(ShowCommands, ForwardingStateCommittedAndStaged)
+{
+    sim::Mac b1{2, 0, 0, 0, 0, 1}, b2{2, 0, 0, 0, 0, 2}, c1{0, 0, 0x5e, 0, 0x53, 1};
+    ASSERT_EQ(program(L2VPN_MINM_ADD_UC, 1, b1, {1}, c1), PLAT_OK);
+    ASSERT_EQ(program(L2VPN_MINM_ADD_MC, 2, {1, 0x1e, 0x83, 0, 0x27, 0x24}, {4, 5}), PLAT_OK);
+    ASSERT_EQ(m.flush(), PLAT_OK);
+    ASSERT_EQ(program(L2VPN_MINM_ADD_UC, 2, b2, {5}), PLAT_OK);   // staged only
+    ASSERT_EQ(m.setPbbMode(4, L2VPN_IF_PBB_ENABLE), PLAT_OK);
+    ASSERT_EQ(m.setVsiAttr(1, L2VPN_VSI_ATTR_ENCAP, 7), PLAT_OK);
+
+    J uc = show("unicast");
+    EXPECT_EQ(uc["table"], "committed");
+    ASSERT_EQ(uc["unicast"].size(), 1u);
+    EXPECT_EQ(uc["unicast"][0]["vsi"], 1);
+    EXPECT_EQ(uc["unicast"][0]["isid"], 10010);
+    EXPECT_EQ(uc["unicast"][0]["bmac"], "02:00:00:00:00:01");
+    EXPECT_EQ(uc["unicast"][0]["cmac"], "00:00:5e:00:53:01");
+    EXPECT_EQ(uc["unicast"][0]["port"], 1);
+    EXPECT_EQ(uc["unicast"][0]["portName"], "eth-1/0/1");
+    EXPECT_EQ(show("unicast --staged")["unicast"].size(), 2u);
+    EXPECT_EQ(show("unicast --staged --vsi vsi-green")["unicast"].size(), 1u);
+
+    J mc = show("multicast")["multicast"];
+    ASSERT_EQ(mc.size(), 1u);
+    EXPECT_EQ(mc[0]["group"], "01:1e:83:00:27:24");
+    EXPECT_EQ(mc[0]["ports"], J({4, 5}));
+    EXPECT_EQ(mc[0]["portNames"], J({"eth-2/0/1", "eth-2/0/2"}));
+
+    EXPECT_EQ(show("pbb-ports")["pbbPorts"], J::parse(R"([{"ifIndex": 4, "name": "eth-2/0/1"}])"));
+    J encap = show("encap")["encap"];
+    EXPECT_EQ(encap[0]["type"], 7);
+    EXPECT_EQ(encap[1]["type"], L2VPN_ENCAP_DEFAULT);
+    EXPECT_EQ(show("interfaces")["interfaces"][3]["pbb"], true);
+
+    // the table a person reads names the port
+    auto t = cmd("show multicast");
+    EXPECT_THAT(t.out, HasSubstr("eth-2/0/1,eth-2/0/2"));
+    EXPECT_THAT(t.out, HasSubstr("01:1e:83:00:27:24"));
+}
+
+TEST_F(ShowCommands, AcknowledgementsAreListed)
+{
+    m.acknowledge({.service = sim::Service::L2vpn, .code = L2VPN_EVT_VSI_ADD, .context = 9, .items = {3}});
+    J a = show("acks")["acks"];
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(a[0]["service"], "l2vpn");
+    EXPECT_EQ(a[0]["context"], 9);
+    EXPECT_EQ(a[0]["items"], J({3}));
+}
+
+TEST_F(ShowCommands, AllHoldsEverySectionAndChangesGiveJsonToo)
+{
+    J all = show("all");
+    for (const char* k : {"slots", "interfaces", "vlans", "stp", "vsis", "unicast", "multicast", "pbb-ports",
+                          "services"})
+        EXPECT_TRUE(all.contains(k)) << k;
+    EXPECT_FALSE(all.contains("stats"));   // no simulator behind this switch
+    auto o = cmd("port add eth-1/0/7 1", true);
+    J j = J::parse(o.out);
+    EXPECT_EQ(j["ok"], true);
+    EXPECT_EQ(j["ifIndex"], 101);
+    EXPECT_EQ(cmd("show slots --wide").status, 2);
+    EXPECT_THAT(cmd("show nothing").err, HasSubstr("unknown command 'show nothing'"));
+}
+
+TEST_F(ShowCommands, TablesAreEmptyButLabelled)
+{
+    auto t = cmd("show unicast");
+    EXPECT_THAT(t.out, HasSubstr("committed unicast entries: 0"));
+    EXPECT_THAT(t.out, HasSubstr("(none)"));
+}
+
+}  // namespace
