@@ -25,6 +25,7 @@ uint32_t openStore(const std::vector<std::string>& names, const std::string& gro
     spec.writable = writable;
     spec.create = create;
     spec.synchronous = cls == DBM_CLASS_DURABLE ? tuning().durableSynchronous : tuning().writeBehindSynchronous;
+    spec.checkpointPages = cls == DBM_CLASS_DURABLE ? 1000 : 8192;
     auto store = std::make_shared<Store>();
     std::string error;
     uint32_t rc = StoreFile::open(spec, store->file, store->images, error);

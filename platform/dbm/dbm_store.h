@@ -23,6 +23,9 @@ struct StoreSpec {
     bool writable = true;
     bool create = true;
     int synchronous = 2;  // SQLite synchronous level: 1 NORMAL, 2 FULL
+    // Write-ahead log pages between checkpoints: larger batches of scattered
+    // writes (learned entries) gain from copying each page back once.
+    uint32_t checkpointPages = 1000;
 };
 
 class StoreFile {

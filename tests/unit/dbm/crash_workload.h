@@ -230,11 +230,13 @@ inline Op next(const Model& m, std::mt19937_64& rng, bool burst)
     unsigned roll = static_cast<unsigned>(rng() % (burst ? 79 : 100));
     op.db = static_cast<int>(rng() % 2);
     const Db& cfg = m.cfg[op.db];
-    auto cfgKeyOf = [&](const char* prefix) -> const std::string* {
+    // A key of the chosen database with the prefix; empty when none.
+    auto cfgKeyOf = [&](const char* prefix) -> std::string {
         std::map<std::string, int> keys;
         for (auto& [k, v] : cfg)
             if (k.rfind(prefix, 0) == 0) keys[k] = 0;
-        return pick(keys, rng);
+        const std::string* k = pick(keys, rng);
+        return k == nullptr ? std::string() : *k;
     };
     if (roll < 60) {
         op.kind = Kind::RunInsert;
@@ -266,20 +268,20 @@ inline Op next(const Model& m, std::mt19937_64& rng, bool burst)
         op.data.resize(16);
         for (auto& c : op.data) c = static_cast<char>(rng());
     } else if (roll < 83) {
-        const std::string* k = cfgKeyOf("vsi.");
-        if (k == nullptr) return next(m, rng, burst);
+        std::string k = cfgKeyOf("vsi.");
+        if (k.empty()) return next(m, rng, burst);
         op.kind = Kind::CfgDelVsi;
-        op.key = *k;
+        op.key = k;
     } else if (roll < 87) {
         op.kind = Kind::CfgAddIfVsi;
         op.key = "ifvsi.ge1/0/" + std::to_string(rng() % 6);
         op.data = name32("V" + std::to_string(rng() % 8));
     } else if (roll < 89) {
-        const std::string* k = cfgKeyOf("ifvsi.");
-        if (k == nullptr || cfg.at(*k).elems.empty() || !cfg.at(*k).list) return next(m, rng, burst);
+        std::string k = cfgKeyOf("ifvsi.");
+        if (k.empty() || !cfg.at(k).list || cfg.at(k).elems.empty()) return next(m, rng, burst);
         op.kind = Kind::CfgRemoveIfVsi;
-        op.key = *k;
-        op.data = cfg.at(*k).elems.begin()->second;
+        op.key = k;
+        op.data = cfg.at(k).elems.begin()->second;
     } else if (roll < 91) {
         op.kind = Kind::CfgSetIf;
         op.key = "if.ge1/0/" + std::to_string(rng() % 6);
