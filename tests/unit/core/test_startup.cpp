@@ -39,10 +39,14 @@ void printTraceLines(const std::string& logFile)
     for (auto& l : lines) std::fprintf(stderr, "%s\n", l.c_str());
 }
 
+rlimit g_savedLimit{};
+
 // Lowers the descriptor limit so that only `free` more descriptors can be
 // opened; the log file is opened first so that trace lines still get out.
+// restoreDescriptors() puts the limit back for the checks that follow.
 void limitDescriptors(int free)
 {
+    getrlimit(RLIMIT_NOFILE, &g_savedLimit);
     PBB_log_TracePrint("descriptor limit test\r\n");
     int probe = dup(0);
     close(probe);
@@ -50,6 +54,11 @@ void limitDescriptors(int free)
     getrlimit(RLIMIT_NOFILE, &rl);
     rl.rlim_cur = static_cast<rlim_t>(probe + free);
     setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+void restoreDescriptors()
+{
+    setrlimit(RLIMIT_NOFILE, &g_savedLimit);
 }
 
 // Runs main with a stop value already queued; main never returns.
@@ -83,6 +92,7 @@ TEST(StartupDeathTest, TwoFailuresAreAddedIntoTheExitCodeAndOneTraceLine)
             // the tick can be made (the timer instance is released again).
             limitDescriptors(1);
             uint32_t code = PBB_main_Main();
+            restoreDescriptors();
             std::fprintf(stderr, "code=0x%x\n", code);
             printTraceLines(dirs.logFile());
             dumpCalls();
@@ -139,6 +149,7 @@ TEST(StartupDeathTest, NoEpollInstanceStillRunsEveryExit)
             plat::testing::setRecording(true);
             limitDescriptors(0);
             uint32_t code = PBB_main_Main();
+            restoreDescriptors();
             std::fprintf(stderr, "code=0x%x\n", code);
             printTraceLines(dirs.logFile());
             dumpCalls();
