@@ -1,0 +1,241 @@
+#include "platform/transport/link.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <syslog.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/stub/logfile.h"
+#include "platform/testing.h"
+#include "platform/transport/paths.h"
+#include "platform/transport/unix_io.h"
+
+namespace plat::transport {
+
+using wire::Msg;
+
+Link::Link(bool enabled) : enabled_(enabled), buf_(64 * 1024) { mirror_.clear(); }
+
+bool Link::ensure()
+{
+    if (connected_) return true;
+    if (!enabled_) return false;
+    return connect();
+}
+
+bool Link::connect()
+{
+    const std::string path = simSocketPath();
+    UniqueFd s = connectUnix(path, SOCK_STREAM, true);
+    if (!s.valid()) {
+        note(LOG_ERR, "cannot reach the simulated switch at " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    sock_ = std::move(s);
+    in_ = wire::Deframer();
+    fds_.clear();
+    readBytes_ = 0;
+    seq_ = 0;
+    waitingFor_.reset();
+    mirror_.clear();
+    handshake_ = true;
+    helloSeen_ = snapshotDone_ = false;
+    refused_.clear();
+    bool ok = readUntil([this] { return snapshotDone_ || !refused_.empty(); }, nowMs() + kReplyTimeoutMs);
+    handshake_ = false;
+    if (!ok) return false;  // readUntil said why
+    if (!refused_.empty()) {
+        closeSocket();
+        note(LOG_ERR, "the simulated switch at " + path + " refused this process: " + refused_);
+        return false;
+    }
+    if (!helloSeen_ || !counter_.attached()) {
+        closeSocket();
+        note(LOG_ERR, "the simulated switch at " + path + " did not introduce itself");
+        return false;
+    }
+    connected_ = true;
+    note(LOG_INFO, "connected to the simulated switch at " + path + " (pbb-sim pid " + std::to_string(simPid_) +
+                       ", session " + std::to_string(session_) + ")");
+    return true;
+}
+
+void Link::closeSocket()
+{
+    sock_.reset();
+    counter_.detach();
+    fds_.clear();
+    in_ = wire::Deframer();
+    mirror_.clear();
+}
+
+void Link::disconnect(const std::string& why)
+{
+    bool was = connected_;
+    connected_ = false;
+    closeSocket();
+    note(LOG_ERR, (was ? "lost the simulated switch: " : "could not connect to the simulated switch: ") + why);
+    if (was && serviceDown_)
+        for (size_t s = 0; s < sim::kServiceCount; ++s) serviceDown_(static_cast<sim::Service>(s));
+}
+
+void Link::sync()
+{
+    if (!connected_ || (counter_.load() == readBytes_ && in_.buffered() == 0)) return;
+    readUntil(nullptr, 0);
+}
+
+void Link::poll()
+{
+    if (connected_) readUntil(nullptr, 0);
+}
+
+bool Link::readUntil(const std::function<bool()>& done, int64_t deadline)
+{
+    try {
+        for (;;) {
+            Msg type;
+            std::vector<uint8_t> payload;
+            while (in_.next(type, payload)) {
+                handle(type, payload);
+                if (done && done()) return true;
+            }
+            ssize_t n = recvWithFds(sock_.get(), buf_, fds_, MSG_DONTWAIT);
+            if (n > 0) {
+                readBytes_ += static_cast<uint64_t>(n);
+                in_.feed(std::span<const uint8_t>(buf_.data(), static_cast<size_t>(n)));
+                continue;
+            }
+            if (n == 0) {
+                disconnect("the simulator closed the connection");
+                return false;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                disconnect(std::string("reading from the simulator: ") + std::strerror(errno));
+                return false;
+            }
+            if (!done) return true;
+            int64_t left = deadline - nowMs();
+            if (left <= 0) {
+                disconnect("no answer from the simulator within " + std::to_string(kReplyTimeoutMs) + " ms");
+                return false;
+            }
+            pollfd p{sock_.get(), POLLIN, 0};
+            (void)::poll(&p, 1, static_cast<int>(left));
+        }
+    } catch (const wire::WireError& e) {
+        disconnect(std::string("malformed message from the simulator: ") + e.what());
+        return false;
+    }
+}
+
+void Link::handle(Msg type, const std::vector<uint8_t>& payload)
+{
+    wire::Reader r(payload);
+    switch (type) {
+    case Msg::Hello: {
+        if (!handshake_) throw wire::WireError("a second introduction");
+        uint32_t version = r.u32();
+        simPid_ = static_cast<pid_t>(r.u32());
+        session_ = r.u32();
+        r.end();
+        if (version != wire::kVersion)
+            throw wire::WireError("protocol version " + std::to_string(version) + ", this library speaks " +
+                                  std::to_string(wire::kVersion));
+        if (fds_.empty() || !counter_.attach(std::move(fds_.front())))
+            throw wire::WireError("the introduction came without its shared counter");
+        fds_.pop_front();
+        helloSeen_ = true;
+        return;
+    }
+    case Msg::Refused:
+        refused_ = r.str();
+        if (refused_.empty()) refused_ = "(no reason given)";
+        return;
+    case Msg::SnapshotEnd:
+        r.end();
+        snapshotDone_ = true;
+        return;
+    case Msg::Reply: {
+        uint32_t seq = r.u32();
+        uint32_t result = r.u32();
+        r.end();
+        if (!waitingFor_ || seq != *waitingFor_) throw wire::WireError("a reply to no request");
+        waitingFor_.reset();
+        reply_ = result;
+        return;
+    }
+    case Msg::Fault: {
+        std::string name = r.str();
+        int64_t result = r.i64();
+        uint32_t times = r.u32();
+        r.end();
+        plat::testing::failCall(name, result, times);
+        return;
+    }
+    case Msg::ClearFaults:
+        r.end();
+        plat::testing::clearFaults();
+        return;
+    default: break;
+    }
+    uint32_t downBefore = mirror_.downMask();
+    if (!mirror_.apply(type, payload))
+        throw wire::WireError(std::string("unexpected message ") + wire::msgName(type));
+    uint32_t newlyDown = mirror_.downMask() & ~downBefore;
+    if (handshake_ || newlyDown == 0 || !serviceDown_) return;
+    for (size_t s = 0; s < sim::kServiceCount; ++s)
+        if ((newlyDown & Mirror::bit(static_cast<sim::Service>(s))) != 0) serviceDown_(static_cast<sim::Service>(s));
+}
+
+bool Link::sendAll(const std::vector<uint8_t>& bytes, int fd, int64_t deadline)
+{
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = sendWithFd(sock_.get(), std::span<const uint8_t>(bytes).subspan(off), off == 0 ? fd : -1,
+                               MSG_DONTWAIT);
+        if (n > 0) {
+            off += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            disconnect(std::string("writing to the simulator: ") + std::strerror(errno));
+            return false;
+        }
+        int64_t left = deadline - nowMs();
+        if (left <= 0) {
+            disconnect("the simulator takes no requests");
+            return false;
+        }
+        pollfd p{sock_.get(), POLLOUT, 0};
+        (void)::poll(&p, 1, static_cast<int>(left));
+    }
+    return true;
+}
+
+std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)
+{
+    if (!connected_) return std::nullopt;
+    uint32_t seq = ++seq_;
+    wire::Writer w;
+    w.u32(seq);
+    w.raw(body.bytes().data(), body.bytes().size());
+    int64_t deadline = nowMs() + kReplyTimeoutMs;
+    if (!sendAll(wire::frame(type, w.bytes()), fd, deadline)) return std::nullopt;
+    waitingFor_ = seq;
+    reply_.reset();
+    if (!readUntil([this] { return reply_.has_value(); }, deadline)) return std::nullopt;
+    return reply_;
+}
+
+void Link::note(int priority, const std::string& text)
+{
+    // A failure that repeats (a daemon retrying every second) is logged once.
+    if (priority != LOG_INFO && text == lastNote_) return;
+    lastNote_ = text;
+    plat::writeLog(LOG_DAEMON | priority, "platform", "SWITCH", text);
+}
+
+}  // namespace plat::transport

@@ -1,0 +1,96 @@
+// A daemon's connection to the simulated switch, as its platform library
+// keeps it: the copy of the switch's state (Mirror), the shared counter that
+// says when there is something to read, and requests with their replies.
+//
+// The connection is made at the first platform call and again, after the
+// simulator went away, whenever a call needs the switch to be there (a
+// service's availability, a registration). While there is no connection the
+// copy is empty and every service is away; calls that need an answer get
+// PLAT_ERR_UNAVAILABLE. Reasons for failures are logged once each under the
+// "platform" identity.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/model/unique_fd.h"
+#include "platform/transport/mirror.h"
+#include "platform/transport/shared_counter.h"
+#include "platform/transport/wire.h"
+
+namespace plat::transport {
+
+class Link {
+public:
+    // enabled false: the link never connects (the platform setting names no
+    // switch this library can reach).
+    explicit Link(bool enabled = true);
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    // Called when a service goes away, and for every service when the
+    // connection is lost.
+    void onServiceDown(std::function<void(sim::Service)> f) { serviceDown_ = std::move(f); }
+
+    bool connected() const { return connected_; }
+    // Connects unless connected: one attempt. True when connected.
+    bool ensure();
+    // Reads the connection when the shared counter says the simulator wrote
+    // more than was read. The cost of a call when nothing changed: one load.
+    void sync();
+    // Reads what waits now whatever the counter says, to notice that the
+    // simulator has gone.
+    void poll();
+    // One request and its reply's result; nullopt when the simulator cannot
+    // be reached (the connection is then closed). fd >= 0 travels along.
+    std::optional<uint32_t> call(wire::Msg type, const wire::Writer& body, int fd = -1);
+    void disconnect(const std::string& why);
+
+    const Mirror& mirror() const { return mirror_; }
+    pid_t simulatorPid() const { return simPid_; }
+    uint32_t session() const { return session_; }
+
+    // How long a reply (and the snapshot at connection) may take.
+    static constexpr int kReplyTimeoutMs = 5000;
+
+private:
+    bool connect();
+    // Handles buffered and incoming messages until done() (or, without done,
+    // until nothing more waits). False when the connection ended.
+    bool readUntil(const std::function<bool()>& done, int64_t deadline);
+    void handle(wire::Msg type, const std::vector<uint8_t>& payload);
+    bool sendAll(const std::vector<uint8_t>& bytes, int fd, int64_t deadline);
+    void closeSocket();
+    void note(int priority, const std::string& text);
+
+    bool enabled_;
+    bool connected_ = false;
+    UniqueFd sock_;
+    CounterView counter_;
+    uint64_t readBytes_ = 0;
+    wire::Deframer in_;
+    std::deque<UniqueFd> fds_;
+    std::vector<uint8_t> buf_;
+    Mirror mirror_;
+    std::function<void(sim::Service)> serviceDown_;
+
+    uint32_t seq_ = 0;
+    std::optional<uint32_t> waitingFor_;
+    std::optional<uint32_t> reply_;
+    // Connection set-up.
+    bool handshake_ = false;
+    bool helloSeen_ = false;
+    bool snapshotDone_ = false;
+    std::string refused_;
+    pid_t simPid_ = 0;
+    uint32_t session_ = 0;
+    std::string lastNote_;
+};
+
+}  // namespace plat::transport

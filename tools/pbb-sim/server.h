@@ -1,0 +1,133 @@
+// pbb-sim's process: the switch model served to one daemon at a time on
+// <run dir>/sim.sock and driven by pbb-simctl on <run dir>/sim-ctl.sock,
+// from one thread and one event loop.
+//
+// The model keeps its state whoever connects: a daemon that stops, crashes
+// or is refused leaves it as it was, apart from its own registrations,
+// which end with its connection. A second daemon while one is connected is
+// refused with a message naming the one served. Commands run to completion
+// one at a time; what the model produces while a command runs (events,
+// hang-ups, frames, reports) waits until the command's state changes have
+// been sent, then follows them in order.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/model/switch_model.h"
+#include "tools/pbb-sim/injector.h"
+#include "tools/pbb-sim/loop.h"
+#include "tools/pbb-sim/session.h"
+#include "tools/pbb-sim/stats.h"
+#include "tools/simcmd/link_capture.h"
+#include "tools/simcmd/simcmd.h"
+
+namespace pbbsim {
+
+class Server final : public simcmd::Host {
+public:
+    explicit Server(sim::SwitchModel& model);
+    ~Server() override;
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Listens under the platform's run directory (made if missing). False
+    // with the reason when another pbb-sim serves it or it cannot be used.
+    bool listen(std::string* error);
+    // Serves until stop(), or until stopFd (a signal descriptor) is readable.
+    void run(int stopFd = -1);
+    void stop() { loop_.stop(); }
+
+    // One command, as pbb-simctl's requests run.
+    simcmd::Outcome command(const std::vector<std::string>& words, bool json);
+    const Stats& counters() const { return stats_; }
+
+    // simcmd::Host
+    simcmd::Outcome failCall(const std::string& call, int64_t result, unsigned times) override;
+    simcmd::Outcome clearFaults() override;
+    simcmd::Outcome injectFrames(uint32_t port, std::vector<std::vector<uint8_t>> frames, double rate) override;
+    simcmd::Outcome bindLink(const std::string& linuxIf, const std::string& netns, uint32_t port) override;
+    simcmd::Outcome unbindLink(const std::string& linuxIf) override;
+    nlohmann::json stats() const override;
+
+private:
+    struct FrameOut {
+        std::vector<uint8_t> bytes;
+    };
+    struct ReportOut {
+        std::vector<uint8_t> bytes;
+    };
+    using Output = std::variant<sim::Event, sim::Service, FrameOut, ReportOut>;
+
+    // Where the model's output goes: the connected daemon, held back while
+    // a command runs.
+    class Sink final : public sim::EventSink {
+    public:
+        explicit Sink(Server& s) : s_(s) {}
+        void deliver(const sim::Event& ev) override { put(ev); }
+        void serviceDown(sim::Service service) override { put(service); }
+        void cpuFrame(const std::vector<uint8_t>& datagram) override { put(FrameOut{datagram}); }
+        void lineCardReport(const std::vector<uint8_t>& message) override { put(ReportOut{message}); }
+        void hold() { holding_ = true; }
+        void release();
+
+    private:
+        void put(Output o);
+        Server& s_;
+        bool holding_ = false;
+        std::vector<Output> held_;
+    };
+
+    struct Fault {
+        std::string call;
+        int64_t result;
+        unsigned times;
+    };
+    struct Control {
+        plat::UniqueFd fd;
+        uint64_t watch = 0;
+        std::string in;
+        std::string out;
+        bool closing = false;
+    };
+    struct BoundLink {
+        std::unique_ptr<simcmd::LinkCapture> capture;
+        uint32_t port = 0;
+        uint64_t watch = 0;
+        uint64_t frames = 0;
+    };
+
+    void route(Output& o);
+    void acceptDaemon();
+    void endSession();
+    Session* daemon() const { return session_ && !session_->ended() ? session_.get() : nullptr; }
+    void acceptControl();
+    void onControl(uint64_t id, uint32_t events);
+    void answer(Control& c, const std::string& line);
+    void closeControl(uint64_t id);
+    void readLink(const std::string& name);
+    int idle();
+    std::string checkPort(uint32_t port) const;
+
+    sim::SwitchModel& model_;
+    Loop loop_;
+    Sink sink_;
+    Stats stats_;
+    Injector injector_;
+    plat::UniqueFd daemonListen_;
+    plat::UniqueFd controlListen_;
+    std::string daemonPath_;
+    std::string controlPath_;
+    std::unique_ptr<Session> session_;
+    uint32_t sessionNumber_ = 0;
+    std::vector<Fault> pendingFaults_;
+    std::map<uint64_t, Control> controls_;
+    uint64_t nextControl_ = 1;
+    std::map<std::string, BoundLink> links_;
+};
+
+}  // namespace pbbsim

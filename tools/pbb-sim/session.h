@@ -1,0 +1,139 @@
+// One daemon's connection to pbb-sim: its requests served on the switch
+// model, its event channels and packet sockets, and everything the model
+// sends it, in order.
+//
+// Order: state changes go on the connection, events on the channels and
+// frames on the packet sockets. Nothing goes to a channel or a socket while
+// earlier connection bytes still wait to be written, so that the daemon
+// knows every state change made before an event or frame by the time it
+// reads that event or frame (the shared counter tells it when to read).
+// Writes never block: what a descriptor cannot take waits here until it
+// becomes writable. Events are kept; frames beyond a socket's queue limit
+// are dropped, as a switch drops what its CPU queue cannot hold.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/model/switch_model.h"
+#include "platform/model/unique_fd.h"
+#include "platform/transport/shared_counter.h"
+#include "platform/transport/wire.h"
+#include "tools/pbb-sim/loop.h"
+#include "tools/pbb-sim/state_copy.h"
+#include "tools/pbb-sim/stats.h"
+
+namespace pbbsim {
+
+class Session {
+public:
+    // Datagrams one packet socket may have waiting here.
+    static constexpr size_t kFrameQueueMax = 4096;
+    // Connection bytes that may wait for a daemon that does not read.
+    static constexpr size_t kBacklogMax = 64u << 20;
+
+    Session(Loop& loop, sim::SwitchModel& model, Stats& stats, plat::UniqueFd sock, uint32_t number);
+    ~Session();  // the daemon's registrations end, its descriptors are closed
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Sends the introduction and the snapshot; what else the daemon must
+    // know from the start (faults to arm) may follow before snapshotDone().
+    void start();
+    void snapshotDone();
+    // True once the daemon went away or was dropped; why says why.
+    bool ended() const { return ended_; }
+    const std::string& why() const { return why_; }
+    // Whether the daemon is still there (asks the connection now).
+    bool alive();
+
+    pid_t pid() const { return pid_; }
+    uint32_t number() const { return number_; }
+
+    // What the switch produces for this daemon.
+    void deliver(const sim::Event& ev);
+    void serviceDown(sim::Service s);
+    void cpuFrame(const std::vector<uint8_t>& datagram);
+    // State changes since the last call.
+    void publish();
+    void sendFault(const std::string& call, int64_t result, unsigned times);
+    void sendClearFaults();
+
+    // A packet socket has frames waiting to be written.
+    bool framesWaiting() const;
+    size_t framesQueued() const;
+
+private:
+    struct Queue {
+        plat::UniqueFd fd;
+        uint64_t watch = 0;
+        std::deque<std::vector<uint8_t>> waiting;
+    };
+    struct PacketSock : Queue {
+        bool bound = false;
+        uint16_t etherType = 0;
+        bool recvAll = false;
+    };
+    // A write that waits for earlier connection bytes.
+    struct Held {
+        enum Kind { Event, Frame, Hangup } kind;
+        uint32_t target;  // the service, or the packet socket's id
+        std::vector<uint8_t> bytes;
+    };
+
+    void end(const std::string& why);
+    void onReadable();
+    void onWritable();
+    void handle(plat::wire::Msg type, const std::vector<uint8_t>& payload);
+    void reply(uint32_t seq, uint32_t result);
+    void send(plat::wire::Msg type, const std::vector<uint8_t>& payload);
+    void flushMain();
+    void releaseHeld();
+
+    void openChannel(sim::Service s, plat::UniqueFd fd);
+    void closeChannel(sim::Service s);
+    void openPacket(uint32_t id, plat::UniqueFd fd);
+    void closePacket(uint32_t id);
+    void closeAllPackets();
+    void hangUp(uint32_t service);
+    void writeEvent(sim::Service s, std::vector<uint8_t> bytes);
+    void writeFrame(uint32_t id, const std::vector<uint8_t>& bytes);
+    // Writes what waits on q; false when the peer is gone.
+    bool drain(Queue& q);
+    void watchWritable(Queue& q, bool on);
+
+    Loop& loop_;
+    sim::SwitchModel& model_;
+    Stats& stats_;
+    plat::UniqueFd sock_;
+    uint64_t watch_ = 0;
+    uint32_t number_;
+    pid_t pid_ = 0;
+    bool ended_ = false;
+    std::string why_;
+
+    plat::transport::SharedCounter counter_;
+    StateCopy copy_;
+    plat::wire::Deframer in_;
+    std::deque<plat::UniqueFd> fds_;
+    std::vector<uint8_t> out_;
+    size_t outOff_ = 0;
+    std::deque<Held> held_;
+
+    std::array<Queue, sim::kServiceCount> channels_;
+    std::map<uint32_t, PacketSock> packets_;
+    struct Sub {
+        sim::EventKind kind;
+        uint32_t mask;
+    };
+    std::map<uint32_t, Sub> subs_;
+};
+
+}  // namespace pbbsim

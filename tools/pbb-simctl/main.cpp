@@ -1,0 +1,117 @@
+// pbb-simctl: drives a running pbb-sim. The words after the options are one
+// command of the simulator's command language (the same as in topology
+// files; "pbb-simctl help" lists them); -f runs a file of commands, one per
+// line. The command's output goes to stdout, its error to stderr, and its
+// status is the exit status: 0 done, 1 failed, 2 bad input, 3 pbb-sim is
+// not running.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "platform/settings.h"
+#include "platform/transport/control.h"
+#include "platform/transport/paths.h"
+#include "tools/simcmd/simcmd.h"
+
+namespace {
+
+constexpr int kNotRunning = 3;
+
+std::string currentDir()
+{
+    std::vector<char> buf(4096);
+    return ::getcwd(buf.data(), buf.size()) != nullptr ? std::string(buf.data()) : std::string();
+}
+
+void print(const plat::transport::ControlReply& r)
+{
+    if (!r.out.empty()) {
+        std::fputs(r.out.c_str(), stdout);
+        if (r.out.back() != '\n') std::fputc('\n', stdout);
+    }
+    if (!r.err.empty()) std::fprintf(stderr, "pbb-simctl: %s%s", r.err.c_str(), r.err.back() == '\n' ? "" : "\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"pbb-simctl - drive the running simulated switch (pbb-sim)\n"
+                 "  pbb-simctl [options] <command words...>    'pbb-simctl help' lists the commands"};
+    bool json = false;
+    std::string runDir, file;
+    double timeout = 30;
+    app.add_flag("--json", json, "Ask for JSON output (also accepted after the command)");
+    app.add_option("--run-dir", runDir, "The platform's run directory (default: PBB_RUN_DIR or /run/pbb)");
+    app.add_option("--timeout", timeout, "Seconds to wait for pbb-sim's answer (0: no limit)")->check(CLI::NonNegativeNumber);
+    app.add_option("-f,--file", file, "Run the commands of a file, one per line ('-': standard input); stops at the first that fails");
+    app.prefix_command();
+    CLI11_PARSE(app, argc, argv);
+
+    std::vector<std::string> words;
+    for (auto& w : app.remaining()) {
+        if (w == "--json")
+            json = true;
+        else
+            words.push_back(w);
+    }
+    if (words.empty() == file.empty()) {
+        std::fprintf(stderr, "pbb-simctl: give one command, or -f with a file of commands\n%s",
+                     app.help().c_str());
+        return 2;
+    }
+    if (!runDir.empty()) plat::setRunDir(runDir);
+
+    // The lines to run, each with where it came from.
+    std::vector<std::pair<std::vector<std::string>, std::string>> commands;
+    if (!file.empty()) {
+        std::ifstream in;
+        std::istream* src = &std::cin;
+        if (file != "-") {
+            in.open(file);
+            if (!in) {
+                std::fprintf(stderr, "pbb-simctl: cannot read %s\n", file.c_str());
+                return 2;
+            }
+            src = &in;
+        }
+        std::string line;
+        for (int n = 1; std::getline(*src, line); ++n) {
+            std::vector<std::string> w;
+            try {
+                w = simcmd::split(line);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "pbb-simctl: %s:%d: %s\n", file.c_str(), n, e.what());
+                return 2;
+            }
+            if (!w.empty()) commands.emplace_back(std::move(w), file + ":" + std::to_string(n));
+        }
+    } else {
+        commands.emplace_back(std::move(words), "");
+    }
+
+    plat::transport::ControlClient client;
+    std::string error;
+    if (!client.connect(plat::transport::controlSocketPath(), &error)) {
+        std::fprintf(stderr, "pbb-simctl: %s\n", error.c_str());
+        return kNotRunning;
+    }
+    const std::string cwd = currentDir();
+    for (auto& [w, where] : commands) {
+        auto reply = client.call({w, json, cwd}, static_cast<int>(timeout * 1000), &error);
+        if (!reply) {
+            std::fprintf(stderr, "pbb-simctl: %s\n", error.c_str());
+            return 1;
+        }
+        if (reply->status != 0 && !where.empty()) reply->err = where + ": " + reply->err;
+        print(*reply);
+        if (reply->status != 0) return reply->status;
+    }
+    return 0;
+}
