@@ -40,7 +40,9 @@
 // DBM_FreeIterator (or DBM_Close of the handle).
 //
 // All calls belong to one thread (the daemon's); the committer thread of a
-// write-behind store is internal. Every call asks plat::testing::fault with
+// write-behind store is internal. The calls never throw (noexcept): a
+// failure to allocate memory inside one ends the process instead of
+// unwinding into the caller, and the stores are made to survive that. Every call asks plat::testing::fault with
 // its own name first and records itself while recording is on.
 #pragma once
 
@@ -119,56 +121,56 @@ static_assert(sizeof(DBM_PROC_KEY_S) == 3 * sizeof(void*), "one row");
 
 // Opening and closing. Outputs are written only on success.
 uint32_t DBM_OpenCfgDB(const char* szFirstName, const char* szSecondName, const char* szGroup, uint32_t uiFlags,
-                       const DBM_PARAM_S* pstParam, uint32_t* phFirst, uint32_t* phSecond);
+                       const DBM_PARAM_S* pstParam, uint32_t* phFirst, uint32_t* phSecond) noexcept;
 uint32_t DBM_Open(const char* szName, const char* szGroup, uint32_t uiMode, const DBM_PARAM_S* pstParam,
-                  uint32_t* phDb);
+                  uint32_t* phDb) noexcept;
 // Stores every pending write, frees the handle's iterators.
-uint32_t DBM_Close(uint32_t hDb);
+uint32_t DBM_Close(uint32_t hDb) noexcept;
 
 // Binary values. uiOffset is a byte offset into the value: SetBinary takes
 // only 0 (the value replaces any earlier value, sort lists included);
 // GetBinary reads from it and returns the number of bytes copied (at most
 // uiValueLen), 0 past the end, -1 for a missing key or an error.
 uint32_t DBM_SetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiOffset, uint32_t uiValueLen,
-                       const void* pValue, uint32_t uiValueType);
+                       const void* pValue, uint32_t uiValueType) noexcept;
 int32_t DBM_GetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiOffset, uint32_t uiValueLen,
-                      void* pBuffer);
+                      void* pBuffer) noexcept;
 
-uint32_t DBM_DeleteKey(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen);
+uint32_t DBM_DeleteKey(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen) noexcept;
 // 1 when the key exists (a declared sort description alone is no key), else 0.
-uint32_t DBM_IsKeyExist(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen);
+uint32_t DBM_IsKeyExist(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen) noexcept;
 // Bytes of data under the key (a sort list: elements times element length);
 // 0 for a missing key or an error.
-uint32_t DBM_Len(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen);
+uint32_t DBM_Len(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen) noexcept;
 // Moves the key with its value and type to the other database of the same
 // configuration pair, replacing the key there, in one atomic step.
-uint32_t DBM_Move(uint32_t hSrcDb, const char* pcKey, uint32_t uiKeyLen, uint32_t hDstDb);
+uint32_t DBM_Move(uint32_t hSrcDb, const char* pcKey, uint32_t uiKeyLen, uint32_t hDstDb) noexcept;
 
 // Sort lists. SetSortWord declares the description of a key that does not
 // exist yet (the declaration lives in memory until the first insertion
 // creates the key); for an existing sort list it must match.
 uint32_t DBM_SetSortWord(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiKind, uint32_t uiOffset,
-                         uint32_t uiLength, uint32_t uiCompare, uint32_t uiFlags);
+                         uint32_t uiLength, uint32_t uiCompare, uint32_t uiFlags) noexcept;
 uint32_t DBM_InsertSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiElemLen,
-                            const void* pElem, uint32_t uiValueType);
+                            const void* pElem, uint32_t uiValueType) noexcept;
 uint32_t DBM_RemoveSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiElemLen,
-                            const void* pElem);
+                            const void* pElem) noexcept;
 // Walks in sort order. uiReserved1 and uiReserved2 must be 0; uiElemLen
 // must be the key's element length. GetNextSortList returns the element
 // length while it returned an element, BatchGetNextSortList the number of
 // elements copied (at most uiMaxCount); both 0 at the end, -1 on error.
 int32_t DBM_GetNextSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t* puiIterator,
-                            uint32_t uiReserved1, uint32_t uiReserved2, uint32_t uiElemLen, void* pBuffer);
+                            uint32_t uiReserved1, uint32_t uiReserved2, uint32_t uiElemLen, void* pBuffer) noexcept;
 int32_t DBM_BatchGetNextSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t* puiIterator,
                                  uint32_t uiReserved1, uint32_t uiReserved2, uint32_t uiElemLen,
-                                 uint32_t uiMaxCount, void* pBuffer);
+                                 uint32_t uiMaxCount, void* pBuffer) noexcept;
 
 // Keys by value type, in key order. Both return 0 on error.
-uint32_t DBM_GetKeyNumByValueType(uint32_t hDb, uint32_t uiValueType);
+uint32_t DBM_GetKeyNumByValueType(uint32_t hDb, uint32_t uiValueType) noexcept;
 uint32_t DBM_GetKeysByValueType(uint32_t hDb, uint32_t uiCount, uint32_t uiValueType, uint32_t* puiIterator,
-                                DBM_KEY_DESC_S* pstKeys);
+                                DBM_KEY_DESC_S* pstKeys) noexcept;
 // 0 is accepted and ignored.
-uint32_t DBM_FreeIterator(uint32_t uiIterator);
+uint32_t DBM_FreeIterator(uint32_t uiIterator) noexcept;
 
 // Hands every key of each row's value type to the row's handler, rows in
 // table order, all keys of a row (first database, then second) before the
@@ -177,7 +179,7 @@ uint32_t DBM_FreeIterator(uint32_t uiIterator);
 // other database of the pair (hSecondDb -1: no second database, a move
 // verdict keeps the key). Everything the batch writes, the handlers' own
 // writes included, is stored as one atomic step per store.
-uint32_t DBM_Batch_Proc(uint32_t hFirstDb, uint32_t hSecondDb, const DBM_PROC_KEY_S* pstTable, uint32_t uiRows);
+uint32_t DBM_Batch_Proc(uint32_t hFirstDb, uint32_t hSecondDb, const DBM_PROC_KEY_S* pstTable, uint32_t uiRows) noexcept;
 
 namespace plat::dbm {
 

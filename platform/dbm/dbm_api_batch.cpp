@@ -45,7 +45,7 @@ void pass(Database& db, Database* other, uint32_t valueType, DBM_PROC_FN handler
 
 }  // namespace
 
-uint32_t DBM_Batch_Proc(uint32_t hFirstDb, uint32_t hSecondDb, const DBM_PROC_KEY_S* pstTable, uint32_t uiRows)
+uint32_t DBM_Batch_Proc(uint32_t hFirstDb, uint32_t hSecondDb, const DBM_PROC_KEY_S* pstTable, uint32_t uiRows) noexcept
 {
     if (auto f = plat::testing::fault("DBM_Batch_Proc")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording())

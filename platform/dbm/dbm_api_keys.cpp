@@ -19,7 +19,7 @@ std::string baseArgs(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
 }  // namespace
 
 uint32_t DBM_SetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiOffset, uint32_t uiValueLen,
-                       const void* pValue, uint32_t uiValueType)
+                       const void* pValue, uint32_t uiValueType) noexcept
 {
     if (auto f = plat::testing::fault("DBM_SetBinary")) return static_cast<uint32_t>(*f);
     std::string_view key;
@@ -60,7 +60,7 @@ uint32_t DBM_SetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint3
 }
 
 int32_t DBM_GetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiOffset, uint32_t uiValueLen,
-                      void* pBuffer)
+                      void* pBuffer) noexcept
 {
     if (auto f = plat::testing::fault("DBM_GetBinary")) return static_cast<int32_t>(*f);
     if (plat::testing::recording())
@@ -77,7 +77,7 @@ int32_t DBM_GetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32
     return static_cast<int32_t>(n);
 }
 
-uint32_t DBM_DeleteKey(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
+uint32_t DBM_DeleteKey(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen) noexcept
 {
     if (auto f = plat::testing::fault("DBM_DeleteKey")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording()) plat::testing::record("DBM_DeleteKey", baseArgs(hDb, pcKey, uiKeyLen));
@@ -89,7 +89,7 @@ uint32_t DBM_DeleteKey(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
     return deleteKey(*db, key);
 }
 
-uint32_t DBM_IsKeyExist(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
+uint32_t DBM_IsKeyExist(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen) noexcept
 {
     if (auto f = plat::testing::fault("DBM_IsKeyExist")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording()) plat::testing::record("DBM_IsKeyExist", baseArgs(hDb, pcKey, uiKeyLen));
@@ -99,7 +99,7 @@ uint32_t DBM_IsKeyExist(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
     return db->image().find(key) != nullptr ? 1 : 0;
 }
 
-uint32_t DBM_Len(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
+uint32_t DBM_Len(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen) noexcept
 {
     if (auto f = plat::testing::fault("DBM_Len")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording()) plat::testing::record("DBM_Len", baseArgs(hDb, pcKey, uiKeyLen));
@@ -110,7 +110,7 @@ uint32_t DBM_Len(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
     return e == nullptr ? 0 : e->dataLength();
 }
 
-uint32_t DBM_Move(uint32_t hSrcDb, const char* pcKey, uint32_t uiKeyLen, uint32_t hDstDb)
+uint32_t DBM_Move(uint32_t hSrcDb, const char* pcKey, uint32_t uiKeyLen, uint32_t hDstDb) noexcept
 {
     if (auto f = plat::testing::fault("DBM_Move")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording())

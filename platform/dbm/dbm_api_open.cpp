@@ -66,7 +66,7 @@ uint32_t flush(uint32_t hDb)
 using namespace plat::dbm;
 
 uint32_t DBM_OpenCfgDB(const char* szFirstName, const char* szSecondName, const char* szGroup, uint32_t uiFlags,
-                       const DBM_PARAM_S* pstParam, uint32_t* phFirst, uint32_t* phSecond)
+                       const DBM_PARAM_S* pstParam, uint32_t* phFirst, uint32_t* phSecond) noexcept
 {
     if (auto f = plat::testing::fault("DBM_OpenCfgDB")) return static_cast<uint32_t>(*f);
     uint32_t cls = classOf(pstParam);
@@ -93,7 +93,7 @@ uint32_t DBM_OpenCfgDB(const char* szFirstName, const char* szSecondName, const 
 }
 
 uint32_t DBM_Open(const char* szName, const char* szGroup, uint32_t uiMode, const DBM_PARAM_S* pstParam,
-                  uint32_t* phDb)
+                  uint32_t* phDb) noexcept
 {
     if (auto f = plat::testing::fault("DBM_Open")) return static_cast<uint32_t>(*f);
     uint32_t cls = classOf(pstParam);
@@ -116,7 +116,7 @@ uint32_t DBM_Open(const char* szName, const char* szGroup, uint32_t uiMode, cons
     return DBM_OK;
 }
 
-uint32_t DBM_Close(uint32_t hDb)
+uint32_t DBM_Close(uint32_t hDb) noexcept
 {
     if (auto f = plat::testing::fault("DBM_Close")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording()) plat::testing::record("DBM_Close", "h=" + std::to_string(hDb));

@@ -93,7 +93,7 @@ int32_t walkElements(const char* call, uint32_t hDb, const char* pcKey, uint32_t
 }  // namespace
 
 uint32_t DBM_SetSortWord(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiKind, uint32_t uiOffset,
-                         uint32_t uiLength, uint32_t uiCompare, uint32_t uiFlags)
+                         uint32_t uiLength, uint32_t uiCompare, uint32_t uiFlags) noexcept
 {
     if (auto f = plat::testing::fault("DBM_SetSortWord")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording())
@@ -118,7 +118,7 @@ uint32_t DBM_SetSortWord(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uin
 }
 
 uint32_t DBM_InsertSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiElemLen,
-                            const void* pElem, uint32_t uiValueType)
+                            const void* pElem, uint32_t uiValueType) noexcept
 {
     if (auto f = plat::testing::fault("DBM_InsertSortList")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording())
@@ -164,7 +164,7 @@ uint32_t DBM_InsertSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
 }
 
 uint32_t DBM_RemoveSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiElemLen,
-                            const void* pElem)
+                            const void* pElem) noexcept
 {
     if (auto f = plat::testing::fault("DBM_RemoveSortList")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording()) recordElement("DBM_RemoveSortList", hDb, pcKey, uiKeyLen, uiElemLen, pElem, "");
@@ -186,7 +186,7 @@ uint32_t DBM_RemoveSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
 }
 
 int32_t DBM_GetNextSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t* puiIterator,
-                            uint32_t uiReserved1, uint32_t uiReserved2, uint32_t uiElemLen, void* pBuffer)
+                            uint32_t uiReserved1, uint32_t uiReserved2, uint32_t uiElemLen, void* pBuffer) noexcept
 {
     if (auto f = plat::testing::fault("DBM_GetNextSortList")) return static_cast<int32_t>(*f);
     if (plat::testing::recording())
@@ -200,7 +200,7 @@ int32_t DBM_GetNextSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
 
 int32_t DBM_BatchGetNextSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t* puiIterator,
                                  uint32_t uiReserved1, uint32_t uiReserved2, uint32_t uiElemLen,
-                                 uint32_t uiMaxCount, void* pBuffer)
+                                 uint32_t uiMaxCount, void* pBuffer) noexcept
 {
     if (auto f = plat::testing::fault("DBM_BatchGetNextSortList")) return static_cast<int32_t>(*f);
     if (plat::testing::recording())

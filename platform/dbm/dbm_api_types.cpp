@@ -5,7 +5,7 @@
 
 using namespace plat::dbm;
 
-uint32_t DBM_GetKeyNumByValueType(uint32_t hDb, uint32_t uiValueType)
+uint32_t DBM_GetKeyNumByValueType(uint32_t hDb, uint32_t uiValueType) noexcept
 {
     if (auto f = plat::testing::fault("DBM_GetKeyNumByValueType")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording())
@@ -16,7 +16,7 @@ uint32_t DBM_GetKeyNumByValueType(uint32_t hDb, uint32_t uiValueType)
 }
 
 uint32_t DBM_GetKeysByValueType(uint32_t hDb, uint32_t uiCount, uint32_t uiValueType, uint32_t* puiIterator,
-                                DBM_KEY_DESC_S* pstKeys)
+                                DBM_KEY_DESC_S* pstKeys) noexcept
 {
     if (auto f = plat::testing::fault("DBM_GetKeysByValueType")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording())
@@ -54,7 +54,7 @@ uint32_t DBM_GetKeysByValueType(uint32_t hDb, uint32_t uiCount, uint32_t uiValue
     return n;
 }
 
-uint32_t DBM_FreeIterator(uint32_t uiIterator)
+uint32_t DBM_FreeIterator(uint32_t uiIterator) noexcept
 {
     if (auto f = plat::testing::fault("DBM_FreeIterator")) return static_cast<uint32_t>(*f);
     if (plat::testing::recording()) plat::testing::record("DBM_FreeIterator", "iter=" + std::to_string(uiIterator));
