@@ -98,6 +98,8 @@ private:
 class Reader {
 public:
     explicit Reader(std::span<const uint8_t> bytes) : p_(bytes) {}
+    // The bytes must outlive the reader.
+    explicit Reader(std::vector<uint8_t>&&) = delete;
     uint8_t u8();
     uint16_t u16();
     uint32_t u32();

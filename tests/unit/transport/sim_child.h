@@ -1,0 +1,142 @@
+// Support of the transport tests: a pbb-sim server in a child process over
+// a topology, pbb-simctl's commands sent to it, and waits with deadlines.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/transport/control.h"
+#include "platform/transport/paths.h"
+#include "tools/pbb-sim/server.h"
+#include "tools/simcmd/simcmd.h"
+
+namespace pbbtest {
+
+// A pbb-sim server (the one pbb-sim runs) in a child process, serving the
+// platform's current run directory.
+class SimChild {
+public:
+    explicit SimChild(const std::string& topology = simcmd::defaultTopology())
+    {
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0) std::abort();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            serve(topology, ready[1]);
+        }
+        ::close(ready[1]);
+        char c = 0;
+        pollfd p{ready[0], POLLIN, 0};
+        bool ok = ::poll(&p, 1, 10000) == 1 && ::read(ready[0], &c, 1) == 1 && c == 'r';
+        ::close(ready[0]);
+        if (!ok) {
+            kill();
+            ADD_FAILURE() << "the simulator did not get ready";
+        }
+    }
+    ~SimChild() { kill(); }
+    SimChild(const SimChild&) = delete;
+    SimChild& operator=(const SimChild&) = delete;
+
+    // Ends it at once, as a crash would.
+    void kill()
+    {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // Stops it as SIGTERM does; its exit status.
+    int stop()
+    {
+        if (pid_ <= 0) return -1;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    [[noreturn]] static void serve(const std::string& topology, int ready)
+    {
+        // Nothing of the parent's connections may stay open here.
+        int keep = ::dup2(ready, 3);
+        ::close_range(4, ~0u, 0);
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGTERM);
+        sigprocmask(SIG_BLOCK, &stop, nullptr);
+        int sfd = ::signalfd(-1, &stop, SFD_CLOEXEC);
+        ::signal(SIGPIPE, SIG_IGN);
+        sim::SwitchModel model;
+        if (simcmd::loadTopology(model, topology, "test topology").status != 0) ::_exit(3);
+        {
+            pbbsim::Server server(model);
+            std::string error;
+            if (!server.listen(&error)) ::_exit(4);
+            if (::write(keep, "r", 1) != 1) ::_exit(5);
+            ::close(keep);
+            server.run(sfd);
+        }
+        ::_exit(0);
+    }
+
+    pid_t pid_ = -1;
+};
+
+// Runs one command on the simulator as pbb-simctl does.
+inline plat::transport::ControlReply simctl(const std::vector<std::string>& words, bool json = false)
+{
+    plat::transport::ControlClient c;
+    std::string error;
+    if (!c.connect(plat::transport::controlSocketPath(), &error)) return {3, "", error};
+    auto r = c.call({words, json, ""}, 10000, &error);
+    return r ? *r : plat::transport::ControlReply{1, "", error};
+}
+
+// The command must succeed.
+inline void must(const std::vector<std::string>& words)
+{
+    auto r = simctl(words);
+    ASSERT_EQ(r.status, 0) << r.err;
+}
+
+// Asks cond until it holds, for at most timeoutMs; whether it held.
+template <class Cond>
+bool eventually(Cond cond, int timeoutMs = 5000)
+{
+    for (int waited = 0;; waited += 2) {
+        if (cond()) return true;
+        if (waited >= timeoutMs) return false;
+        ::usleep(2000);
+    }
+}
+
+// The simulator's counters (pbb-simctl show stats).
+inline nlohmann::json simStats()
+{
+    return nlohmann::json::parse(simctl({"show", "stats"}, true).out);
+}
+
+// Waits until fd reports one of the events (with a deadline).
+inline bool waitFor(int fd, short events, int timeoutMs = 5000)
+{
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, timeoutMs) == 1 && (p.revents & events) != 0;
+}
+
+}  // namespace pbbtest

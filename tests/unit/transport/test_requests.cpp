@@ -1,0 +1,257 @@
+// What the daemon asks of the switch over the socket transport: forwarding
+// programming with the driver's answers, faults armed from pbb-simctl, and
+// frames injected into the daemon's packet socket.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/l2vpn.h"
+#include "platform/model/inproc.h"
+#include "platform/pktsock.h"
+#include "platform/result.h"
+#include "platform/testing.h"
+#include "platform/transport/socket_backend.h"
+#include "platform/vlan.h"
+#include "support/tempdir.h"
+#include "unit/transport/sim_child.h"
+
+namespace {
+
+using nlohmann::json;
+
+uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+
+L2VPN_MINM_ENTRY_S entry(uint32_t vsi, uint32_t isid, uint8_t last, uint32_t bvlan)
+{
+    L2VPN_MINM_ENTRY_S e{};
+    e.uiVsiIndex = vsi;
+    e.uiISid = isid;
+    const uint8_t bmac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, last};
+    std::memcpy(e.aucBMac, bmac, 6);
+    e.uiAllOnes = 0xFFFFFFFF;
+    e.usAllOnes = 0xFFFF;
+    const uint8_t cmac[6] = {0x02, 0, 0, 0, 0, last};
+    std::memcpy(e.aucCMac, cmac, 6);
+    e.uiEntryFlags = 0x5;
+    e.uiBVlan = bvlan;
+    return e;
+}
+
+// A day of forwarding programming, good and refused; the results in order.
+std::vector<uint32_t> program()
+{
+    std::vector<uint32_t> rc;
+    int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+    rc.push_back(fd >= 0 ? 0 : 1);
+    auto uc = [&](uint32_t vsi, uint8_t last, uint32_t port) {
+        L2VPN_MINM_ENTRY_S e = entry(vsi, 10000 + vsi, last, 100);
+        e.uiPortNum = 1;
+        e.puiPortList = &port;
+        rc.push_back(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e));
+    };
+    uc(1, 1, 1);
+    uc(1, 2, 2);
+    uc(2, 3, 4);
+    uc(77, 4, 1);     // no such VSI
+    uc(1, 5, 9999);   // no such port
+    rc.push_back(L2VPN_FlushPwEntry(fd));
+    uint32_t ports[3] = {1, 2, 4};
+    L2VPN_MINM_ENTRY_S mc = entry(1, 10010, 0xEE, 100);
+    mc.uiPortNum = 3;
+    mc.puiPortList = ports;
+    rc.push_back(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_MC, &mc));
+    L2VPN_MINM_ENTRY_S del = entry(1, 10010, 2, 100);
+    rc.push_back(L2VPN_DelMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_DEL_UC, &del));
+    rc.push_back(L2VPN_DelMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &del));  // wrong call for the operation
+    rc.push_back(L2VPN_SetInterface(fd, 1, L2VPN_IF_PBB_ENABLE));
+    rc.push_back(L2VPN_SetInterface(fd, 7, L2VPN_IF_PBB_ENABLE));  // slot 3 has no MAC-in-MAC
+    uint32_t encap = 5;
+    rc.push_back(L2VPN_SetVSI(fd, 2, L2VPN_VSI_ATTR_ENCAP, &encap));
+    rc.push_back(L2VPN_SetVSI(fd, 2, 9, &encap));
+    rc.push_back(L2VPN_SendGrEvent(fd, L2VPN_CLIENT_MINM, L2VPN_GR_BEGIN));
+    uc(2, 3, 4);
+    rc.push_back(L2VPN_SendGrEvent(fd, L2VPN_CLIENT_MINM, 7));
+    rc.push_back(L2VPN_SendGrEvent(fd, L2VPN_CLIENT_MINM, L2VPN_GR_END));
+    rc.push_back(L2VPN_FlushPwEntry(fd));
+    rc.push_back(L2VPN_RequestBatch(fd, 3));
+    return rc;
+}
+
+std::string shown(const std::function<std::string(const std::vector<std::string>&)>& show)
+{
+    std::string all;
+    for (auto w : std::vector<std::vector<std::string>>{{"show", "unicast"},
+                                                         {"show", "unicast", "--staged"},
+                                                         {"show", "multicast"},
+                                                         {"show", "pbb-ports"},
+                                                         {"show", "encap"}})
+        all += show(w);
+    return all;
+}
+
+class Requests : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        plat::inproc::reset();
+        plat::testing::reset();
+    }
+    void connect() { plat::installBackend(std::make_unique<plat::transport::SocketBackend>()); }
+    pbbtest::PlatformDirs dirs;
+};
+
+TEST_F(Requests, ForwardingProgrammingGivesTheDriversAnswersAndState)
+{
+    auto& ref = plat::inproc::reset();
+    ASSERT_EQ(simcmd::loadTopology(ref, simcmd::defaultTopology(), "reference").status, 0);
+    auto expected = program();
+    auto expectedState = shown([&](const auto& w) { return simcmd::run(ref, nullptr, w, true).out; });
+    // Refusals are among the answers, and entries reached the tables.
+    EXPECT_TRUE(std::set<uint32_t>(expected.begin(), expected.end()).count(PLAT_ERR_NOT_FOUND));
+    EXPECT_TRUE(std::set<uint32_t>(expected.begin(), expected.end()).count(PLAT_ERR_NOT_SUPPORTED));
+    EXPECT_NE(expectedState.find("00:11:22:33:44:03"), std::string::npos);
+
+    pbbtest::SimChild sim;
+    connect();
+    EXPECT_EQ(program(), expected);
+    EXPECT_EQ(shown([](const auto& w) { return pbbtest::simctl(w, true).out; }), expectedState);
+}
+
+TEST_F(Requests, FaultsArmedFromTheSimulatorFailTheDaemonsCalls)
+{
+    pbbtest::SimChild sim;
+    // Armed before the daemon connects: handed over with the snapshot.
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"fail", "VLAN_GetMaxVlanID", "--result", "9", "--times", "2"}));
+    connect();
+    EXPECT_EQ(VLAN_GetMaxVlanID(), 9);
+    EXPECT_EQ(VLAN_GetMaxVlanID(), 9);
+    EXPECT_EQ(VLAN_GetMaxVlanID(), 4094);
+
+    int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+    ASSERT_GE(fd, 0);
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"fail", "L2VPN_FlushPwEntry", "--result", "7"}));
+    EXPECT_EQ(L2VPN_FlushPwEntry(fd), 7u);
+    EXPECT_EQ(L2VPN_FlushPwEntry(fd), PLAT_OK);
+
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"fail", "L2VPN_AddMinMEntry", "--result", "4", "--times", "0"}));
+    L2VPN_MINM_ENTRY_S e = entry(1, 10010, 1, 100);
+    uint32_t port = 1;
+    e.uiPortNum = 1;
+    e.puiPortList = &port;
+    EXPECT_EQ(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e), PLAT_ERR_NO_RESOURCE);
+    EXPECT_EQ(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e), PLAT_ERR_NO_RESOURCE);
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"fail", "clear"}));
+    EXPECT_EQ(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e), PLAT_OK);
+
+    auto bad = pbbtest::simctl({"fail", "L2VPN_NoSuchCall"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("L2VPN_NoSuchCall"), std::string::npos) << bad.err;
+}
+
+// One received frame as PKT_RecvMsg hands it over.
+struct Received {
+    ssize_t n = -1;
+    PKT_SOCKADDR_S addr{};
+    PKT_CTRL_S ctrl{};
+    std::vector<uint8_t> data;
+};
+
+Received receive(int fd)
+{
+    Received r;
+    r.data.resize(2048);
+    iovec iov{r.data.data(), r.data.size()};
+    alignas(8) uint8_t ctrl[64] = {};
+    msghdr msg{};
+    msg.msg_name = &r.addr;
+    msg.msg_namelen = sizeof r.addr;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = ctrl;
+    msg.msg_controllen = sizeof ctrl;
+    r.n = PKT_RecvMsg(fd, &msg, MSG_DONTWAIT);
+    if (msg.msg_controllen >= sizeof r.ctrl) std::memcpy(&r.ctrl, ctrl, sizeof r.ctrl);
+    r.data.resize(r.n > 0 ? static_cast<size_t>(r.n) : 0);
+    return r;
+}
+
+// The packet socket opened and set up as the daemon does it.
+int openPacketSocket()
+{
+    int fd = PKT_Socket(PKT_AF_PACKET, SOCK_RAW, PKT_PROTO_CPU_COPY);
+    if (fd < 0) return fd;
+    PKT_SOCKADDR_S addr{};
+    addr.ucLen = sizeof addr;
+    addr.ucFamily = PKT_AF_PACKET;
+    addr.usEtherType = PKT_ETHERTYPE_ITAG;
+    int one = 1;
+    if (PKT_Bind(fd, &addr, sizeof addr) != 0 ||
+        PKT_SetSockOpt(fd, PKT_SOL_PACKET, PKT_OPT_IFINDEX_CTRL, &one, sizeof one) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST_F(Requests, InjectedFramesReachThePacketSocketWithTheirFieldsAndNoneIsLost)
+{
+    pbbtest::SimChild sim;
+    connect();
+    int l2vpn = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+    ASSERT_EQ(L2VPN_SetInterface(l2vpn, 1, L2VPN_IF_PBB_ENABLE), PLAT_OK);
+    int fd = openPacketSocket();
+    ASSERT_GE(fd, 0);
+
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"frame", "send", "eth-1/0/1", "--isid", "10010", "--bda",
+                                           "01:1e:83:00:27:1a", "--bsa", "00:aa:00:00:00:01", "--bvlan", "100",
+                                           "--cda", "00:cc:00:00:00:02", "--csa", "00:cc:00:00:00:01"}));
+    ASSERT_TRUE(pbbtest::waitFor(fd, POLLIN));
+    Received r = receive(fd);
+    ASSERT_GE(r.n, 16);
+    const uint8_t bsa[6] = {0x00, 0xaa, 0, 0, 0, 0x01}, bda[6] = {0x01, 0x1e, 0x83, 0x00, 0x27, 0x1a};
+    EXPECT_EQ(std::memcmp(r.addr.aucSrcMac, bsa, 6), 0);
+    EXPECT_EQ(std::memcmp(r.addr.aucDstMac, bda, 6), 0);
+    EXPECT_EQ(r.addr.usVlanId, 100);
+    EXPECT_EQ(r.addr.usEtherType, PKT_ETHERTYPE_ITAG);
+    EXPECT_EQ(r.ctrl.uiType, PKT_CTRL_IFINDEX);
+    EXPECT_EQ(r.ctrl.uiIfIndex, 1u);
+    EXPECT_EQ((r.data[1] << 16) | (r.data[2] << 8) | r.data[3], 10010);
+    const uint8_t cda[6] = {0x00, 0xcc, 0, 0, 0, 0x02};
+    EXPECT_EQ(std::memcmp(r.data.data() + 4, cda, 6), 0);
+
+    // A burst larger than a socket holds arrives whole, in order: injection
+    // waits while the daemon has frames to read. Before the daemon reads,
+    // the injector stops at the first frame the socket cannot take.
+    const int count = 20000;
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"frame", "burst", "1", std::to_string(count), "--isid", "10010", "--bsa",
+                                           "00:bb:00:00:00:00", "--bvlan", "100"}));
+    json frames;
+    ASSERT_TRUE(pbbtest::eventually([&] { return (frames = pbbtest::simStats()["frames"])["queued"] != 0; }))
+        << frames.dump();
+    ASSERT_EQ(frames["queued"], 1) << frames.dump();
+    EXPECT_GT(frames["waiting"].get<int>(), 0) << frames.dump();
+    EXPECT_EQ(frames["dropped"], 0) << frames.dump();
+    int got = 0;
+    while (got < count) {
+        ASSERT_TRUE(pbbtest::waitFor(fd, POLLIN)) << "after " << got << " frames";
+        Received b = receive(fd);
+        ASSERT_GT(b.n, 0);
+        EXPECT_EQ(b.addr.aucSrcMac[4] << 8 | b.addr.aucSrcMac[5], got) << "frame " << got;
+        ++got;
+    }
+    auto stats = pbbtest::simStats();
+    EXPECT_EQ(stats["frames"]["dropped"], 0);
+    EXPECT_EQ(stats["frames"]["delivered"], count + 1);
+    ::close(fd);
+}
+
+}  // namespace

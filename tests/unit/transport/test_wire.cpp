@@ -1,0 +1,229 @@
+// The records of the wire protocol: every field survives encoding, and a
+// message cut short or framed wrongly is refused, never read past.
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/transport/wire.h"
+
+namespace {
+
+using namespace plat::wire;
+
+sim::Interface anInterface()
+{
+    sim::Interface i;
+    i.ifIndex = 70001;
+    i.name = "eth-12/0/47";
+    i.type = IF_TYPE_25GE;
+    i.slot = 12;
+    i.present = false;
+    i.active = false;
+    i.linkUp = true;
+    i.aggregate = 4242;
+    i.members = {9, 8, 7};
+    i.linkType = VLAN_LINK_TRUNK;
+    i.pvid = 3001;
+    i.vlans = {1, 7, 4094};
+    i.stp = {{7, 1}, {4094, 2}};
+    return i;
+}
+
+sim::Event anEvent()
+{
+    sim::Event e;
+    e.kind = sim::EventKind::Tc;
+    e.handle = 5;
+    e.context = 0xDEADBEEF;
+    e.code = IF_EVT_AGG_LEAVE;
+    e.items = {1, 2, 3};
+    e.infos = {19, 21, 56};
+    e.data = 100;
+    e.hasItems = false;
+    e.vlans = {10, 20, 4094};
+    e.vlanSet = true;
+    e.vsi = sim::VsiRecord{3, L2VPN_VSI_FLAG_DOWN, 0xABCDEF, "vsi-x"};
+    return e;
+}
+
+sim::MinMRequest aRequest()
+{
+    sim::MinMRequest q;
+    q.client = L2VPN_CLIENT_MINM;
+    q.op = L2VPN_MINM_ADD_MC;
+    q.entry.uiVsiIndex = 17;
+    q.entry.uiISid = 0x123456;
+    const uint8_t b[6] = {1, 2, 3, 4, 5, 6}, c[6] = {6, 5, 4, 3, 2, 1};
+    std::memcpy(q.entry.aucBMac, b, 6);
+    std::memcpy(q.entry.aucCMac, c, 6);
+    q.entry.usZero = 0x0102;
+    q.entry.uiAllOnes = 0xFFFFFFFE;
+    q.entry.usAllOnes = 0xFFFD;
+    q.entry.uiEntryFlags = 0x80000001;
+    q.entry.uiBVlan = 4001;
+    q.entry.uiPortNum = 2;
+    q.entry.puiPortList = reinterpret_cast<uint32_t*>(uintptr_t{0x1000});
+    q.entry.uiZero = 9;
+    q.ports = {11, 12};
+    return q;
+}
+
+template <class T>
+std::vector<uint8_t> bytesOf(const T& v)
+{
+    Writer w;
+    put(w, v);
+    return w.take();
+}
+
+TEST(Wire, RecordsKeepEveryField)
+{
+    sim::Interface i = anInterface();
+    auto riBytes = bytesOf(i);
+    Reader ri(riBytes);
+    sim::Interface i2 = getInterface(ri);
+    ri.end();
+    EXPECT_EQ(i2.ifIndex, i.ifIndex);
+    EXPECT_EQ(i2.name, i.name);
+    EXPECT_EQ(i2.type, i.type);
+    EXPECT_EQ(i2.slot, i.slot);
+    EXPECT_EQ(i2.present, i.present);
+    EXPECT_EQ(i2.active, i.active);
+    EXPECT_EQ(i2.linkUp, i.linkUp);
+    EXPECT_EQ(i2.aggregate, i.aggregate);
+    EXPECT_EQ(i2.members, i.members);
+    EXPECT_EQ(i2.linkType, i.linkType);
+    EXPECT_EQ(i2.pvid, i.pvid);
+    EXPECT_EQ(i2.vlans, i.vlans);
+    EXPECT_EQ(i2.stp, i.stp);
+
+    sim::Event e = anEvent();
+    sim::Event e2 = decodeEvent(encodeEvent(e));
+    EXPECT_EQ(e2.kind, e.kind);
+    EXPECT_EQ(e2.handle, e.handle);
+    EXPECT_EQ(e2.context, e.context);
+    EXPECT_EQ(e2.code, e.code);
+    EXPECT_EQ(e2.items, e.items);
+    EXPECT_EQ(e2.infos, e.infos);
+    EXPECT_EQ(e2.data, e.data);
+    EXPECT_EQ(e2.hasItems, e.hasItems);
+    EXPECT_EQ(e2.vlans, e.vlans);
+    EXPECT_EQ(e2.vlanSet, e.vlanSet);
+    EXPECT_EQ(e2.vsi.index, e.vsi.index);
+    EXPECT_EQ(e2.vsi.flags, e.vsi.flags);
+    EXPECT_EQ(e2.vsi.isid, e.vsi.isid);
+    EXPECT_EQ(e2.vsi.name, e.vsi.name);
+
+    sim::MinMRequest q = aRequest();
+    auto rqBytes = bytesOf(q);
+    Reader rq(rqBytes);
+    sim::MinMRequest q2 = getMinMRequest(rq);
+    rq.end();
+    EXPECT_EQ(q2.client, q.client);
+    EXPECT_EQ(q2.op, q.op);
+    EXPECT_EQ(std::memcmp(&q2.entry, &q.entry, offsetof(L2VPN_MINM_ENTRY_S, puiPortList)), 0);
+    EXPECT_EQ(q2.entry.puiPortList, q.entry.puiPortList);
+    EXPECT_EQ(q2.entry.uiZero, q.entry.uiZero);
+    EXPECT_EQ(q2.ports, q.ports);
+
+    sim::Subscription s{sim::EventKind::Slot, IF_EVT_SLOT_INSERT, 64, {19, 56}, 5};
+    auto rsBytes = bytesOf(s);
+    Reader rs(rsBytes);
+    sim::Subscription s2 = getSubscription(rs);
+    EXPECT_EQ(s2.kind, s.kind);
+    EXPECT_EQ(s2.mask, s.mask);
+    EXPECT_EQ(s2.batch, s.batch);
+    EXPECT_EQ(s2.types, s.types);
+    EXPECT_EQ(s2.client, s.client);
+
+    sim::Ack a{sim::Service::L2vpn, 3, 66, 77, {1, 2}};
+    auto raBytes = bytesOf(a);
+    Reader ra(raBytes);
+    sim::Ack a2 = getAck(ra);
+    EXPECT_EQ(a2.service, a.service);
+    EXPECT_EQ(a2.handle, a.handle);
+    EXPECT_EQ(a2.code, a.code);
+    EXPECT_EQ(a2.context, a.context);
+    EXPECT_EQ(a2.items, a.items);
+
+    Scalars sc{{2, 9}, 1000, 77, {100, 10, true}};
+    auto rcBytes = bytesOf(sc);
+    Reader rc(rcBytes);
+    Scalars sc2 = getScalars(rc);
+    EXPECT_EQ(sc2.slotRange.min, 2);
+    EXPECT_EQ(sc2.slotRange.max, 9);
+    EXPECT_EQ(sc2.maxVlanId, 1000);
+    EXPECT_EQ(sc2.maxVsiNum, 77u);
+    EXPECT_EQ(sc2.fibSpec.maxPwNum, 100u);
+    EXPECT_EQ(sc2.fibSpec.maxPwPerVsi, 10u);
+    EXPECT_TRUE(sc2.fibSpec.shareVsi);
+}
+
+TEST(Wire, EveryShortenedRecordIsRefused)
+{
+    std::vector<std::pair<std::string, std::pair<std::vector<uint8_t>, std::function<void(Reader&)>>>> cases = {
+        {"interface", {bytesOf(anInterface()), [](Reader& r) { getInterface(r); }}},
+        {"event", {encodeEvent(anEvent()), [](Reader& r) { getEvent(r); }}},
+        {"request", {bytesOf(aRequest()), [](Reader& r) { getMinMRequest(r); }}},
+    };
+    for (auto& [name, c] : cases) {
+        auto& [bytes, read] = c;
+        for (size_t n = 0; n < bytes.size(); ++n) {
+            Reader r(std::span<const uint8_t>(bytes.data(), n));
+            EXPECT_THROW(read(r), WireError) << name << " cut at " << n;
+        }
+        Reader whole(bytes);
+        read(whole);
+        EXPECT_TRUE(whole.done()) << name;
+    }
+    // A count larger than what follows is refused before anything is made of it.
+    std::vector<uint8_t> huge = {0xFF, 0xFF, 0xFF, 0x7F, 1, 2};
+    Reader r(huge);
+    EXPECT_THROW(r.list32(), WireError);
+    Reader r2(huge);
+    EXPECT_THROW(r2.str(), WireError);
+}
+
+TEST(Wire, MessagesComeApartWhateverTheReadsAndBadHeadersAreRefused)
+{
+    std::vector<uint8_t> stream;
+    for (uint32_t k = 0; k < 20; ++k) {
+        Writer w;
+        w.u32(k).str(std::string(k * 37, 'x'));
+        auto f = frame(Msg::Reply, w.bytes());
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    for (size_t chunk : {size_t{1}, size_t{7}, size_t{4096}}) {
+        Deframer d;
+        uint32_t seen = 0;
+        for (size_t off = 0; off < stream.size(); off += chunk) {
+            d.feed(std::span<const uint8_t>(stream).subspan(off, std::min(chunk, stream.size() - off)));
+            Msg t;
+            std::vector<uint8_t> payload;
+            while (d.next(t, payload)) {
+                EXPECT_EQ(t, Msg::Reply);
+                Reader r(payload);
+                EXPECT_EQ(r.u32(), seen);
+                EXPECT_EQ(r.str().size(), seen * 37);
+                ++seen;
+            }
+        }
+        EXPECT_EQ(seen, 20u) << "chunks of " << chunk;
+        EXPECT_EQ(d.buffered(), 0u);
+    }
+    Deframer bad;
+    const uint8_t tooLong[8] = {0xFF, 0xFF, 0xFF, 0xFF, 102, 0, 0, 0};
+    bad.feed(tooLong);
+    Msg t;
+    std::vector<uint8_t> p;
+    EXPECT_THROW(bad.next(t, p), WireError);
+    Deframer notZero;
+    const uint8_t junk[8] = {0, 0, 0, 0, 102, 0, 1, 0};
+    notZero.feed(junk);
+    EXPECT_THROW(notZero.next(t, p), WireError);
+}
+
+}  // namespace
