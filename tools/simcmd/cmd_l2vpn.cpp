@@ -25,6 +25,7 @@ Outcome vsiAdd(Context& c, const Words& w)
                        " characters");
     if (std::all_of(name.begin(), name.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
         throw BadInput("VSI name " + q(name) + " is all digits: it would read as an index");
+    if (name.find_first_of("\"'") != std::string::npos) throw BadInput("VSI name " + q(name) + " holds a quote character");
     if (const sim::Vsi* other = c.model.findVsiByName(name); other != nullptr && other->index != index)
         throw BadInput("VSI name " + q(name) + " is in use by VSI " + std::to_string(other->index));
     uint32_t isid = parseIsid(a[2]);

@@ -20,6 +20,8 @@ void checkNewName(const sim::SwitchModel& m, const std::string& name, size_t max
         throw BadInput(what + " name " + q(name) + " must have 1 to " + std::to_string(maxLen) + " characters");
     if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
         throw BadInput(what + " name " + q(name) + " is all digits: it would read as an index");
+    if (name.find_first_of("\"'") != std::string::npos)
+        throw BadInput(what + " name " + q(name) + " holds a quote character");
     if (what == "interface" && m.ifIndexByName(name) != 0) throw BadInput("interface name " + q(name) + " is in use");
 }
 

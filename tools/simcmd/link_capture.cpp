@@ -82,6 +82,10 @@ LinkCapture::LinkCapture(const std::string& linuxIf, const std::string& netns) :
     int on = 1;
     if (::setsockopt(fd_.get(), SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) != 0)
         throw sysError("PACKET_AUXDATA on '" + linuxIf + "'");
+    // Room for bursts between two turns of the simulator's loop; the kernel
+    // caps it at its maximum, which is as good as it gets.
+    int rcvbuf = 4 << 20;
+    (void)::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
     sockaddr_ll sll{};
     sll.sll_family = AF_PACKET;
     sll.sll_protocol = htons(ETH_P_ALL);

@@ -118,6 +118,7 @@ TEST_F(PortCommands, RefusesBadNamesIndexesTypesAndSlots)
 {
     refused("port add eth-1/0/1 1", "interface name 'eth-1/0/1' is in use");
     refused("port add 123 1", "all digits");
+    refused("port add 'it\"s' 1", "holds a quote character");
     refused("port add " + std::string(48, 'p') + " 1", "1 to 47 characters");
     refused("port add eth-9 9", "slot '9' is not configured");
     refused("port add eth-9 1 --ifindex 3", "--ifindex 3 is in use by eth-1/0/3");

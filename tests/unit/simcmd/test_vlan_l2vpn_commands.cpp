@@ -179,6 +179,7 @@ TEST_F(VsiCommands, RefusesBadIndexesNamesAndIsids)
     refused("vsi add 9 vsi-red 5", "VSI name 'vsi-red' is in use by VSI 1");
     refused("vsi add 9 " + std::string(32, 'v') + " 5", "1 to 31 characters");
     refused("vsi add 9 42 5", "all digits");
+    refused("vsi add 9 \"it's\" 5", "holds a quote character");
     refused("vsi add 9 vsi-x 16777216", "I-SID '16777216' is out of range");
     refused("vsi isid vsi-gone 5", "unknown VSI 'vsi-gone'");
     refused("vsi del 77", "unknown VSI '77'");
