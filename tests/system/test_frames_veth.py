@@ -1,0 +1,131 @@
+"""Frames built by scapy, sent on a veth pair whose other end is bound to a
+simulated port, come out of the platform's packet socket as the daemon reads
+it (pbb-pktread): ingress ifIndex, B-VLAN, B-SA, B-DA, I-SID, C-DA, C-SA and
+the rest of the customer frame, for 0x88A8 and 0x8100 B-tags alike."""
+
+import itertools
+import json
+import os
+import subprocess
+
+import pytest
+from scapy.contrib.spbm import SPBM
+from scapy.layers.l2 import Dot1AD, Dot1Q, Ether
+from scapy.layers.inet import IP, UDP
+from scapy.packet import Raw
+
+pytestmark = pytest.mark.skipif(os.geteuid() != 0, reason="network namespaces and veth pairs need root")
+
+# Writes the frames given as hex lines on stdin to a raw packet socket on
+# the interface named in argv[1]; runs inside the namespace.
+SENDER = """
+import socket, sys
+s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW)
+s.bind((sys.argv[1], 0))
+for line in sys.stdin.read().split():
+    s.send(bytes.fromhex(line))
+"""
+
+_names = itertools.count()
+
+
+def veth_in_netns(system):
+    """A network namespace of its own with a veth pair sim<->peer, both up;
+    removed (with the pair) at clean-up. Returns (namespace, sim end, peer end)."""
+    n = next(_names)
+    ns = f"pbbt-{os.getpid()}-{n}"
+    sim_end, peer_end = f"pbs{os.getpid() % 100000}{n}", f"pbp{os.getpid() % 100000}{n}"
+    subprocess.run(["ip", "netns", "add", ns], check=True)
+    system.on_cleanup(lambda: subprocess.run(["ip", "netns", "del", ns], check=False))
+    for cmd in (["link", "add", sim_end, "type", "veth", "peer", "name", peer_end],
+                ["link", "set", sim_end, "up"], ["link", "set", peer_end, "up"]):
+        subprocess.run(["ip", "-n", ns] + cmd, check=True)
+    return ns, sim_end, peer_end
+
+
+def send(ns, iface, frames):
+    subprocess.run(["ip", "netns", "exec", ns, "/usr/bin/python3", "-c", SENDER, iface],
+                   input="\n".join(bytes(f).hex() for f in frames), text=True, check=True, timeout=20)
+
+
+def read_frames(system, reader):
+    """The frames pbb-pktread printed, once it has read all it was asked for."""
+    code = reader.wait()
+    assert code == 0, f"pbb-pktread ended with {code}\n{system.describe(reader)}"
+    lines = [json.loads(l) for l in reader.output().splitlines() if l.strip()]
+    return [l for l in lines if "ready" not in l]
+
+
+def pbb(bda, bsa, tag, isid, cda, csa, inner):
+    return Ether(dst=bda, src=bsa) / tag / SPBM(isid=isid) / Ether(dst=cda, src=csa) / inner
+
+
+def expected(frame, if_index):
+    """What the daemon must read for a frame scapy built, from scapy's own fields."""
+    tag = frame[Dot1AD] if Dot1AD in frame else frame[Dot1Q]
+    raw = bytes(frame)
+    return {
+        "ifIndex": if_index,
+        "bvlan": tag.vlan,
+        "bda": frame[Ether].dst,
+        "bsa": frame[Ether].src,
+        "isid": frame[SPBM].isid,
+        "cda": frame[SPBM].payload.dst,
+        "csa": frame[SPBM].payload.src,
+        # the customer frame after C-SA: 12 MACs, B-tag, I-Tag EtherType, flags and I-SID, C-DA, C-SA
+        "payload": raw[12 + 4 + 2 + 4 + 12:].hex(),
+    }
+
+
+def seen(line):
+    return {k: line[k] for k in ("ifIndex", "bvlan", "bda", "bsa", "isid", "cda", "csa", "payload")}
+
+
+def test_scapy_frames_reach_the_packet_socket_with_their_fields(system):
+    system.start_sim()
+    ns, sim_end, peer_end = veth_in_netns(system)
+    port = system.simctl("show", "interfaces", json=True)["interfaces"][1]
+    assert port["name"] == "eth-1/0/2"
+    system.simctl("link", "bind", sim_end, "eth-1/0/2", "--netns", ns)
+    frames = [
+        pbb("01:1e:83:00:27:1a", "02:00:00:00:aa:01", Dot1AD(vlan=100, prio=3), 10010,
+            "00:00:5e:00:53:01", "00:00:5e:00:53:02", IP(dst="192.0.2.1") / UDP(dport=9) / Raw(b"first")),
+        pbb("02:00:00:00:bb:02", "02:00:00:00:aa:02", Dot1Q(vlan=4000), 10020,
+            "00:00:5e:00:53:03", "00:00:5e:00:53:04", Raw(b"q-tagged backbone")),
+        pbb("01:1e:83:ff:ff:fe", "02:00:00:00:aa:03", Dot1AD(vlan=1), 0xFFFFFE,
+            "ff:ff:ff:ff:ff:ff", "00:00:5e:00:53:05", Raw(b"\x00" * 46)),
+    ]
+    # Not I-tagged, so never copied to the CPU: plain IPv4, and a B-tagged
+    # frame with another EtherType after the tag.
+    noise = [Ether(dst="02:00:00:00:00:09", src="02:00:00:00:00:08") / IP(dst="192.0.2.9") / UDP(dport=9),
+             Ether(dst="02:00:00:00:00:09", src="02:00:00:00:00:08") / Dot1AD(vlan=100) / IP(dst="192.0.2.9")]
+    reader = system.start_pktread("--pbb-port", port["ifIndex"], "--count", len(frames), "--timeout", 15)
+    send(ns, peer_end, noise[:1] + frames[:2] + noise[1:] + frames[2:])
+    got = read_frames(system, reader)
+    assert [seen(g) for g in got] == [expected(f, port["ifIndex"]) for f in frames]
+    assert all(g["etherType"] == 0x88E7 for g in got)
+    links = system.stats()["links"]
+    assert [(l["linux"], l["port"], l["frames"]) for l in links] == [(sim_end, port["ifIndex"], len(frames))]
+
+
+def test_a_member_port_frame_carries_its_aggregate(system):
+    system.start_sim()
+    ns, sim_end, peer_end = veth_in_netns(system)
+    ifs = {i["name"]: i for i in system.simctl("show", "interfaces", json=True)["interfaces"]}
+    member, agg = ifs["eth-1/0/3"], ifs["agg-1"]
+    assert member["aggregate"] == agg["ifIndex"]
+    system.simctl("link", "bind", sim_end, member["ifIndex"], "--netns", ns)
+    frame = pbb("01:1e:83:00:27:1a", "02:00:00:00:cc:01", Dot1AD(vlan=105), 10010,
+                "00:00:5e:00:53:11", "00:00:5e:00:53:12", Raw(b"via the aggregate"))
+    reader = system.start_pktread("--pbb-port", member["ifIndex"], "--count", 1, "--timeout", 15)
+    send(ns, peer_end, [frame])
+    assert [seen(g) for g in read_frames(system, reader)] == [expected(frame, agg["ifIndex"])]
+
+
+def test_binding_refuses_what_does_not_exist(system):
+    system.start_sim()
+    r = system.simctl("link", "bind", "pbb-no-such0", "eth-1/0/2", check=False)
+    assert r.code != 0 and "pbb-no-such0" in r.err, r
+    r = system.simctl("link", "bind", "lo", "agg-1", check=False)
+    assert r.code == 2 and "is an aggregate, not a port" in r.err, r
+    assert system.stats()["links"] == []
