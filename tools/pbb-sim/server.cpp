@@ -1,6 +1,7 @@
 #include "tools/pbb-sim/server.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -167,6 +168,10 @@ void Server::acceptDaemon()
 {
     plat::UniqueFd fd(::accept4(daemonListen_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!fd.valid()) return;
+    // Gone already: a probe whether anybody serves the socket (a second
+    // pbb-sim starting), not a daemon.
+    pollfd gone{fd.get(), POLLRDHUP, 0};
+    if (::poll(&gone, 1, 0) == 1 && (gone.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return;
     if (session_ && session_->alive()) {
         ucred cred{};
         socklen_t len = sizeof cred;

@@ -1,0 +1,91 @@
+"""Daemons that go away in the middle of a call, or speak garbage, do not
+disturb pbb-sim: the switch keeps its state and the next daemon is
+served."""
+
+import os
+import socket
+import struct
+
+import harness
+
+SNAPSHOT_END, REPLY = 103, 102
+SUBSCRIBE, FLUSH, PING = 1, 5, 14
+L2VPN_EVENTS = 4
+
+
+def message(kind, payload):
+    return struct.pack("<IHH", len(payload), kind, 0) + payload
+
+
+def raw_daemon(system):
+    """A connection to the daemons' socket, past the introduction and snapshot."""
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.settimeout(harness.DEADLINE)
+    s.connect(os.path.join(system.run_dir, "sim.sock"))
+    buf = b""
+    while True:
+        while len(buf) >= 8:
+            length, kind, _ = struct.unpack_from("<IHH", buf)
+            if len(buf) < 8 + length:
+                break
+            buf = buf[8 + length:]
+            if kind == SNAPSHOT_END:
+                return s
+        chunk = s.recv(65536)
+        assert chunk, "pbb-sim closed the connection during the introduction"
+        buf += chunk
+
+
+def closed_by_simulator(s):
+    try:
+        return s.recv(1) == b""
+    except ConnectionResetError:
+        return True
+
+
+def switch_state(system):
+    return {what: system.simctl("show", what, json=True)
+            for what in ("interfaces", "vsis", "pbb-ports", "unicast", "services")}
+
+
+def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(system):
+    sim = system.start_sim()
+    system.simctl("link", "down", "eth-1/0/2")
+    before = switch_state(system)
+
+    # Half a request, then gone.
+    s = raw_daemon(system)
+    s.sendall(message(PING, struct.pack("<I", 1))[:6])
+    s.close()
+
+    # Registered as the MAC-in-MAC client, then gone before the answer to the next call.
+    s = raw_daemon(system)
+    sub = struct.pack("<IBIIII", 1, L2VPN_EVENTS, 27, 0, 0, 5)
+    s.sendall(message(SUBSCRIBE, sub))
+    reply = s.recv(16)
+    length, kind, _ = struct.unpack_from("<IHH", reply)
+    assert kind == REPLY and struct.unpack_from("<II", reply, 8)[1] != 0, reply
+    s.sendall(message(FLUSH, struct.pack("<I", 2)))
+    s.close()
+
+    # Garbage.
+    s = raw_daemon(system)
+    s.sendall(b"GET / HTTP/1.0\r\n\r\n")
+    assert closed_by_simulator(s)
+    s.close()
+
+    # A daemon killed while it runs.
+    system.start_daemon()
+    system.kill_daemon()
+
+    assert sim.running()
+    assert switch_state(system) == before
+    st = system.stats()
+    assert st["broken"] == 1, st
+    assert st["sessions"] == 4, st
+
+    # The next daemon is served; the registration of the one that vanished ended with it.
+    daemon = system.start_daemon()
+    st = system.stats()
+    assert st["daemon"]["pid"] == daemon.pid, st
+    assert "malformed request" in system.log()
