@@ -194,41 +194,6 @@ Outcome failCall(Context& c, const Words& w)
 
 }  // namespace
 
-std::vector<std::string> absoluteFiles(const std::vector<std::string>& words, const std::string& cwd)
-{
-    std::vector<std::string> out = words;
-    if (out.size() < 3 || out[0] != "frame") return out;
-    // Which positional is a file: frame pcap <port> <file>, frame write <file>.
-    size_t filePos = out[1] == "pcap" ? 1 : out[1] == "write" ? 0 : SIZE_MAX;
-    auto absolute = [&](std::string& w) {
-        if (!w.empty() && w[0] != '/' && !cwd.empty()) w = cwd + (cwd.back() == '/' ? "" : "/") + w;
-    };
-    size_t pos = 0;
-    for (size_t i = 2; i < out.size(); ++i) {
-        std::string& w = out[i];
-        if (w.size() > 2 && w.compare(0, 2, "--") == 0) {
-            size_t eq = w.find('=');
-            std::string name = w.substr(0, eq);
-            bool takesValue = kFieldOptions.count(name) != 0 || name == "--pcap-out" || name == "--rate" ||
-                              name == "--count";
-            if (name == "--pcap-out") {
-                if (eq != std::string::npos) {
-                    std::string v = w.substr(eq + 1);
-                    absolute(v);
-                    w = name + "=" + v;
-                } else if (i + 1 < out.size()) {
-                    absolute(out[++i]);
-                }
-            } else if (takesValue && eq == std::string::npos) {
-                ++i;
-            }
-            continue;
-        }
-        if (pos++ == filePos) absolute(w);
-    }
-    return out;
-}
-
 std::vector<CommandSpec> frameCommands()
 {
     return {

@@ -48,11 +48,6 @@ Outcome run(sim::SwitchModel& model, Host* host, const std::vector<std::string>&
 // An unterminated quote throws std::invalid_argument.
 std::vector<std::string> split(const std::string& line);
 
-// The command with its file arguments (frame pcap, frame write, --pcap-out)
-// made absolute against cwd: pbb-simctl does this before it hands a command
-// to pbb-sim, whose working directory is not the operator's.
-std::vector<std::string> absoluteFiles(const std::vector<std::string>& words, const std::string& cwd);
-
 // Loads a topology: every line is a command; on the first bad line nothing is
 // applied (the text is tried on a fresh model first) and err names the file
 // and line number.

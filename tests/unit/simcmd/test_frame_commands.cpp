@@ -166,20 +166,4 @@ TEST_F(FrameCommands, ShowStatsComesFromTheHost)
     EXPECT_EQ(nlohmann::json::parse(cmd("show all", true).out)["stats"]["framesInjected"], 7);
 }
 
-TEST(AbsoluteFiles, MakesOnlyFileArgumentsAbsolute)
-{
-    using W = std::vector<std::string>;
-    EXPECT_EQ(simcmd::absoluteFiles(W{"frame", "pcap", "eth-1/0/1", "in.pcap", "--rate", "5"}, "/home/op"),
-              (W{"frame", "pcap", "eth-1/0/1", "/home/op/in.pcap", "--rate", "5"}));
-    EXPECT_EQ(simcmd::absoluteFiles(W{"frame", "write", "--isid", "5", "out.pcap"}, "/w/"),
-              (W{"frame", "write", "--isid", "5", "/w/out.pcap"}));
-    EXPECT_EQ(simcmd::absoluteFiles(W{"frame", "burst", "eth-1", "5", "--pcap-out", "b.pcap", "--isid", "1"}, "/w"),
-              (W{"frame", "burst", "eth-1", "5", "--pcap-out", "/w/b.pcap", "--isid", "1"}));
-    EXPECT_EQ(simcmd::absoluteFiles(W{"frame", "send", "eth-1", "--pcap-out=s.pcap"}, "/w"),
-              (W{"frame", "send", "eth-1", "--pcap-out=/w/s.pcap"}));
-    EXPECT_EQ(simcmd::absoluteFiles(W{"frame", "pcap", "eth-1", "/abs.pcap"}, "/w"),
-              (W{"frame", "pcap", "eth-1", "/abs.pcap"}));
-    EXPECT_EQ(simcmd::absoluteFiles(W{"port", "add", "x", "1"}, "/w"), (W{"port", "add", "x", "1"}));
-}
-
 }  // namespace
