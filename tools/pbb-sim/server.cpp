@@ -137,7 +137,10 @@ int Server::idle()
 {
     if (session_ && session_->ended()) endSession();
     Session* d = daemon();
-    return injector_.step(model_, stats_, [d] { return d != nullptr && d->framesWaiting(); });
+    if (d != nullptr) d->flushFrames();
+    int wait = injector_.step(model_, stats_, [d] { return d != nullptr && d->framesBlocked(); });
+    if (d != nullptr) d->flushFrames();
+    return wait;
 }
 
 void Server::route(Output& o)

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -102,7 +103,8 @@ void Session::end(const std::string& why)
 void Session::onReadable()
 {
     if (ended_) return;
-    std::vector<uint8_t> buf(kReadChunk);
+    std::vector<uint8_t>& buf = readBuffer_;
+    if (buf.size() != kReadChunk) buf.resize(kReadChunk);
     ssize_t n = plat::transport::recvWithFds(sock_.get(), buf, fds_, MSG_DONTWAIT);
     if (n < 0 && wouldBlock()) return;
     if (n == 0) {
@@ -402,30 +404,58 @@ void Session::writeEvent(sim::Service s, std::vector<uint8_t> bytes)
 void Session::writeFrame(uint32_t id, const std::vector<uint8_t>& bytes)
 {
     auto it = packets_.find(id);
-    if (it == packets_.end()) {
+    if (it == packets_.end() || it->second.waiting.size() >= kFrameQueueMax) {
         ++stats_.framesDropped;
         return;
     }
-    PacketSock& p = it->second;
-    if (!p.waiting.empty()) {
-        if (p.waiting.size() >= kFrameQueueMax)
+    it->second.waiting.push_back(bytes);
+    framesGathered_ = true;
+}
+
+void Session::flushFrames()
+{
+    if (!framesGathered_ || ended_) return;
+    framesGathered_ = false;
+    std::vector<uint32_t> gone;
+    for (auto& [id, p] : packets_)
+        if (!p.full && !p.waiting.empty() && !sendFrames(p)) gone.push_back(id);
+    for (uint32_t id : gone) closePacket(id);
+}
+
+bool Session::sendFrames(PacketSock& p)
+{
+    constexpr size_t kBatch = 64;
+    std::array<mmsghdr, kBatch> msgs{};
+    std::array<iovec, kBatch> iov{};
+    while (!p.waiting.empty()) {
+        size_t n = std::min(kBatch, p.waiting.size());
+        for (size_t k = 0; k < n; ++k) {
+            iov[k] = iovec{p.waiting[k].data(), p.waiting[k].size()};
+            msgs[k] = mmsghdr{};
+            msgs[k].msg_hdr.msg_iov = &iov[k];
+            msgs[k].msg_hdr.msg_iovlen = 1;
+        }
+        int sent = ::sendmmsg(p.fd.get(), msgs.data(), static_cast<unsigned>(n), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (wouldBlock()) {
+                p.full = true;
+                watchWritable(p, true);
+                return true;
+            }
+            if (errno != EMSGSIZE) return false;
+            // The first datagram is larger than the socket takes: dropped.
             ++stats_.framesDropped;
-        else
-            p.waiting.push_back(bytes);
-        return;
+            p.waiting.pop_front();
+            continue;
+        }
+        stats_.framesDelivered += static_cast<uint64_t>(sent);
+        p.waiting.erase(p.waiting.begin(), p.waiting.begin() + sent);
     }
-    ssize_t n = ::send(p.fd.get(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n >= 0) {
-        ++stats_.framesDelivered;
-        return;
+    if (p.full) {
+        p.full = false;
+        watchWritable(p, false);
     }
-    if (wouldBlock()) {
-        p.waiting.push_back(bytes);
-        watchWritable(p, true);
-        return;
-    }
-    ++stats_.framesDropped;
-    if (errno != EMSGSIZE) closePacket(id);
+    return true;
 }
 
 bool Session::drain(Queue& q)
@@ -490,10 +520,8 @@ void Session::openPacket(uint32_t id, plat::UniqueFd fd)
             return;
         }
         if ((ev & EPOLLOUT) != 0) {
-            size_t before = it->second.waiting.size();
-            bool ok = drain(it->second);
-            stats_.framesDelivered += before - it->second.waiting.size();
-            if (!ok) closePacket(id);
+            it->second.full = false;
+            if (!sendFrames(it->second)) closePacket(id);
         }
     });
 }
@@ -512,10 +540,10 @@ void Session::closeAllPackets()
     while (!packets_.empty()) closePacket(packets_.begin()->first);
 }
 
-bool Session::framesWaiting() const
+bool Session::framesBlocked() const
 {
     for (const auto& [id, p] : packets_)
-        if (!p.waiting.empty()) return true;
+        if (p.full) return true;
     for (const auto& h : held_)
         if (h.kind == Held::Frame) return true;
     return false;

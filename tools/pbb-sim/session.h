@@ -9,7 +9,8 @@
 // reads that event or frame (the shared counter tells it when to read).
 // Writes never block: what a descriptor cannot take waits here until it
 // becomes writable. Events are kept; frames beyond a socket's queue limit
-// are dropped, as a switch drops what its CPU queue cannot hold.
+// are dropped, as a switch drops what its CPU queue cannot hold. Frames are
+// gathered and written together (flushFrames), many per system call.
 #pragma once
 
 #include <sys/types.h>
@@ -66,8 +67,11 @@ public:
     void sendFault(const std::string& call, int64_t result, unsigned times);
     void sendClearFaults();
 
-    // A packet socket has frames waiting to be written.
-    bool framesWaiting() const;
+    // Writes the frames gathered since the last call, many per system call.
+    void flushFrames();
+    // A packet socket is full (or frames wait behind connection bytes):
+    // frames are better not made now.
+    bool framesBlocked() const;
     size_t framesQueued() const;
 
 private:
@@ -80,6 +84,7 @@ private:
         bool bound = false;
         uint16_t etherType = 0;
         bool recvAll = false;
+        bool full = false;  // the last write found no room: wait for writability
     };
     // A write that waits for earlier connection bytes.
     struct Held {
@@ -105,6 +110,8 @@ private:
     void hangUp(uint32_t service);
     void writeEvent(sim::Service s, std::vector<uint8_t> bytes);
     void writeFrame(uint32_t id, const std::vector<uint8_t>& bytes);
+    // Writes what waits on a packet socket; false when its peer is gone.
+    bool sendFrames(PacketSock& p);
     // Writes what waits on q; false when the peer is gone.
     bool drain(Queue& q);
     void watchWritable(Queue& q, bool on);
@@ -122,6 +129,7 @@ private:
     plat::transport::SharedCounter counter_;
     StateCopy copy_;
     plat::wire::Deframer in_;
+    std::vector<uint8_t> readBuffer_;
     std::deque<plat::UniqueFd> fds_;
     std::vector<uint8_t> out_;
     size_t outOff_ = 0;
@@ -129,6 +137,7 @@ private:
 
     std::array<Queue, sim::kServiceCount> channels_;
     std::map<uint32_t, PacketSock> packets_;
+    bool framesGathered_ = false;
     struct Sub {
         sim::EventKind kind;
         uint32_t mask;

@@ -230,14 +230,14 @@ TEST_F(Requests, InjectedFramesReachThePacketSocketWithTheirFieldsAndNoneIsLost)
 
     // A burst larger than a socket holds arrives whole, in order: injection
     // waits while the daemon has frames to read. Before the daemon reads,
-    // the injector stops at the first frame the socket cannot take.
+    // the injector stops within one step of the socket becoming full.
     const int count = 20000;
     ASSERT_NO_FATAL_FAILURE(pbbtest::must({"frame", "burst", "1", std::to_string(count), "--isid", "10010", "--bsa",
                                            "00:bb:00:00:00:00", "--bvlan", "100"}));
     json frames;
     ASSERT_TRUE(pbbtest::eventually([&] { return (frames = pbbtest::simStats()["frames"])["queued"] != 0; }))
         << frames.dump();
-    ASSERT_EQ(frames["queued"], 1) << frames.dump();
+    ASSERT_LE(frames["queued"].get<size_t>(), pbbsim::Injector::kStepMax) << frames.dump();
     EXPECT_GT(frames["waiting"].get<int>(), 0) << frames.dump();
     EXPECT_EQ(frames["dropped"], 0) << frames.dump();
     int got = 0;

@@ -1,0 +1,290 @@
+// The simulated switch as a daemon sees it, pbb-sim running as a child
+// process of the benchmark:
+//  - frames per second from pbb-sim's injection path (a burst command) into
+//    the daemon's packet socket, read with PKT_RecvMsg as the daemon reads
+//    it; the goal is well above 200,000 per second. The counter
+//    sim_frames_per_cpu_second is what pbb-sim alone could make per second
+//    of its CPU time (the reader's share is the rest);
+//  - one forwarding programming call (L2VPN_AddMinMEntry then
+//    L2VPN_FlushPwEntry) over the socket transport and in process;
+//  - one request that does nothing and its reply (the transport's floor);
+//  - one query (IF_GetDataByIfIndex) over the socket transport and in
+//    process: answered from the library's copy, it costs about the same.
+// Run with --benchmark_repetitions=5 (or more) for medians.
+//
+// pbb-sim is found next to this binary's build tree (../tools/pbb-sim/) or
+// at PBB_SIM_BIN.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/ifm.h"
+#include "platform/l2vpn.h"
+#include "platform/model/inproc.h"
+#include "platform/pktsock.h"
+#include "platform/settings.h"
+#include "platform/transport/control.h"
+#include "platform/transport/paths.h"
+#include "platform/transport/socket_backend.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string simBinary()
+{
+    if (const char* p = std::getenv("PBB_SIM_BIN")) return p;
+    fs::path self = fs::read_symlink("/proc/self/exe");
+    return (self.parent_path().parent_path() / "tools" / "pbb-sim" / "pbb-sim").string();
+}
+
+// pbb-sim with the default topology in a private run directory, for the
+// life of the benchmark program.
+class Simulator {
+public:
+    Simulator()
+    {
+        char tmpl[] = "/tmp/pbb-bench.XXXXXX";
+        if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+        dir_ = tmpl;
+        plat::setRunDir(dir_ + "/run");
+        plat::setLogFile(dir_ + "/pbb.log");
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        std::string bin = simBinary(), runDir = dir_ + "/run", log = dir_ + "/pbb.log";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::execl(bin.c_str(), bin.c_str(), "--run-dir", runDir.c_str(), "--log-file", log.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string said;
+        char buf[512];
+        pollfd p{out[0], POLLIN, 0};
+        while (said.find("pbb-sim ready") == std::string::npos && ::poll(&p, 1, 10000) == 1) {
+            ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0) break;
+            said.append(buf, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        if (said.find("pbb-sim ready") == std::string::npos) throw std::runtime_error(bin + " did not get ready");
+    }
+    ~Simulator()
+    {
+        plat::inproc::reset();
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    // CPU seconds pbb-sim has used so far (user and system).
+    double cpuSeconds() const
+    {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::istringstream fields(all.substr(all.rfind(')') + 2));
+        std::string f;
+        unsigned long long utime = 0, stime = 0;
+        for (int k = 3; k <= 15 && fields >> f; ++k) {
+            if (k == 14) utime = std::stoull(f);
+            if (k == 15) stime = std::stoull(f);
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+
+    // Runs a pbb-simctl command.
+    void command(const std::vector<std::string>& words)
+    {
+        if (!control_) {
+            control_ = std::make_unique<plat::transport::ControlClient>();
+            std::string error;
+            if (!control_->connect(plat::transport::controlSocketPath(), &error)) throw std::runtime_error(error);
+        }
+        std::string error;
+        auto r = control_->call({words, false, ""}, 60000, &error);
+        if (!r || r->status != 0) throw std::runtime_error("pbb-simctl " + words[0] + ": " + (r ? r->err : error));
+    }
+
+private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    std::unique_ptr<plat::transport::ControlClient> control_;
+};
+
+Simulator& sim()
+{
+    static Simulator s;
+    return s;
+}
+
+uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+
+// This process as the simulator's daemon: registered, port 1 in PBB mode.
+int connectAsDaemon()
+{
+    sim();
+    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+    if (fd < 0 || L2VPN_SetInterface(fd, 1, L2VPN_IF_PBB_ENABLE) != 0)
+        throw std::runtime_error("cannot register with the simulated switch");
+    return fd;
+}
+
+// The same switch in process: slot 1 MAC-in-MAC, port 1, VSI 1.
+int inProcessSwitch()
+{
+    auto& m = plat::inproc::reset();
+    m.addSlot(1, {.minm = true});
+    m.addPort("eth-1/0/1", 1);
+    m.addVsi(1, "vsi-red", 10010);
+    return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+}
+
+void BM_FramesIntoThePacketSocket(benchmark::State& state)
+{
+    const auto burst = static_cast<int>(state.range(0));
+    connectAsDaemon();
+    int fd = PKT_Socket(PKT_AF_PACKET, SOCK_RAW, PKT_PROTO_CPU_COPY);
+    PKT_SOCKADDR_S addr{};
+    addr.ucLen = sizeof addr;
+    addr.ucFamily = PKT_AF_PACKET;
+    addr.usEtherType = PKT_ETHERTYPE_ITAG;
+    int one = 1;
+    if (fd < 0 || PKT_Bind(fd, &addr, sizeof addr) != 0 ||
+        PKT_SetSockOpt(fd, PKT_SOL_PACKET, PKT_OPT_IFINDEX_CTRL, &one, sizeof one) != 0) {
+        state.SkipWithError("no packet socket");
+        return;
+    }
+    std::vector<uint8_t> data(2048);
+    alignas(8) uint8_t ctrl[64];
+    PKT_SOCKADDR_S from{};
+    double simCpu = sim().cpuSeconds();
+    for (auto _ : state) {
+        sim().command({"frame", "burst", "1", std::to_string(burst), "--isid", "10010", "--bvlan", "100", "--bsa",
+                       "00:bb:00:00:00:00"});
+        for (int got = 0; got < burst; ++got) {
+            iovec iov{data.data(), data.size()};
+            msghdr msg{};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = ctrl;
+            msg.msg_controllen = sizeof ctrl;
+            if (PKT_RecvMsg(fd, &msg, 0) <= 0) {
+                state.SkipWithError("the packet socket ended");
+                break;
+            }
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * burst);
+    // What the simulator spent per frame: the frames it could make per
+    // second of its own CPU time, whoever reads them.
+    simCpu = sim().cpuSeconds() - simCpu;
+    if (simCpu > 0)
+        state.counters["sim_frames_per_cpu_second"] =
+            benchmark::Counter(static_cast<double>(state.iterations()) * burst / simCpu);
+    ::close(fd);
+    plat::inproc::reset();
+}
+BENCHMARK(BM_FramesIntoThePacketSocket)->Arg(50000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One entry programmed and committed, as the daemon does for a learned
+// B-MAC; 512 B-MACs in turn (adding an existing key replaces it).
+void program(benchmark::State& state, int fd)
+{
+    uint32_t port = 1;
+    L2VPN_MINM_ENTRY_S e{};
+    e.uiVsiIndex = 1;
+    e.uiISid = 10010;
+    e.uiAllOnes = 0xFFFFFFFF;
+    e.usAllOnes = 0xFFFF;
+    e.uiBVlan = 100;
+    e.uiPortNum = 1;
+    e.puiPortList = &port;
+    uint32_t n = 0;
+    for (auto _ : state) {
+        const uint8_t mac[6] = {0x00, 0xbb, 0, 0, static_cast<uint8_t>(n >> 8 & 1), static_cast<uint8_t>(n)};
+        std::memcpy(e.aucBMac, mac, 6);
+        ++n;
+        if (L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e) != 0 || L2VPN_FlushPwEntry(fd) != 0) {
+            state.SkipWithError("the switch refused the entry");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_ProgramEntry_Socket(benchmark::State& state)
+{
+    program(state, connectAsDaemon());
+    plat::inproc::reset();
+}
+BENCHMARK(BM_ProgramEntry_Socket)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_ProgramEntry_InProcess(benchmark::State& state) { program(state, inProcessSwitch()); }
+
+// One request that does nothing and its reply: the transport's own cost,
+// of which the programming call above makes two.
+void BM_RoundTrip_Socket(benchmark::State& state)
+{
+    connectAsDaemon();
+    auto& link = static_cast<plat::transport::SocketBackend&>(plat::backend()).link();
+    for (auto _ : state) {
+        if (link.call(plat::wire::Msg::Ping, plat::wire::Writer()) != 0u) {
+            state.SkipWithError("no answer");
+            break;
+        }
+    }
+    plat::inproc::reset();
+}
+BENCHMARK(BM_RoundTrip_Socket)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ProgramEntry_InProcess)->Unit(benchmark::kMicrosecond);
+
+void query(benchmark::State& state)
+{
+    uint32_t link = 0;
+    for (auto _ : state) {
+        if (IF_GetDataByIfIndex(1, IF_DATA_LINK_STATE, &link) != 0) {
+            state.SkipWithError("no port 1");
+            break;
+        }
+        benchmark::DoNotOptimize(link);
+    }
+}
+
+void BM_Query_Socket(benchmark::State& state)
+{
+    connectAsDaemon();
+    query(state);
+    plat::inproc::reset();
+}
+BENCHMARK(BM_Query_Socket);
+
+void BM_Query_InProcess(benchmark::State& state)
+{
+    inProcessSwitch();
+    query(state);
+}
+BENCHMARK(BM_Query_InProcess);
+
+}  // namespace
+
+BENCHMARK_MAIN();
