@@ -151,11 +151,4 @@ TEST_F(ShowCommands, AllHoldsEverySectionAndChangesGiveJsonToo)
     EXPECT_THAT(cmd("show nothing").err, HasSubstr("unknown command 'show nothing'"));
 }
 
-TEST_F(ShowCommands, TablesAreEmptyButLabelled)
-{
-    auto t = cmd("show unicast");
-    EXPECT_THAT(t.out, HasSubstr("committed unicast entries: 0"));
-    EXPECT_THAT(t.out, HasSubstr("(none)"));
-}
-
 }  // namespace

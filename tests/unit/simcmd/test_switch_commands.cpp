@@ -82,14 +82,6 @@ TEST_F(SlotCommands, RemovingABoardTakesItsPortsDownAndInactiveThenTheSlot)
     EXPECT_TRUE(sink.empty());
 }
 
-TEST_F(SlotCommands, FaultAndNormalSetTheBoardStatus)
-{
-    ok("slot fault 3");
-    EXPECT_FALSE(m.findSlot(3)->normal);
-    ok("slot normal 3");
-    EXPECT_TRUE(m.findSlot(3)->normal);
-}
-
 using PortCommands = CommandTest;
 
 TEST_F(PortCommands, AddGivesTheChosenIndexTypeAndLinkState)
