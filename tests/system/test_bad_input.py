@@ -96,3 +96,12 @@ def test_a_second_simulator_on_the_same_run_directory_is_refused(system):
     assert first.stop() == 0
     assert not os.path.exists(os.path.join(system.run_dir, "sim.sock"))
     assert not os.path.exists(os.path.join(system.run_dir, "sim-ctl.sock"))
+
+
+def test_bad_options_are_named(system):
+    p = system.start("pbb-sim", [harness.binary("pbb-sim"), "--topolgy", "lab.topo"])
+    assert p.wait() == 2
+    assert "--topolgy" in p.errors()
+    r = system.run([harness.binary("pbb-simctl"), "--timeout", "soon", "show", "stats"], check=False)
+    assert r.code == 2, r
+    assert "--timeout" in r.err, r

@@ -53,7 +53,12 @@ int main(int argc, char** argv)
     app.add_option("--state-dir", stateDir, "The platform's state directory (default: PBB_STATE_DIR or /var/lib/pbb)");
     app.add_option("--log-file", logFile, "A file that receives the log lines as well (default: PBB_LOG_FILE)");
     app.add_flag("--foreground", foreground, "Stay in the foreground (always so: pbb-sim never detaches)");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help is not an error; a bad option is bad input.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     // pbb-sim is the switch: its own platform calls, if any, stay in the process.
     ::setenv("PBB_PLATFORM", "inproc", 1);

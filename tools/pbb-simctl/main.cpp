@@ -49,10 +49,15 @@ int main(int argc, char** argv)
     double timeout = 30;
     app.add_flag("--json", json, "Ask for JSON output (also accepted after the command)");
     app.add_option("--run-dir", runDir, "The platform's run directory (default: PBB_RUN_DIR or /run/pbb)");
-    app.add_option("--timeout", timeout, "Seconds to wait for pbb-sim's answer (0: no limit)")->check(CLI::NonNegativeNumber);
+    app.add_option("--timeout", timeout, "Seconds to wait for pbb-sim's answer (0: no limit)")->check(CLI::Range(0.0, 86400.0));
     app.add_option("-f,--file", file, "Run the commands of a file, one per line ('-': standard input); stops at the first that fails");
     app.prefix_command();
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help is not an error; a bad option is bad input.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
 
     std::vector<std::string> words;
     for (auto& w : app.remaining()) {
