@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/bitmap.h"
+#include "platform/result.h"
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
 #include "platform/model/inproc.h"
@@ -227,6 +228,48 @@ TEST_F(Events, EveryServiceDeliversWhatTheSwitchInProcessDeliversAndAcknowledgem
         EXPECT_NE(std::find_if(got.begin(), got.end(), [&](const std::string& l) { return l.rfind(kind, 0) == 0; }),
                   got.end())
             << kind;
+}
+
+}  // namespace
+
+namespace {
+
+uint32_t g_linkSeen = 0;
+size_t g_vlansSeen = 0;
+
+uint32_t onLinkCheckState(uint32_t ev, IF_EVENT_S* list, uint32_t n)
+{
+    if (ev != IF_EVT_LINK_DOWN || n == 0) return 0;
+    IF_GetDataByIfIndex(list[0].uiIfIndex, IF_DATA_LINK_STATE, &g_linkSeen);
+    BITMAP_S* map = Bitmap_Create(VLAN_GetMaxVlanID());
+    VLAN_GetIfDataByIndex(list[0].uiIfIndex, VLAN_DATA_VLAN_MAP, map);
+    g_vlansSeen = Bitmap_Weight(map);
+    Bitmap_Destroy(map);
+    return 0;
+}
+
+TEST_F(Events, AnEventWaitsBehindStateChangesTheDaemonHasNotReadYet)
+{
+    pbbtest::SimChild sim;
+    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    int fd = IF_Event_Init();
+    ASSERT_GE(fd, 0);
+    ASSERT_NE(IF_RegLinkEvent(1, IF_EVT_LINK_DOWN, 64, 32, onLinkCheckState, 0), 0u);
+    // The daemon makes no call meanwhile: state changes pile up, far more
+    // than its connection holds (each one is an interface with ~4000 VLANs).
+    for (int k = 0; k < 100; ++k)
+        ASSERT_NO_FATAL_FAILURE(pbbtest::must({"vlan", "trunk", "eth-1/0/1", k % 2 == 0 ? "1-4094" : "2-4094"}));
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"link", "down", "eth-1/0/1"}));
+    // Its event is held until the state before it has been read.
+    EXPECT_EQ(ready(fd) & POLLIN, 0);
+    // Any call reads what waits; the rest follows, then the event.
+    ASSERT_TRUE(pbbtest::eventually([&] {
+        (void)VLAN_GetMaxVlanID();
+        return (ready(fd) & POLLIN) != 0;
+    }));
+    ASSERT_EQ(IF_ResponseEventPkt(fd), PLAT_OK);
+    EXPECT_EQ(g_linkSeen, IF_LINK_DOWN);
+    EXPECT_EQ(g_vlansSeen, 4093u) << "the last VLAN change was read before the event";
 }
 
 }  // namespace
