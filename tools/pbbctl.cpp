@@ -32,7 +32,8 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        // Help is success; every usage error is status 2, as in the other tools.
+        return app.exit(e) == 0 ? 0 : 2;
     } catch (const pbbctl::ExitStatus& e) {
         return e.code;
     } catch (const pbbctl::Failure& e) {
