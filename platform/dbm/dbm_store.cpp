@@ -301,6 +301,17 @@ uint32_t StoreFile::prepareWrites(std::string& error)
 
 uint32_t StoreFile::load(std::vector<Image>& images, std::string& error)
 {
+    // Every table is read in one read transaction: a reader beside a
+    // running writer (the operator's dump) sees one committed state, never
+    // keys of one commit and elements of the next.
+    if (m_conn.exec("BEGIN") != SQLITE_OK) {
+        error = "cannot read store " + m_path + ": " + m_conn.error();
+        return DBM_ERR_STORE;
+    }
+    struct EndRead {
+        sql::Connection& conn;
+        ~EndRead() { (void)conn.exec("COMMIT"); }
+    } endRead{m_conn};
     images.assign(m_names.size(), Image{});
     auto indexOf = [this](int64_t id) -> int {
         for (size_t i = 0; i < m_ids.size(); ++i)
