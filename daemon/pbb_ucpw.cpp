@@ -194,6 +194,30 @@ void _pbb_ucpw_DeleteNode(PbbUcPw* pstEntry)
         (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
 }
 
+// Walks one index's list from its head, reading the next link before it
+// acts, and deletes with pfDelete every entry that match accepts.
+template <typename Match>
+void _pbb_ucpw_DeleteWalk(PbbUcPwLink* pstHead, size_t ulOffset, void (*pfDelete)(PbbUcPw*), Match match)
+{
+    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
+        PbbUcPwLink* pstNext = pstLink->pstNext;
+        PbbUcPw* pstEntry = _pbb_ucpw_EntryOf(pstLink, ulOffset);
+        if (match(pstEntry)) pfDelete(pstEntry);
+        pstLink = pstNext;
+    }
+}
+
+constexpr auto PBB_UCPW_EVERY = [](const PbbUcPw*) { return true; };
+
+// Status 1: the slot no longer holds the entry; any other: it does again.
+void _pbb_ucpw_ApplyAgeStatus(BITMAP_S* pstMap, uint16_t usStatus, uint16_t usSlot)
+{
+    if (usStatus == 1)
+        Bitmap_Clear(pstMap, usSlot);
+    else
+        Bitmap_Set(pstMap, usSlot);
+}
+
 void _pbb_ucpw_LogNoMemory(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, const uint8_t* pucBMac,
                            uint32_t uiIfIndex)
 {
@@ -299,14 +323,7 @@ void PBB_ucpw_Exit()
         g_pstPbb_AgeStatusMap = nullptr;
     }
 
-    PbbUcPwLink* pstHead = &g_stPbb_UcPwList.stLink;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
-        PbbUcPwLink* pstNext = pstLink->pstNext;
-        _pbb_ucpw_DeleteNode(_pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_ALL));
-        pstLink = pstNext;
-    }
-    pbb::list::init(pstHead);
-    g_stPbb_UcPwList.uiCount = 0;
+    PBB_ucpw_DeleteAll();
 
     if (g_pstPbb_BmacHashTbl != nullptr) {
         HASH_Destroy(g_pstPbb_BmacHashTbl, nullptr);
@@ -529,11 +546,7 @@ void PBB_ucpw_DeleteByVsi(uint32_t uiVsiIndex)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetVsiHead(uiVsiIndex);
     if (pstHead == nullptr) return;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
-        PbbUcPwLink* pstNext = pstLink->pstNext;
-        _pbb_ucpw_DeleteNode(_pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_VSI));
-        pstLink = pstNext;
-    }
+    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_VSI, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
     g_pstPbb_VsiUcPwList[uiVsiIndex].uiCount = 0;
 }
@@ -542,11 +555,7 @@ void PBB_ucpw_DeleteByVlan(uint16_t usVlanId)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetVlanHead(usVlanId);
     if (pstHead == nullptr) return;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
-        PbbUcPwLink* pstNext = pstLink->pstNext;
-        _pbb_ucpw_DeleteNode(_pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_VLAN));
-        pstLink = pstNext;
-    }
+    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_VLAN, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
 }
 
@@ -554,23 +563,15 @@ void PBB_ucpw_DeleteByVlanIf(uint16_t usVlanId, uint32_t uiIfIndex)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetVlanHead(usVlanId);
     if (pstHead == nullptr) return;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
-        PbbUcPwLink* pstNext = pstLink->pstNext;
-        PbbUcPw* pstEntry = _pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_VLAN);
-        if (pstEntry->uiIfIndex == uiIfIndex) _pbb_ucpw_DeleteNode(pstEntry);
-        pstLink = pstNext;
-    }
+    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_VLAN, _pbb_ucpw_DeleteNode,
+                         [uiIfIndex](const PbbUcPw* pstEntry) { return pstEntry->uiIfIndex == uiIfIndex; });
 }
 
 void PBB_ucpw_DeleteByIf(uint32_t uiIfIndex)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetIfHead(uiIfIndex);
     if (pstHead == nullptr) return;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
-        PbbUcPwLink* pstNext = pstLink->pstNext;
-        _pbb_ucpw_DeleteIfNode(_pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_IF));
-        pstLink = pstNext;
-    }
+    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_IF, _pbb_ucpw_DeleteIfNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
     (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
 }
@@ -579,23 +580,15 @@ void PBB_ucpw_DeleteByIfVsi(uint32_t uiIfIndex, uint32_t uiVsiIndex)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetIfHead(uiIfIndex);
     if (pstHead == nullptr) return;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
-        PbbUcPwLink* pstNext = pstLink->pstNext;
-        PbbUcPw* pstEntry = _pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_IF);
-        if (pstEntry->uiVsiIndex == uiVsiIndex) _pbb_ucpw_DeleteIfNode(pstEntry);
-        pstLink = pstNext;
-    }
+    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_IF, _pbb_ucpw_DeleteIfNode,
+                         [uiVsiIndex](const PbbUcPw* pstEntry) { return pstEntry->uiVsiIndex == uiVsiIndex; });
     if (pbb::list::empty(pstHead)) (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
 }
 
 void PBB_ucpw_DeleteAll()
 {
     PbbUcPwLink* pstHead = &g_stPbb_UcPwList.stLink;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead;) {
-        PbbUcPwLink* pstNext = pstLink->pstNext;
-        _pbb_ucpw_DeleteNode(_pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_ALL));
-        pstLink = pstNext;
-    }
+    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_ALL, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
     g_stPbb_UcPwList.uiCount = 0;
 }
@@ -603,20 +596,12 @@ void PBB_ucpw_DeleteAll()
 void PBB_ucpw_SetAgeStatus(uint16_t usStatus, uint16_t usSlot, PbbUcPw* pstEntry)
 {
     if (pstEntry == nullptr || pstEntry->pstAgeStatus == nullptr) return;
-    if (usStatus == 1)
-        Bitmap_Clear(pstEntry->pstAgeStatus, usSlot);
-    else
-        Bitmap_Set(pstEntry->pstAgeStatus, usSlot);
+    _pbb_ucpw_ApplyAgeStatus(pstEntry->pstAgeStatus, usStatus, usSlot);
 }
 
 void PBB_ucpw_SetAgeStatusSlot(uint16_t usStatus, uint16_t usSlot)
 {
-    if (g_pstPbb_AgeStatusMap != nullptr) {
-        if (usStatus == 1)
-            Bitmap_Clear(g_pstPbb_AgeStatusMap, usSlot);
-        else
-            Bitmap_Set(g_pstPbb_AgeStatusMap, usSlot);
-    }
+    if (g_pstPbb_AgeStatusMap != nullptr) _pbb_ucpw_ApplyAgeStatus(g_pstPbb_AgeStatusMap, usStatus, usSlot);
     PbbUcPwLink* pstHead = &g_stPbb_UcPwList.stLink;
     for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead; pstLink = pstLink->pstNext)
         PBB_ucpw_SetAgeStatus(usStatus, usSlot, _pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_ALL));
