@@ -17,10 +17,9 @@ int LocalPacketSockets::open()
     return sv[0];
 }
 
-int LocalPacketSockets::bind(int fd, const PKT_SOCKADDR_S& addr)
+int PacketSockets::bind(int fd, const PKT_SOCKADDR_S& addr)
 {
-    auto it = socks_.find(fd);
-    if (it == socks_.end()) {
+    if (!known(fd)) {
         errno = ENOTSOCK;
         return -1;
     }
@@ -28,30 +27,35 @@ int LocalPacketSockets::bind(int fd, const PKT_SOCKADDR_S& addr)
         errno = EINVAL;
         return -1;
     }
-    it->second.bound = true;
-    it->second.etherType = addr.usEtherType;
+    setBound(fd, addr.usEtherType);
     return 0;
 }
 
-int LocalPacketSockets::setOption(int fd, int level, int name, int value)
+int PacketSockets::setOption(int fd, int level, int name, int value)
 {
-    auto it = socks_.find(fd);
-    if (it == socks_.end()) {
+    if (!known(fd)) {
         errno = ENOTSOCK;
         return -1;
     }
     if (level == PKT_SOL_PACKET && name == PKT_OPT_RECV_ALL) {
-        it->second.recvAll = value != 0;
+        setRecvAll(fd, value != 0);
         return 0;
     }
     if (level == PKT_SOL_PACKET && name == PKT_OPT_IFINDEX_CTRL) {
-        it->second.ctrl = value != 0;
+        setCtrl(fd, value != 0);
         return 0;
     }
     if (level == PKT_SOL_SOCKET && name == PKT_SO_RCVBUF)
         return ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, sizeof value);
     errno = ENOPROTOOPT;
     return -1;
+}
+
+void LocalPacketSockets::setBound(int fd, uint16_t etherType)
+{
+    Sock& s = socks_[fd];
+    s.bound = true;
+    s.etherType = etherType;
 }
 
 bool LocalPacketSockets::wantsCtrl(int fd) const

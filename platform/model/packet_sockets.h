@@ -23,9 +23,11 @@ public:
     virtual ~PacketSockets() = default;
     // The client's descriptor, or -1 with errno.
     virtual int open() = 0;
-    // 0, or -1 with errno.
-    virtual int bind(int fd, const PKT_SOCKADDR_S& addr) = 0;
-    virtual int setOption(int fd, int level, int name, int value) = 0;
+    // The packet calls' argument checks and option decoding, the same
+    // wherever the switch is: 0, or -1 with errno. They hand the decoded
+    // change to the setters below.
+    int bind(int fd, const PKT_SOCKADDR_S& addr);
+    int setOption(int fd, int level, int name, int value);
     virtual bool known(int fd) const = 0;
     virtual bool wantsCtrl(int fd) const = 0;
 
@@ -34,18 +36,27 @@ public:
     virtual size_t deliver(std::span<const uint8_t> datagram) = 0;
     // The packet service went away: every socket reports hang-up.
     virtual void hangUp() = 0;
+
+protected:
+    // Called for a known descriptor with checked arguments.
+    virtual void setBound(int fd, uint16_t etherType) = 0;
+    virtual void setRecvAll(int fd, bool on) = 0;
+    virtual void setCtrl(int fd, bool on) = 0;
 };
 
 class LocalPacketSockets final : public PacketSockets {
 public:
     int open() override;
-    int bind(int fd, const PKT_SOCKADDR_S& addr) override;
-    int setOption(int fd, int level, int name, int value) override;
     bool known(int fd) const override { return socks_.count(fd) != 0; }
     bool wantsCtrl(int fd) const override;
 
     size_t deliver(std::span<const uint8_t> datagram) override;
     void hangUp() override;
+
+protected:
+    void setBound(int fd, uint16_t etherType) override;
+    void setRecvAll(int fd, bool on) override { socks_[fd].recvAll = on; }
+    void setCtrl(int fd, bool on) override { socks_[fd].ctrl = on; }
 
 private:
     struct Sock {

@@ -86,44 +86,19 @@ int RemotePacketSockets::open()
     return client.release();
 }
 
-int RemotePacketSockets::bind(int fd, const PKT_SOCKADDR_S& addr)
+void RemotePacketSockets::setBound(int fd, uint16_t etherType)
 {
-    if (!known(fd)) {
-        errno = ENOTSOCK;
-        return -1;
-    }
-    if (addr.ucFamily != PKT_AF_PACKET || addr.ucLen != sizeof addr) {
-        errno = EINVAL;
-        return -1;
-    }
     wire::Writer w;
-    w.u32(static_cast<uint32_t>(fd)).u16(addr.usEtherType);
+    w.u32(static_cast<uint32_t>(fd)).u16(etherType);
     // Without the simulator the socket has hung up already; bind still succeeds.
     (void)link_.call(Msg::PacketBind, w);
-    return 0;
 }
 
-int RemotePacketSockets::setOption(int fd, int level, int name, int value)
+void RemotePacketSockets::setRecvAll(int fd, bool on)
 {
-    auto it = socks_.find(fd);
-    if (it == socks_.end()) {
-        errno = ENOTSOCK;
-        return -1;
-    }
-    if (level == PKT_SOL_PACKET && name == PKT_OPT_RECV_ALL) {
-        wire::Writer w;
-        w.u32(static_cast<uint32_t>(fd)).u8(value != 0 ? 1 : 0);
-        (void)link_.call(Msg::PacketRecvAll, w);
-        return 0;
-    }
-    if (level == PKT_SOL_PACKET && name == PKT_OPT_IFINDEX_CTRL) {
-        it->second.ctrl = value != 0;
-        return 0;
-    }
-    if (level == PKT_SOL_SOCKET && name == PKT_SO_RCVBUF)
-        return ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, sizeof value);
-    errno = ENOPROTOOPT;
-    return -1;
+    wire::Writer w;
+    w.u32(static_cast<uint32_t>(fd)).u8(on ? 1 : 0);
+    (void)link_.call(Msg::PacketRecvAll, w);
 }
 
 bool RemotePacketSockets::wantsCtrl(int fd) const

@@ -50,8 +50,6 @@ public:
     explicit RemotePacketSockets(Link& link) : link_(link) {}
 
     int open() override;
-    int bind(int fd, const PKT_SOCKADDR_S& addr) override;
-    int setOption(int fd, int level, int name, int value) override;
     bool known(int fd) const override { return socks_.count(fd) != 0; }
     bool wantsCtrl(int fd) const override;
 
@@ -59,6 +57,12 @@ public:
     size_t deliver(std::span<const uint8_t>) override { return 0; }
     // The simulator closes its ends; nothing is left to do here.
     void hangUp() override {}
+
+protected:
+    // Binding and receiving every EtherType are the simulator's business.
+    void setBound(int fd, uint16_t etherType) override;
+    void setRecvAll(int fd, bool on) override;
+    void setCtrl(int fd, bool on) override { socks_[fd].ctrl = on; }
 
 private:
     struct Sock {
