@@ -9,16 +9,16 @@
 #include "platform/dbm.h"
 #include "platform/dbm/dbm_image.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <random>
-#include <vector>
-#include <chrono>
-#include <algorithm>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace crashtest {
 
@@ -52,7 +52,7 @@ inline Db fromImage(const plat::dbm::Image& im)
 
 enum class Kind {
     RunInsert, RunRemove, RunDeleteKey, RunBatch,
-    CfgSetVsi, CfgDelVsi, CfgAddIfVsi, CfgRemoveIfVsi, CfgSetIf, CfgDeleteKey, CfgMove, CfgBatch,
+    CfgSetVsi, CfgAddIfVsi, CfgRemoveIfVsi, CfgSetIf, CfgDeleteKey, CfgMove, CfgBatch,
     Idle,
 };
 
@@ -159,7 +159,6 @@ inline void apply(Model& m, const Op& op)
     case Kind::RunDeleteKey:
         m.run.erase(op.key);
         break;
-    case Kind::CfgDelVsi:
     case Kind::CfgDeleteKey:
         cfg->erase(op.key);
         break;
@@ -182,14 +181,17 @@ inline void apply(Model& m, const Op& op)
     }
 }
 
-template <typename Map>
-const std::string* pick(const Map& keys, std::mt19937_64& rng)
+// A random key of db that passes keep; empty when there is none.
+template <class Keep>
+std::string pickKey(const Db& db, std::mt19937_64& rng, Keep keep)
 {
-    if (keys.empty()) return nullptr;
-    auto it = keys.begin();
-    std::advance(it, static_cast<long>(rng() % keys.size()));
-    return &it->first;
+    std::vector<const std::string*> keys;
+    for (const auto& [k, v] : db)
+        if (keep(k, v)) keys.push_back(&k);
+    return keys.empty() ? std::string() : *keys[rng() % keys.size()];
 }
+
+inline bool isVsi(const std::string& k) { return k.rfind("vsi.", 0) == 0; }
 
 inline std::string ucpwKey(std::mt19937_64& rng)
 {
@@ -223,41 +225,32 @@ inline std::string name32(const std::string& n)
 }
 
 // The next write, chosen from the seed's stream and the current contents;
-// a burst is learned entries only, as fast as they come.
+// a burst is learned entries only, as fast as they come. A write that needs
+// an existing key and finds none makes way for another roll.
 inline Op next(const Model& m, std::mt19937_64& rng, bool burst)
 {
     Op op;
     unsigned roll = static_cast<unsigned>(rng() % (burst ? 79 : 100));
     op.db = static_cast<int>(rng() % 2);
     const Db& cfg = m.cfg[op.db];
-    // A key of the chosen database with the prefix; empty when none.
-    auto cfgKeyOf = [&](const char* prefix) -> std::string {
-        std::map<std::string, int> keys;
-        for (auto& [k, v] : cfg)
-            if (k.rfind(prefix, 0) == 0) keys[k] = 0;
-        const std::string* k = pick(keys, rng);
-        return k == nullptr ? std::string() : *k;
+    auto onExisting = [&](Kind kind, const Db& db, auto keep) {
+        op.kind = kind;
+        op.key = pickKey(db, rng, keep);
+        return !op.key.empty();
     };
+    auto any = [](const std::string&, const Val&) { return true; };
+    auto notVsi = [](const std::string& k, const Val&) { return !isVsi(k); };
+    auto withElems = [](const std::string& k, const Val& v) { return v.list && !v.elems.empty() && !isVsi(k); };
     if (roll < 60) {
         op.kind = Kind::RunInsert;
         op.key = ucpwKey(rng);
         op.data = ucpwElem(op.key, rng);
     } else if (roll < 75) {
-        std::map<std::string, int> withElems;
-        for (auto& [k, v] : m.run)
-            if (!v.elems.empty()) withElems[k] = 0;
-        const std::string* k = pick(withElems, rng);
-        if (k == nullptr) return next(m, rng, burst);
-        op.kind = Kind::RunRemove;
-        op.key = *k;
-        auto it = m.run.at(*k).elems.begin();
-        std::advance(it, static_cast<long>(rng() % m.run.at(*k).elems.size()));
-        op.data = it->second;
+        if (!onExisting(Kind::RunRemove, m.run, withElems)) return next(m, rng, burst);
+        const auto& elems = m.run.at(op.key).elems;
+        op.data = std::next(elems.begin(), static_cast<long>(rng() % elems.size()))->second;
     } else if (roll < 78) {
-        const std::string* k = pick(m.run, rng);
-        if (k == nullptr) return next(m, rng, burst);
-        op.kind = Kind::RunDeleteKey;
-        op.key = *k;
+        if (!onExisting(Kind::RunDeleteKey, m.run, any)) return next(m, rng, burst);
     } else if (roll < 79) {
         op.kind = Kind::RunBatch;
         op.salt = rng();
@@ -267,35 +260,21 @@ inline Op next(const Model& m, std::mt19937_64& rng, bool burst)
         op.key = "vsi.V" + std::to_string(rng() % 8);
         op.data.resize(16);
         for (auto& c : op.data) c = static_cast<char>(rng());
-    } else if (roll < 83) {
-        std::string k = cfgKeyOf("vsi.");
-        if (k.empty()) return next(m, rng, burst);
-        op.kind = Kind::CfgDelVsi;
-        op.key = k;
-    } else if (roll < 87) {
+    } else if (roll < 86) {
         op.kind = Kind::CfgAddIfVsi;
         op.key = "ifvsi.ge1/0/" + std::to_string(rng() % 6);
         op.data = name32("V" + std::to_string(rng() % 8));
-    } else if (roll < 89) {
-        std::string k = cfgKeyOf("ifvsi.");
-        if (k.empty() || !cfg.at(k).list || cfg.at(k).elems.empty()) return next(m, rng, burst);
-        op.kind = Kind::CfgRemoveIfVsi;
-        op.key = k;
-        op.data = cfg.at(k).elems.begin()->second;
+    } else if (roll < 88) {
+        if (!onExisting(Kind::CfgRemoveIfVsi, cfg, withElems)) return next(m, rng, burst);
+        op.data = cfg.at(op.key).elems.begin()->second;
     } else if (roll < 91) {
         op.kind = Kind::CfgSetIf;
         op.key = "if.ge1/0/" + std::to_string(rng() % 6);
         op.data = std::string("\x01\x00", 2);
-    } else if (roll < 92) {
-        const std::string* k = pick(cfg, rng);
-        if (k == nullptr || k->rfind("vsi.", 0) == 0) return next(m, rng, burst);
-        op.kind = Kind::CfgDeleteKey;
-        op.key = *k;
+    } else if (roll < 93) {
+        if (!onExisting(Kind::CfgDeleteKey, cfg, any)) return next(m, rng, burst);
     } else if (roll < 95) {
-        const std::string* k = pick(cfg, rng);
-        if (k == nullptr || k->rfind("vsi.", 0) == 0) return next(m, rng, burst);
-        op.kind = Kind::CfgMove;
-        op.key = *k;
+        if (!onExisting(Kind::CfgMove, cfg, notVsi)) return next(m, rng, burst);
     } else if (roll < 96) {
         op.kind = Kind::CfgBatch;
         op.salt = rng();
@@ -354,7 +333,6 @@ inline void perform(const Op& op, const Handles& h)
         DBM_SetBinary(db, k, len, 0, static_cast<uint32_t>(op.data.size()), op.data.data(),
                       op.kind == Kind::CfgSetVsi ? 0 : 2);
         break;
-    case Kind::CfgDelVsi:
     case Kind::CfgDeleteKey:
         DBM_DeleteKey(db, k, len);
         break;

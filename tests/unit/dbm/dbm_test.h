@@ -19,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dbmtest {
@@ -56,6 +57,50 @@ inline VsiName vsiName(const char* name)
     VsiName n{};
     std::strncpy(n.data(), name, 31);
     return n;
+}
+
+// The daemon's VSI record.
+struct VsiRec {
+    uint32_t uiVsiIndex, uiISid, uiEncapType;
+    uint16_t usBVlan, usReserved;
+};
+static_assert(sizeof(VsiRec) == 16);
+
+template <class T>
+std::string_view bytesOf(const T& v)
+{
+    return {reinterpret_cast<const char*>(&v), sizeof v};
+}
+
+// The daemon's saving of a learned entry: the list is described on its
+// first element.
+inline uint32_t saveUc(uint32_t h, const Key& k, const UcPwElem& e)
+{
+    if (DBM_IsKeyExist(h, k.text, k.len) != 1) DBM_SetSortWord(h, k.text, k.len, 1, 12, 8, 4, 0);
+    return DBM_InsertSortList(h, k.text, k.len, 20, e.data(), 0);
+}
+
+// The daemon's adding of a VSI name to an interface's list.
+inline uint32_t addName(uint32_t h, const Key& k, const char* name)
+{
+    if (DBM_IsKeyExist(h, k.text, k.len) != 1) DBM_SetSortWord(h, k.text, k.len, 1, 0, 32, 5, 0);
+    auto n = vsiName(name);
+    return DBM_InsertSortList(h, k.text, k.len, 32, n.data(), 1);
+}
+
+// The names of an interface's list, walked one at a time.
+inline std::vector<std::string> names(uint32_t h, const Key& k)
+{
+    std::vector<std::string> out;
+    uint32_t iter = 0;
+    VsiName buf;
+    int32_t n;
+    while ((n = DBM_GetNextSortList(h, k.text, k.len, &iter, 0, 0, 32, buf.data())) > 0) {
+        EXPECT_EQ(n, 32);
+        out.emplace_back(buf.data());
+    }
+    DBM_FreeIterator(iter);
+    return out;
 }
 
 constexpr DBM_PARAM_S kCfgParam{{1, 0, 1, 0, 0, 0, 0, 0}};

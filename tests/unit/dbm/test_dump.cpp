@@ -17,21 +17,14 @@ protected:
     {
         ASSERT_EQ(openPair(used, unused), DBM_OK);
         ASSERT_EQ(openRun(run), DBM_OK);
-        struct {
-            uint32_t index, isid, encap;
-            uint16_t bvlan, reserved;
-        } v{3, 7, 2, 10, 0};
+        VsiRec v{3, 7, 2, 10, 0};
         Key vsi("vsi.%s", "VSI-3"), ifl("ifvsi.%s", "ge1/0/1"), flag("if.%s", "ge1/0/2");
         ASSERT_EQ(DBM_SetBinary(used, vsi.text, vsi.len, 0, 16, &v, 0), DBM_OK);
-        ASSERT_EQ(DBM_SetSortWord(used, ifl.text, ifl.len, 1, 0, 32, 5, 0), DBM_OK);
-        auto n = vsiName("VSI-3");
-        ASSERT_EQ(DBM_InsertSortList(used, ifl.text, ifl.len, 32, n.data(), 1), DBM_OK);
+        ASSERT_EQ(addName(used, ifl, "VSI-3"), DBM_OK);
         uint16_t one = 1;
         ASSERT_EQ(DBM_SetBinary(unused, flag.text, flag.len, 0, 2, &one, 2), DBM_OK);
         Key uc("ucpw.%u.%u.%hu.%s", 3u, 17u, static_cast<unsigned short>(10), "ge1/0/1");
-        ASSERT_EQ(DBM_SetSortWord(run, uc.text, uc.len, 1, 12, 8, 4, 0), DBM_OK);
-        auto e = ucpw(3, 7, 17, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, 10);
-        ASSERT_EQ(DBM_InsertSortList(run, uc.text, uc.len, 20, e.data(), 0), DBM_OK);
+        ASSERT_EQ(saveUc(run, uc, ucpw(3, 7, 17, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, 10)), DBM_OK);
         ASSERT_EQ(plat::dbm::flush(run), DBM_OK);
     }
     uint32_t used = DBM_INVALID_HANDLE, unused = DBM_INVALID_HANDLE, run = DBM_INVALID_HANDLE;

@@ -11,22 +11,10 @@ protected:
     {
         DbmTest::SetUp();
         ASSERT_EQ(openPair(used, unused), DBM_OK);
-        ASSERT_EQ(DBM_SetSortWord(used, list.text, list.len, 1, 0, 32, 5, 0), DBM_OK);
-        for (const char* n : {"V1", "V2"}) {
-            auto e = vsiName(n);
-            ASSERT_EQ(DBM_InsertSortList(used, list.text, list.len, 32, e.data(), 1), DBM_OK);
-        }
+        for (const char* n : {"V1", "V2"}) ASSERT_EQ(addName(used, list, n), DBM_OK);
         ASSERT_EQ(DBM_SetBinary(used, flag.text, flag.len, 0, 2, &one, 2), DBM_OK);
     }
-    std::vector<std::string> names(uint32_t h)
-    {
-        std::vector<std::string> out;
-        uint32_t iter = 0;
-        VsiName buf;
-        while (DBM_GetNextSortList(h, list.text, list.len, &iter, 0, 0, 32, buf.data()) > 0) out.emplace_back(buf.data());
-        DBM_FreeIterator(iter);
-        return out;
-    }
+    std::vector<std::string> names(uint32_t h) { return dbmtest::names(h, list); }
     uint32_t used = DBM_INVALID_HANDLE, unused = DBM_INVALID_HANDLE;
     Key list{"ifvsi.%s", "ge1/0/1"}, flag{"if.%s", "ge1/0/1"};
     uint16_t one = 1;
@@ -66,9 +54,7 @@ TEST_F(DbmMove, KeysTravelToTheOtherDatabaseAndBackUnchanged)
 
 TEST_F(DbmMove, AMovedKeyReplacesTheDestinationsKey)
 {
-    ASSERT_EQ(DBM_SetSortWord(unused, list.text, list.len, 1, 0, 32, 5, 0), DBM_OK);
-    auto stale = vsiName("OLD");
-    ASSERT_EQ(DBM_InsertSortList(unused, list.text, list.len, 32, stale.data(), 1), DBM_OK);
+    ASSERT_EQ(addName(unused, list, "OLD"), DBM_OK);
     ASSERT_EQ(DBM_Move(used, list.text, list.len, unused), DBM_OK);
     EXPECT_EQ(names(unused), (std::vector<std::string>{"V1", "V2"}));
     EXPECT_EQ(onDisk(pairFile())[1].find("ifvsi.ge1/0/1")->elems.size(), 2u);

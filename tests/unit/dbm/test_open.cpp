@@ -89,8 +89,7 @@ TEST_F(DbmOpen, ReadOnlyOpenNeedsAStoreAndRefusesWrites)
     ASSERT_EQ(openRun(run), DBM_OK);
     Key k("ucpw.1.2.3.%s", "ge1");
     auto e = ucpw(1, 100, 2, {0, 1, 2, 3, 4, 5}, 3);
-    ASSERT_EQ(DBM_SetSortWord(run, k.text, k.len, 1, 12, 8, 4, 0), DBM_OK);
-    ASSERT_EQ(DBM_InsertSortList(run, k.text, k.len, 20, e.data(), 0), DBM_OK);
+    ASSERT_EQ(saveUc(run, k, e), DBM_OK);
     ASSERT_EQ(DBM_Close(run), DBM_OK);
 
     ASSERT_EQ(DBM_Open("lPBB", "pbb", DBM_OPEN_READ, &kRunParam, &h), DBM_OK);
@@ -153,9 +152,7 @@ TEST_F(DbmOpen, DamagedStoresFailToOpenAndAreLeftAsTheyAre)
         ASSERT_EQ(openRun(run), DBM_OK);
         for (uint32_t i = 0; i < 200; ++i) {
             Key k("ucpw.%u.2.3.ge1", i);
-            auto e = ucpw(i, 100, 2, {0, 1, 2, 3, 4, 5}, 3);
-            DBM_SetSortWord(run, k.text, k.len, 1, 12, 8, 4, 0);
-            ASSERT_EQ(DBM_InsertSortList(run, k.text, k.len, 20, e.data(), 0), DBM_OK);
+            ASSERT_EQ(saveUc(run, k, ucpw(i, 100, 2, {0, 1, 2, 3, 4, 5}, 3)), DBM_OK);
         }
         ASSERT_EQ(DBM_Close(run), DBM_OK);
         d.apply(runFile());
@@ -207,9 +204,7 @@ TEST_F(DbmOpen, TheCallLogDecodesTheDaemonsRecords)
     ASSERT_EQ(openRun(run), DBM_OK);
     plat::testing::setRecording(true);
     Key k("ucpw.%u.%u.%hu.%s", 5u, 17u, static_cast<unsigned short>(100), "ge1/0/1");
-    auto e = ucpw(5, 1000, 17, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, 100);
-    DBM_SetSortWord(run, k.text, k.len, 1, 12, 8, 4, 0);
-    ASSERT_EQ(DBM_InsertSortList(run, k.text, k.len, 20, e.data(), 0), DBM_OK);
+    ASSERT_EQ(saveUc(run, k, ucpw(5, 1000, 17, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, 100)), DBM_OK);
     auto calls = plat::testing::callsNamed("DBM_InsertSortList");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_NE(calls[0].args.find("key=\"ucpw.5.17.100.ge1/0/1\" keylen=22"), std::string::npos) << calls[0].args;

@@ -1,11 +1,11 @@
 // The shared decoder of the daemon's records and keys.
+#include "dbm_test.h"
+
 #include "platform/dbm/dbm_records.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstring>
-
+using namespace dbmtest;
 using namespace plat::dbm;
 
 TEST(DbmRecords, LearnedEntryKeyAndElementDecode)
@@ -17,44 +17,34 @@ TEST(DbmRecords, LearnedEntryKeyAndElementDecode)
     EXPECT_EQ(key->number("bvlan"), 100u);
     EXPECT_EQ(key->text("if_name"), "GigabitEthernet1/0/1.20");
 
-    uint8_t e[20];
-    uint32_t vsi = 5, isid = 1000, ifIndex = 17;
-    uint16_t bvlan = 100;
-    const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-    std::memcpy(e, &vsi, 4);
-    std::memcpy(e + 4, &isid, 4);
-    std::memcpy(e + 8, &ifIndex, 4);
-    std::memcpy(e + 12, mac, 6);
-    std::memcpy(e + 18, &bvlan, 2);
-    auto rec = decodeElement("ucpw.5.17.100.ge1", std::string_view(reinterpret_cast<char*>(e), 20));
+    auto e = ucpw(5, 1000, 17, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, 100);
+    std::string_view all = bytesOf(e);
+    auto rec = decodeElement("ucpw.5.17.100.ge1", all);
     ASSERT_TRUE(rec);
     EXPECT_EQ(rec->layout, "PbbDbmUcPwRec");
     EXPECT_EQ(toText(*rec), "vsi_index=5 isid=1000 ifindex=17 bmac=\"00:11:22:33:44:55\" bvlan=100");
     EXPECT_EQ(toJson(*rec)["isid"], 1000);
     // A wrong length or a key of another family is not guessed at.
-    EXPECT_FALSE(decodeElement("ucpw.5.17.100.ge1", std::string_view(reinterpret_cast<char*>(e), 19)));
-    EXPECT_FALSE(decodeElement("vsi.A", std::string_view(reinterpret_cast<char*>(e), 20)));
+    EXPECT_FALSE(decodeElement("ucpw.5.17.100.ge1", all.substr(0, 19)));
+    EXPECT_FALSE(decodeElement("vsi.A", all));
 }
 
 TEST(DbmRecords, ConfigurationRecordsDecode)
 {
-    struct {
-        uint32_t index, isid, encap;
-        uint16_t bvlan, reserved;
-    } v{3, 7, 2, 10, 0};
-    auto vsi = decodeValue("vsi.VSI-3", std::string_view(reinterpret_cast<char*>(&v), 16));
+    VsiRec v{3, 7, 2, 10, 0};
+    auto vsi = decodeValue("vsi.VSI-3", bytesOf(v));
     ASSERT_TRUE(vsi);
     EXPECT_EQ(toText(*vsi), "vsi_index=3 isid=7 encap_type=2 bvlan=10 reserved=0");
     EXPECT_EQ(decodeKey("vsi.VSI-3")->text("vsi_name"), "VSI-3");
 
     uint16_t one = 1;
-    auto flag = decodeValue("if.ge1/0/1", std::string_view(reinterpret_cast<char*>(&one), 2));
+    auto flag = decodeValue("if.ge1/0/1", bytesOf(one));
     ASSERT_TRUE(flag);
     EXPECT_EQ(flag->number("uplink_all"), 1u);
     EXPECT_EQ(decodeKey("if.ge1/0/1")->text("if_name"), "ge1/0/1");
 
-    char name[32] = "VSI-3";
-    auto n = decodeElement("ifvsi.ge1/0/1", std::string_view(name, 32));
+    auto name = vsiName("VSI-3");
+    auto n = decodeElement("ifvsi.ge1/0/1", bytesOf(name));
     ASSERT_TRUE(n);
     EXPECT_EQ(n->text("vsi_name"), "VSI-3");
     EXPECT_EQ(decodeKey("ifvsi.ge1/0/1")->text("if_name"), "ge1/0/1");
@@ -62,10 +52,8 @@ TEST(DbmRecords, ConfigurationRecordsDecode)
 
 TEST(DbmRecords, MalformedKeysAreLeftUndecoded)
 {
-    EXPECT_FALSE(decodeKey("ucpw.5.17.ge1"));
-    EXPECT_FALSE(decodeKey("ucpw.5.x.100.ge1"));
-    EXPECT_FALSE(decodeKey("ucpw.5.17.70000.ge1"));  // a B-VLAN is 16 bits
-    EXPECT_FALSE(decodeKey("other"));
+    for (const char* bad : {"ucpw.5.17.ge1", "ucpw.5.x.100.ge1", "ucpw.5.17.70000.ge1" /* B-VLAN is 16 bits */, "other"})
+        EXPECT_FALSE(decodeKey(bad)) << bad;
     EXPECT_EQ(familyOf("ifvsi.x"), KeyFamily::IfVsi);
     EXPECT_EQ(familyOf("if.x"), KeyFamily::If);
     EXPECT_EQ(hexOf(std::string_view("\x01\xab", 2)), "01ab");

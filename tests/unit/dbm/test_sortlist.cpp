@@ -17,12 +17,7 @@ protected:
         ASSERT_EQ(openRun(run), DBM_OK);
         ASSERT_EQ(openPair(used, unused), DBM_OK);
     }
-    // The daemon's saving of a learned entry.
-    uint32_t save(const Key& k, const UcPwElem& e)
-    {
-        if (DBM_IsKeyExist(run, k.text, k.len) != 1) DBM_SetSortWord(run, k.text, k.len, 1, 12, 8, 4, 0);
-        return DBM_InsertSortList(run, k.text, k.len, 20, e.data(), 0);
-    }
+    uint32_t save(const Key& k, const UcPwElem& e) { return saveUc(run, k, e); }
     std::vector<UcPwElem> walk(const Key& k, uint32_t chunk)
     {
         std::vector<UcPwElem> out;
@@ -89,24 +84,11 @@ TEST_F(DbmSortList, AnElementIsIdentifiedByItsSortField)
 TEST_F(DbmSortList, NamesSortAsTextUpToTheirNul)
 {
     Key k("ifvsi.%s", "ge1");
-    ASSERT_EQ(DBM_SetSortWord(used, k.text, k.len, 1, 0, 32, 5, 0), DBM_OK);
-    for (const char* n : {"b", "ab", "a", "B"}) {
-        auto e = vsiName(n);
-        ASSERT_EQ(DBM_InsertSortList(used, k.text, k.len, 32, e.data(), 1), DBM_OK);
-    }
+    for (const char* n : {"b", "ab", "a", "B"}) ASSERT_EQ(addName(used, k, n), DBM_OK);
     VsiName dirty = vsiName("a");
     dirty[5] = 'x';  // after the NUL: does not count
     ASSERT_EQ(DBM_InsertSortList(used, k.text, k.len, 32, dirty.data(), 1), DBM_OK);
-    std::vector<std::string> names;
-    uint32_t iter = 0;
-    VsiName buf;
-    int32_t n;
-    while ((n = DBM_GetNextSortList(used, k.text, k.len, &iter, 0, 0, 32, buf.data())) > 0) {
-        EXPECT_EQ(n, 32);
-        names.emplace_back(buf.data());
-    }
-    DBM_FreeIterator(iter);
-    EXPECT_EQ(names, (std::vector<std::string>{"B", "a", "ab", "b"}));
+    EXPECT_EQ(names(used, k), (std::vector<std::string>{"B", "a", "ab", "b"}));
     auto plain = vsiName("a");
     EXPECT_EQ(DBM_RemoveSortList(used, k.text, k.len, 32, plain.data()), DBM_OK);
     EXPECT_EQ(DBM_Len(used, k.text, k.len), 3u * 32u);

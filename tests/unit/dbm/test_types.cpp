@@ -22,9 +22,7 @@ protected:
     {
         for (uint32_t i = 0; i < keys; ++i) {
             Key k("ucpw.%u.%u.%hu.%s", i % 7, 10 + i % 5, static_cast<unsigned short>(i), "ge1");
-            DBM_SetSortWord(run, k.text, k.len, 1, 12, 8, 4, 0);
-            auto e = ucpw(i % 7, 1, 10 + i % 5, {0, 0, 0, 0, 0, 1}, static_cast<uint16_t>(i));
-            ASSERT_EQ(DBM_InsertSortList(run, k.text, k.len, 20, e.data(), 0), DBM_OK);
+            ASSERT_EQ(saveUc(run, k, ucpw(i % 7, 1, 10 + i % 5, {0, 0, 0, 0, 0, 1}, uint16_t(i))), DBM_OK);
         }
     }
     uint32_t run = DBM_INVALID_HANDLE;
@@ -110,11 +108,7 @@ TEST_F(DbmTypes, KeysAddedBehindTheWalkAreNotReturnedAndThoseAheadAre)
     ASSERT_EQ(DBM_GetKeysByValueType(run, 4, 0, &iter, d), 4u);
     std::string last = d[3].pcKey;
     Key behind("ucpw.0.0.0.a"), ahead("ucpw.9.0.0.a");
-    for (const Key* k : {&behind, &ahead}) {
-        ASSERT_EQ(DBM_SetSortWord(run, k->text, k->len, 1, 12, 8, 4, 0), DBM_OK);
-        auto e = ucpw(0, 0, 0, {1, 2, 3, 4, 5, 6}, 0);
-        ASSERT_EQ(DBM_InsertSortList(run, k->text, k->len, 20, e.data(), 0), DBM_OK);
-    }
+    for (const Key* k : {&behind, &ahead}) ASSERT_EQ(saveUc(run, *k, ucpw(0, 0, 0, {1, 2, 3, 4, 5, 6}, 0)), DBM_OK);
     ASSERT_LT(std::string(behind.text), last);
     std::vector<std::string> rest;
     uint32_t n;

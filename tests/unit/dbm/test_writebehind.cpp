@@ -62,31 +62,34 @@ TEST_F(DbmWriteBehind, ReadsSeeWritesThatAreNotOnDiskYet)
     EXPECT_EQ(storedNow(), 50u);
 }
 
-TEST_F(DbmWriteBehind, ACommitStartsWhenTheOldestCallHasWaitedTheInterval)
+// What starts a commit without a flush: the oldest call waiting the
+// interval, enough calls waiting, or a caller that would pass the cap.
+struct Trigger {
+    const char* what;
+    uint32_t intervalMs, flushCalls, maxPending, calls;
+    size_t storedAtLeast;
+    bool wait;
+    int notBeforeMs;  // the interval, less a margin for a preempted test
+};
+
+class DbmCommitTrigger : public DbmWriteBehind, public ::testing::WithParamInterface<Trigger> {};
+
+TEST_P(DbmCommitTrigger, StartsACommit)
 {
-    open(100, 1000000, 1000000);
-    ASSERT_EQ(learn(1), DBM_OK);
-    auto took = waitStored(1);
-    EXPECT_EQ(storedNow(), 1u);
-    EXPECT_GE(took.count(), 50);  // not before the interval (less a margin for a preempted test)
+    const Trigger& t = GetParam();
+    open(t.intervalMs, t.flushCalls, t.maxPending);
+    auto start = Clock::now();
+    for (uint32_t i = 0; i < t.calls; ++i) ASSERT_EQ(learn(i), DBM_OK);
+    if (t.wait) waitStored(t.storedAtLeast);
+    EXPECT_GE(storedNow(), t.storedAtLeast);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(t.notBeforeMs));
 }
 
-TEST_F(DbmWriteBehind, ACommitStartsWhenEnoughCallsWait)
-{
-    open(kNever, 16, 1000000);
-    for (uint32_t i = 0; i < 15; ++i) ASSERT_EQ(learn(i), DBM_OK);
-    ASSERT_EQ(learn(15), DBM_OK);
-    waitStored(16);
-    EXPECT_EQ(storedNow(), 16u);
-}
-
-TEST_F(DbmWriteBehind, TheCallerWaitsRatherThanLetMoreThanTheCapPend)
-{
-    open(kNever, 1000000, 8);
-    for (uint32_t i = 0; i < 20; ++i) ASSERT_EQ(learn(i), DBM_OK);
-    // No flush: at most 8 calls may still be pending.
-    EXPECT_GE(storedNow(), 12u);
-}
+INSTANTIATE_TEST_SUITE_P(WriteBehind, DbmCommitTrigger,
+                         ::testing::Values(Trigger{"interval", 100, 1000000, 1000000, 1, 1, true, 50},
+                                           Trigger{"count", kNever, 16, 1000000, 16, 16, true, 0},
+                                           Trigger{"cap", kNever, 1000000, 8, 20, 12, false, 0}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(DbmWriteBehind, CloseStoresEverything)
 {
