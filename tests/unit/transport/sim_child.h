@@ -16,8 +16,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/model/inproc.h"
+#include "platform/testing.h"
 #include "platform/transport/control.h"
 #include "platform/transport/paths.h"
+#include "platform/transport/socket_backend.h"
+#include "support/tempdir.h"
 #include "tools/pbb-sim/server.h"
 #include "tools/simcmd/simcmd.h"
 
@@ -96,6 +100,21 @@ private:
     }
 
     pid_t pid_ = -1;
+};
+
+// A test with private platform directories whose platform calls go over
+// the socket transport once it connects; the in-process switch and the
+// call log are reset at the end.
+class TransportTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        plat::inproc::reset();
+        plat::testing::reset();
+    }
+    static void connect() { plat::installBackend(std::make_unique<plat::transport::SocketBackend>()); }
+
+    PlatformDirs dirs;
 };
 
 // Runs one command on the simulator as pbb-simctl does.

@@ -18,9 +18,7 @@
 #include "platform/model/inproc.h"
 #include "platform/sti.h"
 #include "platform/testing.h"
-#include "platform/transport/socket_backend.h"
 #include "platform/vlan.h"
-#include "support/tempdir.h"
 #include "unit/transport/sim_child.h"
 
 namespace {
@@ -198,15 +196,7 @@ std::vector<std::string> scenario(const std::function<void(const std::vector<std
     return g_log;
 }
 
-class Events : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        plat::inproc::reset();
-        plat::testing::reset();
-    }
-    pbbtest::PlatformDirs dirs;
-};
+using Events = pbbtest::TransportTest;
 
 TEST_F(Events, EveryServiceDeliversWhatTheSwitchInProcessDeliversAndAcknowledgementsArrive)
 {
@@ -219,7 +209,7 @@ TEST_F(Events, EveryServiceDeliversWhatTheSwitchInProcessDeliversAndAcknowledgem
     std::string expectedAcks = simcmd::run(ref, nullptr, {"show", "acks"}, true).out;
 
     pbbtest::SimChild sim;
-    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    connect();
     auto got = scenario([](const std::vector<std::string>& words) { pbbtest::must(words); });
     EXPECT_EQ(got, expected);
     EXPECT_EQ(pbbtest::simctl({"show", "acks"}, true).out, expectedAcks);
@@ -251,7 +241,7 @@ uint32_t onLinkCheckState(uint32_t ev, IF_EVENT_S* list, uint32_t n)
 TEST_F(Events, AnEventWaitsBehindStateChangesTheDaemonHasNotReadYet)
 {
     pbbtest::SimChild sim;
-    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    connect();
     int fd = IF_Event_Init();
     ASSERT_GE(fd, 0);
     ASSERT_NE(IF_RegLinkEvent(1, IF_EVT_LINK_DOWN, 64, 32, onLinkCheckState, 0), 0u);

@@ -16,11 +16,9 @@
 #include "platform/pktsock.h"
 #include "platform/result.h"
 #include "platform/testing.h"
-#include "platform/transport/socket_backend.h"
 #include "platform/transport/unix_io.h"
 #include "platform/transport/wire.h"
 #include "support/logread.h"
-#include "support/tempdir.h"
 #include "unit/transport/sim_child.h"
 
 namespace {
@@ -30,17 +28,9 @@ using plat::wire::Msg;
 uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
 uint32_t onLink(uint32_t, IF_EVENT_S*, uint32_t) { return 0; }
 
-class Lifecycle : public ::testing::Test {
+class Lifecycle : public pbbtest::TransportTest {
 protected:
-    void TearDown() override
-    {
-        plat::inproc::reset();
-        plat::testing::reset();
-    }
-    static void connect() { plat::installBackend(std::make_unique<plat::transport::SocketBackend>()); }
     static int registerL2vpn() { return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn); }
-
-    pbbtest::PlatformDirs dirs;
 };
 
 TEST_F(Lifecycle, ASecondDaemonIsRefusedWhileTheFirstIsServed)

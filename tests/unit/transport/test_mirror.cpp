@@ -18,9 +18,7 @@
 #include "platform/result.h"
 #include "platform/sti.h"
 #include "platform/testing.h"
-#include "platform/transport/socket_backend.h"
 #include "platform/vlan.h"
-#include "support/tempdir.h"
 #include "unit/transport/sim_child.h"
 
 namespace {
@@ -161,13 +159,8 @@ const std::vector<std::vector<std::string>> kChanges = {
     {"service", "down", "vlan"},
 };
 
-class MirrorTest : public ::testing::Test {
+class MirrorTest : public pbbtest::TransportTest {
 protected:
-    void TearDown() override
-    {
-        plat::inproc::reset();
-        plat::testing::reset();
-    }
 
     // A switch in process after the default topology and the first `changes` changes.
     static sim::SwitchModel& inProcess(size_t changes)
@@ -180,8 +173,6 @@ protected:
         }
         return m;
     }
-
-    pbbtest::PlatformDirs dirs;
 };
 
 TEST_F(MirrorTest, EveryQueryAnswersAsTheSwitchInProcessAtConnectionAndAfterEachChange)
@@ -201,7 +192,7 @@ TEST_F(MirrorTest, EveryQueryAnswersAsTheSwitchInProcessAtConnectionAndAfterEach
     }
 
     pbbtest::SimChild sim;
-    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    connect();
     EXPECT_EQ(askEverything(all), expected[0]) << "at connection";
     for (size_t k = 0; k < kChanges.size(); ++k) {
         ASSERT_NO_FATAL_FAILURE(pbbtest::must(kChanges[k]));
@@ -213,7 +204,7 @@ TEST_F(MirrorTest, EveryQueryAnswersAsTheSwitchInProcessAtConnectionAndAfterEach
 TEST_F(MirrorTest, QueriesNeverReachTheSimulator)
 {
     pbbtest::SimChild sim;
-    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    connect();
     auto requests = [] {
         auto r = pbbtest::simctl({"show", "stats"}, true);
         return nlohmann::json::parse(r.out)["requests"].get<uint64_t>();
@@ -237,7 +228,7 @@ TEST_F(MirrorTest, QueriesNeverReachTheSimulator)
 TEST_F(MirrorTest, ANameGivenToANewInterfaceFindsTheNewOne)
 {
     pbbtest::SimChild sim;
-    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    connect();
     uint32_t old = IF_GetIfIndexByFullName("eth-2/0/2");
     ASSERT_NE(old, 0u);
     ASSERT_NO_FATAL_FAILURE(pbbtest::must({"if", "delete", "eth-2/0/2"}));

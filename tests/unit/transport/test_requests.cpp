@@ -19,9 +19,7 @@
 #include "platform/pktsock.h"
 #include "platform/result.h"
 #include "platform/testing.h"
-#include "platform/transport/socket_backend.h"
 #include "platform/vlan.h"
-#include "support/tempdir.h"
 #include "unit/transport/sim_child.h"
 
 namespace {
@@ -98,16 +96,7 @@ std::string shown(const std::function<std::string(const std::vector<std::string>
     return all;
 }
 
-class Requests : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        plat::inproc::reset();
-        plat::testing::reset();
-    }
-    void connect() { plat::installBackend(std::make_unique<plat::transport::SocketBackend>()); }
-    pbbtest::PlatformDirs dirs;
-};
+using Requests = pbbtest::TransportTest;
 
 TEST_F(Requests, ForwardingProgrammingGivesTheDriversAnswersAndState)
 {

@@ -79,87 +79,63 @@ std::vector<uint8_t> bytesOf(const T& v)
     return w.take();
 }
 
+// Each listed field of got equals want's; the index names a failing one.
+template <class T, class... M>
+void expectFields(const T& got, const T& want, M T::*... fields)
+{
+    int i = 0;
+    auto same = [&](auto field) { EXPECT_EQ(got.*field, want.*field) << "field " << i++; };
+    (same(fields), ...);
+}
+
+template <class T, class Get>
+T roundTrip(const T& v, Get get)
+{
+    auto bytes = bytesOf(v);
+    Reader r(bytes);
+    T back = get(r);
+    r.end();
+    return back;
+}
+
 TEST(Wire, RecordsKeepEveryField)
 {
-    sim::Interface i = anInterface();
-    auto riBytes = bytesOf(i);
-    Reader ri(riBytes);
-    sim::Interface i2 = getInterface(ri);
-    ri.end();
-    EXPECT_EQ(i2.ifIndex, i.ifIndex);
-    EXPECT_EQ(i2.name, i.name);
-    EXPECT_EQ(i2.type, i.type);
-    EXPECT_EQ(i2.slot, i.slot);
-    EXPECT_EQ(i2.present, i.present);
-    EXPECT_EQ(i2.active, i.active);
-    EXPECT_EQ(i2.linkUp, i.linkUp);
-    EXPECT_EQ(i2.aggregate, i.aggregate);
-    EXPECT_EQ(i2.members, i.members);
-    EXPECT_EQ(i2.linkType, i.linkType);
-    EXPECT_EQ(i2.pvid, i.pvid);
-    EXPECT_EQ(i2.vlans, i.vlans);
-    EXPECT_EQ(i2.stp, i.stp);
+    using I = sim::Interface;
+    I i = anInterface();
+    expectFields(roundTrip(i, getInterface), i, &I::ifIndex, &I::name, &I::type, &I::slot, &I::present, &I::active,
+                 &I::linkUp, &I::aggregate, &I::members, &I::linkType, &I::pvid, &I::vlans, &I::stp);
 
-    sim::Event e = anEvent();
-    sim::Event e2 = decodeEvent(encodeEvent(e));
-    EXPECT_EQ(e2.kind, e.kind);
-    EXPECT_EQ(e2.handle, e.handle);
-    EXPECT_EQ(e2.context, e.context);
-    EXPECT_EQ(e2.code, e.code);
-    EXPECT_EQ(e2.items, e.items);
-    EXPECT_EQ(e2.infos, e.infos);
-    EXPECT_EQ(e2.data, e.data);
-    EXPECT_EQ(e2.hasItems, e.hasItems);
-    EXPECT_EQ(e2.vlans, e.vlans);
-    EXPECT_EQ(e2.vlanSet, e.vlanSet);
-    EXPECT_EQ(e2.vsi.index, e.vsi.index);
-    EXPECT_EQ(e2.vsi.flags, e.vsi.flags);
-    EXPECT_EQ(e2.vsi.isid, e.vsi.isid);
-    EXPECT_EQ(e2.vsi.name, e.vsi.name);
+    using E = sim::Event;
+    E e = anEvent();
+    E e2 = decodeEvent(encodeEvent(e));
+    expectFields(e2, e, &E::kind, &E::handle, &E::context, &E::code, &E::items, &E::infos, &E::data, &E::hasItems,
+                 &E::vlans, &E::vlanSet);
+    using V = sim::VsiRecord;
+    expectFields(e2.vsi, e.vsi, &V::index, &V::flags, &V::isid, &V::name);
 
-    sim::MinMRequest q = aRequest();
-    auto rqBytes = bytesOf(q);
-    Reader rq(rqBytes);
-    sim::MinMRequest q2 = getMinMRequest(rq);
-    rq.end();
-    EXPECT_EQ(q2.client, q.client);
-    EXPECT_EQ(q2.op, q.op);
+    using Q = sim::MinMRequest;
+    Q q = aRequest();
+    Q q2 = roundTrip(q, getMinMRequest);
+    expectFields(q2, q, &Q::client, &Q::op, &Q::ports);
     EXPECT_EQ(std::memcmp(&q2.entry, &q.entry, offsetof(L2VPN_MINM_ENTRY_S, puiPortList)), 0);
     EXPECT_EQ(q2.entry.puiPortList, q.entry.puiPortList);
     EXPECT_EQ(q2.entry.uiZero, q.entry.uiZero);
-    EXPECT_EQ(q2.ports, q.ports);
 
-    sim::Subscription s{sim::EventKind::Slot, IF_EVT_SLOT_INSERT, 64, {19, 56}, 5};
-    auto rsBytes = bytesOf(s);
-    Reader rs(rsBytes);
-    sim::Subscription s2 = getSubscription(rs);
-    EXPECT_EQ(s2.kind, s.kind);
-    EXPECT_EQ(s2.mask, s.mask);
-    EXPECT_EQ(s2.batch, s.batch);
-    EXPECT_EQ(s2.types, s.types);
-    EXPECT_EQ(s2.client, s.client);
+    using S = sim::Subscription;
+    S s{sim::EventKind::Slot, IF_EVT_SLOT_INSERT, 64, {19, 56}, 5};
+    expectFields(roundTrip(s, getSubscription), s, &S::kind, &S::mask, &S::batch, &S::types, &S::client);
 
-    sim::Ack a{sim::Service::L2vpn, 3, 66, 77, {1, 2}};
-    auto raBytes = bytesOf(a);
-    Reader ra(raBytes);
-    sim::Ack a2 = getAck(ra);
-    EXPECT_EQ(a2.service, a.service);
-    EXPECT_EQ(a2.handle, a.handle);
-    EXPECT_EQ(a2.code, a.code);
-    EXPECT_EQ(a2.context, a.context);
-    EXPECT_EQ(a2.items, a.items);
+    using A = sim::Ack;
+    A a{sim::Service::L2vpn, 3, 66, 77, {1, 2}};
+    expectFields(roundTrip(a, getAck), a, &A::service, &A::handle, &A::code, &A::context, &A::items);
 
     Scalars sc{{2, 9}, 1000, 77, {100, 10, true}};
-    auto rcBytes = bytesOf(sc);
-    Reader rc(rcBytes);
-    Scalars sc2 = getScalars(rc);
+    Scalars sc2 = roundTrip(sc, getScalars);
     EXPECT_EQ(sc2.slotRange.min, 2);
     EXPECT_EQ(sc2.slotRange.max, 9);
-    EXPECT_EQ(sc2.maxVlanId, 1000);
-    EXPECT_EQ(sc2.maxVsiNum, 77u);
-    EXPECT_EQ(sc2.fibSpec.maxPwNum, 100u);
-    EXPECT_EQ(sc2.fibSpec.maxPwPerVsi, 10u);
-    EXPECT_TRUE(sc2.fibSpec.shareVsi);
+    expectFields(sc2, sc, &Scalars::maxVlanId, &Scalars::maxVsiNum);
+    using F = sim::FibSpec;
+    expectFields(sc2.fibSpec, sc.fibSpec, &F::maxPwNum, &F::maxPwPerVsi, &F::shareVsi);
 }
 
 TEST(Wire, EveryShortenedRecordIsRefused)
