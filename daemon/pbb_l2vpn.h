@@ -50,6 +50,9 @@ static_assert(offsetof(PbbMinMEntry, puiPortList) == 40);
 static_assert(sizeof(PbbMinMEntry) == sizeof(L2VPN_MINM_ENTRY_S), "the library takes the record by address");
 static_assert(offsetof(PbbMinMEntry, uiZero) == offsetof(L2VPN_MINM_ENTRY_S, uiZero));
 
+// The L2VPN module's record of a VSI (events, L2VPN_GetVsiInfoByName).
+using PbbL2vpnVsiInfo = L2VPN_VSI_INFO_S;
+
 extern int g_iL2vpnEvtFd;
 extern uint16_t g_bIsVsiShare;
 extern uint32_t g_uiMaxPwNum;

@@ -22,10 +22,14 @@ uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi
     endChunk();
     UcKey key{e.vsi, e.bmac};
     if (working_.uc.count(key) == 0) {
-        if (working_.uc.size() >= maxTotal || countVsi(working_.uc, e.vsi) >= maxPerVsi)
+        // A VSI holds no more entries than all VSIs: its count is only
+        // needed once the total could reach its limit.
+        if (working_.uc.size() >= maxTotal ||
+            (working_.uc.size() >= maxPerVsi && countVsi(working_.uc, e.vsi) >= maxPerVsi))
             return PLAT_ERR_NO_RESOURCE;
     }
     working_.uc[key] = e;
+    dirtyUc_.insert(key);
     staleUc_.erase(key);
     return PLAT_OK;
 }
@@ -33,7 +37,9 @@ uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi
 uint32_t Fib::delUnicast(uint32_t vsi, const Mac& bmac)
 {
     endChunk();
-    return working_.uc.erase(UcKey{vsi, bmac}) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
+    if (working_.uc.erase(UcKey{vsi, bmac}) == 0) return PLAT_ERR_NOT_FOUND;
+    dirtyUc_.insert(UcKey{vsi, bmac});
+    return PLAT_OK;
 }
 
 uint32_t Fib::addMulticast(const McEntry& chunk)
@@ -45,6 +51,7 @@ uint32_t Fib::addMulticast(const McEntry& chunk)
         if (std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
     e = chunk;
     e.ports = std::move(ports);
+    dirtyMc_.insert(chunk.vsi);
     staleMc_.erase(chunk.vsi);
     chunkVsi_ = chunk.vsi;
     return PLAT_OK;
@@ -53,7 +60,9 @@ uint32_t Fib::addMulticast(const McEntry& chunk)
 uint32_t Fib::delMulticast(uint32_t vsi)
 {
     endChunk();
-    return working_.mc.erase(vsi) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
+    if (working_.mc.erase(vsi) == 0) return PLAT_ERR_NOT_FOUND;
+    dirtyMc_.insert(vsi);
+    return PLAT_OK;
 }
 
 uint32_t Fib::addMcPort(uint32_t vsi, uint32_t port)
@@ -63,6 +72,7 @@ uint32_t Fib::addMcPort(uint32_t vsi, uint32_t port)
     if (it == working_.mc.end()) return PLAT_ERR_NOT_FOUND;
     auto& ports = it->second.ports;
     if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+    dirtyMc_.insert(vsi);
     staleMc_.erase(vsi);
     return PLAT_OK;
 }
@@ -76,13 +86,31 @@ uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
     auto pos = std::find(ports.begin(), ports.end(), port);
     if (pos == ports.end()) return PLAT_ERR_NOT_FOUND;
     ports.erase(pos);
+    dirtyMc_.insert(vsi);
     return PLAT_OK;
 }
 
+// Only what changed since the last commit is copied: every other item is
+// the same in both tables (the window and VSI removals change both).
 void Fib::flush()
 {
     endChunk();
-    committed_ = working_;
+    for (const UcKey& key : dirtyUc_) {
+        auto it = working_.uc.find(key);
+        if (it == working_.uc.end())
+            committed_.uc.erase(key);
+        else
+            committed_.uc[key] = it->second;
+    }
+    for (uint32_t vsi : dirtyMc_) {
+        auto it = working_.mc.find(vsi);
+        if (it == working_.mc.end())
+            committed_.mc.erase(vsi);
+        else
+            committed_.mc[vsi] = it->second;
+    }
+    dirtyUc_.clear();
+    dirtyMc_.clear();
 }
 
 void Fib::setPbbPort(uint32_t ifIndex, bool on)

@@ -85,6 +85,9 @@ private:
     std::set<uint32_t> pbbPorts_;
     std::map<uint32_t, uint32_t> encap_;  // VSI -> type programmed
     std::optional<uint32_t> chunkVsi_;
+    // Items of the working tables changed since the last flush.
+    std::set<UcKey> dirtyUc_;
+    std::set<uint32_t> dirtyMc_;
     // Refresh window marks.
     bool window_ = false;
     std::set<UcKey> staleUc_;

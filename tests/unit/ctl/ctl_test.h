@@ -1,0 +1,206 @@
+// The control logic over the in-process platform: a switch with PBB ports,
+// the daemon's tables and databases, and views of what the driver, the
+// table and the run database hold.
+#pragma once
+
+#include "daemon/pbb_common.h"
+#include "daemon/pbb_ctl.h"
+#include "daemon/pbb_dbmrecover.h"
+#include "daemon/pbb_dbmsave.h"
+#include "daemon/pbb_ifcb.h"
+#include "daemon/pbb_l2vpn.h"
+#include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_ucpw.h"
+#include "daemon/pbb_vsi.h"
+#include "platform/dbm.h"
+#include "platform/model/inproc.h"
+#include "platform/testing.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <any>
+#include <cstring>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace ctltest {
+
+// A learned entry as every place holds it: VSI, B-VLAN, last B-MAC byte,
+// ifIndex.
+using Uc = std::tuple<uint32_t, uint16_t, uint8_t, uint32_t>;
+using UcSet = std::set<Uc>;
+
+inline uint32_t ignoreEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+
+inline std::vector<std::string> keysOfType(uint32_t hDb, uint32_t type)
+{
+    std::vector<std::string> out;
+    uint32_t iter = 0;
+    DBM_KEY_DESC_S descs[64];
+    for (uint32_t n; (n = DBM_GetKeysByValueType(hDb, 64, type, &iter, descs)) > 0;)
+        for (uint32_t i = 0; i < n; ++i) out.emplace_back(descs[i].pcKey);
+    DBM_FreeIterator(iter);
+    return out;
+}
+
+template <typename T>
+std::vector<T> listOf(uint32_t hDb, const std::string& key)
+{
+    std::vector<T> out;
+    uint32_t iter = 0;
+    T elem{};
+    auto len = static_cast<uint32_t>(key.size() + 1);
+    while (DBM_GetNextSortList(hDb, key.c_str(), len, &iter, 0, 0, sizeof(T), &elem) > 0) out.push_back(elem);
+    DBM_FreeIterator(iter);
+    return out;
+}
+
+struct Name {
+    char s[PBB_VSI_NAME_LEN];
+};
+
+class Ctl : public ::testing::Test {
+protected:
+    static constexpr uint16_t kVlan = 10;
+
+    void SetUp() override
+    {
+        plat::testing::reset();
+        sw = &plat::inproc::reset();
+        sw->setSlotRange(1, 3);
+        sw->addSlot(1, {.minm = true});
+        sw->addSlot(2, {.minm = false});
+        sw->setMaxVsiNum(64);
+        for (auto* p : {&a, &b, &c}) {
+            *p = sw->addPort("eth-1/0/" + std::to_string(p - &a + 1), 1);
+            sw->setVlans(*p, {10, 20});
+        }
+        sw->addVsi(1, "vsi-a", 1001);
+        sw->addVsi(2, "vsi-b", 1002);
+        g_iL2vpnEvtFd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 0, PBB_L2VPN_CLIENT, ignoreEvent);
+        ASSERT_GE(g_iL2vpnEvtFd, 0);
+        ASSERT_EQ(PBB_vsi_Init() + PBB_ifcb_Init() + PBB_ucpw_Init() + PBB_mcpw_Init() + PBB_dbmrecover_Init(), 0u);
+    }
+    void TearDown() override
+    {
+        PBB_dbmrecover_Exit();
+        PBB_mcpw_Exit();
+        PBB_ucpw_Exit();
+        PBB_ifcb_Exit();
+        PBB_vsi_Exit();
+        (void)L2VPN_Deregister(g_iL2vpnEvtFd);
+        g_iL2vpnEvtFd = PBB_INVALID_FD;
+        plat::testing::reset();
+    }
+
+    // A VSI of the module as the daemon knows it.
+    PbbVsi* vsi(uint32_t index, const char* name, uint32_t isid, uint16_t bvlan = kVlan)
+    {
+        PbbVsi* v = PBB_vsi_CreateVsi(index);
+        memcpy(v->szVsiName, name, strnlen(name, PBB_VSI_NAME_LEN - 1));
+        PBB_vsi_SetISid(index, isid);
+        v->usBVlan = bvlan;
+        return v;
+    }
+    // ifIndex serves the VSI (the lists only; nothing is programmed).
+    void attach(uint32_t vsiIndex, uint32_t ifIndex)
+    {
+        ASSERT_NE(PBB_ifcb_Create(ifIndex), nullptr);
+        PBB_ifcb_AddRunVsiNode(ifIndex, vsiIndex);
+        PBB_vsi_AddUplink(vsiIndex, ifIndex);
+    }
+    // Learned as the learning path does it: driver, table, database.
+    void learn(const Uc& e)
+    {
+        auto [v, vlan, last, ifIndex] = e;
+        const uint8_t mac[6] = {0, 0x11, 0x22, 0x33, vlan == 20 ? uint8_t(0x20) : uint8_t(0), last};
+        const uint8_t cmac[6] = {};
+        ASSERT_EQ(PBB_l2vpn_AddUcPw(v, 1000 + v, vlan, ifIndex, mac, cmac), 0u);
+        ASSERT_EQ(PBB_ucpw_Add(v, 1000 + v, vlan, mac, ifIndex), PBB_OK);
+        PBB_dbmsave_AddUcPw(v, 1000 + v, vlan, mac, ifIndex);
+    }
+
+    static Uc ucOf(uint32_t v, uint32_t vlan, const uint8_t* mac, uint32_t ifIndex)
+    {
+        return {v, static_cast<uint16_t>(vlan), mac[5], ifIndex};
+    }
+    UcSet driverUc() const
+    {
+        UcSet out;
+        for (const auto& [key, e] : sw->fib().committed().uc) out.insert(ucOf(e.vsi, e.bvlan, e.bmac.data(), e.port));
+        return out;
+    }
+    static UcSet tableUc()
+    {
+        UcSet out;
+        for (PbbUcPw* e = PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr); e; e = PBB_ucpw_GetNext(PBB_UCPW_GET_ALL, e))
+            out.insert(ucOf(e->uiVsiIndex, e->usBVlan, e->aucBMac, e->uiIfIndex));
+        return out;
+    }
+    static UcSet dbUc()
+    {
+        UcSet out;
+        for (const auto& key : keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW))
+            for (const auto& r : listOf<PbbDbmUcPwRec>(g_hPbbLocalRunDB, key))
+                out.insert(ucOf(r.uiVsiIndex, r.usBVlan, r.aucBMac, r.uiIfIndex));
+        return out;
+    }
+    // The same entries in all three places.
+    void expectUc(const UcSet& want)
+    {
+        EXPECT_EQ(driverUc(), want) << "driver";
+        EXPECT_EQ(tableUc(), want) << "table";
+        EXPECT_EQ(dbUc(), want) << "database";
+    }
+
+    // Ports of the VSI's multicast entry in the driver and in the table
+    // (empty: no entry; the table's "none" is told apart by mcExists).
+    std::vector<uint32_t> driverMc(uint32_t v) const
+    {
+        const sim::McEntry* mc = sw->multicast(v);
+        return mc ? mc->ports : std::vector<uint32_t>{};
+    }
+    static std::vector<uint32_t> tableMc(uint32_t v)
+    {
+        std::vector<uint32_t> out;
+        PbbMcPw* mc = PBB_mcpw_Get(v);
+        if (mc == nullptr) return out;
+        for (PbbMcPort* p = mc->stPortList.pstNext; p != &mc->stPortList; p = p->pstNext) out.push_back(p->uiIfIndex);
+        EXPECT_EQ(mc->uiPortNum, out.size());
+        return out;
+    }
+    // Driver (sorted, as the table keeps them) and table agree on the ports.
+    void expectMc(uint32_t v, std::vector<uint32_t> want)
+    {
+        auto drv = driverMc(v);
+        std::sort(drv.begin(), drv.end());
+        EXPECT_EQ(drv, want) << "driver";
+        EXPECT_EQ(tableMc(v), want) << "table";
+        EXPECT_EQ(sw->fib().working().mc.count(v), want.empty() ? 0u : 1u) << "nothing left staged";
+    }
+
+    static std::vector<Name> names(std::initializer_list<const char*> list)
+    {
+        std::vector<Name> out;
+        for (const char* n : list) {
+            Name x{};
+            memcpy(x.s, n, strnlen(n, PBB_VSI_NAME_LEN - 1));
+            out.push_back(x);
+        }
+        return out;
+    }
+    static const char (*raw(const std::vector<Name>& v))[PBB_VSI_NAME_LEN]
+    {
+        return reinterpret_cast<const char(*)[PBB_VSI_NAME_LEN]>(v.data());
+    }
+
+    pbbtest::PlatformDirs dirs;
+    sim::SwitchModel* sw = nullptr;
+    uint32_t a = 0, b = 0, c = 0;
+};
+
+}  // namespace ctltest

@@ -1,0 +1,203 @@
+// VSI activation and deactivation, the B-VLAN and encapsulation settings
+// with their configuration record, and the adoption of the L2VPN module's
+// view of a VSI.
+#include "ctl_test.h"
+
+#include <optional>
+
+namespace ctltest {
+namespace {
+
+std::optional<PbbDbmVsiRec> vsiRecord(const char* name)
+{
+    std::string key = std::string("vsi.") + name;
+    PbbDbmVsiRec rec{};
+    if (DBM_GetBinary(g_hPbbUsedCfgDB, key.c_str(), static_cast<uint32_t>(key.size() + 1), 0, sizeof rec, &rec) <= 0)
+        return std::nullopt;
+    return rec;
+}
+
+void expectRecord(const char* name, uint32_t index, uint32_t isid, uint32_t encap, uint16_t bvlan)
+{
+    auto rec = vsiRecord(name);
+    ASSERT_TRUE(rec.has_value()) << name;
+    EXPECT_EQ(rec->uiVsiIndex, index);
+    EXPECT_EQ(rec->uiISid, isid);
+    EXPECT_EQ(rec->uiEncapType, encap);
+    EXPECT_EQ(rec->usBVlan, bvlan);
+}
+
+TEST_F(Ctl, PortArrayStartsAt512AndDoubles)
+{
+    uint32_t cap = PBB_CTL_PORT_LIST_INIT;
+    uint32_t* list = _pbb_ctl_ReAllocMcPortList(0, nullptr, &cap);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(_pbb_ctl_ReAllocMcPortList(511, list, &cap), list);
+    EXPECT_EQ(cap, 512u);
+    list = _pbb_ctl_ReAllocMcPortList(512, list, &cap);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(cap, 1024u);
+    list[1023] = 7;  // the whole new capacity is usable
+    free(list);
+}
+
+TEST_F(Ctl, ActivationProgramsSixHundredUplinksInChunksInUplinkOrder)
+{
+    std::vector<uint32_t> ports;
+    for (int i = 0; i < 600; ++i) {
+        ports.push_back(sw->addPort("eth-1/1/" + std::to_string(i), 1));
+        sw->setVlans(ports.back(), {10});
+    }
+    vsi(1, "vsi-a", 1001);
+    for (auto it = ports.rbegin(); it != ports.rend(); ++it) attach(1, *it);
+    plat::testing::setRecording(true);
+
+    PBB_ctl_ActiveVsi(1);
+
+    auto adds = plat::testing::callsNamed("L2VPN_AddMinMEntry");
+    ASSERT_EQ(adds.size(), 3u);
+    const size_t sizes[] = {256, 256, 88};
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(std::any_cast<sim::MinMRequest>(adds[i].payload).ports.size(), sizes[i]);
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_FlushPwEntry"), 1u);
+    EXPECT_EQ(driverMc(1), ports);
+    expectMc(1, ports);
+}
+
+TEST_F(Ctl, ReactivationReprogramsCurrentPortsThenAddsTheMissing)
+{
+    vsi(1, "vsi-a", 1001);
+    for (uint32_t p : {a, b, c}) attach(1, p);
+    PBB_ctl_ActiveMcPort(1, b);
+    sw->setLink(c, false);
+    PBB_ifcb_Get(c)->usLinkUp = 0;
+    plat::testing::setRecording(true);
+
+    PBB_ctl_ActiveVsi(1);
+
+    auto adds = plat::testing::callsNamed("L2VPN_AddMinMEntry");
+    ASSERT_EQ(adds.size(), 2u);
+    auto first = std::any_cast<sim::MinMRequest>(adds[0].payload);
+    EXPECT_EQ(first.op, PBB_MINM_ADD_MCPW);
+    EXPECT_EQ(first.ports, std::vector<uint32_t>{b});
+    auto second = std::any_cast<sim::MinMRequest>(adds[1].payload);
+    EXPECT_EQ(second.op, PBB_MINM_ADD_MCPW_PORT);
+    EXPECT_EQ(second.ports, std::vector<uint32_t>{a});
+    expectMc(1, {a, b});
+}
+
+TEST_F(Ctl, DeactivationTakesTheEntryAndTheLearnedEntriesOfTheVsiOnly)
+{
+    vsi(1, "vsi-a", 1001);
+    vsi(2, "vsi-b", 1002);
+    attach(1, a);
+    attach(2, a);
+    PBB_ctl_ActiveVsi(1);
+    PBB_ctl_ActiveVsi(2);
+    learn({1, 10, 1, a});
+    learn({2, 10, 2, a});
+
+    PBB_ctl_DeactiveVsi(1);
+    expectMc(1, {});
+    expectMc(2, {a});
+    expectUc({{2, 10, 2, a}});
+
+    // Without a multicast entry nothing happens, learned entries included.
+    learn({1, 10, 3, a});
+    PBB_ctl_DeactiveVsi(1);
+    expectUc({{1, 10, 3, a}, {2, 10, 2, a}});
+}
+
+TEST_F(Ctl, SettingsKeepTheRecordExactlyWhileNotDefault)
+{
+    ASSERT_NE(PBB_ifcb_Create(a), nullptr);  // an uplink of all VSIs
+    PBB_ifcb_Get(a)->usUplinkAll = 1;
+
+    // vsi-a is known to the module only: adopted, attached, activated.
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
+    PbbVsi* v = PBB_vsi_GetVsiByIndex(1);
+    ASSERT_NE(v, nullptr);
+    EXPECT_STREQ(v->szVsiName, "vsi-a");
+    EXPECT_EQ(PBB_vsi_GetIndexByISid(1001), 1u);
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 1), 1u);
+    expectMc(1, {a});
+    expectRecord("vsi-a", 1, 1001, 2, 10);
+
+    plat::testing::setRecording(true);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(plat::testing::countCalls("DBM_SetBinary") + plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u);
+
+    EXPECT_EQ(PBB_ctl_SetEncapType(5, "vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(sw->encapType(1), 5u);
+    expectRecord("vsi-a", 1, 1001, 5, 10);
+    EXPECT_EQ(PBB_ctl_ResetBVlan("vsi-a", 1001), PBB_OK);
+    expectMc(1, {});
+    expectRecord("vsi-a", 1, 1001, 5, PBB_BVLAN_NONE);
+    EXPECT_EQ(PBB_ctl_ResetEncapType("vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(sw->encapType(1), 2u);
+    EXPECT_FALSE(vsiRecord("vsi-a").has_value());
+
+    // The driver refuses a type: 0, nothing kept.
+    plat::testing::failCall("L2VPN_SetVSI", 7);
+    EXPECT_EQ(PBB_ctl_SetEncapType(6, "vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(v->uiEncapType, 2u);
+    EXPECT_FALSE(vsiRecord("vsi-a").has_value());
+
+    // Wrong I-SID, unknown names.
+    EXPECT_EQ(PBB_ctl_ResetBVlan("vsi-a", 999), PBB_ERR);
+    EXPECT_EQ(PBB_ctl_ResetEncapType("vsi-a", 999), PBB_ERR);
+    EXPECT_EQ(PBB_ctl_ResetBVlan("vsi-x", 1), PBB_OK);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-x", 1), PBB_ERR);
+    EXPECT_EQ(PBB_ctl_SetEncapType(3, "vsi-a", 999), PBB_ERR);
+}
+
+TEST_F(Ctl, BVlanChangeRebuildsAnActiveVsiAndOnlyStoresForADownOne)
+{
+    vsi(1, "vsi-a", 1001);
+    sw->setVlans(b, {20});
+    for (uint32_t p : {a, b}) attach(1, p);
+    PBB_ctl_ActiveVsi(1);
+    learn({1, 10, 1, a});
+    expectMc(1, {a});
+
+    EXPECT_EQ(PBB_ctl_SetBVlan(20, "vsi-a", 1001), PBB_OK);
+    expectMc(1, {a, b});
+    expectUc({});
+    expectRecord("vsi-a", 1, 1001, 2, 20);
+
+    sw->setVsiDown(1, true);
+    PBB_vsi_GetVsiByIndex(1)->usShutdownFlag = 1;
+    PBB_ctl_DeactiveVsi(1);
+    plat::testing::setRecording(true);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u);
+    expectMc(1, {});
+    expectRecord("vsi-a", 1, 1001, 2, 10);
+}
+
+TEST_F(Ctl, RenumberedVsiIsAdoptedUnderItsNewIndex)
+{
+    vsi(1, "vsi-a", 1001);
+    attach(1, a);
+    PBB_ifcb_AddCfgVsiNode(a, "vsi-a");
+    PBB_ctl_ActiveVsi(1);
+    learn({1, 10, 1, a});
+    PBB_dbmsave_AddVsiCfg(1, "vsi-a", 1001, 10, 2);
+
+    sw->deleteVsi(1);
+    sw->addVsi(5, "vsi-a", 1001);
+    EXPECT_EQ(PBB_ctl_SetBVlan(20, "vsi-a", 1001), PBB_OK);
+
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(1), nullptr);
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 1), 0u);
+    EXPECT_EQ(tableUc(), UcSet{});
+    EXPECT_EQ(dbUc(), UcSet{});
+    PbbVsi* v = PBB_vsi_GetVsiByIndex(5);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(PBB_vsi_GetIndexByISid(1001), 5u);
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 5), 1u);
+    expectMc(5, {a});
+    expectRecord("vsi-a", 5, 1001, 2, 20);
+}
+
+}  // namespace
+}  // namespace ctltest

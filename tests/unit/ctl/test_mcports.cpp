@@ -1,0 +1,100 @@
+// Multicast ports: the port rule, one port offered or withdrawn, with the
+// driver programmed before the table and undone when a step fails.
+#include "ctl_test.h"
+
+#include <functional>
+
+namespace ctltest {
+namespace {
+
+struct RuleCase {
+    const char* name;
+    std::function<void(sim::SwitchModel&, uint32_t port)> before;  // on the switch, before the control block
+    std::function<void(PbbVsi*)> vsi;
+    bool eligible;
+};
+
+const RuleCase kRules[] = {
+    {"Eligible", [](sim::SwitchModel&, uint32_t) {}, [](PbbVsi*) {}, true},
+    {"VsiDown", [](sim::SwitchModel&, uint32_t) {}, [](PbbVsi* v) { v->usShutdownFlag = 1; }, false},
+    {"NoBVlan", [](sim::SwitchModel&, uint32_t) {}, [](PbbVsi* v) { v->usBVlan = PBB_BVLAN_NONE; }, false},
+    {"BVlanNotCarried", [](sim::SwitchModel&, uint32_t) {}, [](PbbVsi* v) { v->usBVlan = 30; }, false},
+    {"LinkDown", [](sim::SwitchModel& sw, uint32_t p) { sw.setLink(p, false); }, [](PbbVsi*) {}, false},
+    {"AggregateMember", [](sim::SwitchModel& sw, uint32_t p) { sw.joinAggregate(sw.addAggregate("agg-1"), p); },
+     [](PbbVsi*) {}, false},
+};
+
+class PortRule : public Ctl, public ::testing::WithParamInterface<RuleCase> {};
+
+TEST_P(PortRule, DecidesWhetherAnOfferedUplinkBecomesAPort)
+{
+    GetParam().before(*sw, a);
+    PbbVsi* v = vsi(1, "vsi-a", 1001);
+    GetParam().vsi(v);
+    attach(1, a);
+    EXPECT_EQ(_pbb_ctl_IsNeedAddMcPwPort(v, PBB_ifcb_Get(a)), GetParam().eligible ? 1u : 0u);
+
+    PBB_ctl_ActiveMcPort(1, a);
+    expectMc(1, GetParam().eligible ? std::vector<uint32_t>{a} : std::vector<uint32_t>{});
+    // Whole-VSI activation applies the same rule.
+    PBB_ctl_DeactiveVsi(1);
+    PBB_ctl_ActiveVsi(1);
+    expectMc(1, GetParam().eligible ? std::vector<uint32_t>{a} : std::vector<uint32_t>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Ctl, PortRule, ::testing::ValuesIn(kRules),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Ctl, PortsJoinAndLeaveOneByOne)
+{
+    vsi(1, "vsi-a", 1001);
+    for (uint32_t p : {a, b, c}) attach(1, p);
+    plat::testing::setRecording(true);
+
+    PBB_ctl_ActiveMcPort(1, b);
+    PBB_ctl_ActiveMcPort(1, a);
+    expectMc(1, {a, b});
+    plat::testing::clearCalls();
+    PBB_ctl_ActiveMcPort(1, a);  // already a port: the driver sees nothing
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u);
+
+    PBB_ctl_DeactiveMcPort(1, c);  // not a port
+    PBB_ctl_DeactiveMcPort(2, a);  // no entry
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_DelMinMEntry") + plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u);
+    expectMc(1, {a, b});
+
+    PBB_ctl_DeactiveMcPort(1, a);
+    expectMc(1, {b});
+    plat::testing::clearCalls();
+    PBB_ctl_DeactiveMcPort(1, b);  // the last port takes the whole entry
+    expectMc(1, {});
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_DelMinMEntry"), 1u);
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u) << "no port removal for the last port";
+}
+
+TEST_F(Ctl, RefusedPortsLeaveTheTableAsItWas)
+{
+    vsi(1, "vsi-a", 1001);
+    for (uint32_t p : {a, b}) attach(1, p);
+
+    // The driver refuses a new entry: nothing anywhere.
+    plat::testing::failCall("L2VPN_AddMinMEntry", 7);
+    PBB_ctl_ActiveMcPort(1, a);
+    expectMc(1, {});
+
+    PBB_ctl_ActiveMcPort(1, a);
+    plat::testing::failCall("L2VPN_AddMinMEntry", 7);
+    PBB_ctl_ActiveMcPort(1, b);
+    expectMc(1, {a});
+    PBB_ctl_ActiveMcPort(1, b);  // offered again, tried again
+    expectMc(1, {a, b});
+
+    // A failed commit of the new port is refused as well.
+    PBB_ctl_DeactiveMcPort(1, b);
+    plat::testing::failCall("L2VPN_FlushPwEntry", 7);
+    PBB_ctl_ActiveMcPort(1, b);
+    EXPECT_EQ(tableMc(1), std::vector<uint32_t>{a});
+}
+
+}  // namespace
+}  // namespace ctltest

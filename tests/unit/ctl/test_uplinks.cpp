@@ -1,0 +1,162 @@
+// Uplinks of named VSIs and of all VSIs: control blocks, PBB port mode,
+// multicast ports, stored configuration, result codes; temporary
+// interfaces keep configuration only.
+#include "ctl_test.h"
+
+namespace ctltest {
+namespace {
+
+std::vector<std::string> ifVsiNames(uint32_t hDb, const std::string& ifName)
+{
+    std::vector<std::string> out;
+    for (const auto& n : listOf<Name>(hDb, "ifvsi." + ifName)) out.emplace_back(n.s);
+    return out;
+}
+
+bool hasKey(uint32_t hDb, const std::string& key)
+{
+    return DBM_IsKeyExist(hDb, key.c_str(), static_cast<uint32_t>(key.size() + 1)) == 1;
+}
+
+std::vector<std::string> cfgNames(uint32_t ifIndex)
+{
+    std::vector<std::string> out;
+    PbbIfVsiCfgNode* head = PBB_ifcb_GetCfgVsiList(ifIndex);
+    for (PbbIfVsiCfgNode* n = head ? head->pstNext : nullptr; n && n != head; n = n->pstNext) out.emplace_back(n->szVsiName);
+    return out;
+}
+
+class Uplinks : public Ctl {
+protected:
+    void SetUp() override
+    {
+        Ctl::SetUp();
+        vsi(1, "vsi-a", 1001);
+        vsi(2, "vsi-b", 1002);
+    }
+};
+
+TEST_F(Uplinks, NamedVsisAttachOnceAndDetachToNothing)
+{
+    auto req = names({"vsi-a", "vsi-c", "vsi-a"});
+    EXPECT_EQ(PBB_ctl_AddUplink(a, 3, raw(req)), PBB_OK);
+    EXPECT_TRUE(sw->pbbMode(a));
+    EXPECT_EQ(cfgNames(a), (std::vector<std::string>{"vsi-a", "vsi-c"}));
+    EXPECT_EQ(ifVsiNames(g_hPbbUsedCfgDB, "eth-1/0/1"), (std::vector<std::string>{"vsi-a", "vsi-c"}));
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 1), 1u);
+    expectMc(1, {a});
+
+    // vsi-c appears later: its adoption attaches the interface.
+    sw->addVsi(3, "vsi-c", 1003);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-c", 1003), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 3), 1u);
+    expectMc(3, {a});
+
+    // Removing a name takes that VSI's learned entries on the interface only.
+    auto bReq = names({"vsi-a"});
+    ASSERT_EQ(PBB_ctl_AddUplink(b, 1, raw(bReq)), PBB_OK);
+    learn({1, 10, 1, a});
+    learn({1, 10, 2, b});
+    learn({3, 10, 3, a});
+    EXPECT_EQ(PBB_ctl_DeleteUplink(a, 1, raw(bReq)), PBB_OK);
+    expectUc({{1, 10, 2, b}, {3, 10, 3, a}});
+    expectMc(1, {b});
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 1), 0u);
+
+    auto last = names({"vsi-c", "vsi-x"});
+    EXPECT_EQ(PBB_ctl_DeleteUplink(a, 2, raw(last)), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    EXPECT_FALSE(sw->pbbMode(a));
+    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+    expectMc(3, {});
+    EXPECT_EQ(PBB_ctl_DeleteUplink(a, 2, raw(last)), PBB_OK) << "no control block";
+}
+
+TEST_F(Uplinks, InterfaceWithoutPbbSupportIsRefused)
+{
+    uint32_t plain = sw->addPort("eth-2/0/1", 2);
+    auto req = names({"vsi-a"});
+    EXPECT_EQ(PBB_ctl_AddUplink(plain, 1, raw(req)), PBB_ERR_NOT_SUPPORT);
+    EXPECT_EQ(PBB_ctl_SetAllVsiUplink(plain), PBB_ERR_NOT_SUPPORT);
+    EXPECT_EQ(PBB_ifcb_Get(plain), nullptr);
+    EXPECT_FALSE(sw->pbbMode(plain));
+    EXPECT_TRUE(keysOfType(g_hPbbUsedCfgDB, PBB_DBM_VT_IFVSI).empty());
+}
+
+TEST_F(Uplinks, AllVsiModeReplacesNamesAndRefusesPerVsiDeletes)
+{
+    auto req = names({"vsi-a"});
+    ASSERT_EQ(PBB_ctl_AddUplink(a, 1, raw(req)), PBB_OK);
+    learn({1, 10, 1, a});
+
+    EXPECT_EQ(PBB_ctl_SetAllVsiUplink(a), PBB_OK);
+    EXPECT_TRUE(cfgNames(a).empty());
+    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+    EXPECT_TRUE(hasKey(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
+    expectMc(1, {a});
+    expectMc(2, {a});
+    expectUc({{1, 10, 1, a}});  // learned entries stay
+
+    auto more = names({"vsi-b"});
+    EXPECT_EQ(PBB_ctl_AddUplink(a, 1, raw(more)), PBB_OK);
+    EXPECT_TRUE(cfgNames(a).empty());
+    EXPECT_EQ(PBB_ctl_DeleteUplink(a, 1, raw(req)), PBB_ERR_UPLINK_ALL);
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 1), 1u);
+
+    EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    EXPECT_FALSE(sw->pbbMode(a));
+    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
+    expectMc(1, {});
+    expectMc(2, {});
+    expectUc({});
+    EXPECT_EQ(_pbb_vsi_GetUplink(1, a), nullptr);
+}
+
+TEST_F(Uplinks, ResettingAllVsiModeAlsoDropsPerVsiNames)
+{
+    auto req = names({"vsi-a", "vsi-b"});
+    ASSERT_EQ(PBB_ctl_AddUplink(a, 2, raw(req)), PBB_OK);
+    EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+    expectMc(1, {});
+}
+
+TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
+{
+    sw->addSlot(3, {.present = false, .minm = true});
+    uint32_t tmp = sw->addPort("eth-3/0/1", 3);
+    auto req = names({"vsi-a", "vsi-b"});
+    plat::testing::setRecording(true);
+
+    EXPECT_EQ(PBB_ctl_AddUplink(tmp, 2, raw(req)), PBB_OK);
+    EXPECT_EQ(ifVsiNames(g_hPbbUnusedCfgDB, "eth-3/0/1"), (std::vector<std::string>{"vsi-a", "vsi-b"}));
+    EXPECT_EQ(PBB_ctl_DeleteUplink(tmp, 1, raw(req)), PBB_OK);
+    EXPECT_EQ(ifVsiNames(g_hPbbUnusedCfgDB, "eth-3/0/1"), std::vector<std::string>{"vsi-b"});
+
+    EXPECT_EQ(PBB_ctl_SetAllVsiUplink(tmp), PBB_OK);
+    EXPECT_FALSE(hasKey(g_hPbbUnusedCfgDB, "ifvsi.eth-3/0/1"));
+    EXPECT_TRUE(hasKey(g_hPbbUnusedCfgDB, "if.eth-3/0/1"));
+    EXPECT_EQ(PBB_ctl_AddUplink(tmp, 2, raw(req)), PBB_OK);
+    EXPECT_FALSE(hasKey(g_hPbbUnusedCfgDB, "ifvsi.eth-3/0/1"));
+    EXPECT_EQ(PBB_ctl_DeleteUplink(tmp, 1, raw(req)), PBB_ERR_UPLINK_ALL);
+    EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(tmp), PBB_OK);
+    EXPECT_FALSE(hasKey(g_hPbbUnusedCfgDB, "if.eth-3/0/1"));
+
+    EXPECT_EQ(PBB_ifcb_Get(tmp), nullptr);
+    EXPECT_TRUE(keysOfType(g_hPbbUsedCfgDB, PBB_DBM_VT_IFVSI).empty());
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_SetInterface") + plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u);
+}
+
+TEST_F(Uplinks, LongRequestsKeepEveryNameForTheirRollBack)
+{
+    std::vector<Name> req;
+    for (int i = 0; i < 12; ++i) req.push_back(names({("vsi-n" + std::to_string(i)).c_str()})[0]);
+    EXPECT_EQ(PBB_ctl_AddUplink(a, 12, raw(req)), PBB_OK);
+    EXPECT_EQ(cfgNames(a).size(), 12u);
+    EXPECT_EQ(ifVsiNames(g_hPbbUsedCfgDB, "eth-1/0/1").size(), 12u);
+}
+
+}  // namespace
+}  // namespace ctltest
