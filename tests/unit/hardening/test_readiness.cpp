@@ -42,18 +42,39 @@ protected:
     pbbtest::PlatformDirs dirs_;
 };
 
+// The death test's child may be a new run of this test binary with fixture
+// directories of its own: it writes where the parent looks, a directory
+// named after the parent's pid.
+std::string sharedDir(pid_t parent)
+{
+    return (std::filesystem::temp_directory_path() / ("pbb-readiness-" + std::to_string(parent))).string();
+}
+
+void failStartupInChild()
+{
+    const std::string dir = sharedDir(::getppid());
+    plat::setRunDir(dir + "/run");
+    plat::setLogFile(dir + "/pbb.log");
+    g_problem = "the simulated switch at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)";
+    plat::setReadinessCheck(&currentProblem);
+    (void)SERVICE_SetStatus(SERVICE_STATUS_READY);
+}
+
 TEST_F(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
 {
-    g_problem = "the simulated switch at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)";
-    EXPECT_EXIT(SERVICE_SetStatus(SERVICE_STATUS_READY), ::testing::ExitedWithCode(plat::SERVICE_STARTUP_FAILED_EXIT),
-                "");
-    const std::string log = readFile(dirs_.logFile());
+    const std::string dir = sharedDir(::getpid());
+    std::filesystem::create_directories(dir);
+    EXPECT_EXIT(failStartupInChild(), ::testing::ExitedWithCode(plat::SERVICE_STARTUP_FAILED_EXIT), "");
+    const std::string log = readFile(dir + "/pbb.log");
     EXPECT_NE(log.find("SERVICE err: pid "), std::string::npos) << log;
-    EXPECT_NE(log.find("start-up failed, not reporting readiness: the switch did not serve it (" + g_problem + ")"),
+    EXPECT_NE(log.find("start-up failed, not reporting readiness: the switch did not serve it (the simulated switch "
+                       "at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)); exiting"),
               std::string::npos)
         << log;
     EXPECT_EQ(log.find("start-up complete"), std::string::npos) << log;
-    EXPECT_FALSE(std::filesystem::exists(plat::serviceStatusFile()));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/run/pbbd.status"));
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
 
 TEST_F(Readiness, StartUpTheSwitchServedIsReported)
