@@ -89,7 +89,13 @@ int _pbb_main_EpollOnce(int iEpFd, int iTimeoutMs)
 {
     static std::array<struct epoll_event, PBB_MAIN_MAX_EVENTS> s_astEvents{};
     int iCount = epoll_wait(iEpFd, s_astEvents.data(), PBB_MAIN_MAX_EVENTS, iTimeoutMs);
-    for (int i = 0; i < iCount; ++i) PBB_elipc_Dispatch(s_astEvents[i].data.u64, s_astEvents[i].events);
+    for (int i = 0; i < iCount; ++i) {
+        // epoll_event is packed: its data word sits 4 bytes in, so it is
+        // copied out, never bound to a reference.
+        const uint64_t ulData = s_astEvents[i].data.u64;
+        const uint32_t uiEvents = s_astEvents[i].events;
+        PBB_elipc_Dispatch(ulData, uiEvents);
+    }
     return iCount > 0 ? iCount : 0;
 }
 

@@ -12,6 +12,8 @@ PbbMcNode g_stPbbMcList = {&g_stPbbMcList, &g_stPbbMcList};
 // The list link is the entry's first field, so an entry and its link share
 // their address.
 static_assert(offsetof(PbbMcPw, stMcNode) == 0);
+static_assert(offsetof(PbbMcPort, stLink) == 0);
+static_assert(sizeof(PbbMcPortLink) == 2 * sizeof(void*));
 
 namespace {
 
@@ -20,14 +22,19 @@ PbbMcPw* _pbb_mcpw_Entry(PbbMcNode* pstNode)
     return reinterpret_cast<PbbMcPw*>(pstNode);
 }
 
+PbbMcPort* _pbb_mcpw_Port(PbbMcPortLink* pstLink)
+{
+    return reinterpret_cast<PbbMcPort*>(pstLink);
+}
+
 void _pbb_mcpw_FreeNode(PbbMcPw* pstMcPw)
 {
     if (pstMcPw == nullptr) return;
-    PbbMcPort* pstHead = &pstMcPw->stPortList;
+    PbbMcPortLink* pstHead = &pstMcPw->stPortList;
     while (!pbb::list::empty(pstHead)) {
-        PbbMcPort* pstPort = pstHead->pstNext;
-        pbb::list::unlink(pstPort);
-        free(pstPort);
+        PbbMcPortLink* pstLink = pstHead->pstNext;
+        pbb::list::unlink(pstLink);
+        free(_pbb_mcpw_Port(pstLink));
     }
     pstMcPw->uiPortNum = 0;
     free(pstMcPw);
@@ -35,9 +42,9 @@ void _pbb_mcpw_FreeNode(PbbMcPw* pstMcPw)
 
 PbbMcPort* _pbb_mcpw_FindPort(const PbbMcPw* pstMcPw, uint32_t uiIfIndex)
 {
-    const PbbMcPort* pstHead = &pstMcPw->stPortList;
-    for (PbbMcPort* pstPort = pstHead->pstNext; pstPort != pstHead; pstPort = pstPort->pstNext)
-        if (pstPort->uiIfIndex == uiIfIndex) return pstPort;
+    const PbbMcPortLink* pstHead = &pstMcPw->stPortList;
+    for (PbbMcPortLink* pstLink = pstHead->pstNext; pstLink != pstHead; pstLink = pstLink->pstNext)
+        if (_pbb_mcpw_Port(pstLink)->uiIfIndex == uiIfIndex) return _pbb_mcpw_Port(pstLink);
     return nullptr;
 }
 
@@ -107,8 +114,9 @@ uint32_t PBB_mcpw_AddPort(PbbMcPw* pstMcPw, uint32_t uiIfIndex)
     auto* pstPort = static_cast<PbbMcPort*>(calloc(1, sizeof(PbbMcPort)));
     if (pstPort == nullptr) return PBB_ERR;
     pstPort->uiIfIndex = uiIfIndex;
-    pbb::list::insertOrdered(&pstMcPw->stPortList, pstPort,
-                             [](const PbbMcPort* a, const PbbMcPort* b) { return a->uiIfIndex < b->uiIfIndex; });
+    pbb::list::insertOrdered(&pstMcPw->stPortList, &pstPort->stLink, [](PbbMcPortLink* a, PbbMcPortLink* b) {
+        return _pbb_mcpw_Port(a)->uiIfIndex < _pbb_mcpw_Port(b)->uiIfIndex;
+    });
     ++pstMcPw->uiPortNum;
     return PBB_OK;
 }
@@ -118,7 +126,7 @@ void PBB_mcpw_DeletePort(PbbMcPw* pstMcPw, uint32_t uiIfIndex)
     if (pstMcPw == nullptr) return;
     PbbMcPort* pstPort = _pbb_mcpw_FindPort(pstMcPw, uiIfIndex);
     if (pstPort == nullptr) return;
-    pbb::list::unlink(pstPort);
+    pbb::list::unlink(&pstPort->stLink);
     free(pstPort);
     --pstMcPw->uiPortNum;
 }

@@ -4,9 +4,15 @@
 
 #include <cstdint>
 
+// The port list's links: the list head in the entry is just these two
+// links, and every port begins with them.
+struct PbbMcPortLink {
+    PbbMcPortLink* pstPrev;
+    PbbMcPortLink* pstNext;
+};
+
 struct PbbMcPort {
-    PbbMcPort* pstPrev;
-    PbbMcPort* pstNext;
+    PbbMcPortLink stLink;  // first field: a port and its link share their address
     uint32_t uiIfIndex;
 };
 
@@ -21,7 +27,7 @@ struct PbbMcPw {
     uint32_t uiISid;
     uint16_t usBVlan;
     uint8_t aucMcMac[6];
-    PbbMcPort stPortList;  // head; ascending ifIndex
+    PbbMcPortLink stPortList;  // head; ascending ifIndex
     uint32_t uiPortNum;
 };
 
@@ -38,6 +44,11 @@ void PBB_mcpw_Destroy(PbbMcPw* pstMcPw);
 uint32_t PBB_mcpw_AddPort(PbbMcPw* pstMcPw, uint32_t uiIfIndex);
 void PBB_mcpw_DeletePort(PbbMcPw* pstMcPw, uint32_t uiIfIndex);
 uint32_t PBB_mcpw_IsPortExist(const PbbMcPw* pstMcPw, uint32_t uiIfIndex);
+// The port a link of an entry's port list belongs to (not the head).
+inline const PbbMcPort* PBB_mcpw_PortOf(const PbbMcPortLink* pstLink)
+{
+    return reinterpret_cast<const PbbMcPort*>(pstLink);
+}
 PbbMcPw* PBB_mcpw_Get(uint32_t uiVsiIndex);
 PbbMcPw* PBB_mcpw_GetFirst();
 PbbMcPw* PBB_mcpw_GetNext(const PbbMcPw* pstMcPw);

@@ -8,7 +8,7 @@
 //
 // The transferable form (used inside management requests) is the same
 // record with every 32-bit word in network byte order; Bitmap_H2N and
-// Bitmap_N2H convert in place. A VLAN set of the highest VLAN ID 4094 needs
+// Bitmap_N2H convert in place, Bitmap_N2H only within the bytes it is given. A VLAN set of the highest VLAN ID 4094 needs
 // 8 + 128 * 4 = 520 bytes and fits the 560-byte field of a request.
 #pragma once
 
@@ -46,6 +46,10 @@ void Bitmap_Copy(BITMAP_S* pstDst, const BITMAP_S* pstSrc);
 // the size; from beyond the size gives a run whose last index is beyond the
 // size, which ends the standard walk.
 void Bitmap_GetRange(const BITMAP_S* pstBitmap, uint32_t uiFrom, BITMAP_RANGE_S* pstRange);
-// In-place conversion between host and transferable form.
-void Bitmap_N2H(BITMAP_S* pstBitmap);
+// In-place conversion from transferable to host form of a record that
+// arrived in ulLen bytes. 0 on success; non-zero, with the record left as
+// it was, when ulLen cannot hold the header or the words the record claims,
+// or when the size is 0xFFFFFFFF (no walk could end).
+uint32_t Bitmap_N2H(BITMAP_S* pstBitmap, size_t ulLen);
+// In-place conversion of a record of this process to transferable form.
 void Bitmap_H2N(BITMAP_S* pstBitmap);

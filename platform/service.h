@@ -17,4 +17,14 @@ uint32_t SERVICE_SetStatus(uint32_t uiStatus);
 namespace plat {
 // Path of the status file under the current run directory.
 std::string serviceStatusFile();
+
+// Asked by SERVICE_SetStatus(2) before it reports readiness: empty when
+// the process may report start-up complete, otherwise why it may not (the
+// switch did not serve its start-up). Then the process does not report
+// readiness: it logs the reason and ends with exit status 1. The switch
+// backend installs the check; without one, readiness is always reported.
+using ReadinessCheck = std::string (*)();
+void setReadinessCheck(ReadinessCheck check);
+// Exit status of a process whose start-up failed that way.
+constexpr int SERVICE_STARTUP_FAILED_EXIT = 1;
 }  // namespace plat

@@ -23,7 +23,11 @@ void setLogFile(const std::string& file);
 // Back to defaults and environment.
 void resetSettings();
 
-// Creates dir (and its parents) with mode 0750 if missing; false on failure.
+// Creates dir (and its parents) with mode 0750 if missing. The directory
+// itself must then belong to the process's effective user and must not be
+// writable by others. ensureDirProblem gives what is wrong (empty when
+// nothing is, errno set otherwise); ensureDir only whether it is usable.
+std::string ensureDirProblem(const std::string& dir);
 bool ensureDir(const std::string& dir);
 
 }  // namespace plat

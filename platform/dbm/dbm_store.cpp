@@ -91,14 +91,20 @@ uint32_t StoreFile::open(const StoreSpec& spec, std::unique_ptr<StoreFile>& out,
     }
     if (spec.writable) {
         std::string dir = spec.path.substr(0, spec.path.rfind('/'));
-        if (!plat::ensureDir(dir)) {
-            error = "cannot create the store folder " + dir + ": " + std::strerror(errno);
+        // The state directory and the store's folder: ours, and nobody
+        // else's to write.
+        const std::string state = plat::stateDir();
+        std::string why;
+        if (spec.path.starts_with(state + "/")) why = plat::ensureDirProblem(state);
+        if (why.empty()) why = plat::ensureDirProblem(dir);
+        if (!why.empty()) {
+            error = "cannot use the store folder " + dir + ": " + why;
             return DBM_ERR_STORE;
         }
         // One writer per store: a second open, in this process or another,
         // would keep an image of its own and overwrite the first one's work.
         std::string lock = spec.path + ".lock";
-        f->m_lockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+        f->m_lockFd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (f->m_lockFd < 0) {
             error = "cannot open the lock file " + lock + ": " + std::strerror(errno);
             return DBM_ERR_STORE;
@@ -138,8 +144,17 @@ uint32_t StoreFile::openFile(const StoreSpec& spec, bool exists, std::string& er
 {
     int rc;
     if (spec.writable) {
-        rc = m_conn.open(uriOf(spec.path, nullptr), SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE) |
-                                                        SQLITE_OPEN_NOMUTEX);
+        // A new store is created here, readable by this user only, before
+        // SQLite opens it; its log and index files take the same mode.
+        if (!exists) {
+            int fd = ::open(spec.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0) {
+                error = "cannot create store " + spec.path + ": " + std::strerror(errno);
+                return DBM_ERR_STORE;
+            }
+            ::close(fd);
+        }
+        rc = m_conn.open(uriOf(spec.path, nullptr), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
     } else {
         // Read-only: through the write-ahead log when there is one (a
         // writer is or was active), else as an immutable file so that

@@ -3,6 +3,7 @@
 #include "platform/l2vpn_age.h"
 #include "platform/lipc.h"
 #include "platform/model/inproc.h"
+#include "platform/service.h"
 
 namespace plat {
 
@@ -30,6 +31,18 @@ Backend& backend()
 void installBackend(std::unique_ptr<Backend> b) { g_backend = std::move(b); }
 
 void registerBackendMaker(BackendMaker maker) { g_maker = maker; }
+
+namespace {
+
+std::string backendStartupProblem() { return g_backend ? g_backend->startupProblem() : std::string(); }
+
+// Start-up is reported complete through the service manager, which asks
+// the backend first.
+struct ReadinessRegistration {
+    ReadinessRegistration() { setReadinessCheck(&backendStartupProblem); }
+} g_readinessRegistration;
+
+}  // namespace
 
 void detail::syncBackend()
 {

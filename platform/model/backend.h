@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
@@ -66,6 +67,10 @@ public:
     // Runs at the start of every platform call: a backend whose switch is
     // elsewhere brings what it knows of the switch up to date.
     virtual void sync() {}
+    // Why the switch did not serve this process all along since the backend
+    // was made; empty when it did. Asked when start-up is reported
+    // complete: a start-up made without the switch is no start-up.
+    virtual std::string startupProblem() const { return {}; }
 
     EventChannel& channel(sim::Service s) { return *channels_[static_cast<size_t>(s)]; }
     PacketSockets& packets() { return *packets_; }

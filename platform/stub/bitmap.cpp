@@ -21,6 +21,9 @@ constexpr uint32_t BITS_PER_WORD = 32;
 // The standard walk continues from last + 1 until last exceeds the size;
 // with this size no index could exceed it, so such a bitmap is refused.
 constexpr uint32_t BITMAP_SIZE_UNWALKABLE = 0xFFFFFFFFu;
+// Bitmap_N2H: the record claims more words than the bytes given hold, or
+// a size no walk could get past.
+constexpr uint32_t BITMAP_ERR_LENGTH = 1;
 
 static_assert(offsetof(BITMAP_S, uiWords) == 0);
 static_assert(offsetof(BITMAP_S, auiBits) == 8);
@@ -145,9 +148,17 @@ void Bitmap_GetRange(const BITMAP_S* pstBitmap, uint32_t uiFrom, BITMAP_RANGE_S*
     // Look for the first bit at or after uiFrom that differs from the run.
     uint32_t w = uiFrom / BITS_PER_WORD;
     uint32_t differ = (usableWord(pstBitmap, w) ^ invert) & (0xFFFFFFFFu << (uiFrom % BITS_PER_WORD));
+    // Only the words the record carries are walked: past them every index
+    // reads as clear, so a clear run reaches the size and a set run ends at
+    // the first word the record lacks.
     const uint32_t lastWord = size / BITS_PER_WORD;
+    const uint32_t carried = usableWords(pstBitmap);
     while (differ == 0 && w < lastWord) {
         ++w;
+        if (w >= carried) {
+            differ = invert;
+            break;
+        }
         differ = usableWord(pstBitmap, w) ^ invert;
     }
     uint64_t end = (differ == 0) ? static_cast<uint64_t>(size) + 1
@@ -157,13 +168,21 @@ void Bitmap_GetRange(const BITMAP_S* pstBitmap, uint32_t uiFrom, BITMAP_RANGE_S*
     pstRange->uiLast = static_cast<uint32_t>(std::min<uint64_t>(end - 1, size));
 }
 
-void Bitmap_N2H(BITMAP_S* pstBitmap)
+uint32_t Bitmap_N2H(BITMAP_S* pstBitmap, size_t ulLen)
 {
-    if (pstBitmap == nullptr) return;
-    pstBitmap->uiWords = ntohl(pstBitmap->uiWords);
-    pstBitmap->uiSize = ntohl(pstBitmap->uiSize);
+    if (pstBitmap == nullptr || ulLen < offsetof(BITMAP_S, auiBits)) return BITMAP_ERR_LENGTH;
+    // The header is read through copies: nothing changes unless the whole
+    // record lies inside the ulLen bytes.
+    const uint32_t n = ntohl(pstBitmap->uiWords);
+    if (static_cast<uint64_t>(n) > (ulLen - offsetof(BITMAP_S, auiBits)) / sizeof(uint32_t)) return BITMAP_ERR_LENGTH;
+    // A size no index can exceed would make the walk endless.
+    const uint32_t size = ntohl(pstBitmap->uiSize);
+    if (size == BITMAP_SIZE_UNWALKABLE) return BITMAP_ERR_LENGTH;
+    pstBitmap->uiWords = n;
+    pstBitmap->uiSize = size;
     uint32_t* bits = words(pstBitmap);
-    for (uint32_t w = 0; w < pstBitmap->uiWords; ++w) bits[w] = ntohl(bits[w]);
+    for (uint32_t w = 0; w < n; ++w) bits[w] = ntohl(bits[w]);
+    return 0;
 }
 
 void Bitmap_H2N(BITMAP_S* pstBitmap)

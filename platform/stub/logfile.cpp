@@ -3,6 +3,7 @@
 #include "platform/settings.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <ctime>
 #include <string>
 #include <sys/time.h>
@@ -29,7 +30,13 @@ FILE* logFileHandle()
         g_fileName = want;
     }
     if (g_file == nullptr && !g_fileName.empty()) {
-        g_file = std::fopen(g_fileName.c_str(), "ae");
+        // Not through a link someone placed at the name; readable by the
+        // group (operators), by nobody else.
+        int fd = ::open(g_fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0640);
+        if (fd >= 0) {
+            g_file = ::fdopen(fd, "a");
+            if (g_file == nullptr) ::close(fd);
+        }
         if (g_file != nullptr) std::setvbuf(g_file, nullptr, _IOLBF, 0);
     }
     return g_file;

@@ -67,13 +67,16 @@ bool writeAll(int fd, const std::string& text)
 // reader sees the old content or the new one, never a part.
 bool writeStatusFile(const std::string& text)
 {
-    if (!plat::ensureDir(plat::runDir())) {
-        reportFailure("run directory " + plat::runDir());
+    if (std::string why = plat::ensureDirProblem(plat::runDir()); !why.empty()) {
+        plat::writeLog(LOG_DAEMON | LOG_ERR, "platform", "SERVICE", "run directory: " + why);
         return false;
     }
     const std::string file = plat::serviceStatusFile();
     const std::string temp = file + ".tmp." + std::to_string(::getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A leftover of an earlier process with this pid is removed; whatever
+    // stands there then (a link planted in between) makes the open fail.
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         reportFailure("status file " + temp);
         return false;
@@ -88,10 +91,26 @@ bool writeStatusFile(const std::string& text)
     return ok;
 }
 
+plat::ReadinessCheck g_readinessCheck = nullptr;
+
+// A start-up made without the switch leaves the daemon's tables built from
+// an empty switch and its registrations refused: it is reported as failed
+// and the process ends, so that whoever started it (a supervisor, a test)
+// sees the failure and may start it again once the switch is there.
+[[noreturn]] void failStartup(const std::string& pid, const std::string& why)
+{
+    plat::writeLog(LOG_DAEMON | LOG_ERR, "platform", "SERVICE",
+                   "pid " + pid + " start-up failed, not reporting readiness: the switch did not serve it (" + why +
+                       "); exiting");
+    plat::closeLogFile();
+    ::_exit(plat::SERVICE_STARTUP_FAILED_EXIT);
+}
+
 }  // namespace
 
 namespace plat {
 std::string serviceStatusFile() { return runDir() + "/pbbd.status"; }
+void setReadinessCheck(ReadinessCheck check) { g_readinessCheck = check; }
 }  // namespace plat
 
 uint32_t SERVICE_SetStatus(uint32_t uiStatus)
@@ -104,6 +123,12 @@ uint32_t SERVICE_SetStatus(uint32_t uiStatus)
     const std::string pid = std::to_string(::getpid());
     std::string text;
     if (uiStatus == SERVICE_STATUS_READY) {
+        if (g_readinessCheck != nullptr) {
+            if (std::string why = g_readinessCheck(); !why.empty()) {
+                plat::testing::record("SERVICE_SetStatus", args + " result=startup-failed");
+                failStartup(pid, why);
+            }
+        }
         text = "READY=1\nMAINPID=" + pid + "\n";
         notifySystemd(text);
     } else {

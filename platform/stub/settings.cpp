@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace plat {
 namespace {
@@ -33,19 +36,43 @@ void resetSettings()
     g_logFile.reset();
 }
 
-bool ensureDir(const std::string& dir)
+std::string ensureDirProblem(const std::string& dir)
 {
-    if (dir.empty()) return false;
+    if (dir.empty()) {
+        errno = ENOENT;
+        return "no directory named";
+    }
     std::string path;
     size_t pos = 0;
     while (pos != std::string::npos) {
         pos = dir.find('/', pos + 1);
         path = dir.substr(0, pos);
         if (path.empty()) continue;
-        if (::mkdir(path.c_str(), 0750) != 0 && errno != EEXIST) return false;
+        if (::mkdir(path.c_str(), 0750) != 0 && errno != EEXIST)
+            return "cannot create " + path + ": " + std::strerror(errno);
     }
     struct stat st {};
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(dir.c_str(), &st) != 0) return "cannot reach " + dir + ": " + std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return dir + " is not a directory";
+    }
+    // Sockets, status files and stores are created in it: another user, or
+    // anyone who may write it, could plant or replace them.
+    if (st.st_uid != ::geteuid()) {
+        errno = EPERM;
+        return dir + " belongs to uid " + std::to_string(st.st_uid) + ", not to this process's uid " +
+               std::to_string(::geteuid()) + "; refusing to use it";
+    }
+    if ((st.st_mode & S_IWOTH) != 0) {
+        errno = EPERM;
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return dir + " is writable by others (mode " + mode + "); refusing to use it";
+    }
+    return {};
 }
+
+bool ensureDir(const std::string& dir) { return ensureDirProblem(dir).empty(); }
 
 }  // namespace plat

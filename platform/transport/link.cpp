@@ -232,6 +232,7 @@ std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)
 
 void Link::note(int priority, const std::string& text)
 {
+    if (priority != LOG_INFO && firstProblem_.empty()) firstProblem_ = text;
     // A failure that repeats (a daemon retrying every second) is logged once.
     if (priority != LOG_INFO && text == lastNote_) return;
     lastNote_ = text;

@@ -52,6 +52,10 @@ public:
     std::optional<uint32_t> call(wire::Msg type, const wire::Writer& body, int fd = -1);
     void disconnect(const std::string& why);
 
+    // The first failure to reach or keep the switch since this link was
+    // made (empty while there has been none).
+    const std::string& firstProblem() const { return firstProblem_; }
+
     const Mirror& mirror() const { return mirror_; }
     pid_t simulatorPid() const { return simPid_; }
     uint32_t session() const { return session_; }
@@ -91,6 +95,7 @@ private:
     pid_t simPid_ = 0;
     uint32_t session_ = 0;
     std::string lastNote_;
+    std::string firstProblem_;
 };
 
 }  // namespace plat::transport

@@ -33,6 +33,13 @@ SocketBackend::SocketBackend(std::shared_ptr<Link> link)
 
 SocketBackend::~SocketBackend() { link_->onServiceDown(nullptr); }
 
+std::string SocketBackend::startupProblem() const
+{
+    if (!link_->firstProblem().empty()) return link_->firstProblem();
+    if (!link_->connected()) return "not connected to the simulated switch";
+    return {};
+}
+
 std::unique_ptr<Backend> backendFromSetting()
 {
     const char* v = std::getenv("PBB_PLATFORM");

@@ -27,6 +27,7 @@ public:
 
     sim::SwitchServices& services() override { return remote_; }
     void sync() override { link_->sync(); }
+    std::string startupProblem() const override;
     Link& link() { return *link_; }
 
 private:

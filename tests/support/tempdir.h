@@ -2,6 +2,9 @@
 #pragma once
 
 #include "platform/settings.h"
+#include "platform/testing.h"
+
+#include <poll.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -51,5 +54,30 @@ public:
 private:
     TempDir dir_;
 };
+
+// A temporary directory set as the platform's run directory; at the end
+// the settings and the platform's test state are reset.
+class TempRunDir {
+public:
+    TempRunDir() { plat::setRunDir(dir_.path()); }
+    ~TempRunDir()
+    {
+        plat::resetSettings();
+        plat::testing::reset();
+    }
+
+    const std::string& path() const { return dir_.path(); }
+    std::string file(const std::string& name) const { return dir_.sub(name); }
+
+private:
+    TempDir dir_;
+};
+
+// True once fd is readable, false when the deadline passes first.
+inline bool waitReadable(int fd, int deadlineMs = 5000)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, deadlineMs) == 1 && (p.revents & POLLIN) != 0;
+}
 
 }  // namespace pbbtest

@@ -209,6 +209,19 @@ class System:
     def stats(self):
         return self.simctl("show", "stats", json=True)
 
+    SHOWS = ("slots", "interfaces", "vlans", "stp", "vsis", "unicast", "multicast", "pbb-ports", "encap", "services")
+
+    def switch_state(self):
+        """Everything pbb-simctl shows about the switch, to compare before and after."""
+        return {what: self.simctl("show", what, json=True) for what in self.SHOWS}
+
+    def read_frames(self, reader):
+        """The frames a pbb-pktread printed, once it has read all it was asked for."""
+        code = reader.wait()
+        assert code == 0, f"pbb-pktread ended with {code}\n{self.describe(reader)}"
+        lines = [json.loads(l) for l in reader.output().splitlines() if l.strip()]
+        return [l for l in lines if "ready" not in l]
+
     # Clean-up and diagnosis.
 
     def on_cleanup(self, fn):

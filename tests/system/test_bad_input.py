@@ -7,13 +7,6 @@ import signal
 
 import harness
 
-SHOWS = ["slots", "interfaces", "vlans", "stp", "vsis", "services"]
-
-
-def switch_state(system):
-    return {what: system.simctl("show", what, json=True) for what in SHOWS}
-
-
 def test_a_malformed_topology_line_is_named_and_nothing_starts(system):
     topology = os.path.join(system.dir, "lab.topo")
     with open(topology, "w") as f:
@@ -41,7 +34,7 @@ def test_a_missing_topology_file_is_named(system):
 
 def test_bad_commands_are_refused_naming_the_argument_and_change_nothing(system):
     system.start_sim()
-    before = switch_state(system)
+    before = system.switch_state()
     for words, named in ((["link", "down", "eth-9/9/9"], "eth-9/9/9"),
                          (["vlan", "trunk", "eth-1/0/1", "100,5000"], "5000"),
                          (["vsi", "add", "seven", "vsi-x", "5"], "seven"),
@@ -53,7 +46,7 @@ def test_bad_commands_are_refused_naming_the_argument_and_change_nothing(system)
         assert r.code == 2, r
         assert named in r.err, r
         assert r.err.startswith("pbb-simctl: "), r
-    assert switch_state(system) == before
+    assert system.switch_state() == before
 
     # A file of commands stops at the first bad line and names it.
     script = os.path.join(system.dir, "changes.txt")

@@ -43,15 +43,10 @@ def closed_by_simulator(s):
         return True
 
 
-def switch_state(system):
-    return {what: system.simctl("show", what, json=True)
-            for what in ("interfaces", "vsis", "pbb-ports", "unicast", "services")}
-
-
 def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(system):
     sim = system.start_sim()
     system.simctl("link", "down", "eth-1/0/2")
-    before = switch_state(system)
+    before = system.switch_state()
 
     # Half a request, then gone.
     s = raw_daemon(system)
@@ -79,7 +74,7 @@ def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(s
     system.kill_daemon()
 
     assert sim.running()
-    assert switch_state(system) == before
+    assert system.switch_state() == before
     st = system.stats()
     assert st["broken"] == 1, st
     assert st["sessions"] == 4, st

@@ -4,7 +4,6 @@ it (pbb-pktread): ingress ifIndex, B-VLAN, B-SA, B-DA, I-SID, C-DA, C-SA and
 the rest of the customer frame, for 0x88A8 and 0x8100 B-tags alike."""
 
 import itertools
-import json
 import os
 import subprocess
 
@@ -46,14 +45,6 @@ def veth_in_netns(system):
 def send(ns, iface, frames):
     subprocess.run(["ip", "netns", "exec", ns, "/usr/bin/python3", "-c", SENDER, iface],
                    input="\n".join(bytes(f).hex() for f in frames), text=True, check=True, timeout=20)
-
-
-def read_frames(system, reader):
-    """The frames pbb-pktread printed, once it has read all it was asked for."""
-    code = reader.wait()
-    assert code == 0, f"pbb-pktread ended with {code}\n{system.describe(reader)}"
-    lines = [json.loads(l) for l in reader.output().splitlines() if l.strip()]
-    return [l for l in lines if "ready" not in l]
 
 
 def pbb(bda, bsa, tag, isid, cda, csa, inner):
@@ -101,7 +92,7 @@ def test_scapy_frames_reach_the_packet_socket_with_their_fields(system):
              Ether(dst="02:00:00:00:00:09", src="02:00:00:00:00:08") / Dot1AD(vlan=100) / IP(dst="192.0.2.9")]
     reader = system.start_pktread("--pbb-port", port["ifIndex"], "--count", len(frames), "--timeout", 15)
     send(ns, peer_end, noise[:1] + frames[:2] + noise[1:] + frames[2:])
-    got = read_frames(system, reader)
+    got = system.read_frames(reader)
     assert [seen(g) for g in got] == [expected(f, port["ifIndex"]) for f in frames]
     assert all(g["etherType"] == 0x88E7 for g in got)
     links = system.stats()["links"]
@@ -119,7 +110,7 @@ def test_a_member_port_frame_carries_its_aggregate(system):
                 "00:00:5e:00:53:11", "00:00:5e:00:53:12", Raw(b"via the aggregate"))
     reader = system.start_pktread("--pbb-port", member["ifIndex"], "--count", 1, "--timeout", 15)
     send(ns, peer_end, [frame])
-    assert [seen(g) for g in read_frames(system, reader)] == [expected(frame, agg["ifIndex"])]
+    assert [seen(g) for g in system.read_frames(reader)] == [expected(frame, agg["ifIndex"])]
 
 
 def test_binding_refuses_what_does_not_exist(system):

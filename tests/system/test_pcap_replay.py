@@ -2,21 +2,12 @@
 the same frames at the packet socket; the pcap files are ones scapy reads,
 and a pcap scapy wrote replays with scapy's fields."""
 
-import json
-
 from scapy.contrib.spbm import SPBM
 from scapy.layers.l2 import Dot1AD, Dot1Q, Ether
 from scapy.packet import Raw
 from scapy.utils import rdpcap, wrpcap
 
 import harness
-
-
-def read_frames(system, reader):
-    code = reader.wait()
-    assert code == 0, f"pbb-pktread ended with {code}\n{system.describe(reader)}"
-    lines = [json.loads(l) for l in reader.output().splitlines() if l.strip()]
-    return [l for l in lines if "ready" not in l]
 
 
 def another_run(system):
@@ -33,7 +24,7 @@ def test_frames_recorded_by_one_run_replay_the_same_in_another(system, tmp_path,
     reader = system.start_pktread("--pbb-port", 2, "--count", 6, "--timeout", 15)
     system.simctl("frame", "burst", "eth-1/0/2", 6, "--isid", 10010, "--bvlan", 100, "--bsa", "02:00:00:00:10:fe",
                   "--cda", "00:00:5e:00:53:21", "--csa", "00:00:5e:00:53:22", "--pcap-out", pcap)
-    first = read_frames(system, reader)
+    first = system.read_frames(reader)
     assert len({f["bsa"] for f in first}) == 6
     assert {(f["ifIndex"], f["bvlan"], f["isid"]) for f in first} == {(2, 100, 10010)}
 
@@ -47,7 +38,7 @@ def test_frames_recorded_by_one_run_replay_the_same_in_another(system, tmp_path,
     # a relative path: pbb-simctl's working directory is not pbb-sim's
     monkeypatch.chdir(tmp_path)
     second.simctl("frame", "pcap", "eth-1/0/2", "burst.pcap")
-    assert read_frames(second, reader) == first
+    assert second.read_frames(reader) == first
     assert second.stats()["frames"]["to_cpu"] == 6
 
 
@@ -61,7 +52,7 @@ def test_a_pcap_scapy_wrote_replays_with_its_fields(system, tmp_path):
     system.start_sim()
     reader = system.start_pktread("--pbb-port", 4, "--count", 2, "--timeout", 15)
     system.simctl("frame", "pcap", "eth-2/0/1", pcap)
-    got = read_frames(system, reader)
+    got = system.read_frames(reader)
     want = [(4, 107, "02:00:00:00:20:01", "01:1e:83:00:27:24", 10020, "00:00:5e:00:53:31", "00:00:5e:00:53:32"),
             (4, 108, "02:00:00:00:20:02", "02:00:00:00:20:99", 10030, "00:00:5e:00:53:33", "00:00:5e:00:53:34")]
     assert [(g["ifIndex"], g["bvlan"], g["bsa"], g["bda"], g["isid"], g["cda"], g["csa"]) for g in got] == want

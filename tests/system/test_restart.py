@@ -3,13 +3,6 @@ starts again, and serves each new daemon."""
 
 import harness
 
-SHOWS = ["slots", "interfaces", "vlans", "stp", "vsis", "unicast", "multicast", "pbb-ports", "encap", "services"]
-
-
-def switch_state(system):
-    return {what: system.simctl("show", what, json=True) for what in SHOWS}
-
-
 def served(system, daemon, sessions):
     st = system.stats()
     assert st["daemon"] == {"connected": True, "pid": daemon.pid, "session": sessions}, st
@@ -30,7 +23,7 @@ def test_switch_state_is_unchanged_across_daemon_restarts_and_crashes(system):
                   ["stp", "state", "eth-1/0/1", "105", "discarding"],
                   ["l2vpn", "limits", "--total", "500"]):
         system.simctl(*words)
-    before = switch_state(system)
+    before = system.switch_state()
     ports = {i["name"]: i for i in before["interfaces"]["interfaces"]}
     assert ports["eth-1/0/2"]["linkUp"] is False
     assert ports["eth-3/0/1"]["present"] is False
@@ -39,17 +32,17 @@ def test_switch_state_is_unchanged_across_daemon_restarts_and_crashes(system):
     # Orderly stop: the switch stays as it was, with nobody connected.
     assert system.stop_daemon() == 0
     harness.wait_until("pbb-sim noticing the daemon left", lambda: not system.stats()["daemon"]["connected"])
-    assert switch_state(system) == before
+    assert system.switch_state() == before
 
     second = system.start_daemon()
     served(system, second, 2)
-    assert switch_state(system) == before
+    assert system.switch_state() == before
 
     # A crash: the same.
     system.kill_daemon()
     third = system.start_daemon()
     served(system, third, 3)
-    assert switch_state(system) == before
+    assert system.switch_state() == before
 
     log = system.log()
     for d in (first, second, third):

@@ -7,7 +7,9 @@
 #include "support/tempdir.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/epoll.h>
@@ -41,6 +43,13 @@ uint32_t acceptCallback(uint32_t events, int fd)
 }
 
 bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+size_t openDescriptors()
+{
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
 
 // epoll_ctl MOD succeeds only for a registered descriptor.
 bool isRegistered(int ep, int fd)
@@ -161,16 +170,32 @@ TEST_F(Elipc, PortUsesItsLow16Bits)
     PBB_elipc_Close(ep_, srv);
 }
 
-TEST_F(Elipc, FailedServerLeavesNothingBehind)
+TEST_F(Elipc, FailedServerOrAcceptClosesItsSocket)
 {
-    plat::testing::failCall("LIPC_Bind", -1);
-    EXPECT_LT(PBB_elipc_Server(1169, ep_, acceptCallback), 0);
-    EXPECT_TRUE(pbb::list::empty(&g_stPbbElipcFdList));
-    // The socket the failed call made is closed again: the next descriptor
-    // the process gets is the same number the socket had.
+    const size_t before = openDescriptors();
+    // Refused at the socket, at the bind, at the registration (no epoll
+    // instance): no descriptor stays open, nothing is recorded.
     plat::testing::failCall("LIPC_Socket", -1);
     EXPECT_LT(PBB_elipc_Server(1169, ep_, acceptCallback), 0);
+    plat::testing::failCall("LIPC_Bind", -1);
+    EXPECT_LT(PBB_elipc_Server(1169, ep_, acceptCallback), 0);
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_LT(PBB_elipc_Server(1169, -1, acceptCallback), 0);
+    EXPECT_EQ(openDescriptors(), before);
     EXPECT_TRUE(pbb::list::empty(&g_stPbbElipcFdList));
+
+    // A connection whose registration fails is taken and closed again.
+    int srv = PBB_elipc_Server(1169, ep_, acceptCallback);
+    ASSERT_GE(srv, 0);
+    int client = plat::lipcConnect(1169);
+    ASSERT_GE(client, 0) << strerror(errno);
+    const size_t withClient = openDescriptors();
+    EXPECT_LT(PBB_elipc_ServerAccept(PBB_EV_IN, -1, srv, connCallback), 0);
+    EXPECT_EQ(openDescriptors(), withClient);
+    EXPECT_EQ(pbb::list::count(&g_stPbbElipcFdList), 1u);
+    EXPECT_LT(PBB_elipc_ServerAccept(PBB_EV_IN, ep_, srv, connCallback), 0) << "nothing left pending";
+    close(client);
+    PBB_elipc_Close(ep_, srv);
 }
 
 TEST_F(Elipc, ClosingAnUnrecordedDescriptorStillClosesIt)

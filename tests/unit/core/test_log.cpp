@@ -1,9 +1,14 @@
 // Debug switches and the print operations.
 #include "daemon/pbb_log.h"
+#include "platform/stub/log_record.h"
+#include "platform/testing.h"
 #include "support/logread.h"
 #include "support/tempdir.h"
 
+#include <any>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -43,36 +48,46 @@ TEST(LogOutput, EachKindCarriesItsTagAndSeverity)
     EXPECT_NE(lines[0].find(" pbb["), std::string::npos) << "identity shown";
 }
 
-TEST(LogOutput, ListPiecesComeOutAsSuccessiveLines)
+// The texts the log service was handed, in order.
+std::vector<std::string> handedTexts()
 {
-    pbbtest::PlatformDirs dirs;
-    uint16_t first = 1;
-    PBB_log_LoopPrint("EVENT", "row 0\r\nrow 1\r\n", &first);
-    EXPECT_EQ(first, 0);
-    PBB_log_LoopPrint("EVENT", "row 2\r\n", &first);
-    PBB_log_LoopPrint("EVENT", "row 3\r\n", &first);
-    EXPECT_EQ(first, 0);
-
-    auto lines = pbbtest::grepLines(dirs.logFile(), {"EVENT debug: row "});
-    ASSERT_EQ(lines.size(), 4u);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_NE(lines[i].find("row " + std::to_string(i)), std::string::npos) << lines[i];
+    std::vector<std::string> out;
+    for (const auto& c : plat::testing::callsNamed("vsyslog2"))
+        out.push_back(std::any_cast<plat::LogRecord>(c.payload).text);
+    return out;
 }
 
-TEST(LogOutput, ListLongerThanOnePieceLosesNothing)
+// A list is printed in pieces; every piece after the first starts with a
+// line break, so that the pieces of one list read as successive lines. The
+// log file drops empty lines, so only the handed texts show the break.
+TEST(LogOutput, ListPiecesAfterTheFirstStartWithALineBreak)
 {
     pbbtest::PlatformDirs dirs;
-    // Built as the daemon's tables are: flushed whenever 800 characters gathered.
+    plat::testing::reset();
+    plat::testing::setRecording(true);
+    // Built as the daemon's tables are: flushed whenever a piece is full.
     std::string buf;
+    std::vector<std::string> pieces;
     uint16_t first = 1;
     for (int row = 0; row < 300; ++row) {
         buf += "entry " + std::to_string(row) + " 00:00:00:00:00:01 10\r\n";
         if (buf.size() >= PBB_LOG_PIECE) {
             PBB_log_LoopPrint("EVENT", buf.c_str(), &first);
+            EXPECT_EQ(first, 0);
+            pieces.push_back(buf);
             buf.clear();
         }
     }
-    if (!buf.empty()) PBB_log_LoopPrint("EVENT", buf.c_str(), &first);
+    PBB_log_LoopPrint("EVENT", buf.c_str(), &first);
+    pieces.push_back(buf);
+    auto texts = handedTexts();
+    plat::testing::reset();
+
+    ASSERT_GT(pieces.size(), 2u);
+    ASSERT_EQ(texts.size(), pieces.size());
+    EXPECT_EQ(texts[0], pieces[0]);
+    for (size_t i = 1; i < texts.size(); ++i) ASSERT_EQ(texts[i], "\r\n" + pieces[i]) << "piece " << i;
+
     auto lines = pbbtest::grepLines(dirs.logFile(), {"EVENT debug: entry "});
     ASSERT_EQ(lines.size(), 300u);
     EXPECT_NE(lines[299].find("entry 299 "), std::string::npos);

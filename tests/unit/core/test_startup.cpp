@@ -1,10 +1,15 @@
 // Start-up, stop values and shutdown of the whole process. Each case runs
 // the daemon's main in a child process (a death test), since the stop
 // signal ends the process.
+#include "daemon/pbb_dbmrecover.h"
+#include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_elipc.h"
+#include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_tmr.h"
+#include "daemon/pbb_ucpw.h"
+#include "platform/dbm.h"
 #include "platform/model/inproc.h"
 #include "platform/service.h"
 #include "platform/testing.h"
@@ -14,11 +19,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <string>
 #include <sys/epoll.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
@@ -167,6 +175,83 @@ TEST_P(StopValueDeathTest, OrderlyStopRunsTheShutdown)
                 "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1 DBM_Close=3");
 }
 INSTANTIATE_TEST_SUITE_P(OrderlyValues, StopValueDeathTest, ::testing::Values(0, 1, 3));
+
+// One learned entry, in the driver, the table and the run database, when the
+// stop value arrives; what is left of it is printed when the process ends.
+constexpr uint32_t kVsi = 3;
+constexpr uint32_t kISid = 4096;
+constexpr uint16_t kBVlan = 100;
+constexpr uint8_t kBMac[6] = {0x00, 0x00, 0x5E, 0x00, 0x53, 0x01};
+const char* const kUcPwKey = "ucpw.3.17.100.eth-1/0/17";
+
+uint32_t ignoreVsiEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+
+void printWhatIsLeft()
+{
+    // Withdrawal order: "gr" for a driver call, "db" for a database deletion.
+    std::string order;
+    for (const auto& c : plat::testing::calls()) {
+        if (c.name == "L2VPN_SendGrEvent" || c.name == "L2VPN_DelMinMEntry") order += "gr ";
+        if (c.name == "DBM_DeleteKey") order += "db ";
+    }
+    bool inDriver = plat::inproc::model().unicast(kVsi, {0x00, 0x00, 0x5E, 0x00, 0x53, 0x01}) != nullptr;
+    // The orderly stop has closed the database: open it again to look.
+    if (g_hPbbLocalRunDB == DBM_INVALID_HANDLE) (void)PBB_dbmrecover_Init();
+    bool inDb = DBM_IsKeyExist(g_hPbbLocalRunDB, kUcPwKey, static_cast<uint32_t>(std::strlen(kUcPwKey)) + 1) != 0;
+    std::fprintf(stderr, "driver=%d database=%d order=%s.\n", inDriver, inDb, order.c_str());
+}
+
+[[noreturn]] void stopWithLearnedEntry(int value)
+{
+    // Kept for the exit handler; the directories go with the child.
+    static pbbtest::PlatformDirs* dirs = new pbbtest::PlatformDirs;
+    (void)dirs;
+    auto& sw = plat::inproc::reset();
+    sw.addSlot(1, {.minm = true});
+    uint32_t port = sw.addPort("eth-1/0/17", 1, {.ifIndex = 17});
+    sw.addVsi(kVsi, "vsi-a", kISid);
+    g_iL2vpnEvtFd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 0, PBB_L2VPN_CLIENT, ignoreVsiEvent);
+    if (g_iL2vpnEvtFd < 0 || PBB_ucpw_Init() != PBB_OK || PBB_dbmrecover_Init() != PBB_OK) std::_Exit(98);
+    // As the learning path does it: driver, table, database.
+    if (PBB_l2vpn_AddUcPw(kVsi, kISid, kBVlan, port, kBMac, kBMac) != PBB_OK ||
+        PBB_ucpw_Add(kVsi, kISid, kBVlan, kBMac, port) != PBB_OK)
+        std::_Exit(97);
+    PBB_dbmsave_AddUcPw(kVsi, kISid, kBVlan, kBMac, port);
+    if (DBM_IsKeyExist(g_hPbbLocalRunDB, kUcPwKey, static_cast<uint32_t>(std::strlen(kUcPwKey)) + 1) == 0)
+        std::_Exit(96);
+
+    plat::testing::setRecording(true);
+    std::atexit(printWhatIsLeft);
+    int p[2];
+    if (pipe(p) != 0) std::_Exit(95);
+    struct signalfd_siginfo info {};
+    info.ssi_signo = static_cast<uint32_t>(SIGRTMIN + 1);
+    info.ssi_int = value;
+    if (write(p[1], &info, sizeof info) != static_cast<ssize_t>(sizeof info)) std::_Exit(94);
+    (void)_pbb_main_SignalEpEvent(PBB_EV_IN, p[0]);
+    std::fprintf(stderr, "handler returned\n");
+    std::_Exit(99);
+}
+
+struct StopEffect {
+    int value;
+    const char* left;
+};
+
+class StopWithLearnedEntryDeathTest : public ::testing::TestWithParam<StopEffect> {};
+
+TEST_P(StopWithLearnedEntryDeathTest, OnlyTheClearingValueWithdrawsLearnedEntries)
+{
+    EXPECT_EXIT(stopWithLearnedEntry(GetParam().value), ::testing::ExitedWithCode(0), GetParam().left);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Values, StopWithLearnedEntryDeathTest,
+    ::testing::Values(StopEffect{0, "driver=1 database=1 order=\\."},
+                      StopEffect{1, "driver=1 database=1 order=\\."},
+                      StopEffect{2, "driver=1 database=1 order=\\."},
+                      // The driver first, then the database.
+                      StopEffect{3, "driver=0 database=0 order=gr gr db \\."}),
+    [](const ::testing::TestParamInfo<StopEffect>& info) { return "Value" + std::to_string(info.param.value); });
 
 class ImmediateStopDeathTest : public ::testing::TestWithParam<int> {};
 

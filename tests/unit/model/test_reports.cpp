@@ -11,7 +11,7 @@
 #include "platform/l2vpn_age.h"
 #include "platform/lipc.h"
 #include "platform/stlv.h"
-#include "unit/platform/temp_dir.h"
+#include "support/tempdir.h"
 
 namespace {
 

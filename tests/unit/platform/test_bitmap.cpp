@@ -129,14 +129,14 @@ TEST(Bitmap, TransferableFormRoundTripsAndDecodesByHand)
     std::memcpy(before.data(), b.get(), before.size());
     Bitmap_H2N(b.get());
     EXPECT_EQ(ntohl(b->uiSize), 4094u);
-    Bitmap_N2H(b.get());
+    ASSERT_EQ(Bitmap_N2H(b.get(), before.size()), 0u);
     EXPECT_EQ(std::memcmp(before.data(), b.get(), before.size()), 0);
 
     // Size 40 in two words; bits 0 and 2 in the first, index 40 in the second.
     const unsigned char wire[] = {0, 0, 0, 2, 0, 0, 0, 40, 0, 0, 0, 5, 0, 0, 1, 0};
     auto* rec = static_cast<BITMAP_S*>(std::malloc(sizeof wire));
     std::memcpy(rec, wire, sizeof wire);
-    Bitmap_N2H(rec);
+    ASSERT_EQ(Bitmap_N2H(rec, sizeof wire), 0u);
     EXPECT_EQ(rec->uiSize, 40u);
     EXPECT_EQ(walk(rec), (std::vector<uint32_t>{0, 2, 40}));
     std::free(rec);

@@ -3,7 +3,7 @@
 #include "platform/stub/log_record.h"
 #include "platform/testing.h"
 
-#include "unit/platform/temp_dir.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "platform/settings.h"
 #include "platform/testing.h"
 
-#include "unit/platform/temp_dir.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 

@@ -151,4 +151,10 @@ protected:
 
 inline std::vector<uint32_t> items(const sim::Event& e) { return e.items; }
 
+// Every key of want is in got with want's value; got may hold more.
+inline void expectHolds(const nlohmann::json& got, const nlohmann::json& want)
+{
+    for (const auto& [k, v] : want.items()) EXPECT_EQ(got.value(k, nlohmann::json()), v) << "key " << k << " of " << got;
+}
+
 }  // namespace simcmdtest

@@ -6,6 +6,7 @@
 namespace {
 
 using simcmdtest::CommandTest;
+using simcmdtest::expectHolds;
 using ::testing::HasSubstr;
 using J = nlohmann::json;
 
@@ -39,25 +40,15 @@ TEST_F(ShowCommands, InterfacesAndSlotsAsJson)
     ok("slot remove 3");
     J ifs = show("interfaces")["interfaces"];
     ASSERT_EQ(ifs.size(), 9u);
-    J p7 = ifs[6];
-    EXPECT_EQ(p7["ifIndex"], 7);
-    EXPECT_EQ(p7["name"], "eth-3/0/1");
-    EXPECT_EQ(p7["typeName"], "ge");
-    EXPECT_EQ(p7["slot"], 3);
-    EXPECT_EQ(p7["present"], false);
-    EXPECT_EQ(p7["active"], false);
-    EXPECT_EQ(p7["linkUp"], false);
-    J agg = ifs[8];
-    EXPECT_EQ(agg["name"], "agg-1");
-    EXPECT_TRUE(agg["slot"].is_null());
-    EXPECT_EQ(agg["members"], J({3, 6}));
+    expectHolds(ifs[6], J::parse(R"({"ifIndex": 7, "name": "eth-3/0/1", "typeName": "ge", "slot": 3,
+                                     "present": false, "active": false, "linkUp": false})"));
+    expectHolds(ifs[8], J::parse(R"({"name": "agg-1", "slot": null, "members": [3, 6]})"));
     EXPECT_EQ(ifs[2]["aggregate"], 100);
     EXPECT_TRUE(ifs[0]["aggregate"].is_null());
 
     J slots = show("slots");
     EXPECT_EQ(slots["range"]["max"], 4);
-    EXPECT_EQ(slots["slots"][2]["present"], false);
-    EXPECT_EQ(slots["slots"][2]["ports"], J({7, 8}));
+    expectHolds(slots["slots"][2], J::parse(R"({"present": false, "ports": [7, 8]})"));
     EXPECT_EQ(slots["slots"][0]["minm"], true);
 }
 
@@ -69,8 +60,7 @@ TEST_F(ShowCommands, VlansStpVsisAndServices)
     J v = show("vlans");
     EXPECT_EQ(v["maxVlanId"], 4094);
     EXPECT_EQ(v["interfaces"][3]["vlans"].size(), 12u);
-    EXPECT_EQ(v["interfaces"][6]["linkType"], "access");
-    EXPECT_EQ(v["interfaces"][6]["pvid"], 10);
+    expectHolds(v["interfaces"][6], J::parse(R"({"linkType": "access", "pvid": 10})"));
     J stp = show("stp")["interfaces"];
     J p8;
     for (const auto& e : stp)
@@ -78,12 +68,10 @@ TEST_F(ShowCommands, VlansStpVsisAndServices)
     EXPECT_EQ(p8["name"], "eth-3/0/2");
     EXPECT_EQ(p8["states"], J::parse(R"([{"vlan": 20, "state": "discarding"}])"));
     J vsis = show("vsis");
-    EXPECT_EQ(vsis["vsis"][1]["name"], "vsi-green");
-    EXPECT_EQ(vsis["vsis"][1]["down"], true);
+    expectHolds(vsis["vsis"][1], J::parse(R"({"name": "vsi-green", "down": true})"));
     EXPECT_EQ(vsis["vsis"][3]["isid"], 0);
     EXPECT_EQ(vsis["limits"]["total"], 8192);
-    EXPECT_EQ(show("services")["services"]["packet"], false);
-    EXPECT_EQ(show("services")["services"]["ifm"], true);
+    expectHolds(show("services")["services"], J::parse(R"({"packet": false, "ifm": true})"));
 }
 
 TEST_F(ShowCommands, ForwardingStateCommittedAndStaged)
@@ -99,20 +87,15 @@ TEST_F(ShowCommands, ForwardingStateCommittedAndStaged)
     J uc = show("unicast");
     EXPECT_EQ(uc["table"], "committed");
     ASSERT_EQ(uc["unicast"].size(), 1u);
-    EXPECT_EQ(uc["unicast"][0]["vsi"], 1);
-    EXPECT_EQ(uc["unicast"][0]["isid"], 10010);
-    EXPECT_EQ(uc["unicast"][0]["bmac"], "02:00:00:00:00:01");
-    EXPECT_EQ(uc["unicast"][0]["cmac"], "00:00:5e:00:53:01");
-    EXPECT_EQ(uc["unicast"][0]["port"], 1);
-    EXPECT_EQ(uc["unicast"][0]["portName"], "eth-1/0/1");
+    expectHolds(uc["unicast"][0], J::parse(R"({"vsi": 1, "isid": 10010, "bmac": "02:00:00:00:00:01",
+                                               "cmac": "00:00:5e:00:53:01", "port": 1, "portName": "eth-1/0/1"})"));
     EXPECT_EQ(show("unicast --staged")["unicast"].size(), 2u);
     EXPECT_EQ(show("unicast --staged --vsi vsi-green")["unicast"].size(), 1u);
 
     J mc = show("multicast")["multicast"];
     ASSERT_EQ(mc.size(), 1u);
-    EXPECT_EQ(mc[0]["group"], "01:1e:83:00:27:24");
-    EXPECT_EQ(mc[0]["ports"], J({4, 5}));
-    EXPECT_EQ(mc[0]["portNames"], J({"eth-2/0/1", "eth-2/0/2"}));
+    expectHolds(mc[0], J::parse(R"({"group": "01:1e:83:00:27:24", "ports": [4, 5],
+                                    "portNames": ["eth-2/0/1", "eth-2/0/2"]})"));
 
     EXPECT_EQ(show("pbb-ports")["pbbPorts"], J::parse(R"([{"ifIndex": 4, "name": "eth-2/0/1"}])"));
     J encap = show("encap")["encap"];
@@ -131,9 +114,7 @@ TEST_F(ShowCommands, AcknowledgementsAreListed)
     m.acknowledge({.service = sim::Service::L2vpn, .code = L2VPN_EVT_VSI_ADD, .context = 9, .items = {3}});
     J a = show("acks")["acks"];
     ASSERT_EQ(a.size(), 1u);
-    EXPECT_EQ(a[0]["service"], "l2vpn");
-    EXPECT_EQ(a[0]["context"], 9);
-    EXPECT_EQ(a[0]["items"], J({3}));
+    expectHolds(a[0], J::parse(R"({"service": "l2vpn", "context": 9, "items": [3]})"));
 }
 
 TEST_F(ShowCommands, AllHoldsEverySectionAndChangesGiveJsonToo)
@@ -144,9 +125,7 @@ TEST_F(ShowCommands, AllHoldsEverySectionAndChangesGiveJsonToo)
         EXPECT_TRUE(all.contains(k)) << k;
     EXPECT_FALSE(all.contains("stats"));   // no simulator behind this switch
     auto o = cmd("port add eth-1/0/7 1", true);
-    J j = J::parse(o.out);
-    EXPECT_EQ(j["ok"], true);
-    EXPECT_EQ(j["ifIndex"], 101);
+    expectHolds(J::parse(o.out), J::parse(R"({"ok": true, "ifIndex": 101})"));
     EXPECT_EQ(cmd("show slots --wide").status, 2);
     EXPECT_THAT(cmd("show nothing").err, HasSubstr("unknown command 'show nothing'"));
 }

@@ -19,8 +19,8 @@ std::vector<uint32_t> entryOrder()
 std::vector<uint32_t> portOrder(const PbbMcPw* mc)
 {
     std::vector<uint32_t> out;
-    for (const PbbMcPort* p = mc->stPortList.pstNext; p != &mc->stPortList; p = p->pstNext)
-        out.push_back(p->uiIfIndex);
+    for (const PbbMcPortLink* l = mc->stPortList.pstNext; l != &mc->stPortList; l = l->pstNext)
+        out.push_back(PBB_mcpw_PortOf(l)->uiIfIndex);
     return out;
 }
 

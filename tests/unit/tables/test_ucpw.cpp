@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -365,115 +366,88 @@ TEST_F(UcPw, InterfaceListHeadComesWithFirstEntryAndGoesWithLast)
     expectConsistent();
 }
 
-TEST_F(UcPw, DeleteByIfAndByIfVsi)
+// Every bulk deletion over one table: which entries stay, which interfaces
+// keep their list head, and that every index and count agrees afterwards.
+struct Learned {
+    uint32_t vsi;
+    uint16_t vlan;
+    int port;  // 1 to 3
+};
+// Entry n (B-MAC ending in n) is kLearned[n - 1].
+constexpr Learned kLearned[] = {{1, 10, 1}, {2, 10, 1}, {2, 20, 1}, {1, 10, 2}, {2, 20, 3}, {3, 30, 2}};
+
+struct BulkDeletion {
+    const char* name;
+    std::function<void(const uint32_t* ports)> run;  // ports[1..3]
+    std::set<int> left;
+};
+
+class UcPwBulkDeletion : public ::testing::WithParamInterface<BulkDeletion>, public UcPw {};
+
+TEST_P(UcPwBulkDeletion, RemovesItsEntriesAndEmptyInterfaceHeads)
 {
     init();
-    add(1, 10, mac(1), p1);
-    add(2, 10, mac(2), p1);
-    add(2, 20, mac(3), p1);
-    add(1, 10, mac(4), p2);
-    add(2, 20, mac(5), p3);
+    const uint32_t ports[] = {0, p1, p2, p3};
+    for (int n = 1; n <= 6; ++n) {
+        const Learned& l = kLearned[n - 1];
+        add(l.vsi, l.vlan, mac(static_cast<uint8_t>(n)), ports[l.port]);
+    }
+    GetParam().run(ports);
 
-    // By interface and VSI: the other VSI's entries and the head stay.
-    PBB_ucpw_DeleteByIfVsi(p1, 2);
-    EXPECT_EQ(byIf(p1), (std::vector<int>{1}));
-    EXPECT_TRUE(hasPrivateData(p1));
-    EXPECT_EQ(byVsi(2), (std::vector<int>{5}));
-    EXPECT_EQ(byVlan(20), (std::vector<int>{5}));
-    EXPECT_EQ(PBB_ucpw_Get(2, 10, mac(2).data()), nullptr);
+    auto remaining = all();
+    EXPECT_EQ(std::set<int>(remaining.begin(), remaining.end()), GetParam().left);
+    for (int port = 1; port <= 3; ++port) {
+        bool used = false;
+        for (int n : GetParam().left) used |= kLearned[n - 1].port == port;
+        EXPECT_EQ(hasPrivateData(ports[port]), used) << "port " << port;
+        EXPECT_EQ(PBB_ucpw_IsEmptyByIf(ports[port]), used ? 0u : 1u) << "port " << port;
+    }
+    for (uint32_t v : {1u, 2u, 3u}) {
+        bool used = false;
+        for (int n : GetParam().left) used |= kLearned[n - 1].vsi == v;
+        EXPECT_EQ(PBB_ucpw_IsEmptyByVsi(v), used ? 0u : 1u) << "vsi " << v;
+    }
+    for (uint16_t vlan : {10, 20, 30}) {
+        bool used = false;
+        for (int n : GetParam().left) used |= kLearned[n - 1].vlan == vlan;
+        EXPECT_EQ(PBB_ucpw_IsEmptyByVlan(vlan), used ? 0u : 1u) << "vlan " << vlan;
+    }
     expectConsistent();
 
-    // An interface without entries: nothing happens.
-    uint32_t p4 = plat::inproc::model().addPort("eth-3/0/2", 3);
-    PBB_ucpw_DeleteByIfVsi(p4, 1);
-    PBB_ucpw_DeleteByIf(p4);
-    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 3u);
-
-    // Its last VSI gone, the head goes too.
-    PBB_ucpw_DeleteByIfVsi(p1, 1);
-    EXPECT_FALSE(hasPrivateData(p1));
-    EXPECT_EQ(PBB_ucpw_IsEmptyByIf(p1), 1u);
-    EXPECT_EQ(byVsi(1), (std::vector<int>{4}));
-    expectConsistent();
-
-    // By interface: every entry of it, and its head.
-    add(3, 30, mac(6), p2);
-    PBB_ucpw_DeleteByIf(p2);
-    EXPECT_FALSE(hasPrivateData(p2));
-    EXPECT_EQ(all(), (std::vector<int>{5}));
-    EXPECT_EQ(PBB_ucpw_GetNumByVsi(1), 0u);
-    EXPECT_EQ(PBB_ucpw_GetNumByVsi(3), 0u);
-    EXPECT_EQ(PBB_ucpw_IsEmptyByVlan(30), 1u);
-    expectConsistent();
-    // The interface can learn again afterwards.
-    add(1, 10, mac(7), p2);
-    EXPECT_EQ(byIf(p2), (std::vector<int>{7}));
+    // Every interface can learn again afterwards.
+    for (int port = 1; port <= 3; ++port) add(1, 10, mac(static_cast<uint8_t>(10 + port)), ports[port]);
+    EXPECT_EQ(byIf(p1).front(), 11);
     expectConsistent();
 }
 
-TEST_F(UcPw, DeleteByVlanAndByVlanIf)
-{
-    init();
-    add(1, 10, mac(1), p1);
-    add(1, 10, mac(2), p2);
-    add(2, 10, mac(3), p1);
-    add(1, 20, mac(4), p1);
-    add(2, 20, mac(5), p3);
-
-    // Only the interface's entries of the B-VLAN go.
-    PBB_ucpw_DeleteByVlanIf(10, p1);
-    EXPECT_EQ(byVlan(10), (std::vector<int>{2}));
-    EXPECT_EQ(byVlan(20), (std::vector<int>{5, 4}));
-    EXPECT_TRUE(hasPrivateData(p1));
-    expectConsistent();
-    // The interface's last entry takes the head with it.
-    PBB_ucpw_DeleteByVlanIf(20, p3);
-    EXPECT_FALSE(hasPrivateData(p3));
-    EXPECT_EQ(byVlan(20), (std::vector<int>{4}));
-    expectConsistent();
-
-    add(3, 20, mac(6), p2);
-    PBB_ucpw_DeleteByVlan(20);
-    EXPECT_EQ(PBB_ucpw_IsEmptyByVlan(20), 1u);
-    EXPECT_FALSE(hasPrivateData(p1));
-    EXPECT_TRUE(hasPrivateData(p2));
-    EXPECT_EQ(all(), (std::vector<int>{2}));
-    expectConsistent();
-    add(1, 20, mac(7), p1);
-    EXPECT_EQ(byVlan(20), (std::vector<int>{7}));
-    expectConsistent();
-}
-
-TEST_F(UcPw, DeleteByVsiAndDeleteAllKeepCounts)
-{
-    init();
-    for (uint8_t i = 1; i <= 5; ++i) add(4, 10, mac(i), i % 2 ? p1 : p2);
-    add(5, 10, mac(6), p2);
-    add(5, 10, mac(7), p3);
-    ASSERT_EQ(PBB_ucpw_GetNumByVsi(4), 5u);
-    uint32_t before = PBB_ucpw_GetTotalNum();
-
-    PBB_ucpw_DeleteByVsi(4);
-    EXPECT_EQ(PBB_ucpw_GetNumByVsi(4), 0u);
-    EXPECT_EQ(PBB_ucpw_IsEmptyByVsi(4), 1u);
-    EXPECT_EQ(PBB_ucpw_GetTotalNum(), before - 5);
-    EXPECT_FALSE(hasPrivateData(p1));  // all its entries were in VSI 4
-    EXPECT_TRUE(hasPrivateData(p2));
-    EXPECT_EQ(byVlan(10), (std::vector<int>{7, 6}));
-    expectConsistent();
-    add(4, 10, mac(8), p1);
-    EXPECT_EQ(byVsi(4), (std::vector<int>{8}));
-
-    PBB_ucpw_DeleteAll();
-    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 0u);
-    EXPECT_EQ(PBB_ucpw_IsEmpty(), 1u);
-    EXPECT_EQ(PBB_ucpw_GetNumByVsi(4), 0u);
-    EXPECT_EQ(PBB_ucpw_GetNumByVsi(5), 0u);
-    for (uint32_t p : {p1, p2, p3}) EXPECT_FALSE(hasPrivateData(p));
-    EXPECT_EQ(PBB_ucpw_IsEmptyByVlan(10), 1u);
-    add(5, 10, mac(9), p3);
-    expectConsistent();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Deletions, UcPwBulkDeletion,
+    ::testing::Values(
+        BulkDeletion{"IfVsi", [](const uint32_t* p) { PBB_ucpw_DeleteByIfVsi(p[1], 2); }, {1, 4, 5, 6}},
+        BulkDeletion{"IfVsiLastOfInterface",
+                     [](const uint32_t* p) {
+                         PBB_ucpw_DeleteByIfVsi(p[1], 1);
+                         PBB_ucpw_DeleteByIfVsi(p[1], 2);
+                     },
+                     {4, 5, 6}},
+        BulkDeletion{"If", [](const uint32_t* p) { PBB_ucpw_DeleteByIf(p[2]); }, {1, 2, 3, 5}},
+        BulkDeletion{"VlanIf", [](const uint32_t* p) { PBB_ucpw_DeleteByVlanIf(10, p[1]); }, {3, 4, 5, 6}},
+        BulkDeletion{"VlanIfLastOfInterface", [](const uint32_t* p) { PBB_ucpw_DeleteByVlanIf(20, p[3]); },
+                     {1, 2, 3, 4, 6}},
+        BulkDeletion{"Vlan", [](const uint32_t*) { PBB_ucpw_DeleteByVlan(20); }, {1, 2, 4, 6}},
+        BulkDeletion{"Vsi", [](const uint32_t*) { PBB_ucpw_DeleteByVsi(2); }, {1, 4, 6}},
+        BulkDeletion{"All", [](const uint32_t*) { PBB_ucpw_DeleteAll(); }, {}},
+        // Nothing of the kind: nothing changes.
+        BulkDeletion{"NothingOfTheKind",
+                     [](const uint32_t* p) {
+                         PBB_ucpw_DeleteByIfVsi(p[3], 1);
+                         PBB_ucpw_DeleteByVlanIf(30, p[1]);
+                         PBB_ucpw_DeleteByVsi(9);
+                         PBB_ucpw_DeleteByVlan(40);
+                         PBB_ucpw_DeleteByIf(4242);
+                     },
+                     {1, 2, 3, 4, 5, 6}}),
+    [](const ::testing::TestParamInfo<BulkDeletion>& info) { return std::string(info.param.name); });
 
 TEST_F(UcPw, WalkThatDeletesFetchesTheNextFirst)
 {

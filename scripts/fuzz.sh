@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, ASan + UBSan) in build-fuzz/ and runs
+# each over its seed corpus for a while; fails when any target finds a
+# crash, a sanitizer report, a leak or a time-out.
+#   scripts/fuzz.sh [--seconds N] [--only NAME]...
+# N seconds per target (default 10). New inputs go to build-fuzz/corpus/<name>,
+# crashes to build-fuzz/artifacts/<name>/; the checked-in seeds are only read.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=10
+only=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) seconds="$2"; shift 2 ;;
+    --only) only+=("$2"); shift 2 ;;
+    *) echo "usage: scripts/fuzz.sh [--seconds N] [--only NAME]..." >&2; exit 2 ;;
+  esac
+done
+
+build=build-fuzz
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DPBB_FUZZ=ON "${launcher[@]}" >/dev/null
+cmake --build "$build" --target pbb_fuzz -j "$(nproc)"
+
+names=()
+if [ ${#only[@]} -gt 0 ]; then
+  names=("${only[@]}")
+else
+  for d in fuzz/corpus/*/; do names+=("$(basename "$d")"); done
+fi
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+failed=()
+for name in "${names[@]}"; do
+  bin="$build/fuzz/fuzz_$name"
+  work="$build/corpus/$name"
+  artifacts="$build/artifacts/$name"
+  mkdir -p "$work" "$artifacts"
+  log="$build/fuzz-$name.log"
+  if "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$name" >"$log" 2>&1; then
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    echo "fuzz $name: ok, ${runs:-?} runs in ${seconds} s (${rate:-?} execs/s)"
+  else
+    echo "fuzz $name: FAILED (log $log, inputs in $artifacts/)" >&2
+    grep -E "ERROR|runtime error|check failed|SUMMARY|Test unit written" "$log" | head -20 >&2 || true
+    failed+=("$name")
+  fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: ${#failed[@]} target(s) failed: ${failed[*]}" >&2
+  exit 1
+fi

@@ -1,0 +1,133 @@
+// Bitmap records that come from a peer: the conversion stays inside the
+// bytes it is given and the walk inside the words the record carries.
+#include "platform/bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// A buffer of exactly len bytes (ASan sees every byte past it), holding a
+// transferable record that claims the given word count and size.
+struct WireRecord {
+    WireRecord(size_t len, uint32_t words, uint32_t size) : len(len), rec(static_cast<BITMAP_S*>(std::malloc(len)))
+    {
+        std::memset(rec, 0xA5, len);
+        uint32_t header[2] = {htonl(words), htonl(size)};
+        std::memcpy(rec, header, std::min(len, sizeof header));
+    }
+    ~WireRecord() { std::free(rec); }
+    WireRecord(const WireRecord&) = delete;
+    WireRecord& operator=(const WireRecord&) = delete;
+    std::vector<unsigned char> bytes() const
+    {
+        auto* p = reinterpret_cast<const unsigned char*>(rec);
+        return {p, p + len};
+    }
+    size_t len;
+    BITMAP_S* rec;
+};
+
+struct N2HCase {
+    const char* what;
+    size_t len;
+    uint32_t words;
+    bool accepted;
+};
+
+class BitmapN2HBounds : public testing::TestWithParam<N2HCase> {};
+
+TEST_P(BitmapN2HBounds, ConvertsOnlyRecordsThatFitTheirBytes)
+{
+    const N2HCase& c = GetParam();
+    WireRecord w(c.len, c.words, 4094);
+    const auto before = w.bytes();
+    uint32_t rc = Bitmap_N2H(w.rec, c.len);
+    if (c.accepted) {
+        EXPECT_EQ(rc, 0u);
+        EXPECT_EQ(w.rec->uiWords, c.words);
+        EXPECT_EQ(w.rec->uiSize, 4094u);
+    } else {
+        EXPECT_NE(rc, 0u);
+        EXPECT_EQ(w.bytes(), before) << "a refused record is left as it came";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, BitmapN2HBounds,
+    testing::Values(N2HCase{"header_only_claims_many", 8, 0x40000000u, false},
+                    N2HCase{"header_only_claims_one", 8, 1, false},
+                    N2HCase{"header_only_no_words", 8, 0, true},
+                    N2HCase{"short_header", 7, 0, false},
+                    N2HCase{"request_field_full", 560, 138, true},
+                    N2HCase{"request_field_one_word_over", 560, 139, false},
+                    N2HCase{"vlan_set_exact", 520, 128, true},
+                    N2HCase{"word_count_wraps_bytes", 560, 0xFFFFFFFFu, false},
+                    N2HCase{"odd_length_ignores_tail", 523, 128, true}),
+    [](const testing::TestParamInfo<N2HCase>& i) { return std::string(i.param.what); });
+
+TEST(BitmapN2HBounds, NullRecordIsRefused) { EXPECT_NE(Bitmap_N2H(nullptr, 560), 0u); }
+
+TEST(BitmapN2HBounds, SizeNoWalkCouldPassIsRefused)
+{
+    WireRecord w(12, 1, 0xFFFFFFFFu);
+    const auto before = w.bytes();
+    EXPECT_NE(Bitmap_N2H(w.rec, 12), 0u);
+    EXPECT_EQ(w.bytes(), before);
+    WireRecord ok(12, 1, 0xFFFFFFFEu);
+    EXPECT_EQ(Bitmap_N2H(ok.rec, 12), 0u);
+}
+
+TEST(BitmapN2HBounds, AcceptedRecordConvertsEveryWord)
+{
+    WireRecord w(16, 2, 40);
+    const uint32_t bits[2] = {htonl(5), htonl(0x100)};
+    std::memcpy(reinterpret_cast<unsigned char*>(w.rec) + 8, bits, sizeof bits);
+    ASSERT_EQ(Bitmap_N2H(w.rec, 16), 0u);
+    EXPECT_EQ(Bitmap_Weight(w.rec), 3u);
+    EXPECT_EQ(Bitmap_Check(w.rec, 40), 1u);
+}
+
+// A record that carries one word and claims the largest walkable size:
+// every run is found without walking words the record does not hold.
+TEST(BitmapRangeBounds, RunsPastTheCarriedWordsEndAtOnce)
+{
+    struct Case {
+        uint32_t firstWord;
+        uint32_t from;
+        uint32_t isSet;
+        uint32_t last;
+    };
+    const Case cases[] = {
+        {0x00000000u, 0, 0, 0xFFFFFFFEu},   // clear to the size
+        {0xFFFFFFFFu, 0, 1, 31},            // set run ends where the words end
+        {0x80000000u, 31, 1, 31},
+        {0x80000000u, 32, 0, 0xFFFFFFFEu},  // from past the carried words
+        {0x00000001u, 1, 0, 0xFFFFFFFEu},
+        {0x00000000u, 0x7FFFFFFFu, 0, 0xFFFFFFFEu},
+    };
+    auto* rec = static_cast<BITMAP_S*>(std::malloc(12));
+    rec->uiWords = 1;
+    rec->uiSize = 0xFFFFFFFEu;
+    const auto start = std::chrono::steady_clock::now();
+    for (const Case& c : cases) {
+        rec->auiBits[0] = c.firstWord;
+        BITMAP_RANGE_S r{};
+        Bitmap_GetRange(rec, c.from, &r);
+        EXPECT_EQ(r.uiIsSet, c.isSet) << "from " << c.from;
+        EXPECT_EQ(r.uiFirst, c.from);
+        EXPECT_EQ(r.uiLast, c.last) << "from " << c.from;
+    }
+    // Walking the 134 million words the size implies takes about 100 ms per
+    // call; bounded by the one word it is a few microseconds.
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(50));
+    std::free(rec);
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+// Files the platform writes: directories it refuses, temporary and log
+// files it does not create through a planted link, the modes it gives.
+#include "platform/dbm.h"
+#include "platform/service.h"
+#include "platform/settings.h"
+#include "platform/stub/logfile.h"
+#include "platform/testing.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode;
+}
+
+// The process's umask for one test; the modes checked are what the
+// platform asks for under the usual 022.
+class Umask {
+public:
+    explicit Umask(mode_t m) : old_(::umask(m)) {}
+    ~Umask() { ::umask(old_); }
+
+private:
+    mode_t old_;
+};
+
+class Files : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        plat::closeLogFile();
+        plat::resetSettings();
+        plat::testing::reset();
+    }
+    pbbtest::TempDir dir_;
+    Umask umask_{022};
+};
+
+struct DirCase {
+    const char* what;
+    mode_t mode;
+    uid_t owner;  // 0: the process's own user
+    const char* problem;  // part of the message; null when usable
+};
+
+class RunDirOwnership : public Files, public ::testing::WithParamInterface<DirCase> {};
+
+TEST_P(RunDirOwnership, OnlyOurOwnDirectoryNobodyElseWritesIsUsed)
+{
+    const DirCase& c = GetParam();
+    const uid_t owner = c.owner == 0 ? ::geteuid() : c.owner;
+    if (owner != ::geteuid() && ::geteuid() != 0) GTEST_SKIP() << "giving a directory away needs root";
+    const std::string run = dir_.sub("run");
+    ASSERT_EQ(::mkdir(run.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(run.c_str(), c.mode), 0);
+    ASSERT_EQ(::chown(run.c_str(), owner, static_cast<gid_t>(-1)), 0);
+    plat::setRunDir(run);
+    plat::setLogFile(dir_.sub("pbb.log"));
+
+    const std::string why = plat::ensureDirProblem(run);
+    const uint32_t rc = SERVICE_SetStatus(SERVICE_STATUS_READY);
+    if (c.problem == nullptr) {
+        EXPECT_EQ(why, "");
+        EXPECT_EQ(rc, 0u);
+        EXPECT_EQ(readFile(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
+    } else {
+        EXPECT_NE(why.find(c.problem), std::string::npos) << why;
+        EXPECT_NE(why.find(run), std::string::npos) << "the message names the directory: " << why;
+        EXPECT_NE(rc, 0u);
+        EXPECT_FALSE(std::filesystem::exists(plat::serviceStatusFile()));
+        EXPECT_NE(readFile(dir_.sub("pbb.log")).find("SERVICE err: run directory: " + why), std::string::npos)
+            << readFile(dir_.sub("pbb.log"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, RunDirOwnership,
+    ::testing::Values(DirCase{"private", 0700, 0, nullptr}, DirCase{"group_reads", 0750, 0, nullptr},
+                      DirCase{"group_writes", 0770, 0, nullptr},
+                      DirCase{"others_write", 0777, 0, "writable by others (mode 0777)"},
+                      DirCase{"others_write_sticky", 01777, 0, "writable by others (mode 1777)"},
+                      DirCase{"others_write_only", 0702, 0, "writable by others"},
+                      DirCase{"another_owner", 0700, 65534, "belongs to uid 65534"}),
+    [](const ::testing::TestParamInfo<DirCase>& i) { return std::string(i.param.what); });
+
+TEST_F(Files, MissingDirectoriesAreCreatedPrivateToTheGroup)
+{
+    const std::string run = dir_.sub("a/b/run");
+    EXPECT_EQ(plat::ensureDirProblem(run), "");
+    EXPECT_EQ(modeOf(run) & 07777, 0750u);
+    EXPECT_TRUE(plat::ensureDir(run)) << "and usable again once there";
+}
+
+TEST_F(Files, StatusFileIsNotWrittenThroughALinkAtItsTemporaryName)
+{
+    const std::string run = dir_.sub("run");
+    plat::setRunDir(run);
+    ASSERT_TRUE(plat::ensureDir(run));
+    const std::string victim = dir_.sub("victim");
+    writeFile(victim, "keep me\n");
+    const std::string temp = plat::serviceStatusFile() + ".tmp." + std::to_string(::getpid());
+    ASSERT_EQ(::symlink(victim.c_str(), temp.c_str()), 0);
+
+    ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
+    EXPECT_EQ(readFile(victim), "keep me\n");
+    EXPECT_TRUE(S_ISREG(modeOf(plat::serviceStatusFile()))) << "the status file is a file of its own";
+    EXPECT_EQ(readFile(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp)));
+}
+
+TEST_F(Files, LogFileIsGroupReadableAndNeverOpenedThroughALink)
+{
+    const std::string log = dir_.sub("pbb.log");
+    plat::setLogFile(log);
+    plat::writeLog(LOG_DAEMON | LOG_INFO, "pbbd", "TEST", "first line");
+    plat::closeLogFile();
+    EXPECT_EQ(modeOf(log) & 07777, 0640u);
+    EXPECT_NE(readFile(log).find("first line"), std::string::npos);
+
+    const std::string victim = dir_.sub("victim");
+    writeFile(victim, "keep me\n");
+    const std::string linked = dir_.sub("linked.log");
+    ASSERT_EQ(::symlink(victim.c_str(), linked.c_str()), 0);
+    plat::setLogFile(linked);
+    plat::writeLog(LOG_DAEMON | LOG_INFO, "pbbd", "TEST", "must not land in the victim");
+    plat::closeLogFile();
+    EXPECT_EQ(readFile(victim), "keep me\n");
+}
+
+TEST_F(Files, StoresAndTheirLogsAreReadableByTheirOwnerOnly)
+{
+    plat::setStateDir(dir_.sub("state"));
+    plat::setLogFile(dir_.sub("pbb.log"));
+    constexpr DBM_PARAM_S kRun{{1, 0, 2, 0, 0, 0, 0, 0}};
+    uint32_t h = DBM_INVALID_HANDLE;
+    ASSERT_EQ(DBM_Open("lPBB", "pbb", 7, &kRun, &h), DBM_OK) << readFile(dir_.sub("pbb.log"));
+    const std::string store = dir_.sub("state/dbm/pbb/lPBB.db");
+    for (const std::string& f : {store, store + "-wal", store + "-shm", store + ".lock"}) {
+        ASSERT_TRUE(std::filesystem::exists(f)) << f;
+        EXPECT_EQ(modeOf(f) & 07777, 0600u) << f;
+    }
+    DBM_Close(h);
+}
+
+TEST_F(Files, StoreInAStateDirectoryOthersWriteIsRefusedNamingIt)
+{
+    const std::string state = dir_.sub("state");
+    ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(state.c_str(), 0777), 0);
+    plat::setStateDir(state);
+    plat::setLogFile(dir_.sub("pbb.log"));
+    constexpr DBM_PARAM_S kRun{{1, 0, 2, 0, 0, 0, 0, 0}};
+    uint32_t h = DBM_INVALID_HANDLE;
+    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRun, &h), DBM_ERR_STORE);
+    EXPECT_FALSE(std::filesystem::exists(state + "/dbm"));
+    plat::closeLogFile();
+    const std::string log = readFile(dir_.sub("pbb.log"));
+    EXPECT_NE(log.find(state + " is writable by others (mode 0777)"), std::string::npos) << log;
+}
+
+TEST_F(Files, NewStoreIsNotCreatedThroughALink)
+{
+    plat::setStateDir(dir_.sub("state"));
+    plat::setLogFile(dir_.sub("pbb.log"));
+    ASSERT_TRUE(plat::ensureDir(dir_.sub("state/dbm/pbb")));
+    const std::string victim = dir_.sub("victim");
+    ASSERT_EQ(::symlink(victim.c_str(), dir_.sub("state/dbm/pbb/lPBB.db").c_str()), 0);
+    constexpr DBM_PARAM_S kRun{{1, 0, 2, 0, 0, 0, 0, 0}};
+    uint32_t h = DBM_INVALID_HANDLE;
+    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRun, &h), DBM_ERR_STORE);
+    EXPECT_FALSE(std::filesystem::exists(victim));
+}
+
+}  // namespace

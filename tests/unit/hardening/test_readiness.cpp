@@ -1,0 +1,96 @@
+// Readiness is reported only for a start-up the switch served.
+#include "platform/service.h"
+#include "platform/settings.h"
+#include "platform/stub/logfile.h"
+#include "platform/testing.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string g_problem;
+std::string currentProblem() { return g_problem; }
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+class Readiness : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        plat::setRunDir(dirs_.dir().sub("run"));
+        plat::setReadinessCheck(&currentProblem);
+    }
+    void TearDown() override
+    {
+        plat::setReadinessCheck(nullptr);
+        plat::closeLogFile();
+        plat::testing::reset();
+    }
+    pbbtest::PlatformDirs dirs_;
+};
+
+// The death test's child may be a new run of this test binary with fixture
+// directories of its own: it writes where the parent looks, a directory
+// named after the parent's pid.
+std::string sharedDir(pid_t parent)
+{
+    return (std::filesystem::temp_directory_path() / ("pbb-readiness-" + std::to_string(parent))).string();
+}
+
+void failStartupInChild()
+{
+    const std::string dir = sharedDir(::getppid());
+    plat::setRunDir(dir + "/run");
+    plat::setLogFile(dir + "/pbb.log");
+    g_problem = "the simulated switch at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)";
+    plat::setReadinessCheck(&currentProblem);
+    (void)SERVICE_SetStatus(SERVICE_STATUS_READY);
+}
+
+TEST_F(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
+{
+    const std::string dir = sharedDir(::getpid());
+    std::filesystem::create_directories(dir);
+    EXPECT_EXIT(failStartupInChild(), ::testing::ExitedWithCode(plat::SERVICE_STARTUP_FAILED_EXIT), "");
+    const std::string log = readFile(dir + "/pbb.log");
+    EXPECT_NE(log.find("SERVICE err: pid "), std::string::npos) << log;
+    EXPECT_NE(log.find("start-up failed, not reporting readiness: the switch did not serve it (the simulated switch "
+                       "at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)); exiting"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("start-up complete"), std::string::npos) << log;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/run/pbbd.status"));
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+}
+
+TEST_F(Readiness, StartUpTheSwitchServedIsReported)
+{
+    g_problem.clear();
+    ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
+    EXPECT_EQ(readFile(plat::serviceStatusFile()), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
+    plat::closeLogFile();
+    EXPECT_NE(readFile(dirs_.logFile()).find("reports start-up complete"), std::string::npos);
+}
+
+TEST_F(Readiness, OtherStatusValuesDoNotAskTheSwitch)
+{
+    g_problem = "not connected";
+    ASSERT_EQ(SERVICE_SetStatus(7), 0u);
+    EXPECT_EQ(readFile(plat::serviceStatusFile()).rfind("STATUS=7\n", 0), 0u);
+}
+
+}  // namespace
