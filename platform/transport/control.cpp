@@ -17,7 +17,9 @@ using nlohmann::json;
 
 std::string encodeRequest(const ControlRequest& r)
 {
-    return json{{"words", r.words}, {"json", r.json}, {"cwd", r.cwd}}.dump();
+    json j{{"words", r.words}, {"json", r.json}, {"cwd", r.cwd}};
+    if (!r.file.empty()) j["file"] = r.file;
+    return j.dump();
 }
 
 std::string encodeReply(const ControlReply& r)
@@ -50,6 +52,10 @@ std::optional<ControlRequest> decodeRequest(const std::string& line, std::string
         if (!it->is_string()) return bad("\"cwd\" is a string");
         r.cwd = it->get<std::string>();
     }
+    if (auto it = j.find("file"); it != j.end()) {
+        if (!it->is_string()) return bad("\"file\" is a string");
+        r.file = it->get<std::string>();
+    }
     return r;
 }
 
@@ -72,9 +78,9 @@ ControlClient::~ControlClient()
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool ControlClient::connect(const std::string& path, std::string* error)
+bool ControlClient::connect(const std::string& path, std::string* error, int timeoutMs)
 {
-    UniqueFd fd = connectUnix(path, SOCK_STREAM, false);
+    UniqueFd fd = connectUnixWithin(path, SOCK_STREAM, timeoutMs);
     if (!fd.valid()) {
         int e = errno;
         if (error != nullptr) {
@@ -82,6 +88,9 @@ bool ControlClient::connect(const std::string& path, std::string* error)
                 *error = "pbb-sim is not running (no control socket at " + path + ")";
             else if (e == ECONNREFUSED)
                 *error = "pbb-sim is not running (nobody answers at " + path + ")";
+            else if (e == EAGAIN || e == EWOULDBLOCK || e == ETIMEDOUT)
+                *error = "pbb-sim does not answer (no connection at " + path + " within " + std::to_string(timeoutMs) +
+                         " ms)";
             else
                 *error = "cannot reach pbb-sim at " + path + ": " + std::strerror(e);
         }
@@ -91,7 +100,8 @@ bool ControlClient::connect(const std::string& path, std::string* error)
     return true;
 }
 
-std::optional<ControlReply> ControlClient::call(const ControlRequest& req, int timeoutMs, std::string* error)
+std::optional<ControlReply> ControlClient::call(const ControlRequest& req, int timeoutMs, std::string* error,
+                                                int fileFd)
 {
     auto fail = [&](const std::string& what) {
         if (error != nullptr) *error = what;
@@ -99,14 +109,28 @@ std::optional<ControlReply> ControlClient::call(const ControlRequest& req, int t
     };
     if (fd_ < 0) return fail("not connected to pbb-sim");
     std::string line = encodeRequest(req) + "\n";
+    int64_t deadline = timeoutMs > 0 ? nowMs() + timeoutMs : 0;
+    auto timedOut = [&] { return fail("pbb-sim did not answer within " + std::to_string(timeoutMs) + " ms"); };
     size_t off = 0;
     while (off < line.size()) {
-        ssize_t n = ::send(fd_, line.data() + off, line.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return fail(std::string("sending to pbb-sim: ") + std::strerror(errno));
-        off += static_cast<size_t>(n);
+        // The descriptor goes with the line's first byte.
+        auto rest = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(line.data()) + off, line.size() - off);
+        ssize_t n = sendWithFd(fd_, rest, off == 0 ? fileFd : -1, MSG_DONTWAIT);
+        if (n > 0) {
+            off += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return fail(std::string("sending to pbb-sim: ") + std::strerror(errno));
+        int wait = -1;
+        if (deadline != 0) {
+            int64_t left = deadline - nowMs();
+            if (left <= 0) return timedOut();
+            wait = static_cast<int>(left);
+        }
+        pollfd p{fd_, POLLOUT, 0};
+        (void)::poll(&p, 1, wait);
     }
-    int64_t deadline = timeoutMs > 0 ? nowMs() + timeoutMs : 0;
     for (;;) {
         size_t nl = pending_.find('\n');
         if (nl != std::string::npos) {
@@ -117,7 +141,7 @@ std::optional<ControlReply> ControlClient::call(const ControlRequest& req, int t
         int wait = -1;
         if (deadline != 0) {
             int64_t left = deadline - nowMs();
-            if (left <= 0) return fail("pbb-sim did not answer within " + std::to_string(timeoutMs) + " ms");
+            if (left <= 0) return timedOut();
             wait = static_cast<int>(left);
         }
         pollfd p{fd_, POLLIN, 0};

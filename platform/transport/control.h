@@ -9,10 +9,17 @@
 // what it printed and its error text:
 //   {"status":0,"out":"...","err":""}
 // A connection may carry any number of requests, answered in order.
+//
+// pbb-sim opens no file a client names: a command that reads or writes one
+// (a pcap file) comes with the descriptor, opened by the client and passed
+// along with the request's line (SCM_RIGHTS), and the request names its
+// path in "file":
+//   {"words":["frame","pcap","eth-1/0/1","a.pcap"],"json":false,"cwd":"/root","file":"a.pcap"}
 #pragma once
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plat::transport {
@@ -21,9 +28,16 @@ namespace plat::transport {
 constexpr size_t kControlLineMax = 1 << 20;
 
 struct ControlRequest {
+    ControlRequest() = default;
+    ControlRequest(std::vector<std::string> w, bool j, std::string dir, std::string f = {})
+        : words(std::move(w)), json(j), cwd(std::move(dir)), file(std::move(f))
+    {
+    }
+
     std::vector<std::string> words;
     bool json = false;
     std::string cwd;
+    std::string file;  // the path whose descriptor comes with the request; empty: none
 };
 
 struct ControlReply {
@@ -48,11 +62,14 @@ public:
     ControlClient& operator=(const ControlClient&) = delete;
 
     // False with a message for the operator ("pbb-sim is not running (no
-    // control socket at ...)") when it cannot connect.
-    bool connect(const std::string& path, std::string* error);
-    // Sends one request and waits at most timeoutMs for the reply (0: no
-    // limit); nullopt with *error when there is none.
-    std::optional<ControlReply> call(const ControlRequest& req, int timeoutMs, std::string* error);
+    // control socket at ...)") when it cannot connect. A pbb-sim that does
+    // not take the connection within timeoutMs (0: no limit) counts as not
+    // answering.
+    bool connect(const std::string& path, std::string* error, int timeoutMs = 0);
+    // Sends one request (with fileFd, the descriptor of req.file, when >= 0)
+    // and waits at most timeoutMs for the reply (0: no limit); nullopt with
+    // *error when there is none.
+    std::optional<ControlReply> call(const ControlRequest& req, int timeoutMs, std::string* error, int fileFd = -1);
 
 private:
     int fd_ = -1;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -45,6 +46,38 @@ UniqueFd connectUnix(const std::string& path, int type, bool nonBlocking)
         fd.reset();
         errno = saved;
     }
+    return fd;
+}
+
+UniqueFd connectUnixWithin(const std::string& path, int type, int timeoutMs)
+{
+    sockaddr_un addr;
+    socklen_t len;
+    if (!address(path, addr, len)) return UniqueFd();
+    UniqueFd fd(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) return fd;
+    // A local connect waits for room in the listener's queue as long as
+    // the send time-out allows; the time-out is cleared once connected.
+    timeval limit{timeoutMs / 1000, static_cast<suseconds_t>(timeoutMs % 1000) * 1000};
+    if (timeoutMs > 0) (void)::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    int64_t deadline = nowMs() + timeoutMs;
+    int rc;
+    for (;;) {
+        rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), len);
+        if (rc == 0 || errno != EINTR) break;
+        if (timeoutMs > 0 && nowMs() >= deadline) {
+            errno = EAGAIN;
+            break;
+        }
+    }
+    if (rc != 0) {
+        int saved = errno;
+        fd.reset();
+        errno = saved;
+        return fd;
+    }
+    timeval none{};
+    (void)::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
     return fd;
 }
 

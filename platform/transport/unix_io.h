@@ -15,6 +15,10 @@ namespace plat::transport {
 // A socket connected to path (non-blocking when asked); invalid with errno
 // on failure.
 UniqueFd connectUnix(const std::string& path, int type, bool nonBlocking);
+// A blocking socket connected to path, waiting at most timeoutMs (0: no
+// limit) while the listener's queue is full; invalid with errno on failure
+// (EAGAIN when the time ran out).
+UniqueFd connectUnixWithin(const std::string& path, int type, int timeoutMs);
 
 // A listening socket at path. A socket file that nobody serves any more is
 // replaced; one that a live process serves is not: the result is then

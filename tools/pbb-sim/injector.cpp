@@ -19,7 +19,18 @@ int64_t nowUs()
 void Injector::add(uint32_t port, std::vector<std::vector<uint8_t>> frames, double rate)
 {
     if (frames.empty()) return;
-    jobs_.push_back(Job{port, std::move(frames), rate > 0 ? rate : 0.0});
+    size_t bytes = 0;
+    for (const auto& f : frames) bytes += f.size();
+    frames_ += frames.size();
+    bytes_ += bytes;
+    jobs_.push_back(Job{port, std::move(frames), rate > 0 ? rate : 0.0, bytes});
+}
+
+void Injector::pop()
+{
+    frames_ -= jobs_.front().frames.size();
+    bytes_ -= jobs_.front().bytes;
+    jobs_.pop_front();
 }
 
 size_t Injector::waiting() const
@@ -57,7 +68,7 @@ int Injector::step(sim::SwitchModel& model, Stats& stats, const std::function<bo
             if (blocked && blocked()) break;
         }
         if (j.next >= j.frames.size()) {
-            jobs_.pop_front();
+            pop();
             continue;
         }
         if (budget == 0) return 0;

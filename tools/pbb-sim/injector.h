@@ -26,17 +26,29 @@ public:
     // long the loop may wait before the next step (ms; -1: nothing left).
     int step(sim::SwitchModel& model, Stats& stats, const std::function<bool()>& blocked);
     size_t waiting() const;
-    void clear() { jobs_.clear(); }
+    // Frames held (a job's frames stay until its last is injected) and their bytes.
+    size_t frames() const { return frames_; }
+    size_t bytes() const { return bytes_; }
+    void clear()
+    {
+        jobs_.clear();
+        frames_ = bytes_ = 0;
+    }
 
 private:
     struct Job {
         uint32_t port;
         std::vector<std::vector<uint8_t>> frames;
         double rate;
+        size_t bytes = 0;
         size_t next = 0;
         int64_t startUs = -1;  // when its first frame went
     };
+    void pop();
+
     std::deque<Job> jobs_;
+    size_t frames_ = 0;
+    size_t bytes_ = 0;
 };
 
 }  // namespace pbbsim

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 #include "platform/l2vpn_age.h"
 #include "platform/lipc.h"
@@ -19,6 +20,7 @@
 #include "platform/transport/paths.h"
 #include "platform/transport/unix_io.h"
 #include "tools/pbb-sim/known_calls.h"
+#include "tools/simcmd/args.h"
 
 namespace pbbsim {
 
@@ -36,27 +38,6 @@ std::string joined(const std::vector<std::string>& words)
     for (const auto& w : words) s += (s.empty() ? "" : " ") + w;
     return s;
 }
-
-// Runs a command from the client's working directory, so that files named
-// by relative paths are the client's; the previous directory comes back.
-class InDirectory {
-public:
-    explicit InDirectory(const std::string& dir)
-    {
-        if (dir.empty()) return;
-        back_.reset(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (back_.valid() && ::chdir(dir.c_str()) != 0) back_.reset();
-    }
-    ~InDirectory()
-    {
-        if (back_.valid()) (void)::fchdir(back_.get());
-    }
-    InDirectory(const InDirectory&) = delete;
-    InDirectory& operator=(const InDirectory&) = delete;
-
-private:
-    plat::UniqueFd back_;
-};
 
 }  // namespace
 
@@ -76,7 +57,11 @@ void Server::Sink::release()
     for (auto& o : out) s_.route(o);
 }
 
-Server::Server(sim::SwitchModel& model) : model_(model), sink_(*this) { model_.setSink(&sink_); }
+Server::Server(sim::SwitchModel& model) : model_(model), sink_(*this)
+{
+    model_.setSink(&sink_);
+    spare_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+}
 
 Server::~Server()
 {
@@ -114,8 +99,21 @@ bool Server::listen(std::string* error)
         ::unlink(daemonPath_.c_str());
         return r;
     }
-    loop_.add(daemonListen_.get(), EPOLLIN, [this](uint32_t) { acceptDaemon(); });
-    loop_.add(controlListen_.get(), EPOLLIN, [this](uint32_t) { acceptControl(); });
+    loop_.add(daemonListen_.get(), EPOLLIN, [this](uint32_t) {
+        try {
+            acceptDaemon();
+        } catch (const std::exception& e) {
+            logError(std::string("serving a daemon that connected: ") + e.what());
+            if (session_ && !session_->ended()) endSession();
+        }
+    });
+    loop_.add(controlListen_.get(), EPOLLIN, [this](uint32_t) {
+        try {
+            acceptControl();
+        } catch (const std::exception& e) {
+            logError(std::string("accepting a control client: ") + e.what());
+        }
+    });
     return true;
 }
 
@@ -169,7 +167,7 @@ void Server::route(Output& o)
 
 void Server::acceptDaemon()
 {
-    plat::UniqueFd fd(::accept4(daemonListen_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    plat::UniqueFd fd = acceptFrom(daemonListen_.get());
     if (!fd.valid()) return;
     // Gone already: a probe whether anybody serves the socket (a second
     // pbb-sim starting), not a daemon.
@@ -226,57 +224,126 @@ simcmd::Outcome Server::command(const std::vector<std::string>& words, bool json
     return o;
 }
 
+plat::UniqueFd Server::acceptFrom(int listenFd)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        plat::UniqueFd fd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (fd.valid() || (errno != EMFILE && errno != ENFILE)) return fd;
+        if (attempt > 0 || !shedIdleControl("pbb-sim is out of descriptors")) break;
+    }
+    int e = errno;
+    spare_.reset();
+    { plat::UniqueFd dropped(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC)); }
+    spare_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ++stats_.controlDropped;
+    logRoomMade(std::string("a connection was closed unserved: ") + std::strerror(e));
+    return plat::UniqueFd();
+}
+
+bool Server::shedIdleControl(const std::string& why)
+{
+    auto idle = controls_.end();
+    for (auto it = controls_.begin(); it != controls_.end(); ++it)
+        if (idle == controls_.end() || it->second.active < idle->second.active) idle = it;
+    if (idle == controls_.end()) return false;
+    closeControl(idle->first);
+    ++stats_.controlShed;
+    logRoomMade("the control client idle longest was closed: " + why);
+    return true;
+}
+
+// A flood of connections would log a line each: at most one line a second,
+// counting the rest.
+void Server::logRoomMade(const std::string& why)
+{
+    int64_t now = plat::transport::nowMs();
+    if (roomLoggedMs_ >= 0 && now - roomLoggedMs_ < 1000) {
+        ++roomUnlogged_;
+        return;
+    }
+    std::string more = roomUnlogged_ == 0 ? "" : " (" + std::to_string(roomUnlogged_) + " more since the last such line)";
+    logError(why + more);
+    roomLoggedMs_ = now;
+    roomUnlogged_ = 0;
+}
+
 void Server::acceptControl()
 {
-    plat::UniqueFd fd(::accept4(controlListen_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    plat::UniqueFd fd = acceptFrom(controlListen_.get());
     if (!fd.valid()) return;
+    if (controls_.size() >= kControlClientsMax)
+        shedIdleControl("more than " + std::to_string(kControlClientsMax) + " control clients");
     uint64_t id = nextControl_++;
+    uint64_t watch = loop_.add(fd.get(), EPOLLIN | EPOLLRDHUP, [this, id](uint32_t ev) { onControl(id, ev); });
     Control& c = controls_[id];
     c.fd = std::move(fd);
-    c.watch = loop_.add(c.fd.get(), EPOLLIN | EPOLLRDHUP, [this, id](uint32_t ev) { onControl(id, ev); });
+    c.watch = watch;
+    c.active = ++activity_;
 }
 
 void Server::onControl(uint64_t id, uint32_t events)
 {
+    try {
+        serveControl(id, events);
+    } catch (const std::exception& e) {
+        logError("control client " + std::to_string(id) + ": " + e.what() + "; disconnected");
+        closeControl(id);
+    }
+}
+
+bool Server::writeControl(Control& c)
+{
+    if (c.out.empty()) return true;
+    ssize_t n = ::send(c.fd.get(), c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
+    c.out.erase(0, static_cast<size_t>(n));
+    return true;
+}
+
+void Server::serveControl(uint64_t id, uint32_t events)
+{
     auto it = controls_.find(id);
     if (it == controls_.end()) return;
     Control& c = it->second;
-    if ((events & EPOLLOUT) != 0 && !c.out.empty()) {
-        ssize_t n = ::send(c.fd.get(), c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n < 0 && errno != EAGAIN) return closeControl(id);
-        if (n > 0) c.out.erase(0, static_cast<size_t>(n));
-    }
-    if ((events & (EPOLLIN | EPOLLHUP | EPOLLRDHUP | EPOLLERR)) != 0 && !c.closing) {
-        char buf[65536];
-        ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN)) {
+    if (!writeControl(c)) return closeControl(id);
+    constexpr uint32_t kReadable = EPOLLIN | EPOLLHUP | EPOLLRDHUP | EPOLLERR;
+    if ((events & kReadable) != 0 && !c.closing && c.out.size() < kControlOutputMax) {
+        std::vector<uint8_t> buf(64 * 1024);
+        ssize_t n = plat::transport::recvWithFds(c.fd.get(), buf, c.fds, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
             // The client is gone; what it still waits for cannot reach it.
             return closeControl(id);
         }
-        if (n > 0) c.in.append(buf, static_cast<size_t>(n));
-        size_t nl;
-        while (!c.closing && (nl = c.in.find('\n')) != std::string::npos) {
-            std::string line = c.in.substr(0, nl);
-            c.in.erase(0, nl + 1);
-            answer(c, line);
-        }
-        if (!c.closing && c.in.size() > plat::transport::kControlLineMax) {
-            c.in.clear();
-            c.out += plat::transport::encodeReply(ControlReply{2, "", "request longer than " +
-                                                                        std::to_string(plat::transport::kControlLineMax) +
-                                                                        " bytes"}) +
-                     "\n";
-            c.closing = true;
+        if (n > 0) {
+            c.in.append(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n));
+            c.active = ++activity_;
         }
     }
-    if (!c.out.empty()) {
-        ssize_t n = ::send(c.fd.get(), c.out.data(), c.out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n < 0 && errno != EAGAIN) return closeControl(id);
-        if (n > 0) c.out.erase(0, static_cast<size_t>(n));
+    // Requests are answered while the answers waiting stay under the limit;
+    // the rest wait in c.in (and in the socket) until the client reads.
+    size_t nl;
+    while (!c.closing && c.out.size() < kControlOutputMax && (nl = c.in.find('\n')) != std::string::npos) {
+        std::string line = c.in.substr(0, nl);
+        c.in.erase(0, nl + 1);
+        answer(c, line);
     }
+    if (!c.closing && c.in.find('\n') == std::string::npos && c.in.size() > plat::transport::kControlLineMax) {
+        c.in.clear();
+        c.out += plat::transport::encodeReply(ControlReply{
+                     2, "", "request longer than " + std::to_string(plat::transport::kControlLineMax) + " bytes"}) +
+                 "\n";
+        c.closing = true;
+    }
+    if (!writeControl(c)) return closeControl(id);
     if (c.out.empty() && c.closing) return closeControl(id);
-    loop_.modify(c.watch, c.closing ? static_cast<uint32_t>(EPOLLOUT)
-                                    : EPOLLIN | EPOLLRDHUP | (c.out.empty() ? 0u : static_cast<uint32_t>(EPOLLOUT)));
+    bool full = c.out.size() >= kControlOutputMax;
+    if (full && !c.paused)
+        logError("control client " + std::to_string(id) + " does not read its answers (" + std::to_string(c.out.size()) +
+                 " bytes wait); its requests are not read until it does");
+    c.paused = full;
+    uint32_t want = c.out.empty() ? 0u : static_cast<uint32_t>(EPOLLOUT);
+    if (!c.closing && !full) want |= EPOLLIN | EPOLLRDHUP;
+    loop_.modify(c.watch, want);
 }
 
 void Server::answer(Control& c, const std::string& line)
@@ -286,12 +353,30 @@ void Server::answer(Control& c, const std::string& line)
     ControlReply reply;
     if (!req) {
         reply = ControlReply{2, "", error};
+    } else if (!req->file.empty() && c.fds.empty()) {
+        reply = ControlReply{2, "", req->file + ": the request names a file but no descriptor came with it"};
     } else {
-        InDirectory here(req->cwd);
+        plat::UniqueFd fd;
+        if (!req->file.empty()) {
+            fd = std::move(c.fds.front());
+            c.fds.pop_front();
+        }
+        Passed passed{req->file, fd.get()};
+        passed_ = &passed;
         simcmd::Outcome o = command(req->words, req->json);
+        passed_ = nullptr;
         reply = ControlReply{o.status, std::move(o.out), std::move(o.err)};
     }
     c.out += plat::transport::encodeReply(reply) + "\n";
+}
+
+int Server::passedFile(const std::string& path)
+{
+    if (passed_ == nullptr) return -1;  // a command run in this process (a test)
+    if (passed_->fd < 0 || passed_->path != path)
+        throw simcmd::BadInput(path + ": pbb-sim opens no file a client names; the client passes it open "
+                                      "(pbb-simctl does)");
+    return passed_->fd;
 }
 
 void Server::closeControl(uint64_t id)
@@ -335,6 +420,15 @@ simcmd::Outcome Server::injectFrames(uint32_t port, std::vector<std::vector<uint
     if (auto bad = checkPort(port); !bad.empty()) return {2, "", bad};
     if (!(rate >= 0)) return {2, "", "the rate is frames per second, 0 or more"};
     size_t n = frames.size();
+    size_t bytes = 0;
+    for (const auto& f : frames) bytes += f.size();
+    if (injector_.frames() + n > kInjectFramesMax || injector_.bytes() + bytes > kInjectBytesMax)
+        return {1, "",
+                "the injector holds " + std::to_string(injector_.frames()) + " frames (" +
+                    std::to_string(injector_.bytes()) + " bytes); " + std::to_string(n) + " more (" +
+                    std::to_string(bytes) + " bytes) would pass its limit of " + std::to_string(kInjectFramesMax) +
+                    " frames or " + std::to_string(kInjectBytesMax) +
+                    " bytes: wait until 'show stats' shows fewer frames waiting"};
     injector_.add(port, std::move(frames), rate);
     return {0, "injecting " + std::to_string(n) + " frame" + (n == 1 ? "" : "s") + " on ifIndex " + std::to_string(port) +
                    (rate > 0 ? " at " + std::to_string(rate) + " frames per second" : "") + "\n",
@@ -410,6 +504,12 @@ json Server::stats() const
                    {"dropped", stats_.framesDropped},     {"unclaimed", stats_.framesUnclaimed},
                    {"queued", d != nullptr ? d->framesQueued() : 0}, {"waiting", injector_.waiting()}};
     j["reports"] = {{"sent", stats_.reportsSent}, {"lost", stats_.reportsLost}};
+    size_t paused = 0;
+    for (const auto& [id, c] : controls_) paused += c.paused;
+    j["control"] = {{"clients", controls_.size()},
+                    {"paused", paused},
+                    {"shed", stats_.controlShed},
+                    {"dropped", stats_.controlDropped}};
     j["links"] = json::array();
     for (const auto& [name, l] : links_)
         j["links"].push_back({{"linux", name}, {"netns", l.capture->netns()}, {"port", l.port}, {"frames", l.frames}});

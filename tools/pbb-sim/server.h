@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,6 +31,17 @@ namespace pbbsim {
 
 class Server final : public simcmd::Host {
 public:
+    // Control clients served at once; a new one past this closes the one
+    // idle longest.
+    static constexpr size_t kControlClientsMax = 64;
+    // Answers that may wait for one control client: past this its further
+    // requests are not read until it reads.
+    static constexpr size_t kControlOutputMax = 1u << 20;
+    // Frames the injector may hold, and their bytes: a command that would
+    // pass either is refused.
+    static constexpr size_t kInjectFramesMax = 1000000;
+    static constexpr size_t kInjectBytesMax = 128u << 20;
+
     explicit Server(sim::SwitchModel& model);
     ~Server() override;
     Server(const Server&) = delete;
@@ -52,6 +64,7 @@ public:
     simcmd::Outcome injectFrames(uint32_t port, std::vector<std::vector<uint8_t>> frames, double rate) override;
     simcmd::Outcome bindLink(const std::string& linuxIf, const std::string& netns, uint32_t port) override;
     simcmd::Outcome unbindLink(const std::string& linuxIf) override;
+    int passedFile(const std::string& path) override;
     nlohmann::json stats() const override;
 
 private:
@@ -92,7 +105,16 @@ private:
         uint64_t watch = 0;
         std::string in;
         std::string out;
+        std::deque<plat::UniqueFd> fds;  // descriptors passed with requests, in order
+        uint64_t active = 0;             // when it last sent something (a counter)
         bool closing = false;
+        bool paused = false;             // its answers are over the limit: not read
+    };
+    // The file of the request being answered: its path and the descriptor
+    // its client passed.
+    struct Passed {
+        std::string path;
+        int fd;
     };
     struct BoundLink {
         std::unique_ptr<simcmd::LinkCapture> capture;
@@ -105,10 +127,20 @@ private:
     void acceptDaemon();
     void endSession();
     Session* daemon() const { return session_ && !session_->ended() ? session_.get() : nullptr; }
+    // One connection from a listening socket. Out of descriptors, the
+    // control client idle longest is closed to make room; with none, the
+    // connection is taken with the spare descriptor and closed at once, so
+    // that the listening socket does not stay readable.
+    plat::UniqueFd acceptFrom(int listenFd);
+    bool shedIdleControl(const std::string& why);
     void acceptControl();
     void onControl(uint64_t id, uint32_t events);
+    void serveControl(uint64_t id, uint32_t events);
+    // Writes what waits for the client; false when it is gone.
+    bool writeControl(Control& c);
     void answer(Control& c, const std::string& line);
     void closeControl(uint64_t id);
+    void logRoomMade(const std::string& why);
     void readLink(const std::string& name);
     int idle();
     std::string checkPort(uint32_t port) const;
@@ -127,6 +159,11 @@ private:
     std::vector<Fault> pendingFaults_;
     std::map<uint64_t, Control> controls_;
     uint64_t nextControl_ = 1;
+    uint64_t activity_ = 0;
+    const Passed* passed_ = nullptr;
+    plat::UniqueFd spare_;
+    int64_t roomLoggedMs_ = -1;
+    uint64_t roomUnlogged_ = 0;
     std::map<std::string, BoundLink> links_;
 };
 

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <syslog.h>
 
 #include <algorithm>
@@ -28,6 +29,16 @@ constexpr size_t kReadChunk = 64 * 1024;
 
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
+void logError(const std::string& text) { plat::writeLog(LOG_DAEMON | LOG_ERR, "pbb-sim", "SIM", text); }
+
+// Channels and packet sockets are sequenced-packet sockets the loop can
+// watch; anything else a peer passes (a regular file, a pipe) is refused.
+bool isSocket(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
 // Lets a packet socket hold many frames before the daemon reads them; the
 // forced size needs privileges, the plain one is capped by the system.
 void widenSendBuffer(int fd)
@@ -46,8 +57,10 @@ Session::Session(Loop& loop, sim::SwitchModel& model, Stats& stats, plat::Unique
     socklen_t len = sizeof cred;
     if (::getsockopt(sock_.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0) pid_ = cred.pid;
     watch_ = loop_.add(sock_.get(), kMainEvents, [this](uint32_t ev) {
-        if ((ev & EPOLLOUT) != 0) onWritable();
-        if ((ev & (EPOLLIN | kGone)) != 0) onReadable();
+        guarded([&] {
+            if ((ev & EPOLLOUT) != 0) onWritable();
+            if ((ev & (EPOLLIN | kGone)) != 0) onReadable();
+        });
     });
 }
 
@@ -123,6 +136,19 @@ void Session::onReadable()
     } catch (const WireError& e) {
         ++stats_.broken;
         end(std::string("malformed request: ") + e.what());
+    }
+}
+
+void Session::guarded(const std::function<void()>& work)
+{
+    try {
+        work();
+    } catch (const std::exception& e) {
+        // Whatever the daemon provoked ends its session, never pbb-sim.
+        ++stats_.broken;
+        logError("daemon pid " + std::to_string(pid_) + " (session " + std::to_string(number_) +
+                 "): " + e.what() + "; its session ends");
+        end(std::string("serving it failed: ") + e.what());
     }
 }
 
@@ -203,6 +229,7 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
         plat::UniqueFd fd = takeFd();
         auto service = static_cast<sim::Service>(s);
         if (!model_.serviceUp(service)) return reply(seq, 1);
+        if (!isSocket(fd.get())) return refuseDescriptor(seq, "an event channel");
         openChannel(service, std::move(fd));
         return reply(seq, PLAT_OK);
     }
@@ -211,6 +238,7 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
         r.end();
         plat::UniqueFd fd = takeFd();
         if (!model_.serviceUp(sim::Service::Packet)) return reply(seq, 1);
+        if (!isSocket(fd.get())) return refuseDescriptor(seq, "a packet socket");
         openPacket(id, std::move(fd));
         return reply(seq, PLAT_OK);
     }
@@ -236,6 +264,13 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
     case Msg::Ping: r.end(); return reply(seq, PLAT_OK);
     default: throw WireError("unknown request type " + std::to_string(static_cast<unsigned>(type)));
     }
+}
+
+void Session::refuseDescriptor(uint32_t seq, const std::string& what)
+{
+    logError("daemon pid " + std::to_string(pid_) + " passed a descriptor for " + what +
+             " that is not a socket; refused");
+    reply(seq, PLAT_ERR_PARAM);
 }
 
 void Session::send(Msg type, const std::vector<uint8_t>& payload)
@@ -481,19 +516,22 @@ void Session::openChannel(sim::Service s, plat::UniqueFd fd)
     closeChannel(s);
     Queue& q = channels_[static_cast<size_t>(s)];
     q.fd = std::move(fd);
-    q.watch = loop_.add(q.fd.get(), EPOLLRDHUP, [this, s](uint32_t ev) {
-        Queue& c = channels_[static_cast<size_t>(s)];
-        if ((ev & kGone) != 0) {
-            closeChannel(s);
-            return;
-        }
-        if ((ev & EPOLLOUT) != 0) {
-            size_t before = c.waiting.size();
-            bool ok = drain(c);
-            stats_.eventsSent += before - c.waiting.size();
-            if (!ok) closeChannel(s);
-        }
-    });
+    q.watch = loop_.add(q.fd.get(), EPOLLRDHUP, [this, s](uint32_t ev) { guarded([&] { onChannel(s, ev); }); });
+}
+
+void Session::onChannel(sim::Service s, uint32_t ev)
+{
+    Queue& c = channels_[static_cast<size_t>(s)];
+    if ((ev & kGone) != 0) {
+        closeChannel(s);
+        return;
+    }
+    if ((ev & EPOLLOUT) != 0) {
+        size_t before = c.waiting.size();
+        bool ok = drain(c);
+        stats_.eventsSent += before - c.waiting.size();
+        if (!ok) closeChannel(s);
+    }
 }
 
 void Session::closeChannel(sim::Service s)
@@ -512,18 +550,21 @@ void Session::openPacket(uint32_t id, plat::UniqueFd fd)
     PacketSock& p = packets_[id];
     p.fd = std::move(fd);
     widenSendBuffer(p.fd.get());
-    p.watch = loop_.add(p.fd.get(), EPOLLRDHUP, [this, id](uint32_t ev) {
-        auto it = packets_.find(id);
-        if (it == packets_.end()) return;
-        if ((ev & kGone) != 0) {
-            closePacket(id);
-            return;
-        }
-        if ((ev & EPOLLOUT) != 0) {
-            it->second.full = false;
-            if (!sendFrames(it->second)) closePacket(id);
-        }
-    });
+    p.watch = loop_.add(p.fd.get(), EPOLLRDHUP, [this, id](uint32_t ev) { guarded([&] { onPacket(id, ev); }); });
+}
+
+void Session::onPacket(uint32_t id, uint32_t ev)
+{
+    auto it = packets_.find(id);
+    if (it == packets_.end()) return;
+    if ((ev & kGone) != 0) {
+        closePacket(id);
+        return;
+    }
+    if ((ev & EPOLLOUT) != 0) {
+        it->second.full = false;
+        if (!sendFrames(it->second)) closePacket(id);
+    }
 }
 
 void Session::closePacket(uint32_t id)

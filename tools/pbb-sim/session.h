@@ -94,7 +94,12 @@ private:
     };
 
     void end(const std::string& why);
+    // Runs one handler's work; an exception ends this session (logged).
+    void guarded(const std::function<void()>& work);
     void onReadable();
+    void onChannel(sim::Service s, uint32_t events);
+    void onPacket(uint32_t id, uint32_t events);
+    void refuseDescriptor(uint32_t seq, const std::string& what);
     void onWritable();
     void handle(plat::wire::Msg type, const std::vector<uint8_t>& payload);
     void reply(uint32_t seq, uint32_t result);

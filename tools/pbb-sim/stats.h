@@ -21,6 +21,8 @@ struct Stats {
     uint64_t framesUnclaimed = 0;  // copies for which no socket was bound
     uint64_t reportsSent = 0;      // line-card reports sent to the report socket
     uint64_t reportsLost = 0;      // reports nobody received
+    uint64_t controlShed = 0;      // idle control clients closed to make room for new ones
+    uint64_t controlDropped = 0;   // connections closed unserved: pbb-sim was out of descriptors
 };
 
 }  // namespace pbbsim

@@ -3,17 +3,28 @@
 // files; "pbb-simctl help" lists them); -f runs a file of commands, one per
 // line. The command's output goes to stdout, its error to stderr, and its
 // status is the exit status: 0 done, 1 failed, 2 bad input, 3 pbb-sim is
-// not running.
+// not running or does not answer.
+//
+// A file a command names (a pcap to read or write) is opened here, with the
+// operator's rights, and passed to pbb-sim with the command; pbb-sim opens
+// no path it is given.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "platform/model/unique_fd.h"
 #include "platform/settings.h"
 #include "platform/transport/control.h"
 #include "platform/transport/paths.h"
@@ -27,6 +38,38 @@ std::string currentDir()
 {
     std::vector<char> buf(4096);
     return ::getcwd(buf.data(), buf.size()) != nullptr ? std::string(buf.data()) : std::string();
+}
+
+// The file of one command, open: a pcap to read must be a regular file
+// (a FIFO or a device is refused without blocking); one to write is made
+// when missing, and removed again if the command fails.
+struct OpenFile {
+    plat::UniqueFd fd;
+    std::string path;
+    bool created = false;
+};
+
+std::optional<OpenFile> openFile(const simcmd::FileArgument& f, std::string* error)
+{
+    OpenFile o;
+    o.path = f.path;
+    if (f.write) {
+        o.fd.reset(::open(f.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        o.created = o.fd.valid();
+        if (!o.fd.valid() && errno == EEXIST) o.fd.reset(::open(f.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    } else {
+        o.fd.reset(::open(f.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    }
+    if (!o.fd.valid()) {
+        *error = f.path + ": cannot open: " + std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(o.fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = f.path + ": not a regular file";
+        return std::nullopt;
+    }
+    return o;
 }
 
 void print(const plat::transport::ControlReply& r)
@@ -103,13 +146,26 @@ int main(int argc, char** argv)
 
     plat::transport::ControlClient client;
     std::string error;
-    if (!client.connect(plat::transport::controlSocketPath(), &error)) {
+    const int timeoutMs = static_cast<int>(timeout * 1000);
+    if (!client.connect(plat::transport::controlSocketPath(), &error, timeoutMs)) {
         std::fprintf(stderr, "pbb-simctl: %s\n", error.c_str());
         return kNotRunning;
     }
     const std::string cwd = currentDir();
     for (auto& [w, where] : commands) {
-        auto reply = client.call({w, json, cwd}, static_cast<int>(timeout * 1000), &error);
+        plat::transport::ControlRequest req{w, json, cwd, ""};
+        std::optional<OpenFile> file;
+        if (auto f = simcmd::fileArgument(w)) {
+            file = openFile(*f, &error);
+            if (!file) {
+                std::fprintf(stderr, "pbb-simctl: %s%s\n", where.empty() ? "" : (where + ": ").c_str(), error.c_str());
+                return 2;
+            }
+            req.file = f->path;
+        }
+        auto reply = client.call(req, timeoutMs, &error, file ? file->fd.get() : -1);
+        bool failed = !reply || reply->status != 0;
+        if (failed && file && file->created) ::unlink(file->path.c_str());
         if (!reply) {
             std::fprintf(stderr, "pbb-simctl: %s\n", error.c_str());
             return 1;

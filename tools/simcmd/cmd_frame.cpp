@@ -74,21 +74,46 @@ std::vector<Frame> burst(const FrameFields& f, uint32_t count)
     }
 }
 
-void keep(const Args& a, const std::vector<Frame>& frames)
+// The descriptor the command's client passed for path, or -1: the path is
+// opened here (a topology file, a test).
+int passed(const Context& c, const std::string& path) { return c.host != nullptr ? c.host->passedFile(path) : -1; }
+
+void save(const Context& c, const std::string& path, const std::vector<Frame>& frames)
+{
+    int fd = passed(c, path);
+    if (fd >= 0)
+        writePcap(fd, path, frames);
+    else
+        writePcap(path, frames);
+}
+
+void keep(const Context& c, const Args& a, const std::vector<Frame>& frames)
 {
     auto path = a.value("--pcap-out");
     if (!path) return;
     try {
-        writePcap(*path, frames);
+        save(c, *path, frames);
     } catch (const std::runtime_error& e) {
         throw BadInput(std::string("--pcap-out: ") + e.what());
     }
 }
 
+// A burst is refused before it is built when its frames would take more
+// than this.
+constexpr uint64_t kBurstBytesMax = 128u << 20;
+
+void checkBurstSize(const FrameFields& f, uint32_t count)
+{
+    uint64_t bytes = static_cast<uint64_t>(buildFrame(f).size()) * count;
+    if (bytes > kBurstBytesMax)
+        throw BadInput(std::to_string(count) + " frames of this size take " + std::to_string(bytes) +
+                       " bytes; a burst holds at most " + std::to_string(kBurstBytesMax));
+}
+
 Outcome inject(Context& c, const Args& a, uint32_t port, std::vector<Frame> frames, const std::string& command)
 {
     Host& h = c.needHost(command);
-    keep(a, frames);
+    keep(c, a, frames);
     return h.injectFrames(port, std::move(frames), rate(a));
 }
 
@@ -111,6 +136,7 @@ Outcome frameBurst(Context& c, const Words& w)
     auto count = static_cast<uint32_t>(parseUnsigned(a[1], "count", 1, kMaxBurst));
     FrameFields f = fields(a);
     rate(a);
+    checkBurstSize(f, count);
     return inject(c, a, port, burst(f, count), "frame burst");
 }
 
@@ -123,7 +149,8 @@ Outcome framePcap(Context& c, const Words& w)
     Host& h = c.needHost("frame pcap");
     std::vector<Frame> frames;
     try {
-        frames = readPcap(a[1]);
+        int fd = passed(c, a[1]);
+        frames = fd >= 0 ? readPcap(fd, a[1]) : readPcap(a[1]);
     } catch (const std::runtime_error& e) {
         throw BadInput(std::string("pcap file: ") + e.what());
     }
@@ -136,9 +163,11 @@ Outcome frameWrite(Context& c, const Words& w)
     a.expect(1);
     uint32_t count = 1;
     if (auto v = a.value("--count")) count = static_cast<uint32_t>(parseUnsigned(*v, "--count", 1, kMaxBurst));
-    auto frames = burst(fields(a), count);
+    FrameFields f = fields(a);
+    checkBurstSize(f, count);
+    auto frames = burst(f, count);
     try {
-        writePcap(a[0], frames);
+        save(c, a[0], frames);
     } catch (const std::runtime_error& e) {
         throw BadInput(std::string("pcap file: ") + e.what());
     }
@@ -193,6 +222,27 @@ Outcome failCall(Context& c, const Words& w)
 }
 
 }  // namespace
+
+std::optional<FileArgument> fileArgument(const std::vector<std::string>& words)
+{
+    if (words.size() < 2 || words[0] != "frame") return std::nullopt;
+    try {
+        const std::string& sub = words[1];
+        if (sub == "pcap") {
+            Args a(words, 2, "", {{"--rate", true}});
+            if (a.count() == 2) return FileArgument{a[1], false};
+        } else if (sub == "write") {
+            Args a(words, 2, "", withFields({{"--count", true}}));
+            if (a.count() == 1) return FileArgument{a[0], true};
+        } else if (sub == "send" || sub == "burst") {
+            Args a(words, 2, "", withFields({{"--pcap-out", true}, {"--rate", true}}));
+            if (auto out = a.value("--pcap-out")) return FileArgument{*out, true};
+        }
+    } catch (const BadInput&) {
+        // Malformed: the simulator says what is wrong.
+    }
+    return std::nullopt;
+}
 
 std::vector<CommandSpec> frameCommands()
 {

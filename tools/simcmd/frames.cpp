@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <ctime>
 #include <stdexcept>
 
 #include "platform/model/pbb_frame.h"
@@ -174,11 +174,56 @@ std::string formatMac(const sim::Mac& mac)
 
 sim::Mac macAdd(const sim::Mac& mac, uint64_t n) { return macFromValue((macValue(mac) + n) & 0xFFFFFFFFFFFFull); }
 
+namespace {
+
+// Reads at most max bytes of a regular file; throws when it holds more.
+std::vector<uint8_t> readRegular(int fd, const std::string& name, size_t max)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw std::runtime_error(name + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw std::runtime_error(name + ": not a regular file");
+    auto tooLarge = [&] {
+        return std::runtime_error(name + ": larger than " + std::to_string(max) + " bytes, the most a pcap file may hold");
+    };
+    if (static_cast<uint64_t>(st.st_size) > max) throw tooLarge();
+    std::vector<uint8_t> b(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
+    for (;;) {
+        if (got == b.size()) {
+            if (b.size() > max) throw tooLarge();  // it grew while being read
+            b.resize(std::min(max + 1, b.size() * 2));
+        }
+        ssize_t n = ::pread(fd, b.data() + got, b.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw std::runtime_error(name + ": " + std::strerror(errno));
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    if (got > max) throw tooLarge();
+    b.resize(got);
+    return b;
+}
+
+}  // namespace
+
 std::vector<Frame> readPcap(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
-    std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Not blocking: a FIFO opens at once, and is then refused.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
+    try {
+        auto frames = readPcap(fd, path);
+        ::close(fd);
+        return frames;
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+}
+
+std::vector<Frame> readPcap(int fd, const std::string& path)
+{
+    std::vector<uint8_t> b = readRegular(fd, path, kPcapBytesMax);
     if (b.size() < kFileHeaderLen) throw std::runtime_error(path + ": not a pcap file (too short for its header)");
     uint32_t magic = get32(&b[0], false);
     bool swapped;
@@ -198,6 +243,9 @@ std::vector<Frame> readPcap(const std::string& path)
         off += kRecordHeaderLen;
         if (caplen > b.size() - off)
             throw std::runtime_error(path + ": record " + std::to_string(out.size() + 1) + " is cut short");
+        if (out.size() == kPcapFramesMax)
+            throw std::runtime_error(path + ": more than " + std::to_string(kPcapFramesMax) +
+                                     " frames, the most a pcap file may hold");
         if (caplen != origlen)
             throw std::runtime_error(path + ": record " + std::to_string(out.size() + 1) + " holds " +
                                      std::to_string(caplen) + " of " + std::to_string(origlen) +
@@ -209,19 +257,40 @@ std::vector<Frame> readPcap(const std::string& path)
     return out;
 }
 
+namespace {
+
+std::vector<uint8_t> pcapBytes(const std::vector<Frame>& frames)
+{
+    std::vector<uint8_t> buf = fileHeader();
+    for (const Frame& f : frames) {
+        std::vector<uint8_t> h = recordHeader(f.size());
+        buf.insert(buf.end(), h.begin(), h.end());
+        buf.insert(buf.end(), f.begin(), f.end());
+    }
+    return buf;
+}
+
+// A new file at tmp, never through a link: a stale one (a file or a link
+// left there) is removed first, and nothing is created if something
+// appears there again meanwhile.
+int createNew(const std::string& tmp)
+{
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(tmp.c_str(), kFlags, 0644);
+    if (fd < 0 && errno == EEXIST && ::unlink(tmp.c_str()) == 0) fd = ::open(tmp.c_str(), kFlags, 0644);
+    return fd;
+}
+
+}  // namespace
+
 void writePcap(const std::string& path, const std::vector<Frame>& frames)
 {
     std::string tmp = path + ".tmp";
     {
-        int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int fd = createNew(tmp);
         if (fd < 0) throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
         try {
-            std::vector<uint8_t> buf = fileHeader();
-            for (const Frame& f : frames) {
-                std::vector<uint8_t> h = recordHeader(f.size());
-                buf.insert(buf.end(), h.begin(), h.end());
-                buf.insert(buf.end(), f.begin(), f.end());
-            }
+            std::vector<uint8_t> buf = pcapBytes(frames);
             writeAll(fd, buf.data(), buf.size(), path);
         } catch (...) {
             ::close(fd);
@@ -235,6 +304,21 @@ void writePcap(const std::string& path, const std::vector<Frame>& frames)
         ::unlink(tmp.c_str());
         throw std::runtime_error(path + ": cannot write: " + std::strerror(e));
     }
+}
+
+void writePcap(int fd, const std::string& name, const std::vector<Frame>& frames)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw std::runtime_error(name + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw std::runtime_error(name + ": not a regular file");
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) throw std::runtime_error(name + ": not open for writing");
+    if ((flags & O_APPEND) != 0 && ::fcntl(fd, F_SETFL, flags & ~O_APPEND) != 0)
+        throw std::runtime_error(name + ": " + std::strerror(errno));
+    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+        throw std::runtime_error(name + ": cannot write: " + std::strerror(errno));
+    std::vector<uint8_t> buf = pcapBytes(frames);
+    writeAll(fd, buf.data(), buf.size(), name);
 }
 
 PcapWriter::PcapWriter(const std::string& path) : path_(path)

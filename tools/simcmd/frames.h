@@ -44,11 +44,23 @@ std::optional<sim::Mac> parseMac(std::string_view text);
 std::string formatMac(const sim::Mac& mac);
 sim::Mac macAdd(const sim::Mac& mac, uint64_t n);
 
-// Classic pcap files, microsecond timestamps, link type Ethernet. Both throw
-// std::runtime_error naming the file on failure; the reader also when the
-// file is not a pcap of Ethernet frames. Either byte order is read.
+// The most a pcap file read may hold: its size, and its frames.
+constexpr size_t kPcapBytesMax = 128u << 20;
+constexpr size_t kPcapFramesMax = 1000000;
+
+// Classic pcap files, microsecond timestamps, link type Ethernet. All throw
+// std::runtime_error naming the file on failure; the readers also when the
+// file is not a regular file, is larger than kPcapBytesMax, holds more than
+// kPcapFramesMax frames or is not a pcap of Ethernet frames. Either byte
+// order is read.
 std::vector<Frame> readPcap(const std::string& path);
+// From an open descriptor (read from its start); name is for messages.
+std::vector<Frame> readPcap(int fd, const std::string& name);
+// Written to path.tmp, made anew (a file or link left there is removed
+// first, never followed), then renamed to path.
 void writePcap(const std::string& path, const std::vector<Frame>& frames);
+// Written over the regular file open for writing at fd (cut to its length).
+void writePcap(int fd, const std::string& name, const std::vector<Frame>& frames);
 
 // Appends frames to a pcap file as they come (creates it with its header when
 // missing or empty).

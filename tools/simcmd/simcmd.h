@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,15 @@ public:
     // namespace) to a simulated port.
     virtual Outcome bindLink(const std::string& linuxIf, const std::string& netns, uint32_t port) = 0;
     virtual Outcome unbindLink(const std::string& linuxIf) = 0;
+    // A file the command names (a pcap to read or write): the descriptor
+    // the command's client opened and passed along, or -1 when the command
+    // is to open the path itself. A host that opens no paths for its
+    // clients throws BadInput for a file that did not come with the command.
+    virtual int passedFile(const std::string& path)
+    {
+        (void)path;
+        return -1;
+    }
     // Daemon connected?, frames injected/delivered, calls served ...
     virtual nlohmann::json stats() const = 0;
 };
@@ -43,6 +53,16 @@ public:
 // null (topology files, unit tests): commands that need it then fail with a
 // clear message. No exception escapes.
 Outcome run(sim::SwitchModel& model, Host* host, const std::vector<std::string>& words, bool json);
+
+// The file a command names, which its client opens and passes to the
+// simulator (pbb-simctl does): its path and whether the command writes it.
+// nullopt for a command that names none (or is malformed: the simulator
+// then says what is wrong).
+struct FileArgument {
+    std::string path;
+    bool write = false;
+};
+std::optional<FileArgument> fileArgument(const std::vector<std::string>& words);
 
 // Splits a command line into words (quotes allowed), "#" starts a comment.
 // An unterminated quote throws std::invalid_argument.

@@ -1,0 +1,152 @@
+"""Peers that misbehave on pbb-sim's control socket, and files that are not
+what a command expects: pbb-sim stays up, keeps its memory bounded and
+serves everybody else; pbb-simctl gives up on a socket that takes nobody."""
+
+import json
+import os
+import resource
+import select
+import socket
+import struct
+import time
+
+import harness
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError(f"no VmRSS for pid {pid}")
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def control_path(system):
+    return os.path.join(system.run_dir, "sim-ctl.sock")
+
+
+def connect(system):
+    """A blocking connection; while pbb-sim's queue is full the kernel waits
+    for room, up to the deadline (then EAGAIN)."""
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDTIMEO, struct.pack("ll", int(harness.DEADLINE), 0))
+    s.connect(control_path(system))
+    return s
+
+
+def closing(system, socks):
+    system.on_cleanup(lambda: [s.close() for s in socks])
+    return socks
+
+
+def test_a_client_that_never_reads_and_a_flood_of_connections_leave_others_served(system):
+    sim = system.start_sim()
+    before = rss_kib(sim.pid)
+
+    # Sends requests whose answers are large and never reads one, until
+    # pbb-sim stops taking them (nothing goes for a second) or 60,000 went.
+    stuck = closing(system, [connect(system)])[0]
+    stuck.setblocking(False)
+    line = (json.dumps({"words": ["show", "all"], "json": True, "cwd": "/"}) + "\n").encode()
+    sent, end = 0, time.monotonic() + harness.DEADLINE
+    while sent < 60000 and time.monotonic() < end:
+        try:
+            stuck.send(line)
+            sent += 1
+        except BlockingIOError:
+            if not select.select([], [stuck], [], 1.0)[1]:
+                break
+    assert sent < 60000, "pbb-sim read every request of a client that reads nothing"
+    stats = system.stats()
+    assert stats["control"]["paused"] == 1, stats["control"]
+    grown = rss_kib(sim.pid) - before
+    assert grown < 16 * 1024, f"pbb-sim grew by {grown} KiB for a client that does not read"
+    assert "does not read its answers" in system.log()
+
+    # A flood of connections that say nothing: the idle ones make room.
+    flood = closing(system, [])
+    for _ in range(300):
+        flood.append(connect(system))
+    stats = system.stats()
+    assert stats["control"]["clients"] <= 64, stats["control"]
+    assert stats["control"]["shed"] >= 300 + 1 - 64, stats["control"]
+    assert system.simctl("link", "down", "eth-1/0/1").code == 0
+    grown = rss_kib(sim.pid) - before
+    assert grown < 16 * 1024, f"pbb-sim grew by {grown} KiB"
+
+
+def test_out_of_descriptors_pbb_sim_closes_idle_clients_and_does_not_spin(system):
+    sim = system.start_sim()
+    resource.prlimit(sim.pid, resource.RLIMIT_NOFILE, (40, 40))
+    flood = closing(system, [])
+    for _ in range(100):
+        flood.append(connect(system))  # times out when pbb-sim stopped accepting
+    stats = system.stats()
+    assert stats["control"]["clients"] < 40, stats["control"]
+    assert stats["control"]["shed"] > 0, stats["control"]
+    assert "out of descriptors" in system.log()
+    # Idle with everything still connected, it uses next to no CPU (a loop
+    # that found the listening socket always readable would use it all).
+    start = cpu_seconds(sim.pid)
+    time.sleep(1.0)  # a measuring window, not a wait for anything
+    assert cpu_seconds(sim.pid) - start < 0.5
+    assert system.simctl("show", "slots").code == 0
+
+
+def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
+    os.makedirs(system.run_dir, exist_ok=True)
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    system.on_cleanup(listener.close)
+    listener.bind(control_path(system))
+    listener.listen(0)
+    # Fills its queue: further connections wait for room that never comes.
+    queued = closing(system, [])
+    for _ in range(8):
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.setblocking(False)
+        try:
+            s.connect(control_path(system))
+        except BlockingIOError:
+            s.close()
+            break
+        queued.append(s)
+    start = time.monotonic()
+    r = system.run([harness.binary("pbb-simctl"), "--timeout", "1", "show", "stats"], check=False)
+    assert time.monotonic() - start < 5, r
+    assert r.code == 3, r
+    assert "does not answer" in r.err, r
+
+
+def test_files_that_are_not_regular_are_refused_at_once(system):
+    system.start_sim()
+    fifo = os.path.join(system.dir, "fifo")
+    os.mkfifo(fifo)
+    for path in ("/dev/zero", fifo, system.dir):
+        start = time.monotonic()
+        r = system.simctl("frame", "pcap", "eth-1/0/1", path, check=False)
+        assert time.monotonic() - start < 5, r
+        assert r.code == 2, r
+        assert f"{path}: not a regular file" in r.err, r
+    assert system.stats()["frames"]["injected"] == 0
+
+
+def test_frame_write_follows_no_link_left_beside_the_file(system, tmp_path):
+    system.start_sim()
+    victim = tmp_path / "victim"
+    victim.write_text("keep me")
+    out = tmp_path / "out.pcap"
+    os.symlink(victim, str(out) + ".tmp")
+    system.simctl("frame", "write", str(out), "--count", "2", "--isid", "7")
+    system.simctl("frame", "send", "eth-1/0/1", "--isid", "7", "--pcap-out", str(tmp_path / "sent.pcap"))
+    assert victim.read_text() == "keep me"
+    assert out.read_bytes()[:4] == bytes.fromhex("d4c3b2a1")
+    # A command that fails leaves no file it named behind.
+    r = system.simctl("frame", "write", str(tmp_path / "bad.pcap"), "--isid", "99999999", check=False)
+    assert r.code == 2, r
+    assert not (tmp_path / "bad.pcap").exists()

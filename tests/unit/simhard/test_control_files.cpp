@@ -1,0 +1,124 @@
+// Files named by control commands: pbb-sim uses the descriptor its client
+// passed and opens no path itself; and the injector's limit.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/tempdir.h"
+#include "tools/simcmd/frames.h"
+#include "unit/transport/sim_child.h"
+
+namespace {
+
+using plat::transport::ControlReply;
+using plat::transport::ControlRequest;
+
+class ControlFiles : public ::testing::Test {
+protected:
+    // One request on its own connection, with fd passed when >= 0.
+    static ControlReply call(const ControlRequest& req, int fd = -1)
+    {
+        plat::transport::ControlClient c;
+        std::string error;
+        if (!c.connect(plat::transport::controlSocketPath(), &error, 5000)) return {3, "", error};
+        auto r = c.call(req, 10000, &error, fd);
+        return r ? *r : ControlReply{1, "", error};
+    }
+    std::string path(const std::string& name) const { return dirs.dir().sub(name); }
+    static std::vector<simcmd::Frame> sample(uint32_t count)
+    {
+        simcmd::FrameFields f;
+        f.isid = 5;
+        f.payload.assign(46, 0);
+        return simcmd::buildBurst(f, count);
+    }
+
+    pbbtest::PlatformDirs dirs;
+    pbbtest::SimChild sim;
+};
+
+TEST_F(ControlFiles, ANamedFileIsUsedOnlyThroughThePassedDescriptor)
+{
+    simcmd::writePcap(path("in.pcap"), sample(3));
+    struct Case {
+        const char* what;
+        std::vector<std::string> words;
+        std::string open;   // passed open when set
+        std::string named;  // the file the request names
+        bool write;
+        int status;
+        const char* says;
+    };
+    const std::string in = path("in.pcap");
+    const std::string out = path("out.pcap");
+    const Case cases[] = {
+        {"read, passed", {"frame", "pcap", "eth-1/0/1", in}, in, in, false, 0, "injecting 3 frames"},
+        {"read, not passed", {"frame", "pcap", "eth-1/0/1", in}, "", "", false, 2, "pbb-sim opens no file"},
+        {"read, another file passed", {"frame", "pcap", "eth-1/0/1", in}, in, path("other.pcap"), false, 2,
+         "pbb-sim opens no file"},
+        {"named but not passed", {"frame", "pcap", "eth-1/0/1", in}, "", in, false, 2, "no descriptor came"},
+        {"write, not passed", {"frame", "write", out, "--isid", "9"}, "", "", true, 2, "pbb-sim opens no file"},
+        {"pcap-out, not passed", {"frame", "send", "eth-1/0/1", "--isid", "9", "--pcap-out", out}, "", "", true, 2,
+         "pbb-sim opens no file"},
+        {"write, passed", {"frame", "write", out, "--count", "4", "--isid", "9"}, out, out, true, 0,
+         "4 frames written"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        plat::UniqueFd fd;
+        if (!c.open.empty())
+            fd.reset(::open(c.open.c_str(), c.write ? O_WRONLY | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0644));
+        ControlReply r = call({c.words, false, "", c.named}, fd.get());
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+        if (c.status != 0 && c.write) {
+            EXPECT_FALSE(std::filesystem::exists(out)) << "pbb-sim made the file itself";
+        }
+    }
+    EXPECT_EQ(simcmd::readPcap(out).size(), 4u);
+}
+
+TEST_F(ControlFiles, APassedDescriptorThatIsNotARegularFileIsRefused)
+{
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    struct Case {
+        const char* what;
+        std::string path;
+        std::vector<std::string> words;
+        int flags;
+    };
+    const Case cases[] = {
+        {"a device to read", "/dev/zero", {"frame", "pcap", "eth-1/0/1", "/dev/zero"}, O_RDONLY},
+        {"a FIFO to read", path("fifo"), {"frame", "pcap", "eth-1/0/1", path("fifo")}, O_RDONLY | O_NONBLOCK},
+        {"a device to write", "/dev/null", {"frame", "write", "/dev/null", "--isid", "1"}, O_WRONLY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        plat::UniqueFd fd(::open(c.path.c_str(), c.flags | O_CLOEXEC));
+        ASSERT_TRUE(fd.valid());
+        ControlReply r = call({c.words, false, "", c.path}, fd.get());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(pbbtest::simctl({"show", "slots"}).status, 0) << "pbb-sim serves on";
+}
+
+TEST_F(ControlFiles, TheInjectorRefusesFramesPastItsLimit)
+{
+    // A paced burst of the most frames a burst may have stays waiting.
+    auto first = pbbtest::simctl({"frame", "burst", "eth-1/0/1", "1000000", "--isid", "5", "--rate", "1"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    auto more = pbbtest::simctl({"frame", "send", "eth-1/0/1", "--isid", "5"});
+    EXPECT_EQ(more.status, 1);
+    EXPECT_NE(more.err.find("would pass its limit of 1000000 frames"), std::string::npos) << more.err;
+    auto stats = pbbtest::simStats();
+    EXPECT_GE(stats["frames"]["waiting"].get<size_t>(), 999990u);
+}
+
+}  // namespace

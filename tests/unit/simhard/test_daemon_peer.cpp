@@ -1,0 +1,79 @@
+// A daemon that passes pbb-sim descriptors it cannot use (a regular file or
+// a directory where an event channel or a packet socket belongs): the
+// request is refused, that daemon is still served, and pbb-sim goes on.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/result.h"
+#include "support/logread.h"
+#include "support/tempdir.h"
+#include "unit/simhard/raw_daemon.h"
+#include "unit/transport/sim_child.h"
+
+namespace {
+
+using plat::wire::Msg;
+
+struct BadDescriptor {
+    const char* name;
+    Msg request;
+    const char* path;  // opened read-only and passed along
+};
+
+class UnusableDescriptor : public ::testing::TestWithParam<BadDescriptor> {
+protected:
+    pbbtest::PlatformDirs dirs;
+};
+
+plat::wire::Writer body(Msg request)
+{
+    plat::wire::Writer w;
+    if (request == Msg::OpenChannel)
+        w.u8(0);  // the first service
+    else
+        w.u32(7);  // the daemon's socket number
+    return w;
+}
+
+TEST_P(UnusableDescriptor, IsRefusedAndTheDaemonStaysServed)
+{
+    const BadDescriptor& bad = GetParam();
+    pbbtest::SimChild sim;
+    pbbtest::RawDaemon daemon;
+    ASSERT_TRUE(daemon.connected());
+    ASSERT_TRUE(daemon.waitFor(Msg::SnapshotEnd));
+
+    std::string path = bad.path[0] == '/' ? bad.path : dirs.dir().sub(bad.path);
+    if (bad.path[0] != '/') {
+        int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(made, 0);
+        ::close(made);
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << path;
+    auto result = daemon.request(bad.request, body(bad.request), fd);
+    ::close(fd);
+    ASSERT_TRUE(result.has_value()) << "pbb-sim did not answer the request";
+    EXPECT_EQ(*result, PLAT_ERR_PARAM);
+
+    // The same daemon goes on being served, and so does everybody else.
+    EXPECT_EQ(daemon.request(Msg::Ping, {}), std::optional<uint32_t>(PLAT_OK));
+    auto stats = pbbtest::simStats();
+    EXPECT_EQ(stats["daemon"]["connected"], true);
+    EXPECT_EQ(stats["sessions"], 1);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"that is not a socket; refused"}).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, UnusableDescriptor,
+                         ::testing::Values(BadDescriptor{"ChannelRegularFile", Msg::OpenChannel, "plain.txt"},
+                                           BadDescriptor{"ChannelDirectory", Msg::OpenChannel, "/"},
+                                           BadDescriptor{"PacketRegularFile", Msg::OpenPacket, "plain.txt"},
+                                           BadDescriptor{"PacketDirectory", Msg::OpenPacket, "/"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
