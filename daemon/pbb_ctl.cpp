@@ -295,9 +295,9 @@ void PBB_ctl_ActiveVsi(uint32_t uiVsiIndex)
     if (pstMcPw != nullptr) {
         // Program the entry again with its current ports ...
         bool bComplete = true;
-        const PbbMcPort* pstPortHead = &pstMcPw->stPortList;
-        for (const PbbMcPort* pstPort = pstPortHead->pstNext; pstPort != pstPortHead; pstPort = pstPort->pstNext) {
-            if (!_pbb_ctl_AppendPort(&stPorts, pstPort->uiIfIndex)) {
+        const PbbMcPortLink* pstPortHead = &pstMcPw->stPortList;
+        for (const PbbMcPortLink* pstLink = pstPortHead->pstNext; pstLink != pstPortHead; pstLink = pstLink->pstNext) {
+            if (!_pbb_ctl_AppendPort(&stPorts, PBB_mcpw_PortOf(pstLink)->uiIfIndex)) {
                 bComplete = false;
                 break;
             }

@@ -169,7 +169,7 @@ protected:
         std::vector<uint32_t> out;
         PbbMcPw* mc = PBB_mcpw_Get(v);
         if (mc == nullptr) return out;
-        for (PbbMcPort* p = mc->stPortList.pstNext; p != &mc->stPortList; p = p->pstNext) out.push_back(p->uiIfIndex);
+        for (PbbMcPortLink* l = mc->stPortList.pstNext; l != &mc->stPortList; l = l->pstNext) out.push_back(PBB_mcpw_PortOf(l)->uiIfIndex);
         EXPECT_EQ(mc->uiPortNum, out.size());
         return out;
     }
