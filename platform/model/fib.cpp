@@ -6,26 +6,26 @@
 
 namespace sim {
 
-namespace {
-
-size_t countVsi(const std::map<UcKey, UcEntry>& uc, uint32_t vsi)
+void Fib::eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it)
 {
-    auto first = uc.lower_bound(UcKey{vsi, Mac{}});
-    auto last = vsi == UINT32_MAX ? uc.end() : uc.lower_bound(UcKey{vsi + 1, Mac{}});
-    return static_cast<size_t>(std::distance(first, last));
+    auto n = workingUcPerVsi_.find(it->first.first);
+    if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
+    dirtyUc_.insert(it->first);
+    working_.uc.erase(it);
 }
-
-}  // namespace
 
 uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi)
 {
     endChunk();
     UcKey key{e.vsi, e.bmac};
     if (working_.uc.count(key) == 0) {
-        if (working_.uc.size() >= maxTotal || countVsi(working_.uc, e.vsi) >= maxPerVsi)
-            return PLAT_ERR_NO_RESOURCE;
+        auto n = workingUcPerVsi_.find(e.vsi);
+        size_t inVsi = n == workingUcPerVsi_.end() ? 0 : n->second;
+        if (working_.uc.size() >= maxTotal || inVsi >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
+        ++workingUcPerVsi_[e.vsi];
     }
     working_.uc[key] = e;
+    dirtyUc_.insert(key);
     staleUc_.erase(key);
     return PLAT_OK;
 }
@@ -33,7 +33,10 @@ uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi
 uint32_t Fib::delUnicast(uint32_t vsi, const Mac& bmac)
 {
     endChunk();
-    return working_.uc.erase(UcKey{vsi, bmac}) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
+    auto it = working_.uc.find(UcKey{vsi, bmac});
+    if (it == working_.uc.end()) return PLAT_ERR_NOT_FOUND;
+    eraseWorkingUc(it);
+    return PLAT_OK;
 }
 
 uint32_t Fib::addMulticast(const McEntry& chunk)
@@ -45,6 +48,7 @@ uint32_t Fib::addMulticast(const McEntry& chunk)
         if (std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
     e = chunk;
     e.ports = std::move(ports);
+    dirtyMc_.insert(chunk.vsi);
     staleMc_.erase(chunk.vsi);
     chunkVsi_ = chunk.vsi;
     return PLAT_OK;
@@ -53,6 +57,7 @@ uint32_t Fib::addMulticast(const McEntry& chunk)
 uint32_t Fib::delMulticast(uint32_t vsi)
 {
     endChunk();
+    dirtyMc_.insert(vsi);
     return working_.mc.erase(vsi) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
 }
 
@@ -63,6 +68,7 @@ uint32_t Fib::addMcPort(uint32_t vsi, uint32_t port)
     if (it == working_.mc.end()) return PLAT_ERR_NOT_FOUND;
     auto& ports = it->second.ports;
     if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+    dirtyMc_.insert(vsi);
     staleMc_.erase(vsi);
     return PLAT_OK;
 }
@@ -76,13 +82,29 @@ uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
     auto pos = std::find(ports.begin(), ports.end(), port);
     if (pos == ports.end()) return PLAT_ERR_NOT_FOUND;
     ports.erase(pos);
+    dirtyMc_.insert(vsi);
     return PLAT_OK;
 }
 
 void Fib::flush()
 {
     endChunk();
-    committed_ = working_;
+    for (const UcKey& key : dirtyUc_) {
+        auto it = working_.uc.find(key);
+        if (it == working_.uc.end())
+            committed_.uc.erase(key);
+        else
+            committed_.uc[key] = it->second;
+    }
+    for (uint32_t vsi : dirtyMc_) {
+        auto it = working_.mc.find(vsi);
+        if (it == working_.mc.end())
+            committed_.mc.erase(vsi);
+        else
+            committed_.mc[vsi] = it->second;
+    }
+    dirtyUc_.clear();
+    dirtyMc_.clear();
 }
 
 void Fib::setPbbPort(uint32_t ifIndex, bool on)
@@ -129,7 +151,8 @@ void Fib::closeWindow()
     if (!window_) return;
     window_ = false;
     for (const auto& key : staleUc_) {
-        working_.uc.erase(key);
+        auto it = working_.uc.find(key);
+        if (it != working_.uc.end()) eraseWorkingUc(it);
         committed_.uc.erase(key);
     }
     for (uint32_t vsi : staleMc_) {
@@ -151,6 +174,7 @@ void Fib::dropVsi(uint32_t vsi)
         std::erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
         t->mc.erase(vsi);
     }
+    workingUcPerVsi_.erase(vsi);
     encap_.erase(vsi);
 }
 
