@@ -8,6 +8,7 @@
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_pkt.h"
 #include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
@@ -76,6 +77,7 @@ uint32_t PBB_main_Main()
     // before gave; the results are added.
     uiResult = PBB_vsi_Init();
     uiResult += PBB_ifcb_Init();
+    uiResult += PBB_pkt_Init();
     uiResult += PBB_ucpw_Init();
     uiResult += PBB_mcpw_Init();
     uiResult += PBB_dbmrecover_Init();
@@ -142,6 +144,7 @@ void _pbb_main_Exit()
     PBB_dbmrecover_Exit();
     PBB_mcpw_Exit();
     PBB_ucpw_Exit();
+    PBB_pkt_Exit();
     PBB_ifcb_Exit();
     PBB_vsi_Exit();
     PBB_log_Exit();

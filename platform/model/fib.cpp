@@ -6,27 +6,23 @@
 
 namespace sim {
 
-namespace {
-
-size_t countVsi(const std::map<UcKey, UcEntry>& uc, uint32_t vsi)
+void Fib::eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it)
 {
-    auto first = uc.lower_bound(UcKey{vsi, Mac{}});
-    auto last = vsi == UINT32_MAX ? uc.end() : uc.lower_bound(UcKey{vsi + 1, Mac{}});
-    return static_cast<size_t>(std::distance(first, last));
+    auto n = workingUcPerVsi_.find(it->first.first);
+    if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
+    dirtyUc_.insert(it->first);
+    working_.uc.erase(it);
 }
-
-}  // namespace
 
 uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi)
 {
     endChunk();
     UcKey key{e.vsi, e.bmac};
     if (working_.uc.count(key) == 0) {
-        // A VSI holds no more entries than all VSIs: its count is only
-        // needed once the total could reach its limit.
-        if (working_.uc.size() >= maxTotal ||
-            (working_.uc.size() >= maxPerVsi && countVsi(working_.uc, e.vsi) >= maxPerVsi))
-            return PLAT_ERR_NO_RESOURCE;
+        auto n = workingUcPerVsi_.find(e.vsi);
+        size_t inVsi = n == workingUcPerVsi_.end() ? 0 : n->second;
+        if (working_.uc.size() >= maxTotal || inVsi >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
+        ++workingUcPerVsi_[e.vsi];
     }
     working_.uc[key] = e;
     dirtyUc_.insert(key);
@@ -37,8 +33,9 @@ uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi
 uint32_t Fib::delUnicast(uint32_t vsi, const Mac& bmac)
 {
     endChunk();
-    if (working_.uc.erase(UcKey{vsi, bmac}) == 0) return PLAT_ERR_NOT_FOUND;
-    dirtyUc_.insert(UcKey{vsi, bmac});
+    auto it = working_.uc.find(UcKey{vsi, bmac});
+    if (it == working_.uc.end()) return PLAT_ERR_NOT_FOUND;
+    eraseWorkingUc(it);
     return PLAT_OK;
 }
 
@@ -60,9 +57,8 @@ uint32_t Fib::addMulticast(const McEntry& chunk)
 uint32_t Fib::delMulticast(uint32_t vsi)
 {
     endChunk();
-    if (working_.mc.erase(vsi) == 0) return PLAT_ERR_NOT_FOUND;
     dirtyMc_.insert(vsi);
-    return PLAT_OK;
+    return working_.mc.erase(vsi) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
 }
 
 uint32_t Fib::addMcPort(uint32_t vsi, uint32_t port)
@@ -90,8 +86,6 @@ uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
     return PLAT_OK;
 }
 
-// Only what changed since the last commit is copied: every other item is
-// the same in both tables (the window and VSI removals change both).
 void Fib::flush()
 {
     endChunk();
@@ -157,7 +151,8 @@ void Fib::closeWindow()
     if (!window_) return;
     window_ = false;
     for (const auto& key : staleUc_) {
-        working_.uc.erase(key);
+        auto it = working_.uc.find(key);
+        if (it != working_.uc.end()) eraseWorkingUc(it);
         committed_.uc.erase(key);
     }
     for (uint32_t vsi : staleMc_) {
@@ -179,6 +174,7 @@ void Fib::dropVsi(uint32_t vsi)
         std::erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
         t->mc.erase(vsi);
     }
+    workingUcPerVsi_.erase(vsi);
     encap_.erase(vsi);
 }
 

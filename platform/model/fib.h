@@ -69,6 +69,12 @@ public:
     void openWindow();
     void closeWindow();
     bool windowOpen() const { return window_; }
+    // What the open window still marks: removed when it closes unless
+    // programmed again.
+    const std::set<UcKey>& staleUnicast() const { return staleUc_; }
+    const std::set<uint32_t>& staleMulticast() const { return staleMc_; }
+    const std::set<uint32_t>& stalePbbPorts() const { return stalePorts_; }
+    const std::set<uint32_t>& staleEncap() const { return staleEncap_; }
 
     // The L2VPN module removed a VSI: its state goes at once.
     void dropVsi(uint32_t vsi);
@@ -80,14 +86,18 @@ public:
     uint32_t encap(uint32_t vsi) const;
 
 private:
+    void eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it);
+
     FibTables working_;
     FibTables committed_;
     std::set<uint32_t> pbbPorts_;
     std::map<uint32_t, uint32_t> encap_;  // VSI -> type programmed
     std::optional<uint32_t> chunkVsi_;
-    // Items of the working tables changed since the last flush.
+    // A flush copies only what changed since the last one: the keys and
+    // VSIs touched in the working tables (the two copies agree elsewhere).
     std::set<UcKey> dirtyUc_;
     std::set<uint32_t> dirtyMc_;
+    std::map<uint32_t, size_t> workingUcPerVsi_;
     // Refresh window marks.
     bool window_ = false;
     std::set<UcKey> staleUc_;

@@ -19,6 +19,13 @@ bool SwitchModel::receiveFrame(uint32_t portIfIndex, const PbbFrame& frame)
     return receiveFrame(portIfIndex, encodeFrame(frame));
 }
 
+bool SwitchModel::deliverDatagram(const std::vector<uint8_t>& datagram)
+{
+    if (!serviceUp(Service::Packet)) return false;
+    if (sink_ != nullptr) sink_->cpuFrame(datagram);
+    return true;
+}
+
 void SwitchModel::sendReport(const std::vector<ReportTlv>& tlvs)
 {
     auto message = encodeReport(tlvs);

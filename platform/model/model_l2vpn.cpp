@@ -102,7 +102,29 @@ uint32_t SwitchModel::checkPorts(const std::vector<uint32_t>& ports) const
     return PLAT_OK;
 }
 
+uint32_t SwitchModel::logged(std::string call, uint32_t result, std::vector<uint32_t> args)
+{
+    ProgramCall c;
+    c.call = std::move(call);
+    c.result = result;
+    c.args = std::move(args);
+    calls_.add(std::move(c));
+    return result;
+}
+
 uint32_t SwitchModel::program(const MinMRequest& req)
+{
+    uint32_t rc = programEntry(req);
+    bool del = req.op == L2VPN_MINM_DEL_UC || req.op == L2VPN_MINM_DEL_MC;
+    ProgramCall c;
+    c.call = del ? "L2VPN_DelMinMEntry" : "L2VPN_AddMinMEntry";
+    c.result = rc;
+    c.minm = req;
+    calls_.add(std::move(c));
+    return rc;
+}
+
+uint32_t SwitchModel::programEntry(const MinMRequest& req)
 {
     const Subscription* client = l2vpnClient();
     uint32_t rc = PLAT_OK;
@@ -141,12 +163,17 @@ uint32_t SwitchModel::program(const MinMRequest& req)
 
 uint32_t SwitchModel::flush()
 {
-    if (l2vpnClient() == nullptr) return PLAT_ERR_UNAVAILABLE;
+    if (l2vpnClient() == nullptr) return logged("L2VPN_FlushPwEntry", PLAT_ERR_UNAVAILABLE, {});
     fib_.flush();
-    return PLAT_OK;
+    return logged("L2VPN_FlushPwEntry", PLAT_OK, {});
 }
 
 uint32_t SwitchModel::setPbbMode(uint32_t ifIndex, uint32_t mode)
+{
+    return logged("L2VPN_SetInterface", applyPbbMode(ifIndex, mode), {ifIndex, mode});
+}
+
+uint32_t SwitchModel::applyPbbMode(uint32_t ifIndex, uint32_t mode)
 {
     if (l2vpnClient() == nullptr) return PLAT_ERR_UNAVAILABLE;
     const Interface* ifc = findIf(ifIndex);
@@ -166,25 +193,31 @@ uint32_t SwitchModel::setPbbMode(uint32_t ifIndex, uint32_t mode)
 
 uint32_t SwitchModel::setVsiAttr(uint32_t vsiIndex, uint32_t attr, uint32_t value)
 {
-    if (l2vpnClient() == nullptr) return PLAT_ERR_UNAVAILABLE;
-    if (attr != L2VPN_VSI_ATTR_ENCAP) return PLAT_ERR_PARAM;
-    if (vsis_.count(vsiIndex) == 0) return PLAT_ERR_NOT_FOUND;
-    fib_.setEncap(vsiIndex, value);
-    return PLAT_OK;
+    uint32_t rc = PLAT_OK;
+    if (l2vpnClient() == nullptr)
+        rc = PLAT_ERR_UNAVAILABLE;
+    else if (attr != L2VPN_VSI_ATTR_ENCAP)
+        rc = PLAT_ERR_PARAM;
+    else if (vsis_.count(vsiIndex) == 0)
+        rc = PLAT_ERR_NOT_FOUND;
+    else
+        fib_.setEncap(vsiIndex, value);
+    return logged("L2VPN_SetVSI", rc, {vsiIndex, attr, value});
 }
 
 uint32_t SwitchModel::refreshWindow(uint32_t client, uint32_t phase)
 {
     const Subscription* sub = l2vpnClient();
-    if (sub == nullptr) return PLAT_ERR_UNAVAILABLE;
-    if (client != sub->client) return PLAT_ERR_PARAM;
-    if (phase == L2VPN_GR_BEGIN)
+    uint32_t rc = PLAT_OK;
+    if (sub == nullptr)
+        rc = PLAT_ERR_UNAVAILABLE;
+    else if (client != sub->client || (phase != L2VPN_GR_BEGIN && phase != L2VPN_GR_END))
+        rc = PLAT_ERR_PARAM;
+    else if (phase == L2VPN_GR_BEGIN)
         fib_.openWindow();
-    else if (phase == L2VPN_GR_END)
-        fib_.closeWindow();
     else
-        return PLAT_ERR_PARAM;
-    return PLAT_OK;
+        fib_.closeWindow();
+    return logged("L2VPN_SendGrEvent", rc, {client, phase});
 }
 
 uint32_t SwitchModel::requestBatch(uint32_t selector)

@@ -22,6 +22,7 @@
 #include "platform/model/fib.h"
 #include "platform/model/line_report.h"
 #include "platform/model/pbb_frame.h"
+#include "platform/model/program_log.h"
 #include "platform/model/services.h"
 
 namespace sim {
@@ -105,6 +106,8 @@ public:
     const McEntry* multicast(uint32_t vsi) const;                  // committed
     bool pbbMode(uint32_t ifIndex) const { return fib_.pbbPort(ifIndex); }
     uint32_t encapType(uint32_t vsi) const { return fib_.encap(vsi); }
+    // The programming calls served, with their records and results.
+    const ProgramLog& programCalls() const { return calls_; }
 
     // Services.
     void setServiceUp(Service service, bool up);
@@ -116,6 +119,10 @@ public:
     // port. Returns whether it was copied.
     bool receiveFrame(uint32_t portIfIndex, std::span<const uint8_t> frame);
     bool receiveFrame(uint32_t portIfIndex, const PbbFrame& frame);
+    // A packet-socket datagram ([PKT_SOCKADDR_S][PKT_CTRL_S][data]) handed
+    // to the packet sockets as it is, whatever it holds, so that malformed
+    // deliveries can be made. False while the packet service is down.
+    bool deliverDatagram(const std::vector<uint8_t>& datagram);
     // One report message from the line cards.
     void sendReport(const std::vector<ReportTlv>& tlvs);
 
@@ -153,6 +160,9 @@ private:
     // Links go down (one event), then the interfaces go inactive (one event).
     void takeDown(const std::vector<uint32_t>& ifIndexes, uint32_t dataWord);
     const Subscription* l2vpnClient() const;
+    uint32_t programEntry(const MinMRequest& req);
+    uint32_t applyPbbMode(uint32_t ifIndex, uint32_t mode);
+    uint32_t logged(std::string call, uint32_t result, std::vector<uint32_t> args);
     uint32_t checkPorts(const std::vector<uint32_t>& ports) const;
 
     EventSink* sink_ = nullptr;
@@ -165,6 +175,7 @@ private:
     std::map<uint32_t, Vsi> vsis_;
     FibSpec spec_;
     Fib fib_;
+    ProgramLog calls_;
     std::set<Service> down_;
     std::map<uint32_t, Subscription> subs_;
     uint32_t nextHandle_ = 1;

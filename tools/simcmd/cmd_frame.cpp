@@ -13,6 +13,7 @@ namespace {
 using Words = std::vector<std::string>;
 
 constexpr uint32_t kMaxBurst = 1000000;
+constexpr uint64_t kRawDataMax = 4096;
 
 std::string q(const std::string& w) { return "'" + w + "'"; }
 
@@ -31,14 +32,15 @@ const char* kFieldUsage =
     "--isid N [--bda MAC] [--bsa MAC] [--bvlan N] [--pcp N] [--tpid 0x88a8|0x8100] [--flags N] [--cda MAC] "
     "[--csa MAC] [--payload HEX]";
 
-// The frame's fields from the options; the I-SID is required, everything
-// else has a default (B-DA: the I-SID's group address).
-FrameFields fields(const Args& a)
+// The frame's fields from the options; the I-SID is required (0 when it
+// may be left out), everything else has a default (B-DA: the I-SID's group
+// address).
+FrameFields fields(const Args& a, bool isidRequired = true)
 {
     FrameFields f;
     auto isid = a.value("--isid");
-    if (!isid) throw BadInput("--isid is required; usage: " + a.usage());
-    f.isid = static_cast<uint32_t>(parseUnsigned(*isid, "--isid", 0, 0xFFFFFF));
+    if (!isid && isidRequired) throw BadInput("--isid is required; usage: " + a.usage());
+    f.isid = isid ? static_cast<uint32_t>(parseUnsigned(*isid, "--isid", 0, 0xFFFFFF)) : 0;
     f.bda = sim::groupAddress(f.isid);
     f.bsa = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
     f.bvid = 1;
@@ -174,6 +176,60 @@ Outcome frameWrite(Context& c, const Words& w)
     return done(c, std::to_string(count) + " frames written to " + a[0], {{"frames", count}, {"file", a[0]}});
 }
 
+constexpr const char* kRawUsage =
+    "frame raw <port> [--ifindex N] [--ctrl-type N] [--no-ctrl] [--ethertype N] [--data HEX] [--len N] [--isid N] "
+    "[--bda MAC] [--bsa MAC] [--bvlan N] [--flags N] [--cda MAC] [--csa MAC] [--payload HEX]";
+
+// One packet-socket datagram made by hand and handed to the packet sockets
+// as it is: the name record from the frame's outer header, a control record
+// of any type and ifIndex (or none), data of any length.
+Outcome frameRaw(Context& c, const Words& w)
+{
+    Args a(w, 2, kRawUsage,
+           withFields({{"--ifindex", true},
+                       {"--ctrl-type", true},
+                       {"--no-ctrl", false},
+                       {"--ethertype", true},
+                       {"--data", true},
+                       {"--len", true}}));
+    a.expect(1);
+    uint32_t port = resolvePort(c.model, a[0]);
+    FrameFields f = fields(a, false);
+    sim::Datagram d;
+    d.addr.ucLen = sizeof(d.addr);
+    d.addr.ucFamily = PKT_AF_PACKET;
+    d.addr.usEtherType = PKT_ETHERTYPE_ITAG;
+    if (auto v = a.value("--ethertype"))
+        d.addr.usEtherType = static_cast<uint16_t>(parseUnsigned(*v, "--ethertype", 0, 0xFFFF));
+    std::copy(f.bsa.begin(), f.bsa.end(), d.addr.aucSrcMac);
+    std::copy(f.bda.begin(), f.bda.end(), d.addr.aucDstMac);
+    d.addr.usVlanId = f.bvid;
+
+    const sim::Interface* ifc = c.model.findIf(port);
+    uint32_t ingress = ifc != nullptr && ifc->aggregate != 0 ? ifc->aggregate : port;
+    if (auto v = a.value("--ifindex")) ingress = static_cast<uint32_t>(parseUnsigned(*v, "--ifindex", 0, 0xFFFFFFFF));
+    uint32_t type = PKT_CTRL_IFINDEX;
+    if (auto v = a.value("--ctrl-type")) type = static_cast<uint32_t>(parseUnsigned(*v, "--ctrl-type", 0, 0xFFFFFFFF));
+    d.ctrl = PKT_CTRL_S{sizeof(PKT_CTRL_S), PKT_SOL_PACKET, type, ingress};
+    if (a.flag("--no-ctrl")) d.ctrl = PKT_CTRL_S{0, 0, 0, 0};
+
+    // The data: what follows the I-Tag EtherType in the frame, or as given.
+    Frame frame = buildFrame(f);
+    d.data.assign(frame.begin() + static_cast<std::ptrdiff_t>(sim::kPbbHeaderLen), frame.end());
+    if (auto v = a.value("--data")) d.data = parseHex(*v, "--data");
+    if (auto v = a.value("--len")) d.data.resize(parseUnsigned(*v, "--len", 0, kRawDataMax), 0);
+    if (d.data.size() > kRawDataMax)
+        throw BadInput("--data: at most " + std::to_string(kRawDataMax) + " bytes");
+
+    c.needHost("frame raw");
+    std::vector<uint8_t> bytes = sim::packDatagram(d);
+    if (!c.model.deliverDatagram(bytes)) return {1, "", "the packet service is down"};
+    return done(c,
+                "one datagram of " + std::to_string(d.data.size()) + " data bytes for ifIndex " +
+                    std::to_string(ingress) + " (control type " + std::to_string(type) + ")",
+                {{"dataBytes", d.data.size()}, {"ifIndex", ingress}, {"ctrlType", type}});
+}
+
 std::string linuxIfName(const std::string& w)
 {
     if (w.empty() || w.size() > 15 || w.find('/') != std::string::npos || w.find(' ') != std::string::npos)
@@ -256,6 +312,10 @@ std::vector<CommandSpec> frameCommands()
          framePcap},
         {"frame", "write", std::string("frame write <file> [--count N] ") + kFieldUsage,
          "writes frames (B-SAs counting up) to a pcap file without sending them", frameWrite},
+        {"frame", "raw", kRawUsage,
+         "one packet-socket datagram as given, past the switch's checks: any control type and ifIndex (or no "
+         "control record), any data length",
+         frameRaw},
         {"link", "bind", "link bind <linux-interface> <port> [--netns NAME]",
          "frames received on the Linux interface (in the network namespace) arrive on the port", linkBind},
         {"link", "unbind", "link unbind <linux-interface>", "stops taking frames from the Linux interface",

@@ -44,6 +44,7 @@ std::vector<CommandSpec> l2vpnCommands();
 std::vector<CommandSpec> reportCommands();
 std::vector<CommandSpec> frameCommands();
 std::vector<CommandSpec> showCommands();
+std::vector<CommandSpec> programCommands();
 
 // The switch's configuration as commands of this language, one a line
 // (slots, interfaces, VLANs, spanning tree, VSIs, limits, services).

@@ -15,7 +15,8 @@ const std::vector<CommandSpec>& table()
 {
     static const std::vector<CommandSpec> all = [] {
         std::vector<CommandSpec> v;
-        for (auto family : {switchCommands, l2vpnCommands, reportCommands, frameCommands, showCommands}) {
+        for (auto family :
+             {switchCommands, l2vpnCommands, reportCommands, frameCommands, showCommands, programCommands}) {
             auto part = family();
             v.insert(v.end(), part.begin(), part.end());
         }

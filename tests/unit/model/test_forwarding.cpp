@@ -270,3 +270,44 @@ TEST_F(Forwarding, CallLogCarriesTheDecodedEntry)
 }
 
 }  // namespace
+
+namespace {
+
+// A flush commits exactly the staged tables, whatever happened between two
+// flushes, and the per-VSI room follows every way entries leave.
+TEST_F(Forwarding, FlushCommitsTheStagedTablesAndRoomFollowsRemovals)
+{
+    sw->setFibSpec({.maxPwNum = 10, .maxPwPerVsi = 2, .shareVsi = false});
+    auto same = [&] { return sw->fib().committed() == sw->fib().working(); };
+    ASSERT_EQ(addUc(0, kMacA, ports[0], false), 0u);
+    ASSERT_EQ(addUc(0, kMacB, ports[0], false), 0u);
+    ASSERT_EQ(addMc(0, L2VPN_MINM_ADD_MC, {ports[0], ports[1]}), 0u);
+    ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
+    EXPECT_TRUE(same());
+
+    L2VPN_MINM_ENTRY_S del{};
+    std::memcpy(del.aucBMac, kMacA.data(), 6);
+    ASSERT_EQ(L2VPN_DelMinMEntry(fd, kClient, L2VPN_MINM_DEL_UC, &del), 0u);
+    ASSERT_EQ(addUc(1, kMacC, ports[2], false), 0u);
+    ASSERT_EQ(addMc(0, L2VPN_MINM_DEL_MC_PORT, {ports[1]}), 0u);
+    EXPECT_FALSE(same());
+    ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
+    EXPECT_TRUE(same());
+    EXPECT_EQ(sw->multicast(0)->ports, std::vector<uint32_t>{ports[0]});
+
+    // Room freed by a deletion, a closing window and a deleted VSI.
+    EXPECT_EQ(addUc(0, kMacA, ports[0]), 0u);
+    EXPECT_EQ(addUc(0, kMacC, ports[0]), PLAT_ERR_NO_RESOURCE);
+    ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_BEGIN), 0u);
+    ASSERT_EQ(addUc(0, kMacA, ports[0]), 0u);
+    ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_END), 0u);
+    EXPECT_TRUE(same());
+    EXPECT_EQ(addUc(0, kMacC, ports[0]), 0u);
+    sw->deleteVsi(1);
+    sw->addVsi(1, "vsi-b", 200);
+    EXPECT_EQ(addUc(1, kMacA, ports[0]), 0u);
+    EXPECT_EQ(addUc(1, kMacB, ports[0]), 0u);
+    EXPECT_TRUE(same());
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+// Learning from PBB frames, as the daemon's packet-socket callback does it.
+//
+// In process: 64,000 new keys over 64 VSIs (4 ports, B-VLAN 100) learned
+// through the whole path: packet socket read, the six checks, the driver
+// (add and flush), the unicast table and the write-behind run database.
+// Counters: new_per_second (goal >= 150,000), known_per_second for the same
+// frames once learned (goal >= 500,000), read_per_second for the raw
+// packet-socket reads of the same frames, and the ratio of the first two to
+// the last. Only the reads and the learning are timed; handing the frames
+// to the socket is not.
+//
+// Over pbb-sim (a child process, as in bench_sim): a burst of 20,000 new
+// keys on one port, from the burst command until every key is in the
+// daemon's table (new_per_second, goal >= 20,000), and one empty request
+// and its reply measured in the same run (round_trip_us, and the cost of a
+// learned entry in round trips).
+//
+// Run with --benchmark_repetitions=5 for medians.
+#include "daemon/pbb_common.h"
+#include "daemon/pbb_dbmrecover.h"
+#include "daemon/pbb_elipc.h"
+#include "daemon/pbb_l2vpn.h"
+#include "daemon/pbb_main.h"
+#include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_pkt.h"
+#include "daemon/pbb_ucpw.h"
+#include "daemon/pbb_vsi.h"
+#include "platform/model/inproc.h"
+#include "platform/model/pbb_frame.h"
+#include "platform/settings.h"
+#include "platform/transport/control.h"
+#include "platform/transport/paths.h"
+#include "platform/transport/socket_backend.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kVsis = 64;
+constexpr uint32_t kPorts = 4;
+constexpr uint32_t kEntries = 64000;
+constexpr uint16_t kBVlan = 100;
+constexpr uint32_t kFirstISid = 10000;
+constexpr size_t kBatch = 64;  // datagrams handed over before reading
+
+uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// A private run and state directory for one run of the daemon's modules.
+class Dirs {
+public:
+    Dirs()
+    {
+        char tmpl[] = "/tmp/pbb-bench-learn.XXXXXX";
+        if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
+        dir_ = tmpl;
+        plat::setRunDir(dir_ + "/run");
+        plat::setStateDir(dir_ + "/state");
+        plat::setLogFile(dir_ + "/pbb.log");
+    }
+    ~Dirs()
+    {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    const std::string& path() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+// The daemon's modules on the learning path, on whatever switch the
+// platform reaches; VSIs 0 to vsis-1 get I-SIDs, B-VLAN 100 and a multicast
+// entry over the ports.
+void startDaemon(uint32_t vsis, const std::vector<uint32_t>& ports)
+{
+    g_iL2vpnEvtFd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 0, PBB_L2VPN_CLIENT, onL2vpn);
+    g_iPbbEpollFd = epoll_create1(EPOLL_CLOEXEC);
+    uint32_t rc = PBB_elipc_InitFdList() + PBB_vsi_Init() + PBB_pkt_Init() + PBB_ucpw_Init() + PBB_mcpw_Init() +
+                  PBB_dbmrecover_Init();
+    if (g_iL2vpnEvtFd < 0 || rc != 0) throw std::runtime_error("the daemon's modules did not start");
+    for (uint32_t v = 0; v < vsis; ++v) {
+        PbbVsi* vsi = PBB_vsi_CreateVsi(v);
+        PBB_vsi_SetISid(v, kFirstISid + v);
+        vsi->usBVlan = kBVlan;
+        PbbMcPw* mc = PBB_mcpw_Create(v, kFirstISid + v, kBVlan);
+        for (uint32_t p : ports) (void)PBB_mcpw_AddPort(mc, p);
+    }
+    g_uiMaxPwNum = 1u << 22;
+    g_uiMaxPwNumPerVsi = 1u << 22;
+}
+
+void stopDaemon()
+{
+    PBB_dbmrecover_Exit();
+    PBB_mcpw_Exit();
+    PBB_ucpw_Exit();
+    PBB_pkt_Exit();
+    PBB_vsi_Exit();
+    PBB_elipc_FiniFdList();
+    (void)L2VPN_Deregister(g_iL2vpnEvtFd);
+    g_iL2vpnEvtFd = -1;
+    ::close(g_iPbbEpollFd);
+    g_iPbbEpollFd = -1;
+}
+
+// The datagram of key i: VSI i % 64 on port (i / 64) % 4, B-SA 00:bb and i.
+std::vector<std::vector<uint8_t>> frames(const std::vector<uint32_t>& ports)
+{
+    std::vector<std::vector<uint8_t>> out;
+    out.reserve(kEntries);
+    for (uint32_t i = 0; i < kEntries; ++i) {
+        sim::PbbFrame f;
+        f.bda = sim::groupAddress(kFirstISid + i % kVsis);
+        f.bsa = {0x00, 0xbb, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
+                 static_cast<uint8_t>(i)};
+        f.bvid = kBVlan;
+        f.isid = kFirstISid + i % kVsis;
+        f.cda = {0x02, 0, 0, 0, 1, 2};
+        f.csa = {0x02, 0, 0, 0, 1, 1};
+        f.rest.assign(48, 0);
+        auto d = sim::cpuCopy(ports[(i / kVsis) % kPorts], sim::encodeFrame(f));
+        out.push_back(sim::packDatagram(*d));
+    }
+    return out;
+}
+
+// Hands the frames over kBatch at a time and, after each batch, times
+// `read` until the socket is empty. Returns the time spent reading.
+template <class Read>
+double timed(const std::vector<std::vector<uint8_t>>& all, Read&& read)
+{
+    Clock::duration spent{};
+    for (size_t i = 0; i < all.size(); i += kBatch) {
+        size_t end = std::min(all.size(), i + kBatch);
+        for (size_t k = i; k < end; ++k)
+            if (plat::inproc::deliverDatagram(all[k]) != 1) throw std::runtime_error("the packet socket is full");
+        auto t0 = Clock::now();
+        while (read() > 0) {
+        }
+        spent += Clock::now() - t0;
+    }
+    return seconds(spent);
+}
+
+// The platform's raw read of one frame, with the daemon's buffers.
+uint32_t rawRead()
+{
+    static uint8_t data[PBB_PKT_DATA_BUF];
+    uint32_t n = 0;
+    for (; n < PBB_PKT_MAX_PER_CALL; ++n) {
+        PKT_SOCKADDR_S addr{};
+        PKT_CTRL_S ctrl{};
+        iovec iov{data, sizeof data};
+        msghdr msg{};
+        msg.msg_name = &addr;
+        msg.msg_namelen = sizeof addr;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = &ctrl;
+        msg.msg_controllen = sizeof ctrl;
+        if (PKT_RecvMsg(g_iPbbPktSocketFd, &msg, MSG_DONTWAIT) <= 0) break;
+    }
+    return n;
+}
+
+void BM_Learn_InProcess(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Dirs dirs;
+        auto& sw = plat::inproc::reset();
+        sw.addSlot(1, {.minm = true});
+        std::vector<uint32_t> ports;
+        for (uint32_t p = 0; p < kPorts; ++p) ports.push_back(sw.addPort("eth-1/0/" + std::to_string(p + 1), 1));
+        for (uint32_t v = 0; v < kVsis; ++v) sw.addVsi(v, "vsi-" + std::to_string(v), kFirstISid + v);
+        sw.setFibSpec({.maxPwNum = 1u << 22, .maxPwPerVsi = 1u << 22, .shareVsi = false});
+        startDaemon(kVsis, ports);
+        auto all = frames(ports);
+
+        auto learn = [] { return _pbb_pkt_EpollInProc(g_iPbbPktSocketFd); };
+        double tNew = timed(all, learn);
+        if (PBB_ucpw_GetTotalNum() != kEntries || sw.fib().committed().uc.size() != kEntries) {
+            state.SkipWithError("not every key was learned");
+            stopDaemon();
+            break;
+        }
+        double tKnown = timed(all, learn);
+        double tRead = timed(all, rawRead);
+        stopDaemon();
+
+        state.SetIterationTime(tNew);
+        state.counters["new_per_second"] = kEntries / tNew;
+        state.counters["known_per_second"] = kEntries / tKnown;
+        state.counters["read_per_second"] = kEntries / tRead;
+        state.counters["new_to_read"] = tNew / tRead;
+        state.counters["known_to_read"] = tKnown / tRead;
+    }
+}
+BENCHMARK(BM_Learn_InProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// pbb-sim with its default topology, as a child process.
+class Simulator {
+public:
+    Simulator()
+    {
+        std::string bin = std::getenv("PBB_SIM_BIN") != nullptr
+                              ? std::getenv("PBB_SIM_BIN")
+                              : (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" /
+                                 "pbb-sim" / "pbb-sim")
+                                    .string();
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        std::string runDir = plat::runDir(), log = dirs_.path() + "/sim.log";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::execl(bin.c_str(), bin.c_str(), "--run-dir", runDir.c_str(), "--log-file", log.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string said;
+        char buf[512];
+        pollfd p{out[0], POLLIN, 0};
+        while (said.find("pbb-sim ready") == std::string::npos && ::poll(&p, 1, 10000) == 1) {
+            ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0) break;
+            said.append(buf, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        if (said.find("pbb-sim ready") == std::string::npos) throw std::runtime_error(bin + " did not get ready");
+        std::string error;
+        if (!control_.connect(plat::transport::controlSocketPath(), &error)) throw std::runtime_error(error);
+    }
+    ~Simulator()
+    {
+        plat::inproc::reset();
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    void command(const std::vector<std::string>& words)
+    {
+        std::string error;
+        auto r = control_.call({words, false, ""}, 60000, &error);
+        if (!r || r->status != 0) throw std::runtime_error("pbb-simctl " + words[0] + ": " + (r ? r->err : error));
+    }
+
+private:
+    Dirs dirs_;
+    pid_t pid_ = -1;
+    plat::transport::ControlClient control_;
+};
+
+void BM_Learn_OverSim(benchmark::State& state)
+{
+    constexpr uint32_t kBurst = 20000;
+    Simulator simulator;
+    simulator.command({"l2vpn", "limits", "--total", "4000000", "--per-vsi", "4000000"});
+    plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
+    startDaemon(0, {});
+    // VSI 1 of the default topology (vsi-red, I-SID 10010) on eth-1/0/1.
+    PbbVsi* vsi = PBB_vsi_CreateVsi(1);
+    PBB_vsi_SetISid(1, 10010);
+    vsi->usBVlan = kBVlan;
+    (void)PBB_mcpw_AddPort(PBB_mcpw_Create(1, 10010, kBVlan), 1);
+    if (L2VPN_SetInterface(g_iL2vpnEvtFd, 1, L2VPN_IF_PBB_ENABLE) != 0) {
+        state.SkipWithError("port 1 is not in PBB mode");
+        stopDaemon();
+        return;
+    }
+    auto& link = static_cast<plat::transport::SocketBackend&>(plat::backend()).link();
+    uint32_t first = 0;
+    for (auto _ : state) {
+        char bsa[32];
+        std::snprintf(bsa, sizeof bsa, "00:cc:00:%02x:%02x:%02x", first >> 16 & 0xFF, first >> 8 & 0xFF, first & 0xFF);
+        uint32_t want = PBB_ucpw_GetTotalNum() + kBurst;
+        auto t0 = Clock::now();
+        simulator.command({"frame", "burst", "eth-1/0/1", std::to_string(kBurst), "--isid", "10010", "--bvlan", "100",
+                           "--bsa", bsa});
+        auto deadline = t0 + std::chrono::seconds(60);
+        while (PBB_ucpw_GetTotalNum() < want && Clock::now() < deadline) (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 100);
+        double t = seconds(Clock::now() - t0);
+        first += kBurst;
+        if (PBB_ucpw_GetTotalNum() < want) {
+            state.SkipWithError("not every frame was learned");
+            break;
+        }
+        // One empty request and its reply, the transport's floor.
+        constexpr int kPings = 2000;
+        auto p0 = Clock::now();
+        for (int i = 0; i < kPings; ++i) (void)link.call(plat::wire::Msg::Ping, plat::wire::Writer());
+        double rt = seconds(Clock::now() - p0) / kPings;
+
+        state.SetIterationTime(t);
+        state.counters["new_per_second"] = kBurst / t;
+        state.counters["round_trip_us"] = rt * 1e6;
+        state.counters["entry_in_round_trips"] = (t / kBurst) / rt;
+    }
+    stopDaemon();
+}
+BENCHMARK(BM_Learn_OverSim)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

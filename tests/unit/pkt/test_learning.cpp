@@ -1,0 +1,211 @@
+// Learning from received frames: the entry in the driver, the table and the
+// run database; every refusal with its messages; duplicates, moves, limits
+// and failures of the driver and the table.
+#include "pkt_test.h"
+
+#include <functional>
+
+namespace pkttest {
+namespace {
+
+constexpr const char* kSecondLine = "Failed to learn the Unicast Pseudo Wire entry.";
+constexpr const char* kDuplicate = "The Unicast Pseudo Wire entry has already been learned.";
+constexpr const char* kTotalLimit = "The total number of Unicast Pseudo Wire entries has reached the upper limit.";
+constexpr const char* kVsiLimit = "entries in this VSI(VsiIndex 3) has reached the upper limit.";
+
+Mac macOf(const uint8_t* p)
+{
+    Mac m;
+    std::copy(p, p + 6, m.begin());
+    return m;
+}
+
+// The entry is in the driver, the table and the database on this port.
+void expectLearnedOn(const sim::SwitchModel& sw, uint32_t port)
+{
+    const sim::UcEntry* e = sw.unicast(kVsi, kBsa);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->port, port);
+    EXPECT_EQ(e->isid, kISid);
+    EXPECT_EQ(e->bvlan, kBVlan);
+    EXPECT_EQ(e->cmac, kCsa);
+    EXPECT_EQ(e->flags, PBB_MINM_FLAGS_UC);
+    PbbUcPw* u = PBB_ucpw_Get(kVsi, kBVlan, kBsa.data());
+    ASSERT_NE(u, nullptr);
+    EXPECT_EQ(u->uiIfIndex, port);
+    EXPECT_EQ(u->uiISid, kISid);
+}
+
+TEST_F(Learning, FrameIsLearnedInDriverTableAndDatabase)
+{
+    send(on(p1_));
+    serve();
+
+    expectLearnedOn(*sw_, p1_);
+    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 1u);
+    auto recs = saved(dbKey(p1_));
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(recs[0].uiVsiIndex, kVsi);
+    EXPECT_EQ(recs[0].uiISid, kISid);
+    EXPECT_EQ(recs[0].uiIfIndex, p1_);
+    EXPECT_EQ(macOf(recs[0].aucBMac), kBsa);
+    EXPECT_EQ(recs[0].usBVlan, kBVlan);
+    EXPECT_EQ(errorLines(), 0u);
+    // The dump names the port and prints the constant TPIDs.
+    EXPECT_EQ(logged("Receive PBB frame from eth-1/0/1").size(), 1u);
+    EXPECT_EQ(logged("B-Tag TPID: 8100").size(), 1u);
+    EXPECT_EQ(logged("I-Tag TPID: 88e7").size(), 1u);
+    EXPECT_EQ(logged("I-SID: 5000").size(), 1u);
+    EXPECT_EQ(logged("B-SA: 00:bb:00:00:00:01").size(), 1u);
+}
+
+struct Refusal {
+    const char* name;
+    std::function<void(Learning&, Frame&)> arrange;
+    const char* message;
+};
+
+class Refused : public Learning, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refused, LogsItsMessageThenTheSecondLineAndChangesNothing)
+{
+    Frame f = on(p1_);
+    GetParam().arrange(*this, f);
+    send(f);
+    serve();
+
+    expectNothingLearned();
+    EXPECT_EQ(logged(GetParam().message).size(), 1u);
+    EXPECT_EQ(logged(kSecondLine).size(), 1u);
+    EXPECT_EQ(errorLines(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCheck, Refused,
+    ::testing::Values(
+        Refusal{"UnknownISid", [](Learning&, Frame& f) { f.isid = kISid + 1; },
+                "The I-SID of this PBB packet is not the same as configured."},
+        Refusal{"VsiBlockGone", [](Learning&, Frame&) { PBB_vsi_DeleteVsi(kVsi); }, "Failed to get VSI block."},
+        Refusal{"OtherBVlan", [](Learning&, Frame& f) { f.bvlan = kBVlan + 1; },
+                "The B-VLAN of this PBB packet is not the same as configured."},
+        Refusal{"VsiWithoutBVlan",
+                [](Learning&, Frame&) { PBB_vsi_GetVsiByIndex(kVsi)->usBVlan = PBB_BVLAN_NONE; },
+                "The B-VLAN of this PBB packet is not the same as configured."},
+        Refusal{"VsiDown", [](Learning&, Frame&) { PBB_vsi_GetVsiByIndex(kVsi)->usShutdownFlag = 1; },
+                "Failed to learn PBB packet because the VSI is administratively down."},
+        Refusal{"PortNotInMulticast", [](Learning& t, Frame& f) { f.ifIndex = t.port(3); },
+                "The interface eth-1/0/3 isn't enabled to receive PBB packet."},
+        Refusal{"NoMulticastEntry", [](Learning&, Frame&) { PBB_mcpw_Destroy(PBB_mcpw_Get(kVsi)); },
+                "The interface eth-1/0/1 isn't enabled to receive PBB packet."},
+        Refusal{"PortNameUnknown", [](Learning&, Frame& f) { f.ifIndex = 999; },
+                "The interface  isn't enabled to receive PBB packet."},
+        Refusal{"StpDiscarding", [](Learning& t, Frame&) { t.model().setStpState(t.port(1), kBVlan, 1); },
+                "The STG state of interface eth-1/0/1 is not forwarding."},
+        Refusal{"StpLearning", [](Learning& t, Frame&) { t.model().setStpState(t.port(1), kBVlan, 2); },
+                "The STG state of interface eth-1/0/1 is not forwarding."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Learning, StateThatCannotBeQueriedLetsTheFrameThrough)
+{
+    sw_->setStpState(p1_, kBVlan, 1);
+    plat::testing::failCall("STI_GetVlanState", 1);
+    send(on(p1_));
+    serve();
+    expectLearnedOn(*sw_, p1_);
+}
+
+TEST_F(Learning, DuplicatesChangeNothingAndLogOneLineEach)
+{
+    send(on(p1_));
+    serve();
+    for (int i = 0; i < 200; ++i) send(on(p1_));
+    serve();
+
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_AddMinMEntry"), 1u);
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_DelMinMEntry"), 0u);
+    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 1u);
+    EXPECT_EQ(saved(dbKey(p1_)).size(), 1u);
+    EXPECT_EQ(logged(kDuplicate).size(), 200u);
+    EXPECT_EQ(errorLines(), 200u);
+}
+
+TEST_F(Learning, StationMoveReplacesTheEntryEvenWithTheLimitsReached)
+{
+    send(on(p1_));
+    serve();
+    g_uiMaxPwNum = 1;
+    g_uiMaxPwNumPerVsi = 1;
+    send(on(p2_));
+    serve();
+
+    expectLearnedOn(*sw_, p2_);
+    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 1u);
+    EXPECT_TRUE(saved(dbKey(p1_)).empty());
+    EXPECT_EQ(saved(dbKey(p2_)).size(), 1u);
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_DelMinMEntry"), 1u);
+    EXPECT_EQ(errorLines(), 0u);
+}
+
+struct Limits {
+    const char* name;
+    uint32_t total;
+    uint32_t perVsi;
+    const char* message;
+    const char* absent;
+};
+
+class LimitReached : public Learning, public ::testing::WithParamInterface<Limits> {};
+
+TEST_P(LimitReached, NewKeyRefusedWithOneMessageWhileAMoveStillHappens)
+{
+    send(on(p1_));
+    serve();
+    g_uiMaxPwNum = GetParam().total;
+    g_uiMaxPwNumPerVsi = GetParam().perVsi;
+    Mac other{0x00, 0xbb, 0x00, 0x00, 0x00, 0x02};
+    send(on(p1_, other));
+    serve();
+
+    EXPECT_EQ(PBB_ucpw_Get(kVsi, kBVlan, other.data()), nullptr);
+    EXPECT_EQ(sw_->fib().working().uc.size(), 1u);
+    EXPECT_EQ(saved(dbKey(p1_)).size(), 1u);
+    EXPECT_EQ(logged(GetParam().message).size(), 1u);
+    EXPECT_TRUE(logged(GetParam().absent).empty());
+    EXPECT_TRUE(logged(kSecondLine).empty());
+
+    send(on(p2_));
+    serve();
+    expectLearnedOn(*sw_, p2_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Both, LimitReached,
+    ::testing::Values(Limits{"BothReached", 1, 1, kTotalLimit, kVsiLimit},
+                      Limits{"TotalOnly", 1, 50, kTotalLimit, kVsiLimit},
+                      Limits{"PerVsiOnly", 100, 1, kVsiLimit, kTotalLimit},
+                      Limits{"ZeroBeforeCapabilitiesAreRead", 0, 0, kTotalLimit, kVsiLimit}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Learning, DriverFailureLeavesTableAndDatabaseUntouched)
+{
+    plat::testing::failCall("L2VPN_AddMinMEntry", 5);
+    send(on(p1_));
+    serve();
+    expectNothingLearned();
+    EXPECT_EQ(logged("Failed to add Unicast Pseudo Wire entries to driver.").size(), 1u);
+}
+
+TEST_F(Learning, TableFailureIsUndoneInTheDriver)
+{
+    // The first entry on a port needs the port's list head as private data.
+    plat::testing::failCall("IF_SetPrivateData", 1);
+    send(on(p1_));
+    serve();
+    expectNothingLearned();
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_AddMinMEntry"), 1u);
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_DelMinMEntry"), 1u);
+    EXPECT_TRUE(sw_->fib().committed().uc.empty());
+}
+
+}  // namespace
+}  // namespace pkttest
