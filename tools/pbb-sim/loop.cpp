@@ -53,7 +53,10 @@ void Loop::run(const std::function<int()>& idle)
         if (n < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "epoll wait");
         for (int i = 0; i < n && !stop_; ++i) {
             // A handler may have removed a later watch of this round.
-            auto it = watches_.find(events[static_cast<size_t>(i)].data.u64);
+            // epoll_event is packed: copy its data word rather than bind a
+            // reference to a misaligned field.
+            const uint64_t id = events[static_cast<size_t>(i)].data.u64;
+            auto it = watches_.find(id);
             if (it == watches_.end()) continue;
             Handler h = it->second.handler;
             h(events[static_cast<size_t>(i)].events);
