@@ -16,6 +16,8 @@ import json
 import os
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import tempfile
 import time
@@ -256,3 +258,26 @@ class System:
         shutil.rmtree(self.dir, ignore_errors=True)
         if errors:
             raise errors[0]
+
+
+SNAPSHOT_END = 103  # pbb-sim's last message of a daemon's introduction
+
+
+def raw_daemon(system):
+    """A connection to the daemons' socket, past the introduction and
+    snapshot: pbb-sim serves it as its daemon."""
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.settimeout(DEADLINE)
+    s.connect(os.path.join(system.run_dir, "sim.sock"))
+    buf = b""
+    while True:
+        while len(buf) >= 8:
+            length, kind, _ = struct.unpack_from("<IHH", buf)
+            if len(buf) < 8 + length:
+                break
+            buf = buf[8 + length:]
+            if kind == SNAPSHOT_END:
+                return s
+        chunk = s.recv(65536)
+        assert chunk, "pbb-sim closed the connection during the introduction"
+        buf += chunk

@@ -2,38 +2,17 @@
 disturb pbb-sim: the switch keeps its state and the next daemon is
 served."""
 
-import os
-import socket
 import struct
 
 import harness
 
-SNAPSHOT_END, REPLY = 103, 102
+REPLY = 102
 SUBSCRIBE, FLUSH, PING = 1, 5, 14
 L2VPN_EVENTS = 4
 
 
 def message(kind, payload):
     return struct.pack("<IHH", len(payload), kind, 0) + payload
-
-
-def raw_daemon(system):
-    """A connection to the daemons' socket, past the introduction and snapshot."""
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.settimeout(harness.DEADLINE)
-    s.connect(os.path.join(system.run_dir, "sim.sock"))
-    buf = b""
-    while True:
-        while len(buf) >= 8:
-            length, kind, _ = struct.unpack_from("<IHH", buf)
-            if len(buf) < 8 + length:
-                break
-            buf = buf[8 + length:]
-            if kind == SNAPSHOT_END:
-                return s
-        chunk = s.recv(65536)
-        assert chunk, "pbb-sim closed the connection during the introduction"
-        buf += chunk
 
 
 def closed_by_simulator(s):
@@ -49,12 +28,12 @@ def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(s
     before = system.switch_state()
 
     # Half a request, then gone.
-    s = raw_daemon(system)
+    s = harness.raw_daemon(system)
     s.sendall(message(PING, struct.pack("<I", 1))[:6])
     s.close()
 
     # Registered as the MAC-in-MAC client, then gone before the answer to the next call.
-    s = raw_daemon(system)
+    s = harness.raw_daemon(system)
     sub = struct.pack("<IBIIII", 1, L2VPN_EVENTS, 27, 0, 0, 5)
     s.sendall(message(SUBSCRIBE, sub))
     reply = s.recv(16)
@@ -64,7 +43,7 @@ def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(s
     s.close()
 
     # Garbage.
-    s = raw_daemon(system)
+    s = harness.raw_daemon(system)
     s.sendall(b"GET / HTTP/1.0\r\n\r\n")
     assert closed_by_simulator(s)
     s.close()

@@ -2,38 +2,11 @@
 readiness: it logs why and ends with status 1. Once the switch takes it,
 the next daemon starts as usual."""
 
-import os
-import socket
-import struct
-
 import harness
-
-SNAPSHOT_END = 103
-
-
-def hold_daemon_slot(system):
-    """Connects to the daemons' socket as a daemon would and reads the
-    introduction, so that pbb-sim serves this connection."""
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.settimeout(harness.DEADLINE)
-    s.connect(os.path.join(system.run_dir, "sim.sock"))
-    buf = b""
-    while True:
-        while len(buf) >= 8:
-            length, kind, _ = struct.unpack_from("<IHH", buf)
-            if len(buf) < 8 + length:
-                break
-            buf = buf[8 + length:]
-            if kind == SNAPSHOT_END:
-                return s
-        chunk = s.recv(65536)
-        assert chunk, "pbb-sim closed the connection during the introduction"
-        buf += chunk
-
 
 def test_daemon_refused_by_the_switch_fails_start_up_and_the_next_one_starts(system):
     system.start_sim()
-    holder = hold_daemon_slot(system)
+    holder = harness.raw_daemon(system)
     system.on_cleanup(holder.close)
 
     refused = system.start("pbbd", [harness.binary("pbbd")])
