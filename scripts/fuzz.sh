@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, ASan + UBSan) in build-fuzz/ and runs
+# Builds the libFuzzer targets (clang, ASan + UBSan) in build-asan/ and runs
 # each over its seed corpus for a while; fails when any target finds a
 # crash, a sanitizer report, a leak or a time-out.
 #   scripts/fuzz.sh [--seconds N] [--only NAME]...
-# N seconds per target (default 10). New inputs go to build-fuzz/corpus/<name>,
-# crashes to build-fuzz/artifacts/<name>/; the checked-in seeds are only read.
+# N seconds per target (default 10). New inputs go to build-asan/corpus/<name>,
+# crashes to build-asan/artifacts/<name>/; the checked-in seeds are only read.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,13 +18,12 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-build=build-fuzz
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DPBB_FUZZ=ON "${launcher[@]}" >/dev/null
+# The sanitizer build of scripts/test.sh --sanitize holds the targets: after
+# that run only the targets themselves are left to link.
+. scripts/sanitize-flags.sh
+build=$sanitize_build
+scripts/install-deps.sh
+cmake -S . -B "$build" -G Ninja "${sanitize_flags[@]}" >/dev/null
 cmake --build "$build" --target pbb_fuzz -j "$(nproc)"
 
 names=()

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds pbbd and runs every test (unit and system tests) with CTest.
 #   scripts/test.sh              normal build in build/
-#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build (clang) in
+#                                build-asan/, which also holds the fuzz targets (scripts/fuzz.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${1:-}" = "--sanitize" ]; then
-  build=build-asan
-  flags=(-DCMAKE_BUILD_TYPE=Debug -DPBB_SANITIZE=ON -DPBB_BENCH=OFF)
+  . scripts/sanitize-flags.sh
+  build=$sanitize_build
+  flags=("${sanitize_flags[@]}")
 fi
 
 scripts/install-deps.sh

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(PBB_SANITIZED)
 #define CTL_ALLOC_FAULTS 0  // the sanitizer owns the allocator
 #else
 #define CTL_ALLOC_FAULTS 1
