@@ -27,20 +27,7 @@ void expectRecord(const char* name, uint32_t index, uint32_t isid, uint32_t enca
     EXPECT_EQ(rec->usBVlan, bvlan);
 }
 
-TEST_F(Ctl, PortArrayStartsAt512AndDoubles)
-{
-    uint32_t cap = PBB_CTL_PORT_LIST_INIT;
-    uint32_t* list = _pbb_ctl_ReAllocMcPortList(0, nullptr, &cap);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(_pbb_ctl_ReAllocMcPortList(511, list, &cap), list);
-    EXPECT_EQ(cap, 512u);
-    list = _pbb_ctl_ReAllocMcPortList(512, list, &cap);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(cap, 1024u);
-    list[1023] = 7;  // the whole new capacity is usable
-    free(list);
-}
-
+// 600 uplinks also take the port array past its first 512 slots.
 TEST_F(Ctl, ActivationProgramsSixHundredUplinksInChunksInUplinkOrder)
 {
     std::vector<uint32_t> ports;
