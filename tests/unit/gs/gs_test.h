@@ -1,6 +1,6 @@
 // The management service over the in-process platform: the control-logic
-// fixture, and a connected socket pair whose server end is served one read
-// at a time with _pbb_gs_RecvMsg, so that what each read holds is exact.
+// fixture, request encoders, and a connected socket pair whose server end
+// is served one read at a time, so that what each read holds is exact.
 #pragma once
 
 #include "daemon/pbb_gs.h"
@@ -13,10 +13,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <string>
-#include <vector>
-
 namespace gstest {
 
 using Bytes = std::vector<uint8_t>;
@@ -24,39 +20,18 @@ using Bytes = std::vector<uint8_t>;
 struct Reply {
     uint16_t type;
     Bytes value;
-    uint32_t code() const
-    {
-        uint32_t v = 0;
-        if (value.size() == 4) memcpy(&v, value.data(), 4);
-        return ntohl(v);
-    }
-    template <typename T>
-    T as() const
-    {
-        T v{};
-        EXPECT_EQ(value.size(), sizeof(T));
-        memcpy(&v, value.data(), std::min(value.size(), sizeof(T)));
-        return v;
-    }
+    uint32_t code() const { return value.size() == 4 ? uint32_t(value[0]) << 24 | value[1] << 16 | value[2] << 8 | value[3] : 0xBAD; }
 };
 
 inline Bytes tlv(uint16_t type, const void* value, size_t len)
 {
     Bytes out(STLV_HEADER_LEN + len);
-    EXPECT_EQ(STLV_Set(out.data(), static_cast<uint32_t>(out.size()), type, static_cast<uint16_t>(len), value), out.size());
+    EXPECT_EQ(STLV_Set(out.data(), uint32_t(out.size()), type, uint16_t(len), value), out.size());
     return out;
 }
 template <typename T>
-Bytes tlv(uint16_t type, const T& value)
-{
-    return tlv(type, &value, sizeof(T));
-}
-inline Bytes operator+(Bytes x, const Bytes& y)
-{
-    x.insert(x.end(), y.begin(), y.end());
-    return x;
-}
-
+Bytes tlv(uint16_t type, const T& value) { return tlv(type, &value, sizeof(T)); }
+inline Bytes operator+(Bytes x, const Bytes& y) { return x.insert(x.end(), y.begin(), y.end()), x; }
 inline void putName(char* field, const char* name) { memcpy(field, name, strnlen(name, PBB_VSI_NAME_LEN)); }
 
 inline Bytes setReq(uint16_t type, uint16_t op, uint32_t value, uint32_t isid, const char* name)
@@ -65,30 +40,25 @@ inline Bytes setReq(uint16_t type, uint16_t op, uint32_t value, uint32_t isid, c
     putName(r.szVsiName, name);
     return tlv(type, r);
 }
-inline Bytes pairReq(uint16_t type, uint16_t op, uint32_t word)
+// Types 0 and 3: an operation and one word.
+inline Bytes pairReq(uint16_t type, uint16_t op, uint32_t word) { return tlv(type, PbbGsDebugReq{htons(op), 0, htonl(word)}); }
+inline Bytes uplinkReq(uint16_t op, uint32_t ifIndex, std::vector<const char*> names)
 {
-    PbbGsDebugReq r{htons(op), 0, htonl(word)};
-    return tlv(type, r);
-}
-inline Bytes uplinkReq(uint16_t op, uint32_t ifIndex, std::initializer_list<const char*> names)
-{
-    PbbGsUplinkReq h{htons(op), 0, htonl(ifIndex), htonl(static_cast<uint32_t>(names.size()))};
+    PbbGsUplinkReq h{htons(op), 0, htonl(ifIndex), htonl(uint32_t(names.size()))};
     Bytes v(sizeof h + names.size() * PBB_VSI_NAME_LEN);
     memcpy(v.data(), &h, sizeof h);
-    size_t at = sizeof h;
-    for (const char* n : names) putName(reinterpret_cast<char*>(v.data() + at), n), at += PBB_VSI_NAME_LEN;
+    for (size_t i = 0; i < names.size(); ++i) putName(reinterpret_cast<char*>(&v[sizeof h + i * PBB_VSI_NAME_LEN]), names[i]);
     return tlv(PBB_GS_REQ_SET_UPLINK_VSI, v.data(), v.size());
 }
-inline PbbGsResetUcPwReq resetReq(std::initializer_list<uint16_t> vlans, std::vector<uint32_t> ifs, const char* name)
+inline PbbGsResetUcPwReq resetReq(std::vector<uint16_t> vlans, std::vector<uint32_t> ifs, const char* name)
 {
     PbbGsResetUcPwReq r{};
     BITMAP_S* map = Bitmap_Create(4094);
     for (uint16_t v : vlans) Bitmap_Set(map, v);
-    const size_t len = Bitmap_RecordSize(4094);
     Bitmap_H2N(map);
-    memcpy(r.auiBVlanMap, map, len);
+    memcpy(r.auiBVlanMap, map, Bitmap_RecordSize(4094));
     Bitmap_Destroy(map);
-    r.uiIfCount = htonl(static_cast<uint32_t>(ifs.size()));
+    r.uiIfCount = htonl(uint32_t(ifs.size()));
     for (size_t i = 0; i < ifs.size(); ++i) r.auiIfIndex[i] = htonl(ifs[i]);
     putName(r.szVsiName, name);
     return r;
@@ -120,37 +90,36 @@ protected:
     // Writes bytes, serves one read of them, returns every reply sent.
     std::vector<Reply> serve(const Bytes& bytes)
     {
-        EXPECT_EQ(send(cli_, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+        EXPECT_EQ(send(cli_, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
         EXPECT_EQ(_pbb_gs_RecvMsg(srv_), PBB_OK);
-        return drain();
-    }
-    std::vector<Reply> drain()
-    {
         Bytes in;
         uint8_t buf[8192];
         for (ssize_t n; (n = recv(cli_, buf, sizeof buf, MSG_DONTWAIT)) > 0;) in.insert(in.end(), buf, buf + n);
         std::vector<Reply> out;
-        size_t at = 0;
-        while (at < in.size()) {
+        for (size_t at = 0; at < in.size();) {
             uint16_t type = 0, len = 0;
             void* value = nullptr;
-            (void)STLV_Get(in.data() + at, static_cast<uint16_t>(std::min<size_t>(in.size() - at, 0xFFFF)), &type, &len, &value);
-            if (value == nullptr) {
-                ADD_FAILURE() << "incomplete reply";
-                break;
-            }
+            (void)STLV_Get(&in[at], uint16_t(std::min<size_t>(in.size() - at, 0xFFFF)), &type, &len, &value);
+            if (value == nullptr) return ADD_FAILURE() << "incomplete reply", out;
             auto* v = static_cast<uint8_t*>(value);
             out.push_back({type, Bytes(v, v + len)});
-            at = static_cast<size_t>(v + len - in.data());
+            at = size_t(v + len - in.data());
         }
         return out;
     }
-    // The one result reply to a request; 0xDEADBEEF when the answer is not that.
+    // The code of the one result reply to a request; 0xDEADBEEF for any other answer.
     uint32_t result(const Bytes& request)
     {
         auto r = serve(request);
-        if (r.size() != 1 || r[0].type != PBB_GS_REPLY_RESULT) return 0xDEADBEEFu;
-        return r[0].code();
+        return r.size() == 1 && r[0].type == PBB_GS_REPLY_RESULT ? r[0].code() : 0xDEADBEEFu;
+    }
+    template <typename T>
+    static T decode(const Reply& r)
+    {
+        T v{};
+        EXPECT_EQ(r.value.size(), sizeof(T));
+        memcpy(&v, r.value.data(), std::min(r.value.size(), sizeof(T)));
+        return v;
     }
 
     int cli_ = -1;

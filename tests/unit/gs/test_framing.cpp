@@ -26,20 +26,39 @@ struct FramingCase {
 
 const Bytes kGetDebug = tlv(PBB_GS_REQ_GET_DEBUG, nullptr, 0);
 
-TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrder)
+// Unterminated copies of a request: its last name filled to the brim.
+Bytes unterminated(Bytes request)
 {
-    const FramingCase cases[] = {
+    std::fill(request.end() - PBB_VSI_NAME_LEN, request.end(), 'v');
+    return request;
+}
+
+TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrderAndMalformedOnesChangeNothing)
+{
+    vsi(1, "vsi-a", 1001);
+    Bytes namesNotSent = uplinkReq(0, a, {"vsi-a"});
+    namesNotSent[4 + 11] = 2;
+    Bytes countBeyondAnyRead = uplinkReq(0, a, {"vsi-a"});
+    countBeyondAnyRead[4 + 8] = 0x08;
+    std::vector<FramingCase> cases = {
         {"two requests", kGetDebug + kGetDebug, {{6, 0}, {6, 0}}},
         {"set then get", pairReq(0, 2, 0x4) + kGetDebug, {{15, 0}, {6, 0x4}}},
         {"clear only clears", pairReq(0, 0, 0x6) + pairReq(0, 1, 0x2) + kGetDebug, {{15, 0}, {15, 0}, {6, 0x4}}},
         {"unknown type 12", tlv(12, nullptr, 0) + kGetDebug, {{15, 0}, {6, 0}}},
         {"unknown type 0xFFFF", tlv(0xFFFF, "abc", 3) + kGetDebug, {{15, 0}, {6, 0}}},
-        {"short set request changes nothing", tlv(0, Bytes(7, 0xFF).data(), 7) + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
         {"type 6 ignores its value", tlv(6, "xyz", 3) + tlv(8, nullptr, 0), {{6, 0}, {15, PBB_ERR}}},
         {"trailing bytes that are no TLV", kGetDebug + Bytes{0, 6}, {{6, 0}}},
+        {"uplink names counted, not sent", namesNotSent + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+        {"uplink count beyond any read", countBeyondAnyRead + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+        {"uplink name without its NUL", unterminated(uplinkReq(0, a, {"vsi-a", "vsi-b"})) + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+        {"set name without its NUL", unterminated(setReq(1, 0, 20, 1001, "vsi-a")) + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
     };
+    // Every type's value one byte short, all bits set.
+    for (uint16_t t = 0; t < PBB_GS_REQ_NUM; ++t)
+        if (uint32_t need = _pbb_gs_MinValueLen(t); need > 0)
+            cases.push_back({"one byte short", tlv(t, Bytes(need - 1, 0xFF).data(), need - 1) + kGetDebug, {{15, PBB_ERR}, {6, 0}}});
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.name + std::string(" ") + std::to_string(c.bytes[1]));
         g_uiPbbDbgFlag = 0;
         auto got = serve(c.bytes);
         ASSERT_EQ(got.size(), c.replies.size());
@@ -48,6 +67,8 @@ TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrder)
             EXPECT_EQ(got[i].code(), c.replies[i].code) << i;
         }
     }
+    EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(1)->usBVlan, 10u);
 }
 
 TEST_F(Gs, UnknownTypeIsLoggedOnlyUnderTheErrorSwitch)
