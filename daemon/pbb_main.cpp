@@ -4,6 +4,7 @@
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_elipc.h"
+#include "daemon/pbb_gs.h"
 #include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
@@ -77,6 +78,7 @@ uint32_t PBB_main_Main()
     // before gave; the results are added.
     uiResult = PBB_vsi_Init();
     uiResult += PBB_ifcb_Init();
+    uiResult += PBB_gs_Init();
     uiResult += PBB_pkt_Init();
     uiResult += PBB_ucpw_Init();
     uiResult += PBB_mcpw_Init();
@@ -145,6 +147,7 @@ void _pbb_main_Exit()
     PBB_mcpw_Exit();
     PBB_ucpw_Exit();
     PBB_pkt_Exit();
+    PBB_gs_Exit();
     PBB_ifcb_Exit();
     PBB_vsi_Exit();
     PBB_log_Exit();

@@ -1,0 +1,166 @@
+// Framing of the management connection: several requests per read, replies
+// in order, unknown and malformed requests, reads that end inside a
+// request, failed sends, and the server's connections.
+#include "gs_test.h"
+
+#include "daemon/pbb_elipc.h"
+#include "daemon/pbb_main.h"
+#include "platform/lipc.h"
+
+#include <chrono>
+#include <sys/epoll.h>
+
+namespace gstest {
+namespace {
+
+struct Want {
+    uint16_t type;
+    uint32_t code;  // result code, or the debug word
+};
+
+struct FramingCase {
+    const char* name;
+    Bytes bytes;
+    std::vector<Want> replies;
+};
+
+const Bytes kGetDebug = tlv(PBB_GS_REQ_GET_DEBUG, nullptr, 0);
+
+// Unterminated copies of a request: its last name filled to the brim.
+Bytes unterminated(Bytes request)
+{
+    std::fill(request.end() - PBB_VSI_NAME_LEN, request.end(), 'v');
+    return request;
+}
+
+TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrderAndMalformedOnesChangeNothing)
+{
+    vsi(1, "vsi-a", 1001);
+    Bytes namesNotSent = uplinkReq(0, a, {"vsi-a"});
+    namesNotSent[4 + 11] = 2;
+    Bytes countBeyondAnyRead = uplinkReq(0, a, {"vsi-a"});
+    countBeyondAnyRead[4 + 8] = 0x08;
+    std::vector<FramingCase> cases = {
+        {"two requests", kGetDebug + kGetDebug, {{6, 0}, {6, 0}}},
+        {"set then get", pairReq(0, 2, 0x4) + kGetDebug, {{15, 0}, {6, 0x4}}},
+        {"clear only clears", pairReq(0, 0, 0x6) + pairReq(0, 1, 0x2) + kGetDebug, {{15, 0}, {15, 0}, {6, 0x4}}},
+        {"unknown type 12", tlv(12, nullptr, 0) + kGetDebug, {{15, 0}, {6, 0}}},
+        {"unknown type 0xFFFF", tlv(0xFFFF, "abc", 3) + kGetDebug, {{15, 0}, {6, 0}}},
+        {"type 6 ignores its value", tlv(6, "xyz", 3) + tlv(8, nullptr, 0), {{6, 0}, {15, PBB_ERR}}},
+        {"trailing bytes that are no TLV", kGetDebug + Bytes{0, 6}, {{6, 0}}},
+        {"uplink names counted, not sent", namesNotSent + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+        {"uplink count beyond any read", countBeyondAnyRead + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+        {"uplink name without its NUL", unterminated(uplinkReq(0, a, {"vsi-a", "vsi-b"})) + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+        {"set name without its NUL", unterminated(setReq(1, 0, 20, 1001, "vsi-a")) + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+    };
+    // Every type's value one byte short, all bits set.
+    for (uint16_t t = 0; t < PBB_GS_REQ_NUM; ++t)
+        if (uint32_t need = _pbb_gs_MinValueLen(t); need > 0)
+            cases.push_back({"one byte short", tlv(t, Bytes(need - 1, 0xFF).data(), need - 1) + kGetDebug, {{15, PBB_ERR}, {6, 0}}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + std::string(" ") + std::to_string(c.bytes[1]));
+        g_uiPbbDbgFlag = 0;
+        auto got = serve(c.bytes);
+        ASSERT_EQ(got.size(), c.replies.size());
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].type, c.replies[i].type) << i;
+            EXPECT_EQ(got[i].code(), c.replies[i].code) << i;
+        }
+    }
+    EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(1)->usBVlan, 10u);
+}
+
+TEST_F(Gs, UnknownTypeIsLoggedOnlyUnderTheErrorSwitch)
+{
+    const std::vector<std::string> line{"ERROR", "Failed to recognize an invalid TLV. Keep on processing the next one."};
+    EXPECT_EQ(result(tlv(13, nullptr, 0)), 0u);
+    EXPECT_TRUE(pbbtest::grepLines(dirs.logFile(), line).empty());
+    g_uiPbbDbgFlag = PBB_DBG_ERROR;
+    EXPECT_EQ(result(tlv(13, nullptr, 0)), 0u);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), line).size(), 1u);
+}
+
+TEST_F(Gs, ARequestSplitBetweenReadsIsNotServed)
+{
+    vsi(1, "vsi-a", 1001);
+    const Bytes set = setReq(PBB_GS_REQ_SET_BVLAN, 0, 20, 1001, "vsi-a");
+    const Bytes head(set.begin(), set.begin() + 16);
+    const Bytes tail(set.begin() + 16, set.end());
+    auto first = serve(kGetDebug + head);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].type, PBB_GS_REPLY_DEBUG);
+    EXPECT_TRUE(serve(tail).empty());
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(1)->usBVlan, 10u);
+    EXPECT_EQ(result(set), 0u) << "whole, it is served";
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(1)->usBVlan, 20u);
+}
+
+TEST_F(Gs, AFailedReplyDropsTheRestOfItsReadOnly)
+{
+    // The client stops reading: sends fail with EPIPE (and must not raise
+    // SIGPIPE); the request after the failed reply is not served.
+    ASSERT_EQ(shutdown(cli_, SHUT_RD), 0);
+    ASSERT_EQ(send(cli_, (kGetDebug + pairReq(0, 0, 0x2)).data(), 4 + 12, 0), 16);
+    EXPECT_EQ(_pbb_gs_RecvMsg(srv_), PBB_OK);
+    EXPECT_EQ(g_uiPbbDbgFlag, 0u);
+    // The next read is served, although its reply cannot be sent either.
+    const Bytes set = pairReq(0, 0, 0x2);
+    ASSERT_EQ(send(cli_, set.data(), set.size(), 0), 12);
+    EXPECT_EQ(_pbb_gs_RecvMsg(srv_), PBB_OK);
+    EXPECT_EQ(g_uiPbbDbgFlag, 0x2u);
+    EXPECT_EQ(_pbb_gs_SendResult(srv_, 0), PBB_ERR);
+    // Nothing to read is no reason to close; the peer's close is.
+    EXPECT_EQ(_pbb_gs_RecvMsg(srv_), PBB_OK);
+    close(cli_);
+    cli_ = -1;
+    EXPECT_EQ(_pbb_gs_RecvMsg(srv_), PBB_ERR);
+}
+
+size_t registered()
+{
+    size_t n = 0;
+    for (PbbElipcNode* p = g_stPbbElipcFdList.pstNext; p != &g_stPbbElipcFdList; p = p->pstNext) ++n;
+    return n;
+}
+
+// Runs the loop until done() or a 5 s deadline.
+template <typename F>
+bool pumpUntil(F done)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done() && std::chrono::steady_clock::now() < end) (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 20);
+    return done();
+}
+
+TEST_F(Gs, ServerAnswersEachClientAndForgetsClosedOnes)
+{
+    g_iPbbEpollFd = epoll_create1(0);
+    PBB_elipc_InitFdList();
+    ASSERT_EQ(PBB_gs_Init(), PBB_OK);
+    const int listenFd = g_iPbbSocket;
+    EXPECT_EQ(PBB_gs_Init(), PBB_OK);
+    EXPECT_EQ(g_iPbbSocket, listenFd);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        int c = plat::lipcConnect(PBB_GS_PORT);
+        ASSERT_GE(c, 0);
+        ASSERT_EQ(send(c, kGetDebug.data(), kGetDebug.size(), 0), 4);
+        ASSERT_TRUE(pumpUntil([&] { return pbbtest::waitReadable(c, 0); }));
+        uint8_t reply[8] = {};
+        EXPECT_EQ(recv(c, reply, sizeof reply, 0), 8);
+        EXPECT_EQ(reply[1], PBB_GS_REPLY_DEBUG);
+        EXPECT_EQ(registered(), 2u);
+        close(c);
+        EXPECT_TRUE(pumpUntil([] { return registered() == 1; }));
+    }
+    PBB_gs_Exit();
+    EXPECT_EQ(g_iPbbSocket, PBB_INVALID_FD);
+    EXPECT_EQ(registered(), 0u);
+    PBB_gs_Exit();
+    close(g_iPbbEpollFd);
+    g_iPbbEpollFd = PBB_INVALID_FD;
+}
+
+}  // namespace
+}  // namespace gstest
