@@ -39,9 +39,11 @@ void SwitchNames::load()
         plat::transport::ControlClient c;
         std::string error;
         if (!c.connect(plat::transport::controlSocketPath(), &error, timeoutMs_)) throw NoAnswer(error);
-        for (const auto& i : show(c, "interfaces", timeoutMs_).at("interfaces"))
+        const nlohmann::json ifs = show(c, "interfaces", timeoutMs_);
+        for (const auto& i : ifs.at("interfaces"))
             ifs_.push_back({i.at("ifIndex").get<uint32_t>(), i.at("name").get<std::string>()});
-        for (const auto& v : show(c, "vsis", timeoutMs_).at("vsis"))
+        const nlohmann::json vsis = show(c, "vsis", timeoutMs_);
+        for (const auto& v : vsis.at("vsis"))
             vsis_.push_back({v.at("index").get<uint32_t>(), v.at("name").get<std::string>(), v.at("isid").get<uint32_t>()});
     } catch (const NoAnswer& e) {
         error_ = e.what();
