@@ -66,16 +66,19 @@ void walk(Session& s, const proto::McMsg& m, nlohmann::json& out, std::vector<st
     key.isid = m.isid;
     key.bvlan = m.bvlan;
     key.vsiName = m.vsiName;
+    // Only what is printed is built: a walk may hold tens of thousands of entries.
     for (const auto& e : s.daemon().learnedWalk(key)) {
         std::string port = s.names().ifLabel(e.ifIndex);
-        out.push_back({{"vsi", e.vsiName},
-                       {"vsiIndex", e.vsiIndex},
-                       {"isid", e.isid},
-                       {"bvlan", e.bvlan},
-                       {"bmac", proto::formatMac(e.bmac)},
-                       {"ifIndex", e.ifIndex},
-                       {"interface", port}});
-        rows.push_back({e.vsiName, std::to_string(e.isid), std::to_string(e.bvlan), proto::formatMac(e.bmac), port});
+        if (s.json())
+            out.push_back({{"vsi", e.vsiName},
+                           {"vsiIndex", e.vsiIndex},
+                           {"isid", e.isid},
+                           {"bvlan", e.bvlan},
+                           {"bmac", proto::formatMac(e.bmac)},
+                           {"ifIndex", e.ifIndex},
+                           {"interface", port}});
+        else
+            rows.push_back({e.vsiName, std::to_string(e.isid), std::to_string(e.bvlan), proto::formatMac(e.bmac), port});
     }
 }
 
@@ -91,15 +94,15 @@ void showLearned(const std::string& vsiWord, bool all)
     std::string note;
     if (all) {
         for (const auto& m : s.daemon().multicastWalk()) {
-            size_t before = learned.size();
+            size_t before = learned.size() + rows.size();
             walk(s, m, learned, rows);
             vsis.push_back(vsiJson(m));
-            vsis.back()["count"] = learned.size() - before;
+            vsis.back()["count"] = learned.size() + rows.size() - before;
         }
     } else if (auto m = mcOf(s, vsiWord)) {
         walk(s, *m, learned, rows);
         vsis.push_back(vsiJson(*m));
-        vsis.back()["count"] = learned.size();
+        vsis.back()["count"] = learned.size() + rows.size();
     } else {
         note = vsiWord + " is not active (no B-VLAN, or no uplink): nothing learned\n";
     }
