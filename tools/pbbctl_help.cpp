@@ -30,7 +30,9 @@ pbbctl::Registrar reg([](CLI::App& app) {
     auto* help = app.add_subcommand("help", "List the commands with examples");
     CLI::App* top = &app;
     help->callback([top] {
-        std::fputs(top->help("", CLI::AppFormatMode::Normal).c_str(), stdout);
+        // The formatter directly: App::help would describe the selected
+        // subcommand, which is this one.
+        std::fputs(top->get_formatter()->make_help(top, "", CLI::AppFormatMode::Normal).c_str(), stdout);
         std::fputs(kExamples, stdout);
     });
 });
