@@ -83,7 +83,7 @@ protected:
     void TearDown() override
     {
         if (cli_ >= 0) close(cli_);
-        close(srv_);
+        if (srv_ >= 0) close(srv_);
         g_uiPbbDbgFlag = 0;
         Ctl::TearDown();
     }

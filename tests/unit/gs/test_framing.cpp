@@ -8,6 +8,7 @@
 #include "platform/lipc.h"
 
 #include <chrono>
+#include <fcntl.h>
 #include <sys/epoll.h>
 
 namespace gstest {
@@ -115,6 +116,11 @@ TEST_F(Gs, AFailedReplyDropsTheRestOfItsReadOnly)
     close(cli_);
     cli_ = -1;
     EXPECT_EQ(_pbb_gs_RecvMsg(srv_), PBB_ERR);
+    // End of data without the hang-up bit closes the connection as well.
+    PBB_elipc_InitFdList();
+    EXPECT_EQ(_pbb_gs_ProcEpollEvent(PBB_EV_IN, srv_), 0u);
+    EXPECT_EQ(fcntl(srv_, F_GETFD), -1);
+    srv_ = -1;
 }
 
 size_t registered()
