@@ -165,21 +165,6 @@ TEST_F(ClientTest, MulticastWalkJoinsPiecesAndFollowsTheVsiIndex)
     EXPECT_EQ(*word(server.seen[2].value.data(), 4), 7u);
 }
 
-TEST_F(ClientTest, ResultAndDebugAnswers)
-{
-    FakeServer server([](const Tlv& t) -> std::vector<Bytes> {
-        if (t.type == kGetDebug) return {tlv(kDebugReply, indexValue(0x5))};
-        if (t.type == kUplinkVsi) return {result(kUplinkOfAll)};
-        return {result(kOk)};
-    });
-    MgmtClient c(5000);
-    EXPECT_EQ(c.call(kSetDebug, debugReq(kDebugSet, 5)), kOk);
-    EXPECT_EQ(c.debugWord(), 5u);
-    EXPECT_EQ(c.call(kUplinkVsi, uplinkReq(kUplinkDelete, 1, {"vsi-red"})), kUplinkOfAll);
-    ASSERT_EQ(server.seen.size(), 3u);
-    EXPECT_EQ(server.seen[2].value, uplinkReq(kUplinkDelete, 1, {"vsi-red"}));
-}
-
 TEST_F(ClientTest, SilentDaemonTimesOutAndAbsentOneIsNotRunning)
 {
     EXPECT_THROW(MgmtClient(1000), NoAnswer);
