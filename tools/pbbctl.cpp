@@ -1,6 +1,7 @@
 // pbbctl entry point: builds the command line from the registered
 // subcommands and turns failures into a message and a non-zero status.
 #include "tools/pbbctl.h"
+#include "tools/pbbctl_client.h"
 
 #include <cstdio>
 #include <vector>
@@ -28,6 +29,12 @@ int main(int argc, char** argv)
     CLI::App app{"pbbctl - control and inspect the PBB daemon"};
     app.require_subcommand(1);
     app.add_flag("--json", pbbctl::global().json, "Print results as JSON");
+    app.add_option("--timeout", pbbctl::global().timeout, "Seconds to wait for the daemon's and the switch's answers")
+        ->check(CLI::Range(0.001, 3600.0));
+    // --json and --timeout are accepted after the command words too.
+    app.fallthrough();
+    app.footer("Exit status: 0 done, 1 refused by the daemon, 2 bad usage, 3 the daemon is not running or does not\n"
+               "answer. 'pbbctl help' shows examples; 'pbbctl <command> --help' the options of one command.");
     for (auto& add : pbbctl::commands()) add(app);
     try {
         app.parse(argc, argv);
@@ -36,6 +43,12 @@ int main(int argc, char** argv)
         return app.exit(e) == 0 ? 0 : 2;
     } catch (const pbbctl::ExitStatus& e) {
         return e.code;
+    } catch (const pbbctl::Usage& e) {
+        std::fprintf(stderr, "pbbctl: %s\n", e.what());
+        return 2;
+    } catch (const pbbctl::NoAnswer& e) {
+        std::fprintf(stderr, "pbbctl: %s\n", e.what());
+        return 3;
     } catch (const pbbctl::Failure& e) {
         std::fprintf(stderr, "pbbctl: %s\n", e.what());
         return 1;

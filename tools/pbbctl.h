@@ -11,6 +11,8 @@ namespace pbbctl {
 // Options every subcommand shares.
 struct Global {
     bool json = false;
+    double timeout = 5.0;  // seconds to wait for the daemon and the switch
+    int timeoutMs() const { return static_cast<int>(timeout * 1000); }
 };
 Global& global();
 
@@ -24,6 +26,12 @@ struct Registrar {
 // Thrown by subcommands for an operator-facing failure: printed as
 // "pbbctl: <message>" and exit status 1.
 struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A command line that cannot be carried out as written (a name the switch
+// does not know, a value out of range): "pbbctl: <message>", exit status 2.
+struct Usage : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 

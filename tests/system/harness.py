@@ -208,6 +208,26 @@ class System:
     def pbbctl(self, *args, check=True):
         return self.run([binary("pbbctl")] + [str(a) for a in args], check=check)
 
+    def ctl(self, *args, code=0):
+        """pbbctl with --json: asserts its exit status and returns its JSON
+        (None when it printed nothing)."""
+        r = self.pbbctl(*args, "--json", check=False)
+        assert r.code == code, r
+        return r.json() if r.out.strip() else None
+
+    def pbb_vsi(self, vsi, bvlan, uplinks):
+        """Gives a VSI its B-VLAN and uplinks through pbbctl; the VSI's
+        multicast entries as the daemon shows them (none while the daemon
+        cannot program the switch)."""
+        self.ctl("bvlan", "set", vsi, bvlan)
+        for port in uplinks:
+            self.ctl("uplink", "add", port, vsi)
+        return self.ctl("show", "mc", vsi)["multicast"]
+
+    def learned(self, *selection):
+        """The learned entries pbbctl shows (a VSI's, or --all)."""
+        return self.ctl("show", "learned", *selection)["learned"]
+
     def stats(self):
         return self.simctl("show", "stats", json=True)
 

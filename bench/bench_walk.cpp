@@ -1,0 +1,217 @@
+// A full walk of a VSI's learned entries as pbbctl makes it: one type 10
+// request, then one type 11 request per entry carrying the last B-MAC, each
+// written alone and answered before the next, through pbbctl's client
+// library (tools/pbbctl_client) against the real management server.
+//
+// The daemon's tables are filled in process (the in-process platform, the
+// VSI, multicast and unicast tables filled directly, as bench_ucpw does);
+// the server's loop runs on a thread of its own, as the daemon's would in
+// its process, and the client walks from the benchmark's thread.
+//
+//  - BM_WalkOneVsi/N: N entries in one VSI (8k to 64k): the daemon looks
+//    every page's position up again, so the cost per entry shows how a
+//    page grows with the VSI's size;
+//  - BM_WalkAllVsis/V/N: V VSIs of N entries each, walked as 'pbbctl show
+//    learned --all' does (multicast walk, then each VSI);
+//  - BM_PbbctlShowAll/V/N: the pbbctl process itself ('pbbctl --json show
+//    learned --all', output to /dev/null) against the same server: start,
+//    walk, JSON; found at ../tools/pbbctl from this binary or PBBCTL_BIN.
+//
+// Run with --benchmark_repetitions=3 for medians.
+#include "daemon/pbb_common.h"
+#include "daemon/pbb_elipc.h"
+#include "daemon/pbb_gs.h"
+#include "daemon/pbb_main.h"
+#include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_ucpw.h"
+#include "daemon/pbb_vsi.h"
+#include "platform/model/inproc.h"
+#include "platform/settings.h"
+#include "tools/pbbctl_client.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+constexpr uint16_t kBVlan = 100;
+constexpr uint32_t kPorts = 8;
+
+// The daemon's tables with `vsis` VSIs of `perVsi` learned entries, and
+// its server running in a private run directory.
+class Daemon {
+public:
+    Daemon(uint32_t vsis, uint32_t perVsi)
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "pbbwalk.XXXXXX").string();
+        if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
+        dir_ = tmpl;
+        plat::setRunDir(dir_);
+        auto& sw = plat::inproc::reset();
+        sw.setSlotRange(1, 2);
+        sw.addSlot(1, {.minm = true});
+        sw.setMaxVsiNum(vsis + 1);
+        for (uint32_t p = 0; p < kPorts; ++p) ports_[p] = sw.addPort("eth-1/0/" + std::to_string(p + 1), 1);
+        if (PBB_vsi_Init() + PBB_ucpw_Init() + PBB_mcpw_Init() != 0) throw std::runtime_error("tables");
+        for (uint32_t v = 1; v <= vsis; ++v) {
+            std::string name = "vsi-" + std::to_string(v);
+            sw.addVsi(v, name, 20000 + v);
+            PbbVsi* vsi = PBB_vsi_CreateVsi(v);
+            std::memcpy(vsi->szVsiName, name.c_str(), name.size());
+            PBB_vsi_SetISid(v, 20000 + v);
+            vsi->usBVlan = kBVlan;
+            if (PBB_mcpw_AddPort(PBB_mcpw_Create(v, 20000 + v, kBVlan), ports_[0]) != PBB_OK)
+                throw std::runtime_error("multicast entry");
+            // Descending B-MACs: every add goes to the front of the VSI's list.
+            for (uint32_t i = perVsi; i-- > 0;) {
+                const uint8_t mac[6] = {0x02, static_cast<uint8_t>(v), 0, static_cast<uint8_t>(i >> 16),
+                                        static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+                if (PBB_ucpw_Add(v, 20000 + v, kBVlan, mac, ports_[i % kPorts]) != PBB_OK)
+                    throw std::runtime_error("unicast entry");
+            }
+        }
+        g_iPbbEpollFd = epoll_create1(EPOLL_CLOEXEC);
+        PBB_elipc_InitFdList();
+        if (g_iPbbEpollFd < 0 || PBB_gs_Init() != PBB_OK) throw std::runtime_error("server");
+        loop_ = std::thread([this] {
+            while (!stop_.load(std::memory_order_relaxed)) (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 20);
+        });
+    }
+    ~Daemon()
+    {
+        stop_ = true;
+        loop_.join();
+        PBB_gs_Exit();
+        PBB_elipc_FiniFdList();
+        close(g_iPbbEpollFd);
+        g_iPbbEpollFd = PBB_INVALID_FD;
+        PBB_mcpw_Exit();
+        PBB_ucpw_Exit();
+        PBB_vsi_Exit();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+        plat::resetSettings();
+    }
+    Daemon(const Daemon&) = delete;
+    Daemon& operator=(const Daemon&) = delete;
+
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+    uint32_t ports_[kPorts] = {};
+    std::atomic<bool> stop_{false};
+    std::thread loop_;
+};
+
+void counters(benchmark::State& state, uint64_t entries)
+{
+    state.counters["entries"] = static_cast<double>(entries);
+    // Seconds per entry (printed as e.g. 4.1u).
+    state.counters["per_entry"] = benchmark::Counter(static_cast<double>(entries),
+                                                     benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
+}
+
+void BM_WalkOneVsi(benchmark::State& state)
+{
+    const auto n = static_cast<uint32_t>(state.range(0));
+    Daemon d(1, n);
+    pbbctl::MgmtClient c(10000);
+    pbbctl::proto::UcMsg vsi{1, 20001, kBVlan, {}, 0, "vsi-1"};
+    size_t got = 0;
+    for (auto _ : state) got = c.learnedWalk(vsi).size();
+    if (got != n) state.SkipWithError("the walk missed entries");
+    counters(state, got);
+}
+
+void BM_WalkAllVsis(benchmark::State& state)
+{
+    const auto vsis = static_cast<uint32_t>(state.range(0));
+    const auto per = static_cast<uint32_t>(state.range(1));
+    Daemon d(vsis, per);
+    pbbctl::MgmtClient c(10000);
+    size_t got = 0;
+    for (auto _ : state) {
+        got = 0;
+        for (const auto& m : c.multicastWalk()) {
+            pbbctl::proto::UcMsg key{m.vsiIndex, m.isid, m.bvlan, {}, 0, m.vsiName};
+            got += c.learnedWalk(key).size();
+        }
+    }
+    if (got != static_cast<size_t>(vsis) * per) state.SkipWithError("the walk missed entries");
+    counters(state, got);
+}
+
+std::string pbbctlPath()
+{
+    if (const char* p = std::getenv("PBBCTL_BIN")) return p;
+    return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "pbbctl").string();
+}
+
+void BM_PbbctlShowAll(benchmark::State& state)
+{
+    const auto vsis = static_cast<uint32_t>(state.range(0));
+    const auto per = static_cast<uint32_t>(state.range(1));
+    Daemon d(vsis, per);
+    const std::string bin = pbbctlPath();
+    // The child's run directory is the server's; no pbb-sim answers there,
+    // so ports are shown by ifIndex.
+    std::string runDir = "PBB_RUN_DIR=" + d.dir();
+    std::vector<char*> env;
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "PBB_RUN_DIR=", 12) != 0) env.push_back(*e);
+    env.push_back(runDir.data());
+    env.push_back(nullptr);
+    const char* argv[] = {bin.c_str(), "--json", "--timeout", "60", "show", "learned", "--all", nullptr};
+    double childCpu = 0, childUser = 0;
+    for (auto _ : state) {
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        int rc = posix_spawn(&pid, bin.c_str(), &fa, nullptr, const_cast<char* const*>(argv), env.data());
+        posix_spawn_file_actions_destroy(&fa);
+        int status = 0;
+        struct rusage ru {};
+        if (rc != 0 || wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError(("pbbctl failed: " + bin).c_str());
+            break;
+        }
+        childUser += static_cast<double>(ru.ru_utime.tv_sec) + static_cast<double>(ru.ru_utime.tv_usec) / 1e6;
+        childCpu += static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                    static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    }
+    counters(state, static_cast<uint64_t>(vsis) * per);
+    // CPU seconds of one pbbctl run: its own share of the wall time.
+    state.counters["pbbctl_cpu_s"] = childCpu / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+    state.counters["pbbctl_user_s"] = childUser / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+}
+
+}  // namespace
+
+BENCHMARK(BM_WalkOneVsi)->Arg(8000)->Arg(16000)->Arg(32000)->Arg(64000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WalkAllVsis)->Args({64, 1000})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PbbctlShowAll)
+    ->Args({1, 64000})
+    ->Args({64, 1000})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK_MAIN();
