@@ -6,8 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Benchmarks are not tests: they are built apart (README, "Benchmarks").
 build=build
-flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPBB_BENCH=OFF)
 if [ "${1:-}" = "--sanitize" ]; then
   . scripts/sanitize-flags.sh
   build=$sanitize_build
