@@ -68,18 +68,20 @@ TEST_F(DbmOpen, ReadOnlyOpenNeedsAStoreAndRefusesWrites)
 
 TEST_F(DbmOpen, AStoreHasOneOpenerInThisProcessOrAnotherAndAClosedHandleIsGone)
 {
-    openAll();
-    EXPECT_TRUE(std::filesystem::exists(pairFile()) && std::filesystem::exists(runFile()));
-    EXPECT_TRUE(used != unused && unused != run && used != run && run != DBM_INVALID_HANDLE);
+    // Another process, started before this one opened anything: only the
+    // store's lock keeps it out.
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
     uint32_t a, b;
-    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &kCfgParam, &a, &b), DBM_ERR_BUSY);
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRunParam, &a), DBM_ERR_BUSY);
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        plat::testing::reset();  // a registry of its own, but the store is locked
-        ::_exit(DBM_Open("lPBB", "pbb", 7, &kRunParam, &a) == DBM_ERR_BUSY ? 0 : 1);
-    }
+    if (pid == 0) ::_exit(::read(go[0], &a, 1) == 1 && DBM_Open("lPBB", "pbb", 7, &kRunParam, &a) == DBM_ERR_BUSY ? 0 : 1);
+    openAll();
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    EXPECT_TRUE(std::filesystem::exists(pairFile()) && std::filesystem::exists(runFile()));
+    EXPECT_TRUE(used != unused && unused != run && used != run && run != DBM_INVALID_HANDLE);
+    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &kCfgParam, &a, &b), DBM_ERR_BUSY);
+    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRunParam, &a), DBM_ERR_BUSY);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
