@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "model_test.h"
 #include "platform/bitmap.h"
@@ -36,25 +37,19 @@ protected:
 TEST_F(Queries, InterfaceAttributes)
 {
     uint16_t slot = 0xFFFF;
-    uint32_t type = 128, link = 0;
+    uint32_t type = 128, link = 0, link2 = 0;
     char name[IF_NAME_BUF_LEN] = "";
-    ASSERT_EQ(IF_GetDataByIfIndex(p1, IF_DATA_SLOT, &slot), 0u);
-    ASSERT_EQ(IF_GetDataByIfIndex(p1, IF_DATA_TYPE, &type), 0u);
-    ASSERT_EQ(IF_GetDataByIfIndex(p1, IF_DATA_LINK_STATE, &link), 0u);
-    ASSERT_EQ(IF_GetDataByIfIndex(p1, IF_DATA_FULL_NAME, name), 0u);
-    EXPECT_EQ(slot, 1u);
-    EXPECT_EQ(type, IF_TYPE_XGE);
-    EXPECT_EQ(link, IF_LINK_UP);
-    EXPECT_STREQ(name, "ten-gigabit-ethernet-1/0/1");
-    IF_GetDataByIfIndex(p2, IF_DATA_LINK_STATE, &link);
-    EXPECT_EQ(link, IF_LINK_DOWN);
-
+    for (auto [sel, out] : {std::pair<uint32_t, void*>{IF_DATA_SLOT, &slot}, {IF_DATA_TYPE, &type}, {IF_DATA_LINK_STATE, &link},
+                            {IF_DATA_FULL_NAME, name}})
+        ASSERT_EQ(IF_GetDataByIfIndex(p1, sel, out), 0u) << sel;
+    ASSERT_EQ(IF_GetDataByIfIndex(p2, IF_DATA_LINK_STATE, &link2), 0u);
+    EXPECT_EQ(std::make_tuple(slot, type, link, std::string(name), link2),
+              std::make_tuple(uint16_t{1}, IF_TYPE_XGE, IF_LINK_UP, std::string("ten-gigabit-ethernet-1/0/1"), IF_LINK_DOWN));
     slot = 0xFFFF;
     EXPECT_NE(IF_GetDataByIfIndex(agg, IF_DATA_SLOT, &slot), 0u) << "an aggregate has no slot";
     EXPECT_EQ(slot, 0xFFFFu) << "output untouched on failure";
     EXPECT_NE(IF_GetDataByIfIndex(999, IF_DATA_TYPE, &type), 0u);
     EXPECT_NE(IF_GetDataByIfIndex(p1, 11, &type), 0u);
-
     EXPECT_EQ(IF_IsTempIf(t1), 1u) << "its board is out";
     EXPECT_EQ(IF_IsTempIf(p1), 0u);
     EXPECT_EQ(IF_GetIfIndexByFullName("eth-2/0/1"), t1);
