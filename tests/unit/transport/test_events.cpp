@@ -108,34 +108,15 @@ uint32_t onL2vpn(uint32_t type, const L2VPN_VSI_INFO_S* info)
     return 0;
 }
 
-const std::vector<std::vector<std::string>> kScenario = {
-    {"link", "down", "eth-1/0/1"},
-    {"link", "up", "eth-1/0/1"},
-    {"slot", "remove", "2"},
-    {"slot", "insert", "2"},
-    {"if", "inactive", "eth-3/0/1"},
-    {"if", "active", "eth-3/0/1"},
-    {"if", "inactive", "eth-3/0/2", "--discard"},
-    {"agg", "join", "agg-1", "eth-2/0/2"},
-    {"agg", "leave", "eth-1/0/3"},
-    {"if", "delete", "agg-1"},
-    {"port", "add", "eth-1/0/9", "1"},
-    {"vlan", "trunk", "eth-1/0/2", "7,300-305"},
-    {"vlan", "add", "eth-1/0/2", "306"},
-    {"vlan", "del", "eth-1/0/2", "7,300"},
-    {"vlan", "access", "eth-1/0/2", "5"},
-    {"stp", "tc"},
-    {"stp", "tc", "--vlans", "100,101"},
-    {"stp", "tc", "--ifs", "eth-1/0/1,eth-2/0/1"},
-    {"stp", "tc", "--vlans", "none", "--ifs", "none"},
-    {"vsi", "add", "9", "vsi-new", "4242"},
-    {"vsi", "isid", "vsi-new", "4343"},
-    {"vsi", "down", "vsi-new"},
-    {"vsi", "up", "vsi-new"},
-    {"vsi", "del", "vsi-red"},
-    {"l2vpn", "disable"},
-    {"service", "down", "vlan"},
-    {"service", "down", "stp"},
+// The scenario, one command of pbb-simctl after the other.
+const char* const kScenario[] = {
+    "link down eth-1/0/1", "link up eth-1/0/1", "slot remove 2", "slot insert 2", "if inactive eth-3/0/1",
+    "if active eth-3/0/1", "if inactive eth-3/0/2 --discard", "agg join agg-1 eth-2/0/2", "agg leave eth-1/0/3",
+    "if delete agg-1", "port add eth-1/0/9 1", "vlan trunk eth-1/0/2 7,300-305", "vlan add eth-1/0/2 306",
+    "vlan del eth-1/0/2 7,300", "vlan access eth-1/0/2 5", "stp tc", "stp tc --vlans 100,101",
+    "stp tc --ifs eth-1/0/1,eth-2/0/1", "stp tc --vlans none --ifs none", "vsi add 9 vsi-new 4242",
+    "vsi isid vsi-new 4343", "vsi down vsi-new", "vsi up vsi-new", "vsi del vsi-red", "l2vpn disable",
+    "service down vlan", "service down stp",
 };
 
 struct Descriptors {
@@ -186,11 +167,9 @@ std::vector<std::string> scenario(const std::function<void(const std::vector<std
     g_log.clear();
     Descriptors d = registerEverything();
     dispatch(d);
-    for (const auto& words : kScenario) {
-        std::string line = "==";
-        for (const auto& w : words) line += " " + w;
-        g_log.push_back(line);
-        apply(words);
+    for (const char* line : kScenario) {
+        g_log.push_back(std::string("== ") + line);
+        apply(simcmd::split(line));
         dispatch(d);
     }
     return g_log;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,19 +29,20 @@ using nlohmann::json;
 
 uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
 
-L2VPN_MINM_ENTRY_S entry(uint32_t vsi, uint32_t isid, uint8_t last, uint32_t bvlan)
+L2VPN_MINM_ENTRY_S entry(uint32_t vsi, uint32_t isid, uint8_t last, uint32_t bvlan, uint32_t* port = nullptr)
 {
     L2VPN_MINM_ENTRY_S e{};
     e.uiVsiIndex = vsi;
     e.uiISid = isid;
-    const uint8_t bmac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, last};
+    const uint8_t bmac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, last}, cmac[6] = {0x02, 0, 0, 0, 0, last};
     std::memcpy(e.aucBMac, bmac, 6);
+    std::memcpy(e.aucCMac, cmac, 6);
     e.uiAllOnes = 0xFFFFFFFF;
     e.usAllOnes = 0xFFFF;
-    const uint8_t cmac[6] = {0x02, 0, 0, 0, 0, last};
-    std::memcpy(e.aucCMac, cmac, 6);
     e.uiEntryFlags = 0x5;
     e.uiBVlan = bvlan;
+    e.uiPortNum = port != nullptr ? 1 : 0;
+    e.puiPortList = port;
     return e;
 }
 
@@ -51,16 +53,11 @@ std::vector<uint32_t> program()
     int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
     rc.push_back(fd >= 0 ? 0 : 1);
     auto uc = [&](uint32_t vsi, uint8_t last, uint32_t port) {
-        L2VPN_MINM_ENTRY_S e = entry(vsi, 10000 + vsi, last, 100);
-        e.uiPortNum = 1;
-        e.puiPortList = &port;
+        L2VPN_MINM_ENTRY_S e = entry(vsi, 10000 + vsi, last, 100, &port);
         rc.push_back(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e));
     };
-    uc(1, 1, 1);
-    uc(1, 2, 2);
-    uc(2, 3, 4);
-    uc(77, 4, 1);     // no such VSI
-    uc(1, 5, 9999);   // no such port
+    for (auto [vsi, last, port] : {std::tuple{1u, 1, 1u}, {1u, 2, 2u}, {2u, 3, 4u}, {77u, 4, 1u} /* no such VSI */, {1u, 5, 9999u}})
+        uc(vsi, uint8_t(last), port);  // the last: no such port
     rc.push_back(L2VPN_FlushPwEntry(fd));
     uint32_t ports[3] = {1, 2, 4};
     L2VPN_MINM_ENTRY_S mc = entry(1, 10010, 0xEE, 100);
@@ -87,12 +84,8 @@ std::vector<uint32_t> program()
 std::string shown(const std::function<std::string(const std::vector<std::string>&)>& show)
 {
     std::string all;
-    for (auto w : std::vector<std::vector<std::string>>{{"show", "unicast"},
-                                                         {"show", "unicast", "--staged"},
-                                                         {"show", "multicast"},
-                                                         {"show", "pbb-ports"},
-                                                         {"show", "encap"}})
-        all += show(w);
+    for (const char* w : {"show unicast", "show unicast --staged", "show multicast", "show pbb-ports", "show encap"})
+        all += show(simcmd::split(w));
     return all;
 }
 
@@ -131,11 +124,9 @@ TEST_F(Requests, FaultsArmedFromTheSimulatorFailTheDaemonsCalls)
     EXPECT_EQ(L2VPN_FlushPwEntry(fd), 7u);
     EXPECT_EQ(L2VPN_FlushPwEntry(fd), PLAT_OK);
 
-    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"fail", "L2VPN_AddMinMEntry", "--result", "4", "--times", "0"}));
-    L2VPN_MINM_ENTRY_S e = entry(1, 10010, 1, 100);
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must(simcmd::split("fail L2VPN_AddMinMEntry --result 4 --times 0")));
     uint32_t port = 1;
-    e.uiPortNum = 1;
-    e.puiPortList = &port;
+    L2VPN_MINM_ENTRY_S e = entry(1, 10010, 1, 100, &port);
     EXPECT_EQ(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e), PLAT_ERR_NO_RESOURCE);
     EXPECT_EQ(L2VPN_AddMinMEntry(fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e), PLAT_ERR_NO_RESOURCE);
     ASSERT_NO_FATAL_FAILURE(pbbtest::must({"fail", "clear"}));
@@ -200,19 +191,16 @@ TEST_F(Requests, InjectedFramesReachThePacketSocketWithTheirFieldsAndNoneIsLost)
     int fd = openPacketSocket();
     ASSERT_GE(fd, 0);
 
-    ASSERT_NO_FATAL_FAILURE(pbbtest::must({"frame", "send", "eth-1/0/1", "--isid", "10010", "--bda",
-                                           "01:1e:83:00:27:1a", "--bsa", "00:aa:00:00:00:01", "--bvlan", "100",
-                                           "--cda", "00:cc:00:00:00:02", "--csa", "00:cc:00:00:00:01"}));
+    ASSERT_NO_FATAL_FAILURE(pbbtest::must(simcmd::split("frame send eth-1/0/1 --isid 10010 --bda 01:1e:83:00:27:1a "
+                                                        "--bsa 00:aa:00:00:00:01 --bvlan 100 --cda 00:cc:00:00:00:02 --csa 00:cc:00:00:00:01")));
     ASSERT_TRUE(pbbtest::waitFor(fd, POLLIN));
     Received r = receive(fd);
     ASSERT_GE(r.n, 16);
     const uint8_t bsa[6] = {0x00, 0xaa, 0, 0, 0, 0x01}, bda[6] = {0x01, 0x1e, 0x83, 0x00, 0x27, 0x1a};
     EXPECT_EQ(std::memcmp(r.addr.aucSrcMac, bsa, 6), 0);
     EXPECT_EQ(std::memcmp(r.addr.aucDstMac, bda, 6), 0);
-    EXPECT_EQ(r.addr.usVlanId, 100);
-    EXPECT_EQ(r.addr.usEtherType, PKT_ETHERTYPE_ITAG);
-    EXPECT_EQ(r.ctrl.uiType, PKT_CTRL_IFINDEX);
-    EXPECT_EQ(r.ctrl.uiIfIndex, 1u);
+    EXPECT_EQ(std::make_tuple(r.addr.usVlanId, r.addr.usEtherType, r.ctrl.uiType, r.ctrl.uiIfIndex),
+              std::make_tuple(uint16_t{100}, uint16_t{PKT_ETHERTYPE_ITAG}, PKT_CTRL_IFINDEX, 1u));
     EXPECT_EQ((r.data[1] << 16) | (r.data[2] << 8) | r.data[3], 10010);
     const uint8_t cda[6] = {0x00, 0xcc, 0, 0, 0, 0x02};
     EXPECT_EQ(std::memcmp(r.data.data() + 4, cda, 6), 0);
