@@ -36,59 +36,52 @@ std::string items(const IF_EVENT_S* list, uint32_t n, bool slots)
 }
 
 // Inside a callback the state of the interface named first is current.
-std::string stateOf(uint32_t ifIndex)
+std::string stateOf(const IF_EVENT_S* list, uint32_t n)
 {
     uint32_t link = 0;
-    uint32_t rc = IF_GetDataByIfIndex(ifIndex, IF_DATA_LINK_STATE, &link);
-    return " state=" + std::to_string(rc) + "/" + std::to_string(link) + "/" + std::to_string(IF_IsTempIf(ifIndex));
+    if (n == 0) return "";
+    uint32_t rc = IF_GetDataByIfIndex(list[0].uiIfIndex, IF_DATA_LINK_STATE, &link);
+    return " state=" + std::to_string(rc) + "/" + std::to_string(link) + "/" + std::to_string(IF_IsTempIf(list[0].uiIfIndex));
 }
 
 uint32_t onIf(uint32_t ev, IF_EVENT_S* list, uint32_t n, uint32_t ctx, uint32_t* data)
 {
-    g_log.push_back("if " + std::to_string(ev) + " ctx=" + std::to_string(ctx) + " data=" + std::to_string(*data) +
-                    " [" + items(list, n, false) + "]" + (n != 0 ? stateOf(list[0].uiIfIndex) : ""));
-    IF_NotifyFinalStatus(g_ifHandle, ev, list, n, ctx);
-    return 0;
+    g_log.push_back("if " + std::to_string(ev) + " ctx=" + std::to_string(ctx) + " data=" + std::to_string(*data) + " [" +
+                    items(list, n, false) + "]" + stateOf(list, n));
+    return IF_NotifyFinalStatus(g_ifHandle, ev, list, n, ctx), 0;
 }
 
 uint32_t onLink(uint32_t ev, IF_EVENT_S* list, uint32_t n)
 {
-    g_log.push_back("link " + std::to_string(ev) + " [" + items(list, n, false) + "]" +
-                    (n != 0 ? stateOf(list[0].uiIfIndex) : ""));
+    g_log.push_back("link " + std::to_string(ev) + " [" + items(list, n, false) + "]" + stateOf(list, n));
     return 0;
 }
 
 uint32_t onSlot(uint32_t ev, IF_EVENT_S* list, uint32_t n, uint32_t ctx)
 {
     g_log.push_back("slot " + std::to_string(ev) + " ctx=" + std::to_string(ctx) + " [" + items(list, n, true) + "]");
-    IF_NotifyFinalStatus(g_slotHandle, ev, list, n, ctx);
-    return 0;
+    return IF_NotifyFinalStatus(g_slotHandle, ev, list, n, ctx), 0;
 }
 
 std::string bitmapText(const BITMAP_S* map)
 {
-    if (map == nullptr) return "all";
-    std::string s;
-    for (uint32_t v = 0; v <= map->uiSize; ++v)
+    std::string s = map == nullptr ? "all" : "";
+    for (uint32_t v = 0; map != nullptr && v <= map->uiSize; ++v)
         if (Bitmap_Check(map, v) != 0) s += std::to_string(v) + ",";
     return s;
 }
 
 uint32_t onVlan(uint32_t kind, const VLAN_EVENT_S* ev)
 {
-    g_log.push_back("vlan " + std::to_string(kind) + " if=" + std::to_string(ev->uiIfIndex) +
-                    " vlan=" + std::to_string(ev->usVlanId) + " set=" +
-                    (ev->usVlanId == VLAN_ID_SET ? bitmapText(ev->pstVlanBitmap) : "-"));
+    g_log.push_back("vlan " + std::to_string(kind) + " if=" + std::to_string(ev->uiIfIndex) + " vlan=" +
+                    std::to_string(ev->usVlanId) + " set=" + (ev->usVlanId == VLAN_ID_SET ? bitmapText(ev->pstVlanBitmap) : "-"));
     return 0;
 }
 
 uint32_t onTc(uint32_t instance, const TC_EVENT_S* ev)
 {
-    std::string ifs = "all";
-    if (ev->puiIfList != nullptr) {
-        ifs.clear();
-        for (uint32_t i = 0; i < ev->uiIfNum; ++i) ifs += std::to_string(ev->puiIfList[i]) + ",";
-    }
+    std::string ifs = ev->puiIfList == nullptr ? "all" : "";
+    for (uint32_t i = 0; ev->puiIfList != nullptr && i < ev->uiIfNum; ++i) ifs += std::to_string(ev->puiIfList[i]) + ",";
     g_log.push_back("tc " + std::to_string(instance) + " vlans=" + bitmapText(ev->pstVlanMap) + " ifs=" + ifs);
     return 0;
 }
@@ -97,14 +90,13 @@ uint32_t onL2vpn(uint32_t type, const L2VPN_VSI_INFO_S* info)
 {
     std::string s = "l2vpn " + std::to_string(type);
     if (info != nullptr) {
-        s += " vsi=" + std::to_string(info->uiVsiIndex) + "/" + std::to_string(info->uiFlags) + "/" +
-             std::to_string(info->uiISid) + "/" + info->szVsiName;
         uint32_t max = 0, used = 0;
         L2VPN_GetMaxVsiNum(&max, &used);
-        s += " used=" + std::to_string(used);
+        s += " vsi=" + std::to_string(info->uiVsiIndex) + "/" + std::to_string(info->uiFlags) + "/" +
+             std::to_string(info->uiISid) + "/" + info->szVsiName + " used=" + std::to_string(used);
+        if (type == L2VPN_EVT_VSI_ADD) L2VPN_FinalStatusNotify(g_l2vpnFd, type, info);
     }
     g_log.push_back(s);
-    if (info != nullptr && type == L2VPN_EVT_VSI_ADD) L2VPN_FinalStatusNotify(g_l2vpnFd, type, info);
     return 0;
 }
 
