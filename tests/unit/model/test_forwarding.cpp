@@ -199,22 +199,4 @@ TEST_F(Forwarding, PbbModeNeedsAPresentPortOnACapableSlotAndAVsiTakesItsStateAlo
     EXPECT_EQ(L2VPN_SetVSI(fd, 0, L2VPN_VSI_ATTR_ENCAP, &five), PLAT_ERR_NOT_FOUND);
 }
 
-TEST_F(Forwarding, CallLogCarriesTheDecodedEntryAndAFailedCallDoesNothing)
-{
-    plat::testing::clearCalls();
-    ASSERT_EQ(addMc(0, L2VPN_MINM_ADD_MC, {ports[2], ports[0]}), 0u);
-    auto calls = plat::testing::callsNamed("L2VPN_AddMinMEntry");
-    ASSERT_EQ(calls.size(), 1u);
-    const auto& req = std::any_cast<const sim::MinMRequest&>(calls[0].payload);
-    EXPECT_EQ(std::make_tuple(req.op, req.client, req.entry.uiEntryFlags), std::make_tuple(L2VPN_MINM_ADD_MC, kClient, 0x24u));
-    EXPECT_EQ(req.ports, (std::vector<uint32_t>{ports[2], ports[0]})) << "a copy of the list";
-    EXPECT_NE(calls[0].args.find("bmac=01:1e:83:00:00:64"), std::string::npos) << calls[0].args;
-    plat::testing::failCall("L2VPN_FlushPwEntry", 77);
-    EXPECT_EQ(L2VPN_FlushPwEntry(fd), 77u);
-    EXPECT_EQ(sw->multicast(0), nullptr);
-    EXPECT_EQ(L2VPN_FlushPwEntry(fd), 0u) << "armed once";
-    EXPECT_NE(sw->multicast(0), nullptr);
-    EXPECT_NE(plat::testing::callsNamed("L2VPN_FlushPwEntry")[0].args.find("fault=77"), std::string::npos);
-}
-
 }  // namespace
