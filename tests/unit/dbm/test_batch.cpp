@@ -1,19 +1,21 @@
-// DBM_Batch_Proc: row order, verdicts, keys handed over once, and one
-// commit for the whole batch.
+// How changes reach the files: DBM_Batch_Proc (row order, verdicts, keys
+// handed over once, one commit for the whole batch) and the write-behind of
+// the run database (reads see queued writes, commits start on time, on
+// count, at the cap and on close, a failing store is reported without
+// holding the caller up).
 #include "dbm_test.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
+#include <sqlite3.h>
 
 using namespace dbmtest;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Visit {
-    uint32_t handle;
-    std::string key;
-    bool operator==(const Visit&) const = default;
-};
+using Visit = std::pair<uint32_t, std::string>;
 std::vector<Visit> g_visits;
 std::map<std::string, uint32_t> g_verdicts;  // by key; keep when absent
 std::function<void(uint32_t, const char*, uint32_t)> g_during;
@@ -21,7 +23,7 @@ std::function<void(uint32_t, const char*, uint32_t)> g_during;
 uint32_t handler(uint32_t h, const char* key, uint32_t len)
 {
     EXPECT_EQ(len, std::strlen(key) + 1);
-    g_visits.push_back({h, key});
+    g_visits.emplace_back(h, key);
     if (g_during) g_during(h, key, len);
     auto it = g_verdicts.find(key);
     return it == g_verdicts.end() ? DBM_PROC_KEEP : it->second;
@@ -35,69 +37,53 @@ protected:
         g_visits.clear();
         g_verdicts.clear();
         g_during = nullptr;
-        ASSERT_EQ(openPair(used, unused), DBM_OK);
+        openAll();
         uint8_t rec[16] = {};
         uint16_t one = 1;
-        for (const char* k : {"vsi.B", "vsi.A"}) ASSERT_EQ(DBM_SetBinary(used, k, uint32_t(std::strlen(k) + 1), 0, 16, rec, 0), DBM_OK);
-        for (auto [h, k] : {std::pair{used, "if.ge1"}, {unused, "if.ge2"}, {unused, "if.ge3"}})
-            ASSERT_EQ(DBM_SetBinary(h, k, uint32_t(std::strlen(k) + 1), 0, 2, &one, 2), DBM_OK);
-        for (auto [h, k] : {std::pair{used, "ifvsi.ge1"}, {unused, "ifvsi.ge2"}}) ASSERT_EQ(addName(h, Key("%s", k), "A"), DBM_OK);
+        for (const char* k : {"vsi.B", "vsi.A"}) ASSERT_EQ(setBin(used, k, rec, 16, 0), DBM_OK);
+        for (auto [h, k] : {Visit{used, "if.ge1"}, {unused, "if.ge2"}, {unused, "if.ge3"}}) ASSERT_EQ(setBin(h, k, &one, 2, 2), DBM_OK);
+        for (auto [h, k] : {Visit{used, "ifvsi.ge1"}, {unused, "ifvsi.ge2"}}) ASSERT_EQ(addName(h, k, "A"), DBM_OK);
     }
     // The daemon's configuration table: VSIs, then VSI lists, then all-VSI flags.
     const DBM_PROC_KEY_S table[3] = {{0, handler, nullptr}, {1, handler, handler}, {2, handler, handler}};
-    uint32_t used = DBM_INVALID_HANDLE, unused = DBM_INVALID_HANDLE;
 };
 
 }  // namespace
 
-// Rows run in table order, the first database before the second.
-TEST_F(DbmBatch, VerdictsDeleteAndMoveAndMovedKeysAreNotHandedOverAgain)
+// Rows run in table order, the first database before the second; a key
+// moved into the second database is not handed over again. Nothing reaches
+// the disk before the batch ends.
+TEST_F(DbmBatch, VerdictsAreCarriedOutAtOnceAndStoredInOneCommit)
 {
     g_verdicts = {{"vsi.A", DBM_PROC_DELETE}, {"if.ge1", DBM_PROC_MOVE}, {"if.ge2", DBM_PROC_MOVE},
-                  {"ifvsi.ge2", DBM_PROC_DELETE}};
+                  {"ifvsi.ge2", DBM_PROC_DELETE}, {"ifvsi.ge1", DBM_PROC_MOVE}};
+    long midway = -1;
+    g_during = [&](uint32_t h, const char* key, uint32_t len) {
+        if (std::string(key) != "ifvsi.ge2") return;
+        auto n = vsiName("A");  // a handler's own write
+        EXPECT_EQ(DBM_RemoveSortList(h, key, len, 32, n.data()), DBM_OK);
+        auto disk = onDisk(pairFile());
+        midway = (disk[0].find("vsi.A") != nullptr) + (disk[0].find("ifvsi.ge1") != nullptr) + disk[1].find("ifvsi.ge2")->elems.size();
+    };
     ASSERT_EQ(DBM_Batch_Proc(used, unused, table, 3), DBM_OK);
-    std::vector<Visit> expected = {{used, "vsi.A"},       {used, "vsi.B"},  {used, "ifvsi.ge1"}, {unused, "ifvsi.ge2"},
-                                   {used, "if.ge1"}, {unused, "if.ge2"}, {unused, "if.ge3"}};
-    EXPECT_EQ(g_visits, expected);  // if.ge1 not seen again in the second database
-    auto exists = [](uint32_t h, const char* k) { return DBM_IsKeyExist(h, k, uint32_t(std::strlen(k) + 1)); };
-    EXPECT_EQ(exists(used, "vsi.A"), 0u);
-    EXPECT_EQ(exists(unused, "ifvsi.ge2"), 0u);
-    EXPECT_EQ(exists(unused, "if.ge1"), 1u);
-    EXPECT_EQ(exists(used, "if.ge2"), 1u);
-    for (auto [h, k] : {std::pair{used, "vsi.B"}, {used, "ifvsi.ge1"}, {unused, "if.ge3"}}) EXPECT_EQ(exists(h, k), 1u) << k;
+    EXPECT_EQ(g_visits, (std::vector<Visit>{{used, "vsi.A"}, {used, "vsi.B"}, {used, "ifvsi.ge1"}, {unused, "ifvsi.ge2"},
+                                            {used, "if.ge1"}, {unused, "if.ge2"}, {unused, "if.ge3"}}));
+    EXPECT_EQ(midway, 3);  // the earlier delete and move, and the element, all still on disk
+    for (auto [h, k] : {Visit{used, "vsi.A"}, {unused, "ifvsi.ge2"}, {unused, "if.ge2"}, {used, "ifvsi.ge1"}}) EXPECT_FALSE(exists(h, k)) << k;
+    for (auto [h, k] : {Visit{unused, "if.ge1"}, {used, "if.ge2"}, {used, "vsi.B"}, {unused, "ifvsi.ge1"}, {unused, "if.ge3"}})
+        EXPECT_TRUE(exists(h, k)) << k;
     auto disk = onDisk(pairFile());
     EXPECT_EQ(disk[0].find("vsi.A"), nullptr);
     EXPECT_NE(disk[1].find("if.ge1"), nullptr);
     EXPECT_NE(disk[0].find("if.ge2"), nullptr);
+    EXPECT_EQ(disk[1].find("ifvsi.ge2"), nullptr);
 }
 
-TEST_F(DbmBatch, NothingOfABatchReachesTheDiskBeforeItEnds)
-{
-    g_verdicts = {{"vsi.A", DBM_PROC_DELETE}, {"ifvsi.ge1", DBM_PROC_MOVE}};
-    size_t seenOnDiskMidway = 99;
-    g_during = [&](uint32_t h, const char* key, uint32_t len) {
-        if (std::string(key) == "ifvsi.ge2") {
-            // A handler's own write, and a look at the file halfway through.
-            auto n = vsiName("A");
-            EXPECT_EQ(DBM_RemoveSortList(h, key, len, 32, n.data()), DBM_OK);
-            auto disk = onDisk(pairFile());
-            seenOnDiskMidway = (disk[0].find("vsi.A") != nullptr) + (disk[0].find("ifvsi.ge1") != nullptr) +
-                               (disk[1].find("ifvsi.ge2")->elems.size());
-        }
-    };
-    ASSERT_EQ(DBM_Batch_Proc(used, unused, table, 3), DBM_OK);
-    EXPECT_EQ(seenOnDiskMidway, 3u);  // the earlier delete and move, and the element, all still there
-    auto disk = onDisk(pairFile());
-    EXPECT_EQ(disk[0].find("vsi.A"), nullptr);
-    EXPECT_NE(disk[1].find("ifvsi.ge1"), nullptr);
-    EXPECT_EQ(disk[1].find("ifvsi.ge2")->elems.size(), 0u);
-}
-
-TEST_F(DbmBatch, AMoveWithoutASecondDatabaseKeepsTheKey)
+TEST_F(DbmBatch, AMoveWithoutASecondDatabaseKeepsTheKeyAndANullHandlerSkipsIt)
 {
     g_verdicts = {{"vsi.A", DBM_PROC_MOVE}};
     ASSERT_EQ(DBM_Batch_Proc(used, DBM_INVALID_HANDLE, table, 1), DBM_OK);
-    EXPECT_EQ(DBM_IsKeyExist(used, "vsi.A", 6), 1u);
+    EXPECT_TRUE(exists(used, "vsi.A"));
     EXPECT_NE(logText().find("verdict 2 for key \"vsi.A\""), std::string::npos) << logText();
     const DBM_PROC_KEY_S firstOnly[1] = {{2, handler, nullptr}};
     g_visits.clear();
@@ -106,37 +92,91 @@ TEST_F(DbmBatch, AMoveWithoutASecondDatabaseKeepsTheKey)
     EXPECT_EQ(DBM_Batch_Proc(used, used, table, 1), DBM_ERR_PARAM);
 }
 
-// Recovery of learned entries: the handler walks its key and removes the
-// entries the table refuses; the verdict deletes keys of gone interfaces.
-TEST_F(DbmBatch, RunDatabaseRecoveryRemovesElementsAndKeysInOneCommit)
-{
-    uint32_t run;
-    ASSERT_EQ(openRun(run), DBM_OK);
-    for (uint32_t ifIndex : {1u, 2u}) {
-        Key k("ucpw.1.%u.10.ge%u", ifIndex, ifIndex);
-        for (uint8_t m = 0; m < 200; ++m) ASSERT_EQ(saveUc(run, k, ucpw(1, 100, ifIndex, {0, 0, 0, 0, 0, m}, 10)), DBM_OK);
+namespace {
+
+constexpr uint32_t kNever = 600000;  // an interval no test waits for
+
+class DbmWriteBehind : public DbmTest {
+protected:
+    void open(uint32_t intervalMs, uint32_t flushCalls, uint32_t maxPending)
+    {
+        plat::dbm::tuning().flushIntervalMs = intervalMs;
+        plat::dbm::tuning().flushCalls = flushCalls;
+        plat::dbm::tuning().maxPendingCalls = maxPending;
+        ASSERT_EQ(openRun(), DBM_OK);
+        ASSERT_EQ(DBM_SetSortWord(run, key.c(), key.len(), 1, 12, 8, 4, 0), DBM_OK);
     }
+    uint32_t learn(uint32_t i)
+    {
+        auto e = ucpw(1, 100, 7, mac(i), 10);
+        return DBM_InsertSortList(run, key.c(), key.len(), 20, e.data(), 0);
+    }
+    long stored() { return std::max(0L, onDiskElems(runFile(), 0, "ucpw.1.7.10.ge7")); }
+    Key key{"ucpw.1.7.10.ge7"};
+};
+
+// What starts a commit without a flush: the oldest call waiting the
+// interval, enough calls waiting, or a caller that would pass the cap.
+struct Trigger {
+    const char* what;
+    uint32_t intervalMs, flushCalls, maxPending, calls;
+    long storedAtLeast;
+    bool wait;         // for the committer; at the cap the caller itself waits
+    int notBeforeMs;  // the interval, less a margin for a preempted test
+};
+
+class DbmCommitTrigger : public DbmWriteBehind, public ::testing::WithParamInterface<Trigger> {};
+
+TEST_P(DbmCommitTrigger, StartsACommit)
+{
+    const Trigger& t = GetParam();
+    open(t.intervalMs, t.flushCalls, t.maxPending);
+    auto start = Clock::now();
+    for (uint32_t i = 0; i < t.calls; ++i) ASSERT_EQ(learn(i), DBM_OK);
+    while (t.wait && stored() < t.storedAtLeast && Clock::now() - start < std::chrono::seconds(5)) {
+    }
+    EXPECT_GE(stored(), t.storedAtLeast);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(t.notBeforeMs));
+}
+
+INSTANTIATE_TEST_SUITE_P(WriteBehind, DbmCommitTrigger,
+                         ::testing::Values(Trigger{"interval", 100, 1000000, 1000000, 1, 1, true, 50},
+                                           Trigger{"count", kNever, 16, 1000000, 16, 16, true, 0},
+                                           Trigger{"cap", kNever, 1000000, 8, 20, 12, false, 0}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace
+
+TEST_F(DbmWriteBehind, ReadsSeeQueuedWritesAndCloseStoresThem)
+{
+    open(kNever, 1000000, 1000000);
+    for (uint32_t i = 0; i < 300; ++i) ASSERT_EQ(learn(i), DBM_OK);
+    ASSERT_EQ(DBM_SetSortWord(run, "ucpw.2", 7, 1, 12, 8, 4, 0), DBM_OK);
+    EXPECT_EQ(DBM_Len(run, key.c(), key.len()), 300u * 20u);
+    EXPECT_EQ(DBM_GetKeyNumByValueType(run, 0), 1u);
+    EXPECT_EQ(stored(), 0);
     ASSERT_EQ(plat::dbm::flush(run), DBM_OK);
-    g_verdicts = {{"ucpw.1.2.10.ge2", DBM_PROC_DELETE}};
-    g_during = [&](uint32_t h, const char* key, uint32_t len) {
-        uint32_t iter = 0;
-        UcPwElem buf[128];
-        int32_t n;
-        while ((n = DBM_BatchGetNextSortList(h, key, len, &iter, 0, 0, 20, 128, buf)) > 0)
-            for (int32_t i = 0; i < n; ++i) {
-                if (buf[i][17] % 2 == 1) {
-                    EXPECT_EQ(DBM_RemoveSortList(h, key, len, 20, buf[i].data()), DBM_OK);
-                }
-            }
-        DBM_FreeIterator(iter);
-    };
-    const DBM_PROC_KEY_S runTable[1] = {{0, handler, nullptr}};
-    ASSERT_EQ(DBM_Batch_Proc(run, DBM_INVALID_HANDLE, runTable, 1), DBM_OK);
-    Key k1("ucpw.1.1.10.ge1"), k2("ucpw.1.2.10.ge2");
-    EXPECT_EQ(DBM_Len(run, k1.text, k1.len), 100u * 20u);
-    EXPECT_EQ(DBM_IsKeyExist(run, k2.text, k2.len), 0u);
+    EXPECT_EQ(stored(), 300);
+    for (uint32_t i = 300; i < 400; ++i) ASSERT_EQ(learn(i), DBM_OK);
+    ASSERT_EQ(DBM_Close(run), DBM_OK);
+    EXPECT_EQ(stored(), 400);
+}
+
+TEST_F(DbmWriteBehind, AFailingStoreIsReportedAndDoesNotHoldTheCallerUp)
+{
+    open(10, 1000000, 4);
+    ASSERT_EQ(learn(0), DBM_OK);
     ASSERT_EQ(plat::dbm::flush(run), DBM_OK);
-    auto disk = onDisk(runFile());
-    EXPECT_EQ(disk[0].find("ucpw.1.1.10.ge1")->elems.size(), 100u);
-    EXPECT_EQ(disk[0].find("ucpw.1.2.10.ge2"), nullptr);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(runFile().c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE dbm_elements", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    auto start = Clock::now();  // beyond the cap each call waits for a commit that fails twice
+    for (uint32_t i = 1; i < 10; ++i) EXPECT_EQ(learn(i), DBM_OK);
+    EXPECT_EQ(plat::dbm::flush(run), DBM_ERR_STORE);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(DBM_Len(run, key.c(), key.len()), 10u * 20u);  // the image still serves reads
+    EXPECT_NE(logText().find("cannot write store " + runFile()), std::string::npos) << logText();
+    EXPECT_NE(logText().find("queued calls were not stored"), std::string::npos) << logText();
 }

@@ -1,7 +1,9 @@
 // Opening and closing: where stores live, argument checks, one opener per
-// store, damaged stores, fault injection and the call log.
+// store, damaged stores, fault injection and the call log; and the
+// operator's read-only dump with the decoder of the daemon's records.
 #include "dbm_test.h"
 
+#include "platform/dbm/dbm_dump.h"
 #include "platform/dbm/dbm_records.h"
 
 #include <functional>
@@ -15,13 +17,6 @@ namespace {
 
 class DbmOpen : public DbmTest {};
 
-void writeBytes(const std::string& path, size_t offset, const std::string& bytes)
-{
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
 void sqlExec(const std::string& path, const char* text)
 {
     sqlite3* db = nullptr;
@@ -29,49 +24,26 @@ void sqlExec(const std::string& path, const char* text)
     EXPECT_EQ(sqlite3_exec(db, text, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
 }
-
 }  // namespace
-
-TEST_F(DbmOpen, StoresLiveUnderTheStateDirectoryWithDistinctValidHandles)
-{
-    uint32_t used, unused, run;
-    ASSERT_EQ(openPair(used, unused), DBM_OK);
-    ASSERT_EQ(openRun(run), DBM_OK);
-    EXPECT_TRUE(std::filesystem::exists(pairFile()));
-    EXPECT_TRUE(std::filesystem::exists(runFile()));
-    for (uint32_t h : {used, unused, run}) EXPECT_NE(h, DBM_INVALID_HANDLE);
-    EXPECT_NE(used, unused);
-    EXPECT_NE(unused, run);
-    EXPECT_NE(used, run);
-
-    Key k("vsi.%s", "A");
-    uint8_t v[2] = {1, 0};
-    EXPECT_EQ(DBM_SetBinary(used, k.text, k.len, 0, 2, v, 0), DBM_OK);
-    EXPECT_EQ(DBM_Close(used), DBM_OK);
-    // A closed handle is gone; the other database of the pair stays usable.
-    EXPECT_EQ(DBM_SetBinary(used, k.text, k.len, 0, 2, v, 0), DBM_ERR_HANDLE);
-    EXPECT_EQ(DBM_IsKeyExist(used, k.text, k.len), 0u);
-    EXPECT_EQ(DBM_SetBinary(unused, k.text, k.len, 0, 2, v, 0), DBM_OK);
-    EXPECT_EQ(DBM_Close(DBM_INVALID_HANDLE), DBM_ERR_HANDLE);
-}
 
 TEST_F(DbmOpen, BadArgumentsAreRefusedAndLeaveOutputsAlone)
 {
     uint32_t a = DBM_INVALID_HANDLE, b = DBM_INVALID_HANDLE;
-    const DBM_PARAM_S badVersion{{2, 0, 1, 0, 0, 0, 0, 0}};
-    const DBM_PARAM_S badClass{{1, 0, 3, 0, 0, 0, 0, 0}};
-    const DBM_PARAM_S reserved{{1, 0, 2, 0, 0, 0, 0, 9}};
-    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &badVersion, &a, &b), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &badClass, &a, &b), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "ePBB", "pbb", 0, &kCfgParam, &a, &b), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 2, &kCfgParam, &a, &b), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_OpenCfgDB("e/PBB", "pPBB", "pbb", 0, &kCfgParam, &a, &b), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &reserved, &a), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 0, &kRunParam, &a), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 8 | 7, &kRunParam, &a), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", DBM_OPEN_READ | DBM_OPEN_CREATE, &kRunParam, &a), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_Open("..", "pbb", 7, &kRunParam, &a), DBM_ERR_PARAM);
-    EXPECT_EQ(DBM_Open(std::string(32, 'x').c_str(), "pbb", 7, &kRunParam, &a), DBM_ERR_PARAM);
+    const DBM_PARAM_S badVersion{{2, 0, 1}}, badClass{{1, 0, 3}}, reserved{{1, 0, 2, 0, 0, 0, 0, 9}};
+    const std::function<uint32_t()> calls[] = {
+        [&] { return DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &badVersion, &a, &b); },
+        [&] { return DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &badClass, &a, &b); },
+        [&] { return DBM_OpenCfgDB("ePBB", "ePBB", "pbb", 0, &kCfgParam, &a, &b); },
+        [&] { return DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 2, &kCfgParam, &a, &b); },
+        [&] { return DBM_OpenCfgDB("e/PBB", "pPBB", "pbb", 0, &kCfgParam, &a, &b); },
+        [&] { return DBM_Open("lPBB", "pbb", 7, &reserved, &a); },
+        [&] { return DBM_Open("lPBB", "pbb", 0, &kRunParam, &a); },
+        [&] { return DBM_Open("lPBB", "pbb", 8 | 7, &kRunParam, &a); },
+        [&] { return DBM_Open("lPBB", "pbb", DBM_OPEN_READ | DBM_OPEN_CREATE, &kRunParam, &a); },
+        [&] { return DBM_Open("..", "pbb", 7, &kRunParam, &a); },
+        [&] { return DBM_Open(std::string(32, 'x').c_str(), "pbb", 7, &kRunParam, &a); },
+    };
+    for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), DBM_ERR_PARAM) << "call " << i;
     EXPECT_EQ(a, DBM_INVALID_HANDLE);
     EXPECT_EQ(b, DBM_INVALID_HANDLE);
     EXPECT_FALSE(std::filesystem::exists(storeDir()));
@@ -79,132 +51,100 @@ TEST_F(DbmOpen, BadArgumentsAreRefusedAndLeaveOutputsAlone)
 
 TEST_F(DbmOpen, ReadOnlyOpenNeedsAStoreAndRefusesWrites)
 {
-    uint32_t h = DBM_INVALID_HANDLE;
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", DBM_OPEN_READ, &kRunParam, &h), DBM_ERR_MISSING);
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", DBM_OPEN_READ | DBM_OPEN_WRITE, &kRunParam, &h), DBM_ERR_MISSING);
+    EXPECT_EQ(DBM_Open("lPBB", "pbb", DBM_OPEN_READ | DBM_OPEN_WRITE, &kRunParam, &run), DBM_ERR_MISSING);
     EXPECT_FALSE(std::filesystem::exists(runFile()));
     EXPECT_NE(logText().find("lPBB.db"), std::string::npos) << logText();
-
-    uint32_t run;
-    ASSERT_EQ(openRun(run), DBM_OK);
-    Key k("ucpw.1.2.3.%s", "ge1");
-    auto e = ucpw(1, 100, 2, {0, 1, 2, 3, 4, 5}, 3);
+    ASSERT_EQ(openRun(), DBM_OK);
+    Key k("ucpw.1.2.3.ge1");
+    auto e = ucpw(1, 100, 2, mac(1), 3);
     ASSERT_EQ(saveUc(run, k, e), DBM_OK);
     ASSERT_EQ(DBM_Close(run), DBM_OK);
-
-    ASSERT_EQ(DBM_Open("lPBB", "pbb", DBM_OPEN_READ, &kRunParam, &h), DBM_OK);
-    EXPECT_EQ(DBM_Len(h, k.text, k.len), 20u);
-    EXPECT_EQ(DBM_RemoveSortList(h, k.text, k.len, 20, e.data()), DBM_ERR_READ_ONLY);
-    EXPECT_EQ(DBM_DeleteKey(h, k.text, k.len), DBM_ERR_READ_ONLY);
-    EXPECT_EQ(DBM_Close(h), DBM_OK);
-    EXPECT_EQ(onDisk(runFile())[0].find(k.text)->elems.size(), 1u);
+    ASSERT_EQ(DBM_Open("lPBB", "pbb", DBM_OPEN_READ, &kRunParam, &run), DBM_OK);
+    EXPECT_EQ(DBM_Len(run, k.c(), k.len()), 20u);
+    EXPECT_EQ(DBM_RemoveSortList(run, k.c(), k.len(), 20, e.data()), DBM_ERR_READ_ONLY);
+    EXPECT_EQ(DBM_DeleteKey(run, k.c(), k.len()), DBM_ERR_READ_ONLY);
+    EXPECT_EQ(onDiskElems(runFile(), 0, "ucpw.1.2.3.ge1"), 1);
 }
 
-TEST_F(DbmOpen, AStoreHasOneOpenerInThisProcessOrAnother)
+TEST_F(DbmOpen, AStoreHasOneOpenerInThisProcessOrAnotherAndAClosedHandleIsGone)
 {
-    uint32_t used, unused, run, again1, again2;
-    ASSERT_EQ(openPair(used, unused), DBM_OK);
-    ASSERT_EQ(openRun(run), DBM_OK);
-    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &kCfgParam, &again1, &again2), DBM_ERR_BUSY);
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRunParam, &again1), DBM_ERR_BUSY);
-
+    // Another process, started before this one opened anything: only the
+    // store's lock keeps it out.
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    uint32_t a, b;
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        // A second process: its own registry, but the store is locked.
-        plat::testing::reset();
-        uint32_t h;
-        uint32_t rc = DBM_Open("lPBB", "pbb", 7, &kRunParam, &h);
-        ::_exit(rc == DBM_ERR_BUSY ? 0 : 1);
-    }
+    if (pid == 0) ::_exit(::read(go[0], &a, 1) == 1 && DBM_Open("lPBB", "pbb", 7, &kRunParam, &a) == DBM_ERR_BUSY ? 0 : 1);
+    openAll();
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    EXPECT_TRUE(std::filesystem::exists(pairFile()) && std::filesystem::exists(runFile()));
+    EXPECT_TRUE(used != unused && unused != run && used != run && run != DBM_INVALID_HANDLE);
+    EXPECT_EQ(DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &kCfgParam, &a, &b), DBM_ERR_BUSY);
+    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRunParam, &a), DBM_ERR_BUSY);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
     ASSERT_EQ(DBM_Close(run), DBM_OK);
-    ASSERT_EQ(openRun(run), DBM_OK);
+    EXPECT_EQ(openRun(), DBM_OK);
+    uint16_t one = 1;
+    ASSERT_EQ(DBM_Close(used), DBM_OK);
+    EXPECT_EQ(setBin(used, "if.a", &one, 2, 2), DBM_ERR_HANDLE);
+    EXPECT_FALSE(exists(used, "if.a"));
+    EXPECT_EQ(setBin(unused, "if.a", &one, 2, 2), DBM_OK);  // the pair's other database stays
+    EXPECT_EQ(DBM_Close(DBM_INVALID_HANDLE), DBM_ERR_HANDLE);
 }
 
 // Each kind of damage makes the open fail with a log line naming the file,
-// and the file keeps its bytes.
+// and the file keeps its bytes. An empty file is a creation cut short.
 TEST_F(DbmOpen, DamagedStoresFailToOpenAndAreLeftAsTheyAre)
 {
-    struct Damage {
-        const char* what;
-        std::function<void(const std::string&)> apply;
-    };
-    const std::vector<Damage> damages = {
-        {"garbage header", [](const std::string& p) { writeBytes(p, 0, std::string(64, '\x5a')); }},
-        {"garbage page", [](const std::string& p) { writeBytes(p, 4096, std::string(4096, '\xff')); }},
+    const std::pair<const char*, std::function<void(const std::string&)>> damages[] = {
+        {"garbage header", [](const std::string& p) { std::fstream(p, std::ios::in | std::ios::out) << std::string(64, 'Z'); }},
         {"foreign database",
          [](const std::string& p) {
              std::filesystem::remove(p);
              sqlExec(p, "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
          }},
-        {"element not matching its list",
-         [](const std::string& p) { sqlExec(p, "UPDATE dbm_elements SET elem = x'00'"); }},
+        {"element not matching its list", [](const std::string& p) { sqlExec(p, "UPDATE dbm_elements SET elem = x'00'"); }},
         {"unknown format", [](const std::string& p) { sqlExec(p, "UPDATE dbm_meta SET value = '9'"); }},
     };
-    for (const auto& d : damages) {
-        SCOPED_TRACE(d.what);
+    for (const auto& [what, apply] : damages) {
+        SCOPED_TRACE(what);
         std::filesystem::remove_all(storeDir());
-        uint32_t run;
-        ASSERT_EQ(openRun(run), DBM_OK);
-        for (uint32_t i = 0; i < 200; ++i) {
-            Key k("ucpw.%u.2.3.ge1", i);
-            ASSERT_EQ(saveUc(run, k, ucpw(i, 100, 2, {0, 1, 2, 3, 4, 5}, 3)), DBM_OK);
-        }
+        ASSERT_EQ(openRun(), DBM_OK);
+        for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(saveUc(run, "ucpw." + std::to_string(i) + ".2.3.ge1", ucpw(i, 1, 2, mac(i), 3)), DBM_OK);
         ASSERT_EQ(DBM_Close(run), DBM_OK);
-        d.apply(runFile());
+        apply(runFile());
         std::string before = fileBytes(runFile());
-        uint32_t h = DBM_INVALID_HANDLE;
-        uint32_t rc = DBM_Open("lPBB", "pbb", 7, &kRunParam, &h);
-        EXPECT_EQ(rc, DBM_ERR_CORRUPT);
-        EXPECT_EQ(h, DBM_INVALID_HANDLE);
+        run = DBM_INVALID_HANDLE;
+        EXPECT_EQ(openRun(), DBM_ERR_CORRUPT);
+        EXPECT_EQ(run, DBM_INVALID_HANDLE);
         EXPECT_EQ(fileBytes(runFile()), before);
-        std::string log = logText();
-        EXPECT_NE(log.find("cannot open database \"lPBB\" of group \"pbb\": store " + runFile() + " is damaged"),
+        EXPECT_NE(logText().find("cannot open database \"lPBB\" of group \"pbb\": store " + runFile() + " is damaged"),
                   std::string::npos)
-            << log;
-        EXPECT_NE(log.find("dbm["), std::string::npos);
+            << logText();
     }
-}
-
-TEST_F(DbmOpen, AnEmptyFileIsAStoreWhoseCreationWasCutShort)
-{
-    std::filesystem::create_directories(storeDir());
-    std::ofstream(runFile()).close();
-    uint32_t run;
-    ASSERT_EQ(openRun(run), DBM_OK);
+    std::ofstream(runFile(), std::ios::trunc).close();
+    ASSERT_EQ(openRun(), DBM_OK);
     EXPECT_EQ(DBM_GetKeyNumByValueType(run, 0), 0u);
 }
 
-TEST_F(DbmOpen, ArmedFaultsAnswerInsteadOfTheCall)
+TEST_F(DbmOpen, ArmedFaultsAnswerInsteadOfTheCallAndTheCallLogDecodesRecords)
 {
     plat::testing::failCall("DBM_Open", 0x1234);
-    uint32_t run = DBM_INVALID_HANDLE;
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRunParam, &run), 0x1234u);
+    EXPECT_EQ(openRun(), 0x1234u);
     EXPECT_EQ(run, DBM_INVALID_HANDLE);
     EXPECT_FALSE(std::filesystem::exists(runFile()));
-    ASSERT_EQ(openRun(run), DBM_OK);  // the fault was for one call
-
+    ASSERT_EQ(openRun(), DBM_OK);  // the fault was for one call
     plat::testing::failCall("DBM_GetBinary", -7, 0);
-    Key k("vsi.%s", "X");
-    uint8_t v[16] = {};
-    uint32_t used, unused;
-    ASSERT_EQ(openPair(used, unused), DBM_OK);
-    ASSERT_EQ(DBM_SetBinary(used, k.text, k.len, 0, 16, v, 0), DBM_OK);
-    EXPECT_EQ(DBM_GetBinary(used, k.text, k.len, 0, 16, v), -7);
-    EXPECT_EQ(DBM_GetBinary(used, k.text, k.len, 0, 16, v), -7);
-}
+    uint8_t v[2] = {};
+    ASSERT_EQ(setBin(run, "if.x", v, 2, 2), DBM_OK);
+    EXPECT_EQ(DBM_GetBinary(run, "if.x", 5, 0, 2, v), -7);
+    EXPECT_EQ(DBM_GetBinary(run, "if.x", 5, 0, 2, v), -7);
 
-TEST_F(DbmOpen, TheCallLogDecodesTheDaemonsRecords)
-{
-    uint32_t run;
-    ASSERT_EQ(openRun(run), DBM_OK);
     plat::testing::setRecording(true);
-    Key k("ucpw.%u.%u.%hu.%s", 5u, 17u, static_cast<unsigned short>(100), "ge1/0/1");
-    ASSERT_EQ(saveUc(run, k, ucpw(5, 1000, 17, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, 100)), DBM_OK);
+    ASSERT_EQ(saveUc(run, "ucpw.5.17.100.ge1/0/1", ucpw(5, 1000, 17, {0, 0x11, 0x22, 0x33, 0x44, 0x55}, 100)), DBM_OK);
     auto calls = plat::testing::callsNamed("DBM_InsertSortList");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_NE(calls[0].args.find("key=\"ucpw.5.17.100.ge1/0/1\" keylen=22"), std::string::npos) << calls[0].args;
@@ -212,5 +152,102 @@ TEST_F(DbmOpen, TheCallLogDecodesTheDaemonsRecords)
     ASSERT_NE(rec, nullptr);
     EXPECT_EQ(rec->number("isid"), 1000u);
     EXPECT_EQ(rec->text("bmac"), "00:11:22:33:44:55");
-    EXPECT_EQ(plat::testing::countCalls("DBM_SetSortWord"), 1u);
+}
+
+#ifdef PBBCTL_PATH
+namespace {
+
+std::string runTool(const std::string& args, int& status)
+{
+    std::string out;
+    FILE* p = ::popen((std::string(PBBCTL_PATH) + " " + args + " 2>&1").c_str(), "r");
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    status = WEXITSTATUS(::pclose(p));
+    return out;
+}
+
+}  // namespace
+#endif
+
+// The operator's dump of a little of everything the daemon stores: while
+// the stores are open, and without changing a byte of closed ones.
+TEST_F(DbmOpen, TheDumpDecodesEveryStoreReadOnlyAndReportsADamagedOne)
+{
+    auto dump = [] { return plat::dbm::dumpStores(plat::dbm::storeRoot()); };
+    EXPECT_EQ(plat::dbm::dumpText(dump()), "no database store under " + plat::dbm::storeRoot() + "\n");
+    openAll();
+    uint32_t vsi[4] = {3, 7, 2, 10};
+    uint16_t one = 1;
+    ASSERT_EQ(setBin(used, "vsi.VSI-3", vsi, 16, 0), DBM_OK);
+    ASSERT_EQ(addName(used, "ifvsi.ge1/0/1", "VSI-3"), DBM_OK);
+    ASSERT_EQ(setBin(unused, "if.ge1/0/2", &one, 2, 2), DBM_OK);
+    ASSERT_EQ(saveUc(run, "ucpw.3.17.10.ge1/0/1", ucpw(3, 7, 17, {0, 0x11, 0x22, 0x33, 0x44, 0x55}, 10)), DBM_OK);
+    ASSERT_EQ(plat::dbm::flush(run), DBM_OK);
+    plat::dbm::Dump d = dump();
+    EXPECT_TRUE(d.anyStore && !d.anyError);
+    std::string text = plat::dbm::dumpText(d);
+    for (const char* piece : {"database ePBB: 2 keys", "database pPBB: 1 key\n", "database lPBB: 1 key\n",
+                              "key \"vsi.VSI-3\" type 0 binary 16 bytes",
+                              "PbbDbmVsiRec: vsi_index=3 isid=7 encap_type=2 bvlan=10 reserved=0",
+                              "key \"ifvsi.ge1/0/1\" type 1 sort list of 1 x 32 bytes (sort 1,0,32,5,0)",
+                              "vsi_name=\"VSI-3\"", "key \"if.ge1/0/2\" type 2 binary 2 bytes", "uplink_all=1",
+                              "key \"ucpw.3.17.10.ge1/0/1\" type 0 sort list of 1 x 20 bytes (sort 1,12,8,4,0)",
+                              "vsi_index=3 isid=7 ifindex=17 bmac=\"00:11:22:33:44:55\" bvlan=10"})
+        EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
+    const auto& stores = d.json["stores"];
+    ASSERT_EQ(stores.size(), 2u);
+    const auto& pair = stores[0]["file"].get<std::string>() == pairFile() ? stores[0] : stores[1];
+    EXPECT_EQ(pair["databases"][0]["keys"][1]["record"]["isid"], 7);
+    EXPECT_EQ(pair["databases"][0]["keys"][0]["key_fields"]["if_name"], "ge1/0/1");
+
+    closeAll();
+    auto listing = [&] {
+        std::map<std::string, std::string> files;
+        for (auto& f : std::filesystem::directory_iterator(storeDir())) files[f.path().string()] = fileBytes(f.path().string());
+        return files;
+    };
+    auto before = listing();
+    EXPECT_EQ(dump().json["stores"].size(), 2u);
+    EXPECT_EQ(listing(), before);
+
+    // The operator's tool prints the same as text and JSON.
+#ifdef PBBCTL_PATH
+    const std::string args = "db dump --state-dir " + dir() + "/state";
+    const bool tool = std::filesystem::exists(PBBCTL_PATH);
+    int status = 0;
+    if (tool) {
+        EXPECT_NE(runTool(args, status).find("bmac=\"00:11:22:33:44:55\""), std::string::npos);
+        std::string json = runTool("--json " + args, status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(nlohmann::json::parse(json, nullptr, false)["stores"].size(), 2u) << json;
+        EXPECT_EQ(runTool(args + " --json", status), json);
+    }
+#endif
+    std::fstream(runFile(), std::ios::in | std::ios::out | std::ios::binary).write("not a database at all", 21);
+    EXPECT_TRUE(dump().anyError);
+    text = plat::dbm::dumpText(dump());
+    EXPECT_NE(text.find("store " + runFile() + " (group pbb)\n  unreadable: store " + runFile() + " is damaged"), std::string::npos) << text;
+    EXPECT_NE(text.find("database ePBB: 2 keys"), std::string::npos);  // the other store still shown
+#ifdef PBBCTL_PATH
+    if (tool) {
+        EXPECT_NE(runTool(args, status).find("unreadable"), std::string::npos);
+        EXPECT_EQ(status, 1);
+    }
+#endif
+}
+
+// The dump shows the records decoded; what is not the daemon's is not guessed at.
+TEST(DbmRecords, MalformedKeysAndRecordsAreLeftUndecoded)
+{
+    using namespace plat::dbm;
+    auto e = ucpw(5, 1000, 17, mac(1), 100);
+    std::string_view all(reinterpret_cast<const char*>(e.data()), e.size());
+    EXPECT_TRUE(decodeElement("ucpw.5.17.100.ge1", all));
+    EXPECT_FALSE(decodeElement("ucpw.5.17.100.ge1", all.substr(0, 19)));
+    EXPECT_FALSE(decodeElement("vsi.A", all));
+    EXPECT_EQ(decodeKey("ucpw.5.17.100.ge1/0/1.20")->text("if_name"), "ge1/0/1.20");
+    for (const char* bad : {"ucpw.5.17.ge1", "ucpw.5.x.100.ge1", "ucpw.5.17.70000.ge1" /* B-VLAN is 16 bits */, "other"})
+        EXPECT_FALSE(decodeKey(bad)) << bad;
+    EXPECT_EQ(hexOf(std::string_view("\x01\xab", 2)), "01ab");
 }

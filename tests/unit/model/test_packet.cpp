@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "model_test.h"
@@ -112,61 +113,49 @@ TEST(PbbFrame, WireLayoutAndRoundTrip)
         << "B-Tag with PCP 5 and B-VID 30, I-Tag flags and I-SID";
     auto back = sim::decodeFrame(b);
     ASSERT_TRUE(back.has_value());
-    EXPECT_EQ(back->isid, 0x012345u);
-    EXPECT_EQ(back->bvid, 30u);
-    EXPECT_EQ(back->bsa, kFrame.bsa);
-    EXPECT_EQ(back->csa, kFrame.csa);
-    EXPECT_EQ(back->rest, kFrame.rest);
-
+    EXPECT_EQ(std::make_tuple(back->isid, back->bvid, back->bsa, back->csa, back->rest),
+              std::make_tuple(kFrame.isid, kFrame.bvid, kFrame.bsa, kFrame.csa, kFrame.rest));
     b[16] = 0x08;  // not an I-Tag
     EXPECT_FALSE(sim::decodeFrame(b).has_value());
     EXPECT_EQ(sim::groupAddress(4096), (sim::Mac{0x01, 0x1e, 0x83, 0x00, 0x10, 0x00}));
 }
 
+// A copied frame arrives with address, control record and the data from the
+// I-Tag on; member ports' frames carry the aggregate.
 TEST_F(Packets, CopiedFrameArrivesWithAddressControlAndData)
 {
     openSocket();
     EXPECT_FALSE(pbbtest::readable(fd));
     ASSERT_TRUE(sw->receiveFrame(p2, kFrame));
     ASSERT_TRUE(pbbtest::readable(fd));
-
     Received r = receive(fd);
     ASSERT_EQ(r.n, 16 + 3);
-    EXPECT_EQ(r.addrLen, 52u);
-    EXPECT_EQ(r.addr.ucLen, 52u);
-    EXPECT_EQ(r.addr.ucFamily, PKT_AF_PACKET);
-    EXPECT_EQ(r.addr.usEtherType, PKT_ETHERTYPE_ITAG);
+    EXPECT_EQ(std::make_tuple(r.addrLen, r.addr.ucLen, r.addr.ucFamily, r.addr.usEtherType, r.addr.usVlanId),
+              std::make_tuple(socklen_t{52}, uint8_t{52}, uint8_t{PKT_AF_PACKET}, uint16_t{PKT_ETHERTYPE_ITAG}, uint16_t{30}));
     EXPECT_EQ(0, std::memcmp(r.addr.aucSrcMac, kFrame.bsa.data(), 6));
     EXPECT_EQ(0, std::memcmp(r.addr.aucDstMac, kFrame.bda.data(), 6));
-    EXPECT_EQ(r.addr.usVlanId, 30u);
     ASSERT_EQ(r.ctrlLen, 16u);
-    EXPECT_EQ(r.ctrl.uiLen, 16u);
-    EXPECT_EQ(r.ctrl.uiLevel, static_cast<uint32_t>(PKT_SOL_PACKET));
-    EXPECT_EQ(r.ctrl.uiType, PKT_CTRL_IFINDEX);
-    EXPECT_EQ(r.ctrl.uiIfIndex, p2);
+    EXPECT_EQ(std::make_tuple(r.ctrl.uiLen, r.ctrl.uiLevel, r.ctrl.uiType, r.ctrl.uiIfIndex),
+              std::make_tuple(16u, static_cast<uint32_t>(PKT_SOL_PACKET), PKT_CTRL_IFINDEX, p2));
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0x40, 0x01, 0x23, 0x45, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0x00,
                                             0x00, 0x00, 0x00, 0x09, 0x08, 0x06, 0xaa}));
     EXPECT_EQ(r.flags, 0);
     EXPECT_FALSE(pbbtest::readable(fd));
     EXPECT_EQ(receive(fd).n, -1);
     EXPECT_EQ(errno, EAGAIN);
-}
-
-TEST_F(Packets, MemberPortFramesCarryTheAggregate)
-{
-    openSocket();
     sw->joinAggregate(agg, p1);
     ASSERT_TRUE(sw->receiveFrame(p1, kFrame));
     EXPECT_EQ(receive(fd).ctrl.uiIfIndex, agg);
 }
 
-TEST_F(Packets, OnlyWellFormedFramesOnUpPbbPortsReachTheCpu)
+TEST_F(Packets, OnlyWellFormedFramesOnUpPbbPortsReachSocketsBoundToTheirEtherType)
 {
+    int unbound = PKT_Socket(PKT_AF_PACKET, SOCK_RAW, PKT_PROTO_CPU_COPY);
+    ASSERT_GE(unbound, 0);
     openSocket();
-    std::vector<uint8_t> shortFrame = sim::encodeFrame(kFrame);
+    std::vector<uint8_t> shortFrame = sim::encodeFrame(kFrame), plain = shortFrame;
     shortFrame.resize(18 + 15);
     EXPECT_FALSE(sw->receiveFrame(p1, shortFrame)) << "customer addresses incomplete";
-    std::vector<uint8_t> plain = sim::encodeFrame(kFrame);
     plain[16] = 0x08, plain[17] = 0x00;
     EXPECT_FALSE(sw->receiveFrame(p1, plain)) << "not I-tagged";
     L2VPN_SetInterface(l2vpn, p2, L2VPN_IF_PBB_DISABLE);
@@ -174,30 +163,6 @@ TEST_F(Packets, OnlyWellFormedFramesOnUpPbbPortsReachTheCpu)
     sw->setLink(p1, false);
     EXPECT_FALSE(sw->receiveFrame(p1, kFrame)) << "link down";
     EXPECT_FALSE(pbbtest::readable(fd));
-}
-
-TEST_F(Packets, ControlRecordOptionAndTruncation)
-{
-    openSocket(0);
-    sw->receiveFrame(p1, kFrame);
-    Received r = receive(fd);
-    EXPECT_EQ(r.n, 19);
-    EXPECT_EQ(r.ctrlLen, 0u) << "no control record unless asked for";
-
-    int one = 1;
-    PKT_SetSockOpt(fd, PKT_SOL_PACKET, PKT_OPT_IFINDEX_CTRL, &one, sizeof one);
-    sw->receiveFrame(p1, kFrame);
-    r = receive(fd, 8, 8);
-    EXPECT_EQ(r.n, 8);
-    EXPECT_EQ(r.ctrlLen, 0u);
-    EXPECT_EQ(r.flags, MSG_TRUNC | MSG_CTRUNC);
-}
-
-TEST_F(Packets, UnboundOrOtherEtherTypeSocketsReceiveNothing)
-{
-    int unbound = PKT_Socket(PKT_AF_PACKET, SOCK_RAW, PKT_PROTO_CPU_COPY);
-    ASSERT_GE(unbound, 0);
-    openSocket();
     auto d = sim::cpuCopy(p1, sim::encodeFrame(kFrame));
     ASSERT_TRUE(d.has_value());
     d->addr.usEtherType = 0x0800;
@@ -209,7 +174,21 @@ TEST_F(Packets, UnboundOrOtherEtherTypeSocketsReceiveNothing)
     ::close(unbound);
 }
 
-TEST_F(Packets, CallsRefuseWhatTheFamilyDoesNotOffer)
+TEST_F(Packets, ControlRecordOptionAndTruncation)
+{
+    openSocket(0);
+    sw->receiveFrame(p1, kFrame);
+    Received r = receive(fd);
+    EXPECT_EQ(r.n, 19);
+    EXPECT_EQ(r.ctrlLen, 0u) << "no control record unless asked for";
+    int one = 1;
+    PKT_SetSockOpt(fd, PKT_SOL_PACKET, PKT_OPT_IFINDEX_CTRL, &one, sizeof one);
+    sw->receiveFrame(p1, kFrame);
+    r = receive(fd, 8, 8);
+    EXPECT_EQ(std::make_tuple(r.n, r.ctrlLen, r.flags), std::make_tuple(ssize_t{8}, size_t{0}, MSG_TRUNC | MSG_CTRUNC));
+}
+
+TEST_F(Packets, CallsRefuseWhatTheFamilyDoesNotOfferAndTheServiceGoingAwayHangsUp)
 {
     EXPECT_EQ(PKT_Socket(2, SOCK_RAW, PKT_PROTO_CPU_COPY), -1);
     EXPECT_EQ(errno, EAFNOSUPPORT);
@@ -224,16 +203,10 @@ TEST_F(Packets, CallsRefuseWhatTheFamilyDoesNotOffer)
     EXPECT_EQ(PKT_SetSockOpt(fd, PKT_SOL_PACKET, 9, &v, sizeof v), -1);
     EXPECT_EQ(errno, ENOPROTOOPT);
     EXPECT_EQ(PKT_SetSockOpt(0x7fff, PKT_SOL_PACKET, PKT_OPT_RECV_ALL, &v, sizeof v), -1);
-}
-
-TEST_F(Packets, ServiceGoingAwayHangsUpAndAClosedSocketIsForgotten)
-{
-    openSocket();
+    // A closed socket is forgotten; the service going away hangs up.
     ::close(fd);
-    fd = -1;
     EXPECT_TRUE(sw->receiveFrame(p1, kFrame)) << "the CPU copy is made";
     EXPECT_EQ(plat::inproc::deliverDatagram(sim::packDatagram(*sim::cpuCopy(p1, sim::encodeFrame(kFrame)))), 0u);
-
     openSocket();
     sw->setServiceUp(sim::Service::Packet, false);
     EXPECT_TRUE(pbbtest::hungUp(fd));

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "model_test.h"
@@ -55,50 +56,38 @@ protected:
     int fd = -1;
 };
 
+// One message carries the TLVs in order, records in host order; a message
+// longer than the limit is refused.
 TEST_F(Reports, OneMessageCarriesTheTlvsInOrderWithHostOrderRecords)
 {
     sim::AgeReport aged{.slot = 3, .ageType = L2VPN_AGE_TYPE_AGED, .vsi = 7, .isid = 700};
     aged.entries = {{{0, 1, 2, 3, 4, 5}, 30}, {{0, 1, 2, 3, 4, 6}, 31}};
     sim::NoHardResReport noRes{{{.slot = 2, .bvlan = 40, .vsi = 8, .isid = 800, .bmac = {9, 9, 9, 9, 9, 9}}}};
     sw->sendReport({aged, sim::RawTlv{7, {1, 2, 3}}, noRes});
-
     ASSERT_TRUE(pbbtest::waitReadable(fd));
     uint8_t buf[4096];
     ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     ASSERT_GT(n, 0);
     auto tlvs = parse(buf, static_cast<uint16_t>(n));
     ASSERT_EQ(tlvs.size(), 3u);
-
     ASSERT_EQ(tlvs[0].type, L2VPN_AGE_TLV_AGING);
     ASSERT_EQ(tlvs[0].value.size(), sizeof(L2VPN_AGE_MSG_S) + 2 * sizeof(L2VPN_AGE_ENTRY_S));
     L2VPN_AGE_MSG_S head;
-    std::memcpy(&head, tlvs[0].value.data(), sizeof head);
-    EXPECT_EQ(head.usSlotId, 3u);
-    EXPECT_EQ(head.uiAgeType, L2VPN_AGE_TYPE_AGED);
-    EXPECT_EQ(head.uiVsiIndex, 7u);
-    EXPECT_EQ(head.uiISid, 700u);
-    EXPECT_EQ(head.uiPwNum, 2u);
     L2VPN_AGE_ENTRY_S second;
+    std::memcpy(&head, tlvs[0].value.data(), sizeof head);
     std::memcpy(&second, tlvs[0].value.data() + sizeof head + sizeof second, sizeof second);
-    EXPECT_EQ(second.aucBMac[5], 6);
-    EXPECT_EQ(second.usBVlan, 31u);
-
+    EXPECT_EQ(std::make_tuple(head.usSlotId, head.uiAgeType, head.uiVsiIndex, head.uiISid, head.uiPwNum),
+              std::make_tuple(uint16_t{3}, L2VPN_AGE_TYPE_AGED, 7u, 700u, 2u));
+    EXPECT_EQ(std::make_tuple(second.aucBMac[5], second.usBVlan), std::make_tuple(uint8_t{6}, uint16_t{31}));
     EXPECT_EQ(tlvs[1].type, 7u);
     EXPECT_EQ(tlvs[1].value, (std::vector<uint8_t>{1, 2, 3}));
-
     ASSERT_EQ(tlvs[2].type, L2VPN_AGE_TLV_NO_HARD_RES);
     ASSERT_EQ(tlvs[2].value.size(), 4 + sizeof(L2VPN_NO_HARD_RES_ENTRY_S));
     L2VPN_NO_HARD_RES_ENTRY_S e;
     std::memcpy(&e, tlvs[2].value.data() + 4, sizeof e);
-    EXPECT_EQ(e.usSlotId, 2u);
-    EXPECT_EQ(e.usBVlan, 40u);
-    EXPECT_EQ(e.uiVsiIndex, 8u);
-    EXPECT_EQ(e.uiISid, 800u);
-    EXPECT_EQ(e.aucBMac[0], 9);
-}
+    EXPECT_EQ(std::make_tuple(e.usSlotId, e.usBVlan, e.uiVsiIndex, e.uiISid, e.aucBMac[0]),
+              std::make_tuple(uint16_t{2}, uint16_t{40}, 8u, 800u, uint8_t{9}));
 
-TEST_F(Reports, AMessageLongerThanTheLimitIsRefused)
-{
     sim::AgeReport big{.slot = 1, .vsi = 1};
     big.entries.resize((L2VPN_AGE_MSG_MAX - 4 - sizeof(L2VPN_AGE_MSG_S)) / sizeof(L2VPN_AGE_ENTRY_S));
     EXPECT_NO_THROW(sw->sendReport({big}));

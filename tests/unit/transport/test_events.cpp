@@ -36,59 +36,52 @@ std::string items(const IF_EVENT_S* list, uint32_t n, bool slots)
 }
 
 // Inside a callback the state of the interface named first is current.
-std::string stateOf(uint32_t ifIndex)
+std::string stateOf(const IF_EVENT_S* list, uint32_t n)
 {
     uint32_t link = 0;
-    uint32_t rc = IF_GetDataByIfIndex(ifIndex, IF_DATA_LINK_STATE, &link);
-    return " state=" + std::to_string(rc) + "/" + std::to_string(link) + "/" + std::to_string(IF_IsTempIf(ifIndex));
+    if (n == 0) return "";
+    uint32_t rc = IF_GetDataByIfIndex(list[0].uiIfIndex, IF_DATA_LINK_STATE, &link);
+    return " state=" + std::to_string(rc) + "/" + std::to_string(link) + "/" + std::to_string(IF_IsTempIf(list[0].uiIfIndex));
 }
 
 uint32_t onIf(uint32_t ev, IF_EVENT_S* list, uint32_t n, uint32_t ctx, uint32_t* data)
 {
-    g_log.push_back("if " + std::to_string(ev) + " ctx=" + std::to_string(ctx) + " data=" + std::to_string(*data) +
-                    " [" + items(list, n, false) + "]" + (n != 0 ? stateOf(list[0].uiIfIndex) : ""));
-    IF_NotifyFinalStatus(g_ifHandle, ev, list, n, ctx);
-    return 0;
+    g_log.push_back("if " + std::to_string(ev) + " ctx=" + std::to_string(ctx) + " data=" + std::to_string(*data) + " [" +
+                    items(list, n, false) + "]" + stateOf(list, n));
+    return IF_NotifyFinalStatus(g_ifHandle, ev, list, n, ctx), 0;
 }
 
 uint32_t onLink(uint32_t ev, IF_EVENT_S* list, uint32_t n)
 {
-    g_log.push_back("link " + std::to_string(ev) + " [" + items(list, n, false) + "]" +
-                    (n != 0 ? stateOf(list[0].uiIfIndex) : ""));
+    g_log.push_back("link " + std::to_string(ev) + " [" + items(list, n, false) + "]" + stateOf(list, n));
     return 0;
 }
 
 uint32_t onSlot(uint32_t ev, IF_EVENT_S* list, uint32_t n, uint32_t ctx)
 {
     g_log.push_back("slot " + std::to_string(ev) + " ctx=" + std::to_string(ctx) + " [" + items(list, n, true) + "]");
-    IF_NotifyFinalStatus(g_slotHandle, ev, list, n, ctx);
-    return 0;
+    return IF_NotifyFinalStatus(g_slotHandle, ev, list, n, ctx), 0;
 }
 
 std::string bitmapText(const BITMAP_S* map)
 {
-    if (map == nullptr) return "all";
-    std::string s;
-    for (uint32_t v = 0; v <= map->uiSize; ++v)
+    std::string s = map == nullptr ? "all" : "";
+    for (uint32_t v = 0; map != nullptr && v <= map->uiSize; ++v)
         if (Bitmap_Check(map, v) != 0) s += std::to_string(v) + ",";
     return s;
 }
 
 uint32_t onVlan(uint32_t kind, const VLAN_EVENT_S* ev)
 {
-    g_log.push_back("vlan " + std::to_string(kind) + " if=" + std::to_string(ev->uiIfIndex) +
-                    " vlan=" + std::to_string(ev->usVlanId) + " set=" +
-                    (ev->usVlanId == VLAN_ID_SET ? bitmapText(ev->pstVlanBitmap) : "-"));
+    g_log.push_back("vlan " + std::to_string(kind) + " if=" + std::to_string(ev->uiIfIndex) + " vlan=" +
+                    std::to_string(ev->usVlanId) + " set=" + (ev->usVlanId == VLAN_ID_SET ? bitmapText(ev->pstVlanBitmap) : "-"));
     return 0;
 }
 
 uint32_t onTc(uint32_t instance, const TC_EVENT_S* ev)
 {
-    std::string ifs = "all";
-    if (ev->puiIfList != nullptr) {
-        ifs.clear();
-        for (uint32_t i = 0; i < ev->uiIfNum; ++i) ifs += std::to_string(ev->puiIfList[i]) + ",";
-    }
+    std::string ifs = ev->puiIfList == nullptr ? "all" : "";
+    for (uint32_t i = 0; ev->puiIfList != nullptr && i < ev->uiIfNum; ++i) ifs += std::to_string(ev->puiIfList[i]) + ",";
     g_log.push_back("tc " + std::to_string(instance) + " vlans=" + bitmapText(ev->pstVlanMap) + " ifs=" + ifs);
     return 0;
 }
@@ -97,45 +90,25 @@ uint32_t onL2vpn(uint32_t type, const L2VPN_VSI_INFO_S* info)
 {
     std::string s = "l2vpn " + std::to_string(type);
     if (info != nullptr) {
-        s += " vsi=" + std::to_string(info->uiVsiIndex) + "/" + std::to_string(info->uiFlags) + "/" +
-             std::to_string(info->uiISid) + "/" + info->szVsiName;
         uint32_t max = 0, used = 0;
         L2VPN_GetMaxVsiNum(&max, &used);
-        s += " used=" + std::to_string(used);
+        s += " vsi=" + std::to_string(info->uiVsiIndex) + "/" + std::to_string(info->uiFlags) + "/" +
+             std::to_string(info->uiISid) + "/" + info->szVsiName + " used=" + std::to_string(used);
+        if (type == L2VPN_EVT_VSI_ADD) L2VPN_FinalStatusNotify(g_l2vpnFd, type, info);
     }
     g_log.push_back(s);
-    if (info != nullptr && type == L2VPN_EVT_VSI_ADD) L2VPN_FinalStatusNotify(g_l2vpnFd, type, info);
     return 0;
 }
 
-const std::vector<std::vector<std::string>> kScenario = {
-    {"link", "down", "eth-1/0/1"},
-    {"link", "up", "eth-1/0/1"},
-    {"slot", "remove", "2"},
-    {"slot", "insert", "2"},
-    {"if", "inactive", "eth-3/0/1"},
-    {"if", "active", "eth-3/0/1"},
-    {"if", "inactive", "eth-3/0/2", "--discard"},
-    {"agg", "join", "agg-1", "eth-2/0/2"},
-    {"agg", "leave", "eth-1/0/3"},
-    {"if", "delete", "agg-1"},
-    {"port", "add", "eth-1/0/9", "1"},
-    {"vlan", "trunk", "eth-1/0/2", "7,300-305"},
-    {"vlan", "add", "eth-1/0/2", "306"},
-    {"vlan", "del", "eth-1/0/2", "7,300"},
-    {"vlan", "access", "eth-1/0/2", "5"},
-    {"stp", "tc"},
-    {"stp", "tc", "--vlans", "100,101"},
-    {"stp", "tc", "--ifs", "eth-1/0/1,eth-2/0/1"},
-    {"stp", "tc", "--vlans", "none", "--ifs", "none"},
-    {"vsi", "add", "9", "vsi-new", "4242"},
-    {"vsi", "isid", "vsi-new", "4343"},
-    {"vsi", "down", "vsi-new"},
-    {"vsi", "up", "vsi-new"},
-    {"vsi", "del", "vsi-red"},
-    {"l2vpn", "disable"},
-    {"service", "down", "vlan"},
-    {"service", "down", "stp"},
+// The scenario, one command of pbb-simctl after the other.
+const char* const kScenario[] = {
+    "link down eth-1/0/1", "link up eth-1/0/1", "slot remove 2", "slot insert 2", "if inactive eth-3/0/1",
+    "if active eth-3/0/1", "if inactive eth-3/0/2 --discard", "agg join agg-1 eth-2/0/2", "agg leave eth-1/0/3",
+    "if delete agg-1", "port add eth-1/0/9 1", "vlan trunk eth-1/0/2 7,300-305", "vlan add eth-1/0/2 306",
+    "vlan del eth-1/0/2 7,300", "vlan access eth-1/0/2 5", "stp tc", "stp tc --vlans 100,101",
+    "stp tc --ifs eth-1/0/1,eth-2/0/1", "stp tc --vlans none --ifs none", "vsi add 9 vsi-new 4242",
+    "vsi isid vsi-new 4343", "vsi down vsi-new", "vsi up vsi-new", "vsi del vsi-red", "l2vpn disable",
+    "service down vlan", "service down stp",
 };
 
 struct Descriptors {
@@ -186,11 +159,9 @@ std::vector<std::string> scenario(const std::function<void(const std::vector<std
     g_log.clear();
     Descriptors d = registerEverything();
     dispatch(d);
-    for (const auto& words : kScenario) {
-        std::string line = "==";
-        for (const auto& w : words) line += " " + w;
-        g_log.push_back(line);
-        apply(words);
+    for (const char* line : kScenario) {
+        g_log.push_back(std::string("== ") + line);
+        apply(simcmd::split(line));
         dispatch(d);
     }
     return g_log;

@@ -1,5 +1,6 @@
 // The records of the wire protocol: every field survives encoding, and a
 // message cut short or framed wrongly is refused, never read past.
+#include <array>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -15,38 +16,16 @@ using namespace plat::wire;
 
 sim::Interface anInterface()
 {
-    sim::Interface i;
-    i.ifIndex = 70001;
-    i.name = "eth-12/0/47";
-    i.type = IF_TYPE_25GE;
-    i.slot = 12;
-    i.present = false;
-    i.active = false;
-    i.linkUp = true;
-    i.aggregate = 4242;
-    i.members = {9, 8, 7};
-    i.linkType = VLAN_LINK_TRUNK;
-    i.pvid = 3001;
-    i.vlans = {1, 7, 4094};
-    i.stp = {{7, 1}, {4094, 2}};
-    return i;
+    return {.ifIndex = 70001, .name = "eth-12/0/47", .type = IF_TYPE_25GE, .slot = 12, .present = false, .active = false,
+            .linkUp = true, .aggregate = 4242, .members = {9, 8, 7}, .linkType = VLAN_LINK_TRUNK, .pvid = 3001,
+            .vlans = {1, 7, 4094}, .stp = {{7, 1}, {4094, 2}}};
 }
 
 sim::Event anEvent()
 {
-    sim::Event e;
-    e.kind = sim::EventKind::Tc;
-    e.handle = 5;
-    e.context = 0xDEADBEEF;
-    e.code = IF_EVT_AGG_LEAVE;
-    e.items = {1, 2, 3};
-    e.infos = {19, 21, 56};
-    e.data = 100;
-    e.hasItems = false;
-    e.vlans = {10, 20, 4094};
-    e.vlanSet = true;
-    e.vsi = sim::VsiRecord{3, L2VPN_VSI_FLAG_DOWN, 0xABCDEF, "vsi-x"};
-    return e;
+    return {.kind = sim::EventKind::Tc, .handle = 5, .context = 0xDEADBEEF, .code = IF_EVT_AGG_LEAVE, .items = {1, 2, 3},
+            .infos = {19, 21, 56}, .data = 100, .hasItems = false, .vlans = {10, 20, 4094}, .vlanSet = true,
+            .vsi = sim::VsiRecord{3, L2VPN_VSI_FLAG_DOWN, 0xABCDEF, "vsi-x"}};
 }
 
 sim::MinMRequest aRequest()
@@ -157,10 +136,8 @@ TEST(Wire, EveryShortenedRecordIsRefused)
     }
     // A count larger than what follows is refused before anything is made of it.
     std::vector<uint8_t> huge = {0xFF, 0xFF, 0xFF, 0x7F, 1, 2};
-    Reader r(huge);
-    EXPECT_THROW(r.list32(), WireError);
-    Reader r2(huge);
-    EXPECT_THROW(r2.str(), WireError);
+    EXPECT_THROW(Reader(huge).list32(), WireError);
+    EXPECT_THROW(Reader(huge).str(), WireError);
 }
 
 TEST(Wire, MessagesComeApartWhateverTheReadsAndBadHeadersAreRefused)
@@ -190,16 +167,14 @@ TEST(Wire, MessagesComeApartWhateverTheReadsAndBadHeadersAreRefused)
         EXPECT_EQ(seen, 20u) << "chunks of " << chunk;
         EXPECT_EQ(d.buffered(), 0u);
     }
-    Deframer bad;
-    const uint8_t tooLong[8] = {0xFF, 0xFF, 0xFF, 0xFF, 102, 0, 0, 0};
-    bad.feed(tooLong);
-    Msg t;
-    std::vector<uint8_t> p;
-    EXPECT_THROW(bad.next(t, p), WireError);
-    Deframer notZero;
-    const uint8_t junk[8] = {0, 0, 0, 0, 102, 0, 1, 0};
-    notZero.feed(junk);
-    EXPECT_THROW(notZero.next(t, p), WireError);
+    for (std::array<uint8_t, 8> header : {std::array<uint8_t, 8>{0xFF, 0xFF, 0xFF, 0xFF, 102, 0, 0, 0},  // too long
+                                          std::array<uint8_t, 8>{0, 0, 0, 0, 102, 0, 1, 0}}) {       // not zero
+        Deframer bad;
+        bad.feed(header);
+        Msg t;
+        std::vector<uint8_t> p;
+        EXPECT_THROW(bad.next(t, p), WireError);
+    }
 }
 
 }  // namespace
