@@ -226,25 +226,12 @@ TEST_F(L2vpn, UnicastRecordDeletionAndFailures)
     g_iL2vpnEvtFd = fd;
 }
 
-TEST_F(L2vpn, EncapsulationTypeOfAVsi)
+// Port mode and encapsulation that succeed are checked by the control tests.
+TEST_F(L2vpn, PbbModeEncapsulationAndCapabilityRefusals)
 {
-    EXPECT_EQ(PBB_l2vpn_SetEncapType(kVsi, 5), PBB_OK);
-    EXPECT_EQ(sw_->encapType(kVsi), 5u);
-    auto calls = plat::testing::callsNamed("L2VPN_SetVSI");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_NE(calls[0].args.find("attr=1"), std::string::npos) << calls[0].args;
-    EXPECT_EQ(plat::testing::countCalls("L2VPN_FlushPwEntry"), 0u);
     EXPECT_EQ(PBB_l2vpn_SetEncapType(77, 5), PLAT_ERR_NOT_FOUND);
+    EXPECT_NE(plat::testing::callsNamed("L2VPN_SetVSI").at(0).args.find("attr=1"), std::string::npos);
     EXPECT_EQ(logged("Failed to set ethernet type."), 1u);
-}
-
-TEST_F(L2vpn, PbbModeOfAPortAndCapability)
-{
-    EXPECT_EQ(PBB_l2vpn_SetIfPBB(p1_), PBB_OK);
-    EXPECT_TRUE(sw_->pbbMode(p1_));
-    PBB_l2vpn_ResetIfPBB(p1_);
-    EXPECT_FALSE(sw_->pbbMode(p1_));
-    EXPECT_EQ(trace(), ifs(p1_, 2) + ifs(p1_, 3));
     // A port on a slot without MAC-in-MAC is refused.
     EXPECT_EQ(PBB_l2vpn_SetIfPBB(plain_), PLAT_ERR_NOT_SUPPORTED);
     EXPECT_EQ(logged("Failed to enable the interface PBB mode."), 1u);
