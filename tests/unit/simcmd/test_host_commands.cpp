@@ -174,16 +174,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Raw{"eth-1/0/2 --isid 10010 --len 5", 16, 1, 2, 5, 0x88E7},
                       Raw{"eth-1/0/2 --data 00002710 --ethertype 0x8100", 16, 1, 2, 4, 0x8100}));
 
-TEST_F(HostCommands, RawDatagramKeepsTheFrameFields)
-{
-    ok("frame raw eth-1/0/1 --isid 10010 --bsa 00:bb:00:00:00:07 --bvlan 101 --len 16");
-    auto d = sim::unpackDatagram(sink.frames.at(0));
-    ASSERT_TRUE(d.has_value());
-    EXPECT_EQ(d->addr.usVlanId, 101);
-    EXPECT_EQ(d->addr.aucSrcMac[5], 0x07);
-    EXPECT_EQ((std::vector<uint8_t>(d->data.begin() + 1, d->data.begin() + 4)), (std::vector<uint8_t>{0, 0x27, 0x1a}));
-}
-
 TEST_F(HostCommands, CallsAreListedInOrderWithTheirRecordsAndResults)
 {
     ASSERT_EQ(addUnicast(1), 0u);
