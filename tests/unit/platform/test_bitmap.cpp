@@ -80,6 +80,7 @@ TEST(Bitmap, RunsAreLongestAndIndexesBeyondTheSizeAreNeverSet)
     EXPECT_EQ(Bitmap_RecordSize(4094), 520u);
     for (uint32_t i : {4095u, 0xFFFFu, 0xFFFFFFFFu}) Bitmap_Set(big.get(), i);
     EXPECT_EQ(Bitmap_IsEmpty(big.get()), 1u);
+    EXPECT_EQ(big->auiBits[127] >> 31, 0u) << "index 4095 shares the last word but is not stored";
     Bitmap_Set(big.get(), 4094);
     EXPECT_EQ(Bitmap_Check(big.get(), 0xFFFF), 0u);
     Bitmap_Clear(big.get(), 0xFFFF);
