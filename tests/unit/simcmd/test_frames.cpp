@@ -3,7 +3,10 @@
 // kernel stripped. Frames built by the commands, pcaps scapy reads and
 // writes, and frames of both B-tag types captured from a veth pair are
 // checked by the command and system tests.
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -112,6 +115,21 @@ TEST_F(PcapFile, RefusesWhatIsNotAnEthernetPcapNamingTheFile)
             EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
         }
     }
+}
+
+TEST_F(PcapFile, AFailedWriteIsReportedNotRetried)
+{
+    // A file size limit makes the second write fail (EFBIG) once the first
+    // has filled it; the writer must give up, not retry.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_THROW(simcmd::writePcap(path("big.pcap"), {sampleFrame()}), std::runtime_error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
 }
 
 TEST(LinkCaptureOpen, NamesTheMissingNamespace)
