@@ -171,6 +171,10 @@ TEST_F(CommandTest, SwitchStateFollowsTheCommands)
 {
     ok("slot add 4 --minm --fault");
     EXPECT_TRUE(m.findSlot(4)->present && m.findSlot(4)->minm && !m.findSlot(4)->normal);
+    ok("slot normal 4");
+    EXPECT_TRUE(m.findSlot(4)->normal);
+    ok("slot fault 4");
+    EXPECT_FALSE(m.findSlot(4)->normal);
     auto o = cmd("port add eth-3/0/9 3 --type 40ge --ifindex 77 --down", true);
     EXPECT_EQ(nlohmann::json::parse(o.out)["ifIndex"], 77);
     const sim::Interface* p = m.findIf(77);
