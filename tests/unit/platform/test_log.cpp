@@ -1,17 +1,20 @@
+// The log file and the service status the daemon leaves behind.
 #include "platform/log.h"
+#include "platform/service.h"
 #include "platform/settings.h"
-#include "platform/stub/log_record.h"
 #include "platform/testing.h"
 
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
-#include <any>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -48,48 +51,26 @@ TEST_F(Log, FileLinesCarryTimeIdentityTagSeverityAndText)
     logf(0x010000B8 | 4, "PBB_JOINAGG_WARNING", "w\r\n");
     auto got = lines(dir.file("pbbd.log"));
     ASSERT_EQ(got.size(), 3u);
-    const std::string pid = std::to_string(::getpid());
-    const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z )";
-    EXPECT_TRUE(std::regex_match(got[0], std::regex(stamp + R"(pbb\[)" + pid +
-                                                    R"(\] PBB_TRACE info: Failed to create timer : Period = 1\.)")))
+    const std::string head = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z pbb\[)" + std::to_string(::getpid()) + R"(\] )";
+    EXPECT_TRUE(std::regex_match(got[0], std::regex(head + "PBB_TRACE info: Failed to create timer : Period = 1\\.")))
         << got[0];
-    EXPECT_TRUE(std::regex_match(got[1], std::regex(stamp + R"(pbb\[\d+\] EVENT debug: 01:02:03:04:05:06 on port)")))
-        << got[1];
-    EXPECT_TRUE(std::regex_match(got[2], std::regex(stamp + R"(pbb\[\d+\] PBB_JOINAGG_WARNING warning: w)")))
-        << got[2];
+    EXPECT_TRUE(std::regex_match(got[1], std::regex(head + "EVENT debug: 01:02:03:04:05:06 on port"))) << got[1];
+    EXPECT_TRUE(std::regex_match(got[2], std::regex(head + "PBB_JOINAGG_WARNING warning: w"))) << got[2];
 }
 
-TEST_F(Log, EachLineOfTextIsALineAndEmptyOnesAreDropped)
+TEST_F(Log, EachLineOfTextIsALineEmptyOnesAndFailedCallsAreDropped)
 {
     // The daemon's list pieces: the first alone, the next ones behind "\r\n".
     logf(0x0100000F, "EVENT", "%s", "No.   B-MAC");
     logf(0x0100000F, "EVENT", "\r\n%s", "0     row one\r\n1     row two\r\n");
     logf(0x0100000F, "EVENT", "a\n\nb\r\n\r\n");
-    auto got = lines(dir.file("pbbd.log"));
-    std::vector<std::string> texts;
-    for (const auto& l : got) texts.push_back(l.substr(l.find("debug: ") + 7));
-    EXPECT_EQ(texts, (std::vector<std::string>{"No.   B-MAC", "0     row one", "1     row two", "a", "b"}));
-}
-
-TEST_F(Log, CallLogKeepsTheFormattedTextAndFaultsLoseTheLine)
-{
-    plat::testing::setRecording(true);
-    logf(0x0100000F, "ERROR", "vsi %u: %s\r\n", 7u, "no memory");
-    auto calls = plat::testing::callsNamed("vsyslog2");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].args, "pri=0x0100000f ident=pbb tag=ERROR text=vsi 7: no memory\r\n");
-    const auto* rec = std::any_cast<plat::LogRecord>(&calls[0].payload);
-    ASSERT_NE(rec, nullptr);
-    EXPECT_EQ(rec->uiPriority, 0x0100000Fu);
-    EXPECT_EQ(rec->tag, "ERROR");
-    EXPECT_EQ(rec->text, "vsi 7: no memory\r\n");
-
     plat::testing::failCall("vsyslog2", 0);
-    logf(0x0100000F, "ERROR", "lost\r\n");
-    logf(0x0100000F, "ERROR", "kept\r\n");
-    auto got = lines(dir.file("pbbd.log"));
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_NE(got[1].find("kept"), std::string::npos);
+    logf(0x0100000F, "EVENT", "lost\r\n");
+    logf(0x0100000F, "EVENT", "kept\r\n");
+    std::vector<std::string> texts;
+    for (const auto& l : lines(dir.file("pbbd.log"))) texts.push_back(l.substr(l.find("debug: ") + 7));
+    EXPECT_EQ(texts, (std::vector<std::string>{"No.   B-MAC", "0     row one", "1     row two", "a", "b", "kept"}));
+    plat::testing::reset();
 }
 
 TEST_F(Log, Closelog2ClosesTheFileAndTheNextLineReopensIt)
@@ -103,6 +84,54 @@ TEST_F(Log, Closelog2ClosesTheFileAndTheNextLineReopensIt)
     ASSERT_EQ(fresh.size(), 1u);
     EXPECT_NE(fresh[0].find("after"), std::string::npos);
     EXPECT_EQ(lines(dir.file("pbbd.log.1")).size(), 1u);
+}
+
+// A datagram socket standing in for the service manager's notify socket.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string& where)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::memcpy(a.sun_path, where.data(), where.size());
+        socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + where.size());
+        if (where[0] == '@') a.sun_path[0] = '\0';
+        else ++len;
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&a), len), 0) << std::strerror(errno);
+        ::setenv("NOTIFY_SOCKET", where.c_str(), 1);
+    }
+    ~NotifySocket()
+    {
+        ::unsetenv("NOTIFY_SOCKET");
+        ::close(m_fd);
+    }
+    std::string receive()
+    {
+        if (!pbbtest::waitReadable(m_fd)) return "<nothing within the deadline>";
+        char buf[256];
+        ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+        return n < 0 ? "<error>" : std::string(buf, static_cast<size_t>(n));
+    }
+
+private:
+    int m_fd = -1;
+};
+
+const std::string READY = "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n";
+
+TEST(Service, OnlyReadinessIsToldToTheNotifySocket)
+{
+    pbbtest::TempRunDir dir;
+    for (std::string where : {dir.file("notify"), "@pbb-notify-" + std::to_string(::getpid())}) {
+        SCOPED_TRACE(where);
+        NotifySocket sock(where);
+        ASSERT_EQ(SERVICE_SetStatus(7), 0u);
+        ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
+        EXPECT_EQ(sock.receive(), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
+    }
+    plat::testing::failCall("SERVICE_SetStatus", 9);
+    EXPECT_EQ(SERVICE_SetStatus(2), 9u);
 }
 
 }  // namespace

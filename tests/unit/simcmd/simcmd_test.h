@@ -1,13 +1,19 @@
 // Helpers of the command-language tests: a switch model with a sink that
-// keeps everything the model sends, registered for every kind of event, and
-// a host that records what the commands asked of the simulator.
+// keeps everything the model sends, registered for every kind of event, a
+// host that records what the commands asked of the simulator, and a short
+// text for the events a command caused.
 #pragma once
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
+#include "platform/vlan.h"
 #include "tools/simcmd/simcmd.h"
 
 namespace simcmdtest {
@@ -35,19 +41,14 @@ public:
 
 class FakeHost : public simcmd::Host {
 public:
-    struct Inject {
-        uint32_t port;
-        std::vector<std::vector<uint8_t>> frames;
-        double rate;
-    };
     simcmd::Outcome failCall(const std::string& call, int64_t result, unsigned times) override
     {
-        faults.push_back({call, result, times});
+        faults.push_back(call + " " + std::to_string(result) + " " + std::to_string(times));
         return {0, "armed\n", ""};
     }
     simcmd::Outcome clearFaults() override
     {
-        ++cleared;
+        faults.push_back("clear");
         return {0, "cleared\n", ""};
     }
     simcmd::Outcome injectFrames(uint32_t port, std::vector<std::vector<uint8_t>> frames, double rate) override
@@ -57,48 +58,81 @@ public:
     }
     simcmd::Outcome bindLink(const std::string& linuxIf, const std::string& netns, uint32_t port) override
     {
-        binds.push_back({linuxIf, netns, port});
+        links.push_back("bind " + linuxIf + " " + netns + " " + std::to_string(port));
         return {0, "bound\n", ""};
     }
     simcmd::Outcome unbindLink(const std::string& linuxIf) override
     {
-        unbinds.push_back(linuxIf);
+        links.push_back("unbind " + linuxIf);
         return {0, "unbound\n", ""};
     }
     nlohmann::json stats() const override { return {{"daemonConnected", false}, {"framesInjected", 7}}; }
+    bool untouched() const { return faults.empty() && injects.empty() && links.empty(); }
 
-    struct Fault {
-        std::string call;
-        int64_t result;
-        unsigned times;
-    };
-    struct Bind {
-        std::string linuxIf, netns;
+    struct Inject {
         uint32_t port;
+        std::vector<std::vector<uint8_t>> frames;
+        double rate;
     };
-    std::vector<Fault> faults;
-    int cleared = 0;
+    std::vector<std::string> faults, links;
     std::vector<Inject> injects;
-    std::vector<Bind> binds;
-    std::vector<std::string> unbinds;
 };
 
+// "100-104,107": a list of numbers with its runs joined.
+template <typename T>
+std::string runs(const std::vector<T>& v)
+{
+    std::string out;
+    for (size_t i = 0; i < v.size();) {
+        size_t j = i;
+        while (j + 1 < v.size() && v[j + 1] == v[j] + 1) ++j;
+        out += (out.empty() ? "" : ",") + std::to_string(v[i]) + (j > i ? "-" + std::to_string(v[j]) : "");
+        i = j + 1;
+    }
+    return out;
+}
+
+// One event as a short text: "down 1,2,3", "inactive 1 /1" (data after the
+// slash), "vlan- 1 {100-104}" (a VLAN set; <300> one VLAN), "tc ifs=* vlans=7"
+// (* all), "vsi-add 9 isid=777 flags=8".
+inline std::string text(const sim::Event& e)
+{
+    static const std::map<uint32_t, std::string> ifNames = {
+        {IF_EVT_DELETE, "delete"},   {IF_EVT_INACTIVE, "inactive"},   {IF_EVT_ACTIVE, "active"},
+        {IF_EVT_AGG_JOIN, "join"},   {IF_EVT_AGG_LEAVE, "leave"},     {IF_EVT_LINK_UP, "up"},
+        {IF_EVT_LINK_DOWN, "down"},  {IF_EVT_SLOT_INSERT, "insert"},  {IF_EVT_SLOT_REMOVE, "remove"}};
+    static const std::map<uint32_t, std::string> vsiNames = {
+        {L2VPN_EVT_VSI_ADD, "vsi-add"}, {L2VPN_EVT_VSI_DEL, "vsi-del"}, {L2VPN_EVT_VSI_MODIFY_ISID, "vsi-isid"},
+        {L2VPN_EVT_VSI_STATE, "vsi-state"}, {L2VPN_EVT_DISABLE, "disable"}};
+    auto vlans = [&] { return e.vlanSet ? "{" + runs(e.vlans) + "}" : "<" + runs(e.vlans) + ">"; };
+    switch (e.kind) {
+    case sim::EventKind::Vlan:
+        return (e.code == VLAN_EVT_ADDED ? "vlan+ " : "vlan- ") + std::to_string(e.data) + " " + vlans();
+    case sim::EventKind::Tc:
+        return "tc ifs=" + (e.hasItems ? runs(e.items) : "*") + " vlans=" + (e.vlanSet ? runs(e.vlans) : "*");
+    case sim::EventKind::L2vpn:
+        return vsiNames.at(e.code) + " " + std::to_string(e.vsi.index) + " isid=" + std::to_string(e.vsi.isid) +
+               " flags=" + std::to_string(e.vsi.flags);
+    default:
+        return ifNames.at(e.code) + " " + runs(e.items) + (e.data ? " /" + std::to_string(e.data) : "");
+    }
+}
+
+inline std::string text(const std::vector<sim::Event>& events)
+{
+    std::string out;
+    for (const auto& e : events) out += (out.empty() ? "" : "; ") + text(e);
+    return out;
+}
+
 // A switch with the default topology, every kind of event registered, the
-// events of loading it cleared.
+// events of loading it cleared, and a host standing in for the simulator.
 class CommandTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m.setSink(&sink);
-        subscribeAll();
-        auto r = simcmd::loadTopology(m, simcmd::defaultTopology(), "default");
-        ASSERT_EQ(r.status, 0) << r.err;
-        sink.clear();
-    }
-
-    void subscribeAll()
-    {
         using sim::EventKind;
+        m.setSink(&sink);
         m.subscribe({.kind = EventKind::Interface, .mask = IF_EVT_DELETE | IF_EVT_INACTIVE | IF_EVT_ACTIVE |
                                                             IF_EVT_AGG_JOIN | IF_EVT_AGG_LEAVE});
         m.subscribe({.kind = EventKind::Link, .mask = IF_EVT_LINK_UP | IF_EVT_LINK_DOWN});
@@ -106,6 +140,9 @@ protected:
         m.subscribe({.kind = EventKind::Vlan, .mask = 3});
         m.subscribe({.kind = EventKind::L2vpn, .mask = 0x1B, .client = L2VPN_CLIENT_MINM});
         m.subscribe({.kind = EventKind::Tc});
+        auto r = simcmd::loadTopology(m, simcmd::defaultTopology(), "default");
+        ASSERT_EQ(r.status, 0) << r.err;
+        sink.clear();
     }
 
     simcmd::Outcome cmd(const std::string& line, bool json = false)
@@ -123,7 +160,7 @@ protected:
     // Everything the commands can show about the switch.
     std::string state()
     {
-        Host* keep = host;
+        simcmd::Host* keep = host;
         host = nullptr;
         std::string s = cmd("show all", true).out + cmd("show config").out + cmd("show acks", true).out;
         host = keep;
@@ -141,15 +178,14 @@ protected:
         EXPECT_THAT(o.err, ::testing::HasSubstr(fragment)) << line;
         EXPECT_TRUE(sink.empty()) << line << " sent something";
         EXPECT_TRUE(state() == before) << line << " changed the switch";
+        EXPECT_TRUE(fake.untouched()) << line << " reached the host";
     }
 
-    using Host = simcmd::Host;
     sim::SwitchModel m;
     RecordingSink sink;
-    Host* host = nullptr;
+    FakeHost fake;
+    simcmd::Host* host = &fake;
 };
-
-inline std::vector<uint32_t> items(const sim::Event& e) { return e.items; }
 
 // Every key of want is in got with want's value; got may hold more.
 inline void expectHolds(const nlohmann::json& got, const nlohmann::json& want)

@@ -52,12 +52,12 @@ protected:
         agg_ = sw.addAggregate("agg-1");
         member_ = sw.addPort("eth-1/0/3", 1);
         sw.joinAggregate(agg_, member_);
+        PBB_ifcb_Exit();  // safe before Init
         ASSERT_EQ(PBB_ifcb_Init(), PBB_OK);
-        ASSERT_NE(g_ulPbbIfCBHandle, PBB_INVALID_HANDLE);
-        EXPECT_EQ(g_usPbbMaxVlanId, 4094);
     }
     void TearDown() override { PBB_ifcb_Exit(); }
 
+    pbbtest::PlatformDirs dirs_;
     uint32_t trunk_ = 0, access_ = 0, agg_ = 0, member_ = 0;
 };
 
@@ -66,171 +66,104 @@ TEST_F(IfCb, CreationReadsNameLinkMembershipAndVlans)
     PbbIfCb* t = PBB_ifcb_Create(trunk_);
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->szIfName, "eth-1/0/1");
-    EXPECT_EQ(t->uiIfIndex, trunk_);
-    EXPECT_EQ(t->usLinkUp, 1);
-    EXPECT_EQ(t->usAggMember, 0);
-    EXPECT_EQ(t->usUplinkAll, 0);
+    EXPECT_EQ(t->usLinkUp * 10 + t->usAggMember, 10);
     EXPECT_EQ(t->pstVlanMap->uiSize, 4094u);
     EXPECT_EQ(vlansOf(t), (std::vector<uint16_t>{10, 20, 4094}));
-
     PbbIfCb* a = PBB_ifcb_Create(access_);
-    ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->usLinkUp, 0);
     EXPECT_EQ(vlansOf(a), (std::vector<uint16_t>{5}));
-
     PbbIfCb* m = PBB_ifcb_Create(member_);
-    ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->usAggMember, 1);
     EXPECT_EQ(vlansOf(m), (std::vector<uint16_t>{1}));  // a new port's access VLAN
-
-    EXPECT_EQ(PBB_ifcb_Get(trunk_), t);
     EXPECT_EQ(PBB_ifcb_Get(agg_), nullptr);
-
     // A second creation hands back the stored block and stores nothing.
     plat::testing::setRecording(true);
     t->usUplinkAll = 1;
     EXPECT_EQ(PBB_ifcb_Create(trunk_), t);
     EXPECT_EQ(t->usUplinkAll, 1);
     EXPECT_EQ(plat::testing::countCalls("IF_SetPrivateData"), 0u);
-}
 
-TEST_F(IfCb, FailedQueriesLeaveThePresetValues)
-{
-    plat::testing::failCall("IF_GetDataByIfIndex", 2, 0);
-    plat::testing::failCall("LAGG_GetDataByIfIndex", 2, 0);
-    plat::testing::failCall("VLAN_GetIfDataByIndex", 2, 0);
-    PbbIfCb* m = PBB_ifcb_Create(member_);
-    ASSERT_NE(m, nullptr);
+    // Failed queries leave the preset values: no name, link down, no member,
+    // an access port with VLAN ID 0xFFFF beyond the map.
+    for (const char* call : {"IF_GetDataByIfIndex", "LAGG_GetDataByIfIndex", "VLAN_GetIfDataByIndex"})
+        plat::testing::failCall(call, 2, 0);
+    PBB_ifcb_Delete(member_);
+    m = PBB_ifcb_Create(member_);
     EXPECT_STREQ(m->szIfName, "");
-    EXPECT_EQ(m->usLinkUp, 0);
-    EXPECT_EQ(m->usAggMember, 0);
-    // Taken for an access port with VLAN ID 0xFFFF, beyond the map.
+    EXPECT_EQ(m->usLinkUp + m->usAggMember, 0);
     EXPECT_TRUE(vlansOf(m).empty());
 }
 
 TEST_F(IfCb, CreationFailuresLeaveNothingAllocated)
 {
-    pbbtest::PlatformDirs dirs;
     g_uiPbbDbgFlag = PBB_DBG_ERROR;
     plat::testing::setRecording(true);
-
     plat::testing::failCall("Bitmap_Create", 0);
     EXPECT_EQ(PBB_ifcb_Create(trunk_), nullptr);
     EXPECT_EQ(plat::testing::countCalls("IF_SetPrivateData"), 0u);
-    plat::testing::clearFaults();
-
     plat::testing::failCall("IF_SetPrivateData", 4);
     EXPECT_EQ(PBB_ifcb_Create(trunk_), nullptr);
-    EXPECT_EQ(PBB_ifcb_Get(trunk_), nullptr);
-
     // An interface the manager does not know takes no private data.
     EXPECT_EQ(PBB_ifcb_Create(9999), nullptr);
     EXPECT_EQ(PBB_ifcb_GetFirst(), nullptr);
-
-    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"ERROR", "Failed to allocate memory for VLAN map on interface eth-1/0/1."})
-                  .size(),
-              1u);
-    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"ERROR", "Failed to set private data on interface eth-1/0/1."}).size(),
-              1u);
-    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"Failed to set private data on interface ."}).size(), 1u);
-
-    // After the failures the interface's block can still be made.
+    for (const char* line : {"ERROR debug: Failed to allocate memory for VLAN map on interface eth-1/0/1.",
+                             "ERROR debug: Failed to set private data on interface eth-1/0/1.",
+                             "Failed to set private data on interface ."})
+        EXPECT_EQ(pbbtest::grepLines(dirs_.logFile(), {line}).size(), 1u) << line;
     ASSERT_NE(PBB_ifcb_Create(trunk_), nullptr);
     g_uiPbbDbgFlag = 0;
 }
 
-TEST_F(IfCb, ConfiguredVsiNamesInOrderWithoutDuplicates)
+TEST_F(IfCb, VsiListsKeepArrivalOrderWithoutDuplicates)
 {
-    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_ERR);
-    EXPECT_EQ(PBB_ifcb_GetCfgVsiList(trunk_), nullptr);
-    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, "vsi-a"), 0u);
-    PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-a");
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_ERR);  // no block yet
+    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_ERR);
+    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, "vsi-a") + PBB_ifcb_IsRunVsiExist(trunk_, 7), 0u);
     PBB_ifcb_DeleteAllCfgVsiNode(trunk_);
-
+    PBB_ifcb_DeleteAllRunVsiNode(trunk_);
     ASSERT_NE(PBB_ifcb_Create(trunk_), nullptr);
-    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-b"), PBB_OK);
-    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_OK);
+    ASSERT_NE(PBB_ifcb_Create(access_), nullptr);
+
+    const std::string n31(31, 'n');
+    for (const char* name : {"vsi-b", "vsi-a"}) EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, name), PBB_OK);
     EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-b"), PBB_ERR_EXIST);
-    EXPECT_EQ(cfgNames(trunk_), (std::vector<std::string>{"vsi-b", "vsi-a"}));
-
-    // Names are kept to 31 characters; a longer name finds the node only
-    // when its first 32 bytes match the stored ones.
-    std::string n40 = std::string(40, 'n');
-    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, n40.c_str()), PBB_OK);
-    EXPECT_EQ(cfgNames(trunk_).back(), std::string(31, 'n'));
-    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, std::string(31, 'n').c_str()), 1u);
-    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, std::string(31, 'n').c_str()), PBB_ERR_EXIST);
-
-    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, "vsi-a"), 1u);
+    // Names are kept to 31 characters and matched over their first 32 bytes.
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, std::string(40, 'n').c_str()), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, n31.c_str()), PBB_ERR_EXIST);
     EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(trunk_, "vsi-"), 0u);
+    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(access_, "vsi-a"), 0u) << "lists are per interface";
     PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-c");
     PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-b");
-    EXPECT_EQ(cfgNames(trunk_), (std::vector<std::string>{"vsi-a", std::string(31, 'n')}));
     EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-b"), PBB_OK);
-    EXPECT_EQ(cfgNames(trunk_), (std::vector<std::string>{"vsi-a", std::string(31, 'n'), "vsi-b"}));
+    EXPECT_EQ(cfgNames(trunk_), (std::vector<std::string>{"vsi-a", n31, "vsi-b"}));
 
-    // The lists of two interfaces are separate.
-    ASSERT_NE(PBB_ifcb_Create(access_), nullptr);
-    EXPECT_EQ(PBB_ifcb_IsCfgVsiExist(access_, "vsi-a"), 0u);
-
-    PBB_ifcb_DeleteAllCfgVsiNode(trunk_);
-    EXPECT_TRUE(cfgNames(trunk_).empty());
-    EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_OK);
-}
-
-TEST_F(IfCb, RunningVsiIndexesInOrderWithoutDuplicates)
-{
-    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_ERR);
-    EXPECT_EQ(PBB_ifcb_GetRunVsiList(trunk_), nullptr);
-    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 7), 0u);
-    PBB_ifcb_DeleteRunVsiNode(trunk_, 7);
-    PBB_ifcb_DeleteAllRunVsiNode(trunk_);
-
-    ASSERT_NE(PBB_ifcb_Create(trunk_), nullptr);
-    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_OK);
-    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 0), PBB_OK);
-    EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 3), PBB_OK);
+    for (uint32_t v : {7u, 0u, 3u}) EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, v), PBB_OK);
     EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_ERR_EXIST);
-    EXPECT_EQ(runIndexes(trunk_), (std::vector<uint32_t>{7, 0, 3}));
-    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 0), 1u);
-    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 4), 0u);
-
     PBB_ifcb_DeleteRunVsiNode(trunk_, 0);
     PBB_ifcb_DeleteRunVsiNode(trunk_, 4);
     EXPECT_EQ(runIndexes(trunk_), (std::vector<uint32_t>{7, 3}));
+    EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 3), 1u);
+
+    // The default configuration: no uplink-all flag and no configured VSI;
+    // running VSIs do not count.
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);
+    PBB_ifcb_DeleteAllCfgVsiNode(trunk_);
+    EXPECT_TRUE(cfgNames(trunk_).empty());
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 1u);
+    PBB_ifcb_Get(trunk_)->usUplinkAll = 1;
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);
+    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(member_), 0u) << "no block";
     PBB_ifcb_DeleteAllRunVsiNode(trunk_);
-    EXPECT_TRUE(runIndexes(trunk_).empty());
     EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 7), 0u);
     // Blocks deleted with nodes still on their lists free them too.
     EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 9), PBB_OK);
     EXPECT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-9"), PBB_OK);
     EXPECT_EQ(PBB_ifcb_Delete(trunk_), PBB_OK);
-    EXPECT_EQ(PBB_ifcb_Get(trunk_), nullptr);
-}
-
-TEST_F(IfCb, DefaultConfigurationNeedsNoUplinkAllAndNoConfiguredVsi)
-{
-    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);  // no block
-    PbbIfCb* t = PBB_ifcb_Create(trunk_);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 1u);
-    // Running VSIs do not count.
-    ASSERT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 2), PBB_OK);
-    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 1u);
-    t->usUplinkAll = 1;
-    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);
-    t->usUplinkAll = 0;
-    ASSERT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_OK);
-    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 0u);
-    PBB_ifcb_DeleteCfgVsiNode(trunk_, "vsi-a");
-    EXPECT_EQ(PBB_ifcb_IsDefaultCfg(trunk_), 1u);
 }
 
 TEST_F(IfCb, WalkInInterfaceOrderAndDeleteWhileWalking)
 {
-    EXPECT_EQ(PBB_ifcb_GetFirst(), nullptr);
     for (uint32_t i : {member_, trunk_, agg_, access_}) ASSERT_NE(PBB_ifcb_Create(i), nullptr);
-
     std::vector<uint32_t> seen;
     for (PbbIfCb* cb = PBB_ifcb_GetFirst(); cb != nullptr;) {
         PbbIfCb* next = PBB_ifcb_GetNext(cb->uiIfIndex);
@@ -244,35 +177,21 @@ TEST_F(IfCb, WalkInInterfaceOrderAndDeleteWhileWalking)
     EXPECT_EQ(PBB_ifcb_GetNext(member_), nullptr);
     EXPECT_EQ(PBB_ifcb_GetNext(trunk_)->uiIfIndex, agg_);
     EXPECT_NE(PBB_ifcb_Delete(access_), PBB_OK);
-}
 
-TEST(IfCbLifecycle, InstanceFailureAndRepeatedExit)
-{
-    pbbtest::PlatformDirs dirs;
-    plat::testing::reset();
-    sim::SwitchModel& sw = plat::inproc::reset();
-    sw.addSlot(1);
-    uint32_t p = sw.addPort("eth-1/0/1", 1);
-
-    PBB_ifcb_Exit();  // before Init
-    plat::testing::failCall("IF_CreatePDInstance", PBB_INVALID_HANDLE);
-    EXPECT_EQ(PBB_ifcb_Init(), PBB_ERR);
-    EXPECT_EQ(g_ulPbbIfCBHandle, PBB_INVALID_HANDLE);
-    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"PBB_TRACE", "Failed to create ifcb PdInstance."}).size(), 1u);
-    EXPECT_EQ(PBB_ifcb_Create(p), nullptr);
+    // Exit frees the stored blocks with their lists and maps (the leak check
+    // sees any left) and is safe twice.
+    ASSERT_EQ(PBB_ifcb_AddCfgVsiNode(trunk_, "vsi-a"), PBB_OK);
     PBB_ifcb_Exit();
-
-    ASSERT_EQ(PBB_ifcb_Init(), PBB_OK);
-    PbbIfCb* cb = PBB_ifcb_Create(p);
-    ASSERT_NE(cb, nullptr);
-    ASSERT_EQ(PBB_ifcb_AddCfgVsiNode(p, "vsi-a"), PBB_OK);
-    ASSERT_EQ(PBB_ifcb_AddRunVsiNode(p, 1), PBB_OK);
-    // Exit frees the stored blocks with their lists and maps.
     PBB_ifcb_Exit();
     EXPECT_EQ(g_ulPbbIfCBHandle, PBB_INVALID_HANDLE);
     EXPECT_EQ(g_usPbbMaxVlanId, 0);
-    EXPECT_EQ(PBB_ifcb_Get(p), nullptr);
-    PBB_ifcb_Exit();
+    EXPECT_EQ(PBB_ifcb_Get(trunk_), nullptr);
+
+    plat::testing::failCall("IF_CreatePDInstance", PBB_INVALID_HANDLE);
+    EXPECT_EQ(PBB_ifcb_Init(), PBB_ERR);
+    EXPECT_EQ(g_ulPbbIfCBHandle, PBB_INVALID_HANDLE);
+    EXPECT_EQ(pbbtest::grepLines(dirs_.logFile(), {"PBB_TRACE", "Failed to create ifcb PdInstance."}).size(), 1u);
+    EXPECT_EQ(PBB_ifcb_Create(trunk_), nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,264 @@
+// The loop's descriptor registry and dispatch, the stream servers and the
+// periodic timers over the tick descriptor.
+#include "daemon/pbb_elipc.h"
+#include "daemon/pbb_list.h"
+#include "daemon/pbb_log.h"
+#include "daemon/pbb_main.h"
+#include "daemon/pbb_tmr.h"
+#include "platform/lipc.h"
+#include "platform/testing.h"
+#include "support/logread.h"
+#include "support/tempdir.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::map<int, int> g_served;
+std::vector<int> g_accepted;
+uint32_t g_selfDeleting = PBB_TMR_INVALID;
+
+uint32_t countAndDrain(uint32_t events, int fd)
+{
+    uint64_t v;
+    if (events & PBB_EV_IN) (void)read(fd, &v, sizeof v);
+    ++g_served[fd];
+    return 0;
+}
+
+uint32_t connCallback(uint32_t, int) { return 0; }
+
+uint32_t acceptCallback(uint32_t events, int fd)
+{
+    int c = PBB_elipc_ServerAccept(events, g_iPbbEpollFd, fd, connCallback);
+    if (c >= 0) g_accepted.push_back(c);
+    return 0;
+}
+
+void countFire(void* arg) { ++*static_cast<int*>(arg); }
+
+void deleteSelf(void* arg)
+{
+    countFire(arg);
+    PBB_tmr_DeletePeriodTimer(&g_selfDeleting);
+}
+
+bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+size_t openDescriptors()
+{
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// epoll_ctl MOD succeeds only for a registered descriptor.
+bool isRegistered(int fd)
+{
+    struct epoll_event ev {};
+    ev.events = EPOLLIN;
+    return epoll_ctl(g_iPbbEpollFd, EPOLL_CTL_MOD, fd, &ev) == 0;
+}
+
+// A descriptor that reads like the tick after `expirations` seconds.
+int tickFd(uint64_t expirations)
+{
+    int fd = eventfd(0, EFD_NONBLOCK);
+    (void)write(fd, &expirations, sizeof expirations);
+    return fd;
+}
+
+void tick(uint64_t expirations)
+{
+    int fd = tickFd(expirations);
+    _pbb_tmr_ProcTimerFd(PBB_EV_IN, fd);
+    close(fd);
+}
+
+size_t listed() { return pbb::list::count(&g_stPbbElipcFdList); }
+
+class Loop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        plat::testing::setRecording(true);
+        g_iPbbEpollFd = ep_ = epoll_create(1);
+        ASSERT_GE(ep_, 0);
+        PBB_elipc_InitFdList();
+    }
+    void TearDown() override
+    {
+        PBB_tmr_Exit();
+        PBB_elipc_FiniFdList();
+        close(ep_);
+        g_iPbbEpollFd = -1;
+        plat::testing::reset();
+    }
+    pbbtest::PlatformDirs dirs_;
+    int ep_ = -1;
+};
+
+TEST_F(Loop, MoreReadyDescriptorsThanOneWaitTakesAreAllServedOnce)
+{
+    std::vector<int> fds;
+    for (int i = 0; i < 40; ++i) {
+        int fd = eventfd(0, EFD_NONBLOCK);
+        ASSERT_EQ(PBB_elipc_Add(ep_, fd, countAndDrain), 0);
+        uint64_t one = 1;
+        ASSERT_EQ(write(fd, &one, sizeof one), 8);
+        fds.push_back(fd);
+    }
+    int waits = 0, served = 0;
+    for (int n; (n = _pbb_main_EpollOnce(ep_, 0)) > 0; ++waits) {
+        EXPECT_LE(n, PBB_MAIN_MAX_EVENTS);
+        served += n;
+    }
+    EXPECT_EQ(served, 40);
+    EXPECT_GE(waits, 3);
+    for (size_t i = 0; i < fds.size(); ++i) {
+        EXPECT_EQ(g_served[fds[i]], 1) << "fd " << fds[i];
+        // Half deregistered only; the others closed though no node records them.
+        EXPECT_EQ(i % 2 ? PBB_elipc_Del(ep_, fds[i]) : PBB_elipc_Close(ep_, fds[i]), 0);
+        EXPECT_EQ(isOpen(fds[i]), i % 2 == 1);
+        if (i % 2) close(fds[i]);
+    }
+    // A slot that holds no callback is ignored.
+    EXPECT_EQ(PBB_elipc_Dispatch(0xFFFF'0000'0000'0005ull, PBB_EV_IN), 0u);
+}
+
+TEST_F(Loop, ServerAcceptsAndClosesItsConnectionsWithItself)
+{
+    // Refused at the socket, at the bind, at the registration (no epoll
+    // instance): no descriptor stays open, nothing is recorded.
+    const size_t before = openDescriptors();
+    plat::testing::failCall("LIPC_Socket", -1);
+    EXPECT_LT(PBB_elipc_Server(1169, ep_, acceptCallback), 0);
+    plat::testing::failCall("LIPC_Bind", -1);
+    EXPECT_LT(PBB_elipc_Server(1169, ep_, acceptCallback), 0);
+    EXPECT_LT(PBB_elipc_Server(1169, -1, acceptCallback), 0);
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_TRUE(pbb::list::empty(&g_stPbbElipcFdList));
+
+    // The port is taken from its low 16 bits.
+    int srv = PBB_elipc_Server(0x10000u + 1169u, ep_, acceptCallback);
+    ASSERT_GE(srv, 0);
+    std::vector<int> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(plat::lipcConnect(1169));
+        ASSERT_GE(clients.back(), 0) << strerror(errno);
+    }
+    // A connection whose registration fails is taken and closed again.
+    const size_t withClients = openDescriptors();
+    EXPECT_LT(PBB_elipc_ServerAccept(PBB_EV_IN, -1, srv, connCallback), 0);
+    EXPECT_EQ(openDescriptors(), withClients);
+    EXPECT_EQ(listed(), 1u);
+    for (int i = 0; i < 200 && g_accepted.size() < 3; ++i) _pbb_main_EpollOnce(ep_, 50);
+    ASSERT_EQ(g_accepted.size(), 3u);
+    EXPECT_EQ(listed(), 4u);
+    EXPECT_LT(PBB_elipc_ServerAccept(PBB_EV_IN, ep_, srv, connCallback), 0) << "nothing pending";
+    EXPECT_EQ(listed(), 4u);
+
+    // One connection: only its own node goes.
+    EXPECT_EQ(PBB_elipc_Close(ep_, g_accepted[0]), 0);
+    EXPECT_EQ(listed(), 3u);
+    EXPECT_TRUE(isRegistered(srv) && isRegistered(g_accepted[1]) && isRegistered(g_accepted[2]));
+    char b;
+    EXPECT_EQ(read(clients[1], &b, 1), 0) << "client sees end of data";
+
+    // The server: its remaining connections and then itself.
+    EXPECT_EQ(PBB_elipc_Close(ep_, srv), 0);
+    EXPECT_TRUE(pbb::list::empty(&g_stPbbElipcFdList));
+    EXPECT_FALSE(isOpen(srv) || isOpen(g_accepted[1]) || isOpen(g_accepted[2]));
+    for (int c : clients) close(c);
+}
+
+TEST_F(Loop, TimersFireOnTheirPeriodOncePerTickRead)
+{
+    ASSERT_EQ(PBB_tmr_Init(), PBB_OK);
+    int every1 = 0, every3 = 0, self = 0;
+    uint32_t keep = PBB_tmr_CreatePeriodTimer(1, countFire, &every1);
+    ASSERT_NE(keep, PBB_TMR_INVALID);
+    PBB_tmr_CreatePeriodTimer(3, countFire, &every3);
+    g_selfDeleting = PBB_tmr_CreatePeriodTimer(1, deleteSelf, &self);
+    // A blocked loop announces one tick whatever the count; nothing to
+    // read, no tick.
+    int fd = tickFd(3);
+    _pbb_tmr_ProcTimerFd(PBB_EV_IN, fd);
+    _pbb_tmr_ProcTimerFd(PBB_EV_IN, fd);
+    close(fd);
+    EXPECT_EQ(plat::testing::countCalls("Timer_Tick_Announce"), 1u);
+    for (int i = 0; i < 6; ++i) tick(1);
+    EXPECT_EQ(every1, 7);
+    EXPECT_EQ(every3, 2);
+    // Deleted inside its own callback: it never fires again.
+    EXPECT_EQ(self, 1);
+    EXPECT_EQ(g_selfDeleting, PBB_TMR_INVALID);
+    auto creates = plat::testing::callsNamed("Timer_Create");
+    ASSERT_EQ(creates.size(), 3u);
+    EXPECT_NE(creates[1].args.find("3000"), std::string::npos) << "period in milliseconds: " << creates[1].args;
+
+    PBB_tmr_DeletePeriodTimer(&keep);
+    EXPECT_EQ(keep, PBB_TMR_INVALID);
+    PBB_tmr_DeletePeriodTimer(&keep);
+    EXPECT_EQ(plat::testing::countCalls("Timer_Delete"), 2u) << "the self-deleted one and keep, once";
+
+    // An error on the tick descriptor stops every timer; they stay created.
+    int tickDesc = g_iTimerFd;
+    _pbb_tmr_ProcTimerFd(PBB_EV_ERR, tickDesc);
+    EXPECT_EQ(g_iTimerFd, -1);
+    EXPECT_FALSE(isOpen(tickDesc));
+    EXPECT_EQ(_pbb_main_EpollOnce(g_iPbbEpollFd, 0), 0) << "nothing left that could announce a tick";
+    EXPECT_EQ(plat::testing::countCalls("Timer_Delete"), 2u);
+}
+
+TEST_F(Loop, TimerFailuresReleaseWhatWasMadeAndExitRunsOnce)
+{
+    plat::testing::failCall("Timer_Initialize", 0);
+    EXPECT_EQ(PBB_tmr_Init(), PBB_ERR);
+    EXPECT_EQ(g_hTimerInstance, 0u);
+    // Registration refused (no epoll instance): the instance is finalised.
+    g_iPbbEpollFd = -1;
+    EXPECT_EQ(PBB_tmr_Init(), PBB_ERR);
+    g_iPbbEpollFd = ep_;
+    EXPECT_EQ(plat::testing::countCalls("Timer_Finalize"), 1u);
+    EXPECT_EQ(g_iTimerFd, -1);
+
+    ASSERT_EQ(PBB_tmr_Init(), PBB_OK);
+    EXPECT_EQ(PBB_tmr_Init(), PBB_OK);
+    EXPECT_EQ(plat::testing::countCalls("Timer_Initialize"), 3u) << "a second init keeps the instance";
+    plat::testing::failCall("Timer_Create", PBB_TMR_INVALID);
+    EXPECT_EQ(PBB_tmr_CreatePeriodTimer(5, countFire, nullptr), PBB_TMR_INVALID);
+    EXPECT_EQ(pbbtest::grepLines(dirs_.logFile(), {"PBB_TRACE", "Failed to create timer : Period = 5,"}).size(), 1u);
+    PBB_tmr_Exit();
+    PBB_tmr_Exit();
+    EXPECT_EQ(plat::testing::countCalls("Timer_Finalize"), 2u);
+    EXPECT_EQ(g_hTimerInstance, 0u);
+    EXPECT_EQ(g_iTimerFd, -1);
+}
+
+TEST(Shutdown, EveryExitIsSafeWithoutInitAndTwice)
+{
+    plat::testing::setRecording(true);
+    for (int i = 0; i < 2; ++i) {
+        PBB_tmr_Exit();
+        PBB_log_Exit();
+        PBB_elipc_FiniFdList();
+        _pbb_main_DeregSignal();
+        _pbb_main_Exit();
+    }
+    EXPECT_EQ(plat::testing::countCalls("Timer_Finalize"), 0u);
+    EXPECT_EQ(g_iPbbEpollFd, -1);
+    EXPECT_EQ(g_iPbbSignalFd, -1);
+    plat::testing::reset();
+}
+
+}  // namespace
