@@ -321,40 +321,4 @@ void writePcap(int fd, const std::string& name, const std::vector<Frame>& frames
     writeAll(fd, buf.data(), buf.size(), name);
 }
 
-PcapWriter::PcapWriter(const std::string& path) : path_(path)
-{
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw std::runtime_error(path + ": cannot open for writing: " + std::strerror(errno));
-    try {
-        struct stat st{};
-        if (::fstat(fd_, &st) != 0) throw std::runtime_error(path + ": " + std::strerror(errno));
-        if (st.st_size == 0) {
-            std::vector<uint8_t> h = fileHeader();
-            writeAll(fd_, h.data(), h.size(), path);
-        } else {
-            // Records are added in this machine's order: the file must be a
-            // pcap of Ethernet frames written in it too.
-            uint8_t h[kFileHeaderLen] = {};
-            if (::pread(fd_, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h) || get32(h, false) != kPcapMagic ||
-                get32(&h[20], false) != kLinkTypeEthernet)
-                throw std::runtime_error(path + ": exists and is not a pcap of Ethernet frames to add to");
-        }
-    } catch (...) {
-        ::close(fd_);
-        throw;
-    }
-}
-
-PcapWriter::~PcapWriter()
-{
-    if (fd_ >= 0) ::close(fd_);
-}
-
-void PcapWriter::write(std::span<const uint8_t> frame)
-{
-    std::vector<uint8_t> buf = recordHeader(frame.size());
-    buf.insert(buf.end(), frame.begin(), frame.end());
-    writeAll(fd_, buf.data(), buf.size(), path_);
-}
-
 }  // namespace simcmd

@@ -62,20 +62,4 @@ void writePcap(const std::string& path, const std::vector<Frame>& frames);
 // Written over the regular file open for writing at fd (cut to its length).
 void writePcap(int fd, const std::string& name, const std::vector<Frame>& frames);
 
-// Appends frames to a pcap file as they come (creates it with its header when
-// missing or empty).
-class PcapWriter {
-public:
-    explicit PcapWriter(const std::string& path);   // throws std::runtime_error
-    PcapWriter(const PcapWriter&) = delete;
-    PcapWriter& operator=(const PcapWriter&) = delete;
-    ~PcapWriter();
-    void write(std::span<const uint8_t> frame);
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-    int fd_ = -1;
-};
-
 }  // namespace simcmd
