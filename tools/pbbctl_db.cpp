@@ -30,7 +30,7 @@ void runDump(const DbOptions& o)
     if (d.anyError) throw pbbctl::ExitStatus{1};
 }
 
-pbbctl::Registrar reg([](CLI::App& app) {
+pbbctl::Registrar regDb([](CLI::App& app) {
     auto o = std::make_shared<DbOptions>();
     auto* db = app.add_subcommand("db", "Inspect the stored databases");
     db->require_subcommand(1);

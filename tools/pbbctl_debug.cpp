@@ -47,7 +47,7 @@ void change(uint16_t op, const std::vector<std::string>& words)
     show(s, s.daemon().debugWord(), "");
 }
 
-Registrar reg([](CLI::App& app) {
+Registrar regDebug([](CLI::App& app) {
     auto* dbg = app.add_subcommand("debug", "Turn the daemon's debug lines on and off, and show which are on");
     dbg->require_subcommand(1);
     dbg->footer("Examples:\n  pbbctl debug set event pkt\n  pbbctl debug clear all\n  pbbctl debug show --json");

@@ -26,7 +26,7 @@ Exit status: 0 done, 1 refused by the daemon, 2 bad usage (nothing sent),
 3 the daemon is not running or does not answer.
 )";
 
-pbbctl::Registrar reg([](CLI::App& app) {
+pbbctl::Registrar regHelp([](CLI::App& app) {
     auto* help = app.add_subcommand("help", "List the commands with examples");
     CLI::App* top = &app;
     help->callback([top] {

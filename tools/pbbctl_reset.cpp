@@ -57,7 +57,7 @@ void resetLearned(const ResetOptions& o)
     printDone(s, "learned entries of " + what + " on " + std::to_string(ifs.size()) + " interface(s) withdrawn", j);
 }
 
-Registrar reg([](CLI::App& app) {
+Registrar regReset([](CLI::App& app) {
     auto o = std::make_shared<ResetOptions>();
     auto* reset = app.add_subcommand("reset", "Withdraw learned entries");
     reset->require_subcommand(1);

@@ -111,7 +111,7 @@ void showLearned(const std::string& vsiWord, bool all)
     printShown(s, text, {{"vsis", vsis}, {"learned", learned}, {"count", learned.size()}});
 }
 
-Registrar reg([](CLI::App& app) {
+Registrar regShow([](CLI::App& app) {
     auto vsi = std::make_shared<std::string>();
     auto all = std::make_shared<bool>(false);
     auto* show = app.add_subcommand("show", "Show the daemon's multicast entries and learned unicast entries");

@@ -29,7 +29,7 @@ void runStatus(const StatusOptions& o)
     if (!running) throw pbbctl::ExitStatus{3};
 }
 
-pbbctl::Registrar reg([](CLI::App& app) {
+pbbctl::Registrar regStatus([](CLI::App& app) {
     auto o = std::make_shared<StatusOptions>();
     auto* cmd = app.add_subcommand("status", "Show whether the daemon runs (exit status 3 when it does not)");
     cmd->add_option("--run-dir", o->runDir, "The platform's run directory (default: the platform setting)");

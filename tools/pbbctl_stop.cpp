@@ -71,7 +71,7 @@ void runStop(const StopOptions& o)
                               std::to_string(o.timeout) + " s");
 }
 
-pbbctl::Registrar reg([](CLI::App& app) {
+pbbctl::Registrar regStop([](CLI::App& app) {
     auto o = std::make_shared<StopOptions>();
     auto* cmd = app.add_subcommand("stop", "Stop the daemon");
     cmd->add_flag("--clear", o->clear, "Withdraw every learned entry from the switch and delete the saved ones first");

@@ -64,7 +64,7 @@ void allVsis(const UplinkOptions& o)
               {{"interface", i.name}, {"ifIndex", i.ifIndex}, {"all", on}});
 }
 
-Registrar reg([](CLI::App& app) {
+Registrar regUplink([](CLI::App& app) {
     auto o = std::make_shared<UplinkOptions>();
     auto* up = app.add_subcommand("uplink", "Make an interface an uplink (backbone side) of VSIs, or stop it");
     up->require_subcommand(1);

@@ -68,7 +68,7 @@ void addIsid(CLI::App* cmd, std::shared_ptr<VsiOptions> o)
         ->check(CLI::Range(1u, 0xFFFFFFu));
 }
 
-Registrar reg([](CLI::App& app) {
+Registrar regVsi([](CLI::App& app) {
     auto o = std::make_shared<VsiOptions>();
     auto* bvlan = app.add_subcommand("bvlan", "Give a PBB VSI its backbone VLAN, or take it away");
     bvlan->require_subcommand(1);

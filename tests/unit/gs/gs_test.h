@@ -29,6 +29,13 @@ inline Bytes tlv(uint16_t type, const void* value, size_t len)
     EXPECT_EQ(STLV_Set(out.data(), uint32_t(out.size()), type, uint16_t(len), value), out.size());
     return out;
 }
+// A request whose value is a VSI name in its 32-byte field.
+inline Bytes nameTlv(uint16_t type, const char* name)
+{
+    char field[PBB_VSI_NAME_LEN] = {};
+    std::strncpy(field, name, sizeof field - 1);
+    return tlv(type, field, sizeof field);
+}
 template <typename T>
 Bytes tlv(uint16_t type, const T& value) { return tlv(type, &value, sizeof(T)); }
 inline Bytes operator+(Bytes x, const Bytes& y) { return x.insert(x.end(), y.begin(), y.end()), x; }

@@ -117,7 +117,7 @@ TEST_F(Gs, MulticastAnswersComeIn512PortPiecesThenTheEndMark)
         PbbMcPw* mc = PBB_mcpw_Create(1, 1001, 10);
         for (uint32_t i = n; i > 0; --i) ASSERT_EQ(PBB_mcpw_AddPort(mc, 100 + i), PBB_OK);
         uint32_t zero = 0;
-        for (const Bytes& req : {tlv(7, "vsi-a\0", PBB_VSI_NAME_LEN), tlv(8, nullptr, 0), tlv(9, zero)}) {
+        for (const Bytes& req : {nameTlv(7, "vsi-a"), tlv(8, nullptr, 0), tlv(9, zero)}) {
             auto got = serve(req);
             ASSERT_EQ(got.size(), 1 + (n + 511) / 512);
             std::vector<uint32_t> ports;
@@ -171,8 +171,8 @@ TEST_F(Gs, UnicastWalkPagesThroughTheVsiInBMacOrderAndReadsThatFindNothingAreRef
         {"wrong index", ucReq(10, 2, 1001, 10, 0, "vsi-a"), PBB_ERR},
         {"unknown VSI", ucReq(11, 1, 1001, 10, 0, "vsi-x"), PBB_ERR},
         {"VSI without entries", ucReq(10, 3, 1003, 10, 0, "vsi-c"), PBB_ERR},
-        {"multicast, unknown VSI", tlv(7, "vsi-x\0", PBB_VSI_NAME_LEN), PBB_ERR},
-        {"multicast entry without ports", tlv(7, "vsi-b\0", PBB_VSI_NAME_LEN), PBB_ERR},
+        {"multicast, unknown VSI", nameTlv(7, "vsi-x"), PBB_ERR},
+        {"multicast entry without ports", nameTlv(7, "vsi-b"), PBB_ERR},
         {"multicast walk ends at an entry without ports", tlv(9, htonl(1)), PBB_ERR},
         {"multicast name without its NUL", tlv(7, std::string(PBB_VSI_NAME_LEN, 'v').data(), PBB_VSI_NAME_LEN), PBB_ERR},
     };

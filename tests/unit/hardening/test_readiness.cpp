@@ -18,7 +18,7 @@ namespace {
 std::string g_problem;
 std::string currentProblem() { return g_problem; }
 
-std::string readFile(const std::string& path)
+std::string readText(const std::string& path)
 {
     std::ifstream in(path);
     std::stringstream ss;
@@ -65,7 +65,7 @@ TEST_F(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
     const std::string dir = sharedDir(::getpid());
     std::filesystem::create_directories(dir);
     EXPECT_EXIT(failStartupInChild(), ::testing::ExitedWithCode(plat::SERVICE_STARTUP_FAILED_EXIT), "");
-    const std::string log = readFile(dir + "/pbb.log");
+    const std::string log = readText(dir + "/pbb.log");
     EXPECT_NE(log.find("SERVICE err: pid "), std::string::npos) << log;
     EXPECT_NE(log.find("start-up failed, not reporting readiness: the switch did not serve it (the simulated switch "
                        "at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)); exiting"),
@@ -81,16 +81,16 @@ TEST_F(Readiness, StartUpTheSwitchServedIsReported)
 {
     g_problem.clear();
     ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
-    EXPECT_EQ(readFile(plat::serviceStatusFile()), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(readText(plat::serviceStatusFile()), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
     plat::closeLogFile();
-    EXPECT_NE(readFile(dirs_.logFile()).find("reports start-up complete"), std::string::npos);
+    EXPECT_NE(readText(dirs_.logFile()).find("reports start-up complete"), std::string::npos);
 }
 
 TEST_F(Readiness, OtherStatusValuesDoNotAskTheSwitch)
 {
     g_problem = "not connected";
     ASSERT_EQ(SERVICE_SetStatus(7), 0u);
-    EXPECT_EQ(readFile(plat::serviceStatusFile()).rfind("STATUS=7\n", 0), 0u);
+    EXPECT_EQ(readText(plat::serviceStatusFile()).rfind("STATUS=7\n", 0), 0u);
 }
 
 }  // namespace

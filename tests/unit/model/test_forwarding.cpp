@@ -16,7 +16,7 @@ constexpr uint32_t kClient = L2VPN_CLIENT_MINM;
 const sim::Mac kMacA{0x00, 0x0a, 0, 0, 0, 1}, kMacB{0x00, 0x0b, 0, 0, 0, 2}, kMacC{0x00, 0x0c, 0, 0, 0, 3};
 const sim::Mac kCMac{0x02, 0xcc, 0, 0, 0, 9};
 
-uint32_t onEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+uint32_t ignoreEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
 
 class Forwarding : public pbbtest::ModelTest {
 protected:
@@ -28,7 +28,7 @@ protected:
         for (int i = 1; i <= 3; ++i) ports.push_back(sw->addPort("eth-1/0/" + std::to_string(i), 1));
         sw->addVsi(0, "vsi-a", 100);
         sw->addVsi(1, "vsi-b", 200);
-        fd = L2VPN_Register(0, 27, kClient, onEvent);
+        fd = L2VPN_Register(0, 27, kClient, ignoreEvent);
         ASSERT_GE(fd, 0);
     }
     uint32_t addUc(uint32_t vsi, const sim::Mac& bmac, uint32_t port, bool commit = true)

@@ -13,7 +13,7 @@ std::vector<L2VPN_VSI_INFO_S> g_info;  // uiVsiIndex of an event without a recor
 std::vector<uint32_t> g_types;
 int g_fd = -1;
 
-uint32_t onEvent(uint32_t type, const L2VPN_VSI_INFO_S* info)
+uint32_t recordEvent(uint32_t type, const L2VPN_VSI_INFO_S* info)
 {
     g_types.push_back(type);
     L2VPN_VSI_INFO_S none{};
@@ -31,7 +31,7 @@ protected:
         g_types.clear();
         g_info.clear();
     }
-    static int registerClient(uint32_t mask = 27) { return g_fd = L2VPN_Register(0, mask, L2VPN_CLIENT_MINM, onEvent); }
+    static int registerClient(uint32_t mask = 27) { return g_fd = L2VPN_Register(0, mask, L2VPN_CLIENT_MINM, recordEvent); }
 };
 
 TEST_F(L2vpnEvents, BatchReportsEveryVsiInIndexOrderBetweenBeginAndEnd)
@@ -83,8 +83,8 @@ TEST_F(L2vpnEvents, OneRegistrationAtATimeUntilReleasedOrTheModuleGoes)
 {
     int fd = registerClient();
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(L2VPN_Register(0, 27, L2VPN_CLIENT_MINM, onEvent), -1);
-    EXPECT_EQ(L2VPN_Register(1, 27, L2VPN_CLIENT_MINM, onEvent), -1);
+    EXPECT_EQ(L2VPN_Register(0, 27, L2VPN_CLIENT_MINM, recordEvent), -1);
+    EXPECT_EQ(L2VPN_Register(1, 27, L2VPN_CLIENT_MINM, recordEvent), -1);
     EXPECT_EQ(L2VPN_SendGrEvent(fd + 100, L2VPN_CLIENT_MINM, 1), PLAT_ERR_UNAVAILABLE);
     EXPECT_EQ(L2VPN_SendGrEvent(fd, 4, 1), PLAT_ERR_PARAM) << "the registered client only";
     EXPECT_EQ(L2VPN_Deregister(fd), 0u);

@@ -21,12 +21,12 @@
 
 namespace {
 
-uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
-uint32_t onLink(uint32_t, IF_EVENT_S*, uint32_t) { return 0; }
+uint32_t ignoreL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+uint32_t ignoreLink(uint32_t, IF_EVENT_S*, uint32_t) { return 0; }
 
 class Lifecycle : public pbbtest::TransportTest {
 protected:
-    static int registerL2vpn() { return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn); }
+    static int registerL2vpn() { return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreL2vpn); }
 };
 
 // One daemon at a time; a new one is served after the old one left, and the
@@ -60,7 +60,7 @@ TEST_F(Lifecycle, WithoutTheSimulatorServicesAreAwayAndItsReturnIsNoticed)
     connect();
     int ifFd = IF_Event_Init();
     ASSERT_GE(ifFd, 0);
-    ASSERT_NE(IF_RegLinkEvent(1, IF_EVT_LINK_UP | IF_EVT_LINK_DOWN, 64, 32, onLink, 0), 0u);
+    ASSERT_NE(IF_RegLinkEvent(1, IF_EVT_LINK_UP | IF_EVT_LINK_DOWN, 64, 32, ignoreLink, 0), 0u);
     int l2vpn = registerL2vpn();
     ASSERT_GE(l2vpn, 0);
 

@@ -26,7 +26,7 @@ namespace {
 
 using nlohmann::json;
 
-uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
+uint32_t ignoreVsiEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
 
 L2VPN_MINM_ENTRY_S entry(uint32_t vsi, uint32_t isid, uint8_t last, uint32_t bvlan, uint32_t* port = nullptr)
 {
@@ -49,7 +49,7 @@ L2VPN_MINM_ENTRY_S entry(uint32_t vsi, uint32_t isid, uint8_t last, uint32_t bvl
 std::vector<uint32_t> program()
 {
     std::vector<uint32_t> rc;
-    int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+    int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreVsiEvent);
     rc.push_back(fd >= 0 ? 0 : 1);
     auto uc = [&](uint32_t vsi, uint8_t last, uint32_t port) {
         L2VPN_MINM_ENTRY_S e = entry(vsi, 10000 + vsi, last, 100, &port);
@@ -117,7 +117,7 @@ TEST_F(Requests, FaultsArmedFromTheSimulatorFailTheDaemonsCalls)
     EXPECT_EQ(VLAN_GetMaxVlanID(), 9);
     EXPECT_EQ(VLAN_GetMaxVlanID(), 4094);
 
-    int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+    int fd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreVsiEvent);
     ASSERT_GE(fd, 0);
     ASSERT_NO_FATAL_FAILURE(pbbtest::must({"fail", "L2VPN_FlushPwEntry", "--result", "7"}));
     EXPECT_EQ(L2VPN_FlushPwEntry(fd), 7u);
@@ -162,7 +162,7 @@ TEST_F(Requests, ABurstLargerThanTheSocketHoldsArrivesWholeAndInOrder)
 {
     pbbtest::SimChild sim;
     connect();
-    int l2vpn = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, onL2vpn);
+    int l2vpn = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreVsiEvent);
     ASSERT_EQ(L2VPN_SetInterface(l2vpn, 1, L2VPN_IF_PBB_ENABLE), PLAT_OK);
     int fd = openPacketSocket();
     ASSERT_GE(fd, 0);
