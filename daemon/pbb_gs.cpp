@@ -296,12 +296,20 @@ uint32_t _pbb_gs_SetDebug(void* pValue, int iFd)
     return _pbb_gs_SendResult(iFd, PBB_OK);
 }
 
-uint32_t _pbb_gs_SetBvlan(void* pValue, int iFd)
+// The integer fields of a B-VLAN or encapsulation request, to host order in
+// place.
+static PbbGsSetReq* _pbb_gs_SetReqN2H(void* pValue)
 {
     auto* pstReq = static_cast<PbbGsSetReq*>(pValue);
     pstReq->usOperation = ntohs(pstReq->usOperation);
     pstReq->uiValue = ntohl(pstReq->uiValue);
     pstReq->uiISid = ntohl(pstReq->uiISid);
+    return pstReq;
+}
+
+uint32_t _pbb_gs_SetBvlan(void* pValue, int iFd)
+{
+    PbbGsSetReq* pstReq = _pbb_gs_SetReqN2H(pValue);
     uint32_t uiResult;
     if (pstReq->usOperation == PBB_GS_OP_RESET)
         uiResult = PBB_ctl_ResetBVlan(pstReq->szVsiName, pstReq->uiISid);
@@ -312,10 +320,7 @@ uint32_t _pbb_gs_SetBvlan(void* pValue, int iFd)
 
 uint32_t _pbb_gs_SetEncapType(void* pValue, int iFd)
 {
-    auto* pstReq = static_cast<PbbGsSetReq*>(pValue);
-    pstReq->usOperation = ntohs(pstReq->usOperation);
-    pstReq->uiValue = ntohl(pstReq->uiValue);
-    pstReq->uiISid = ntohl(pstReq->uiISid);
+    PbbGsSetReq* pstReq = _pbb_gs_SetReqN2H(pValue);
     uint32_t uiResult;
     if (pstReq->usOperation == PBB_GS_OP_RESET)
         uiResult = PBB_ctl_ResetEncapType(pstReq->szVsiName, pstReq->uiISid);
