@@ -1,20 +1,37 @@
 #include "daemon/pbb_l2vpn.h"
 
 #include "daemon/pbb_common.h"
+#include "daemon/pbb_ctl.h"
+#include "daemon/pbb_dbmsave.h"
+#include "daemon/pbb_elipc.h"
 #include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_log.h"
+#include "daemon/pbb_main.h"
 #include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_tmr.h"
+#include "daemon/pbb_ucpw.h"
+#include "daemon/pbb_vsi.h"
 #include "platform/ifm.h"
 #include "platform/lagg.h"
+#include "platform/lipc.h"
+#include "platform/log.h"
+#include "platform/stlv.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
 
 int g_iL2vpnEvtFd = PBB_INVALID_FD;
 uint16_t g_bIsVsiShare = 0;
 uint32_t g_uiMaxPwNum = 0;
 uint32_t g_uiMaxPwNumPerVsi = 0;
+uint32_t g_ulL2vpnTimerFd = PBB_TMR_INVALID;
+int g_iAgeFd = PBB_INVALID_FD;
 
 namespace {
 
@@ -282,4 +299,642 @@ uint32_t PBB_l2vpn_DeleteAllPw()
     // programmed, since nothing is programmed again inside it.
     (void)L2VPN_SendGrEvent(g_iL2vpnEvtFd, PBB_L2VPN_CLIENT, PBB_L2VPN_GR_BEGIN);
     return L2VPN_SendGrEvent(g_iL2vpnEvtFd, PBB_L2VPN_CLIENT, PBB_L2VPN_GR_END);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and shutdown of the adapter
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A fresh registration joins the event loop, opens a refresh window and asks
+// for the whole VSI set; the batch end closes the window. A descriptor the
+// loop refuses is given back to the library.
+uint32_t _pbb_l2vpn_Attach(int iFd)
+{
+    if (PBB_elipc_Add(g_iPbbEpollFd, iFd, _pbb_l2vpn_EpollCallBack) != 0) {
+        (void)L2VPN_Deregister(iFd);
+        return PBB_ERR;
+    }
+    (void)L2VPN_SendGrEvent(iFd, PBB_L2VPN_CLIENT, PBB_L2VPN_GR_BEGIN);
+    (void)L2VPN_RequestBatch(iFd, PBB_L2VPN_BATCH_ALL);
+    g_iL2vpnEvtFd = iFd;
+    return PBB_OK;
+}
+
+int _pbb_l2vpn_Register()
+{
+    return L2VPN_Register(PBB_L2VPN_REG_INSTANCE, PBB_L2VPN_REG_EVENTS, PBB_L2VPN_CLIENT, _pbb_l2vpn_ProcEvent);
+}
+
+}  // namespace
+
+uint32_t PBB_l2vpn_Init()
+{
+    uint32_t uiFailed = 0;
+    if (g_iL2vpnEvtFd < 0) {
+        int iFd = _pbb_l2vpn_Register();
+        if (iFd < 0)
+            (void)_pbb_l2vpn_CreateTimer();  // the module is away: retry every second
+        else if (_pbb_l2vpn_Attach(iFd) != PBB_OK)
+            uiFailed = 1;
+    }
+
+    if (_pbb_l2vpn_AgeInit() != PBB_OK) uiFailed = 1;
+
+    PbbL2vfibSpec stSpec;
+    memset(&stSpec, 0, sizeof(stSpec));
+    if (L2VPN_GetL2VFIBSpec(&stSpec) == 0) {
+        g_uiMaxPwNumPerVsi = stSpec.uiMaxPwPerVsi;
+        g_bIsVsiShare = stSpec.usVsiShare;
+        g_uiMaxPwNum = stSpec.uiMaxPwNum;
+    } else {
+        uiFailed = 1;
+    }
+    return uiFailed != 0 ? PBB_ERR : PBB_OK;
+}
+
+void PBB_l2vpn_Exit()
+{
+    g_bIsVsiShare = 0;
+    g_uiMaxPwNumPerVsi = 0;
+    g_uiMaxPwNum = 0;
+    _pbb_l2vpn_AgeExit();
+    _pbb_l2vpn_EventExit();
+}
+
+// ---------------------------------------------------------------------------
+// The event channel and its reconnect timer
+// ---------------------------------------------------------------------------
+
+uint32_t _pbb_l2vpn_CreateTimer()
+{
+    uint32_t uiTimer = PBB_tmr_CreatePeriodTimer(1, _pbb_l2vpn_ConnectTimerExpiry, nullptr);
+    if (uiTimer == PBB_TMR_INVALID) return PBB_ERR;
+    g_ulL2vpnTimerFd = uiTimer;
+    return PBB_OK;
+}
+
+void _pbb_l2vpn_ConnectTimerExpiry(void* /*pArg*/)
+{
+    int iFd = _pbb_l2vpn_Register();
+    if (iFd == -1) return;
+    if (_pbb_l2vpn_Attach(iFd) != PBB_OK) return;
+    PBB_tmr_DeletePeriodTimer(&g_ulL2vpnTimerFd);
+}
+
+uint32_t _pbb_l2vpn_EpollCallBack(uint32_t uiEvents, int iFd)
+{
+    if ((uiEvents & PBB_EV_IN) != 0) (void)L2VPN_HandleMsg(iFd);
+    if ((uiEvents & PBB_EV_ERR_HUP) != 0) {
+        _pbb_l2vpn_EventExit();
+        (void)_pbb_l2vpn_CreateTimer();
+    }
+    return 0;
+}
+
+void _pbb_l2vpn_EventExit()
+{
+    if (g_ulL2vpnTimerFd != PBB_TMR_INVALID) PBB_tmr_DeletePeriodTimer(&g_ulL2vpnTimerFd);
+    if (g_iL2vpnEvtFd >= 0) {
+        (void)PBB_elipc_Del(g_iPbbEpollFd, g_iL2vpnEvtFd);
+        (void)L2VPN_Deregister(g_iL2vpnEvtFd);
+        g_iL2vpnEvtFd = PBB_INVALID_FD;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// VSI events
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t PBB_L2VPN_DETAIL_LEN = 4096;
+
+uint16_t _pbb_l2vpn_ShutdownBit(const PbbL2vpnVsiInfo* pstInfo)
+{
+    return (pstInfo->uiFlags & PBB_L2VPN_VSI_SHUTDOWN) != 0 ? 1 : 0;
+}
+
+const char* _pbb_l2vpn_EventName(uint32_t uiEventType, const PbbL2vpnVsiInfo* pstInfo)
+{
+    switch (uiEventType) {
+    case PBB_L2VPN_EVT_VSI_ADD: return "vsi_add";
+    case PBB_L2VPN_EVT_VSI_DEL: return "vsi_del";
+    case PBB_L2VPN_EVT_VSI_MODIFY_ISID: return "vsi_modify_pbb_i-sid";
+    case PBB_L2VPN_EVT_VSI_STATE: return _pbb_l2vpn_ShutdownBit(pstInfo) == 1 ? "vsi_down" : "vsi_up";
+    case PBB_L2VPN_EVT_DISABLE: return "l2vpn_disable";
+    case PBB_L2VPN_EVT_BATCH_BEGIN: return "l2vpn_batch_begin";
+    case PBB_L2VPN_EVT_BATCH_END: return "l2vpn_batch_end";
+    default: return "";
+    }
+}
+
+bool _pbb_l2vpn_IsVsiEvent(uint32_t uiEventType)
+{
+    return uiEventType == PBB_L2VPN_EVT_VSI_ADD || uiEventType == PBB_L2VPN_EVT_VSI_DEL ||
+           uiEventType == PBB_L2VPN_EVT_VSI_MODIFY_ISID || uiEventType == PBB_L2VPN_EVT_VSI_STATE;
+}
+
+// The event's name, bounded to its 32-byte field.
+void _pbb_l2vpn_EventVsiName(const PbbL2vpnVsiInfo* pstInfo, char (&szName)[PBB_VSI_NAME_LEN])
+{
+    memcpy(szName, pstInfo->szVsiName, PBB_VSI_NAME_LEN - 1);
+    szName[PBB_VSI_NAME_LEN - 1] = '\0';
+}
+
+// Takes the VSI's running-VSI node off every interface control block.
+void _pbb_l2vpn_DetachFromAllIfCb(uint32_t uiVsiIndex)
+{
+    PbbIfCb* pstIfCb = PBB_ifcb_GetFirst();
+    while (pstIfCb != nullptr) {
+        PbbIfCb* pstNext = PBB_ifcb_GetNext(pstIfCb->uiIfIndex);
+        PBB_ifcb_DeleteRunVsiNode(pstIfCb->uiIfIndex, uiVsiIndex);
+        pstIfCb = pstNext;
+    }
+}
+
+// Takes the VSI's running-VSI node off the control blocks of its uplinks.
+void _pbb_l2vpn_DetachFromUplinks(const PbbVsi* pstVsi)
+{
+    const PbbUplink* pstHead = &pstVsi->stUplinkList;
+    for (const PbbUplink* pstUplink = pstHead->pstNext; pstUplink != pstHead; pstUplink = pstUplink->pstNext)
+        PBB_ifcb_DeleteRunVsiNode(pstUplink->uiIfIndex, pstVsi->uiVsiIndex);
+}
+
+// Back to the default encapsulation in the driver and in the VSI.
+void _pbb_l2vpn_DefaultEncap(PbbVsi* pstVsi)
+{
+    if (pstVsi->uiEncapType == PBB_ENCAP_DEFAULT) return;
+    (void)PBB_l2vpn_SetEncapType(pstVsi->uiVsiIndex, PBB_ENCAP_DEFAULT);
+    pstVsi->uiEncapType = PBB_ENCAP_DEFAULT;
+}
+
+void _pbb_l2vpn_VsiAdd(const PbbL2vpnVsiInfo* pstInfo)
+{
+    if (pstInfo->uiISid == 0) return;  // a VSI without PBB is not tracked
+    const uint32_t uiIndex = pstInfo->uiVsiIndex;
+    char szName[PBB_VSI_NAME_LEN];
+    _pbb_l2vpn_EventVsiName(pstInfo, szName);
+    const uint16_t usShutdown = _pbb_l2vpn_ShutdownBit(pstInfo);
+
+    PbbVsi* pstVsi = PBB_vsi_GetVsiByIndex(uiIndex);
+    if (pstVsi == nullptr) {
+        _pbb_l2vpn_ProcNewVsi(uiIndex, szName, pstInfo->uiISid, usShutdown);
+        return;
+    }
+    if (pstVsi->uiISid != pstInfo->uiISid || strncmp(pstVsi->szVsiName, szName, PBB_VSI_NAME_LEN) != 0) {
+        // Another VSI under a known index: the stored record goes; learned
+        // entries, the multicast entry and saved records stay.
+        _pbb_l2vpn_DetachFromAllIfCb(uiIndex);
+        PBB_vsi_SetISid(uiIndex, 0);
+        PBB_vsi_DeleteVsi(uiIndex);
+        return;
+    }
+    pstVsi->usShutdownFlag = usShutdown;
+    if (pstVsi->uiEncapType != PBB_ENCAP_DEFAULT) (void)PBB_l2vpn_SetEncapType(uiIndex, pstVsi->uiEncapType);
+    if (usShutdown == 0) PBB_ctl_ActiveVsi(uiIndex);
+    pstVsi->usStaleFlag = 0;
+}
+
+void _pbb_l2vpn_VsiModifyISid(const PbbL2vpnVsiInfo* pstInfo)
+{
+    const uint32_t uiIndex = pstInfo->uiVsiIndex;
+    const uint32_t uiNewISid = pstInfo->uiISid;
+    PbbVsi* pstVsi = PBB_vsi_GetVsiByIndex(uiIndex);
+
+    if (uiNewISid == 0) {
+        if (pstVsi == nullptr) return;
+        _pbb_l2vpn_DefaultEncap(pstVsi);
+        PBB_ctl_DeactiveVsi(uiIndex);
+        _pbb_l2vpn_DetachFromUplinks(pstVsi);
+        PBB_vsi_SetISid(uiIndex, 0);
+        (void)PBB_dbmsave_DeleteVsiCfg(pstVsi->szVsiName);
+        PBB_vsi_DeleteVsi(uiIndex);
+        return;
+    }
+    if (pstVsi == nullptr) {
+        char szName[PBB_VSI_NAME_LEN];
+        _pbb_l2vpn_EventVsiName(pstInfo, szName);
+        _pbb_l2vpn_ProcNewVsi(uiIndex, szName, uiNewISid, _pbb_l2vpn_ShutdownBit(pstInfo));
+        return;
+    }
+    if (pstVsi->uiISid == uiNewISid) {
+        pstVsi->usStaleFlag = 0;
+        return;
+    }
+    // A new I-SID: the VSI keeps its uplinks and returns to its defaults.
+    _pbb_l2vpn_DefaultEncap(pstVsi);
+    PBB_ctl_DeactiveVsi(uiIndex);
+    PBB_vsi_SetISid(uiIndex, uiNewISid);
+    pstVsi->usBVlan = PBB_BVLAN_NONE;
+    (void)PBB_dbmsave_DeleteVsiCfg(pstVsi->szVsiName);
+}
+
+void _pbb_l2vpn_VsiState(const PbbL2vpnVsiInfo* pstInfo)
+{
+    PbbVsi* pstVsi = PBB_vsi_GetVsiByIndex(pstInfo->uiVsiIndex);
+    if (pstVsi == nullptr) return;
+    if (_pbb_l2vpn_ShutdownBit(pstInfo) == 1) {
+        if (pstVsi->usShutdownFlag == 1) return;
+        pstVsi->usShutdownFlag = 1;
+        PBB_ctl_DeactiveVsi(pstInfo->uiVsiIndex);
+    } else {
+        if (pstVsi->usShutdownFlag != 1) return;
+        pstVsi->usShutdownFlag = 0;
+        PBB_ctl_ActiveVsi(pstInfo->uiVsiIndex);
+    }
+}
+
+void _pbb_l2vpn_Disable()
+{
+    PbbVsi* pstVsi = PBB_vsi_GetFirstVsi();
+    while (pstVsi != nullptr) {
+        const uint32_t uiIndex = pstVsi->uiVsiIndex;
+        _pbb_l2vpn_DeleteVsi(uiIndex);
+        pstVsi = PBB_vsi_GetNextVsi(uiIndex);
+    }
+    (void)L2VPN_FinalStatusNotify(g_iL2vpnEvtFd, PBB_L2VPN_EVT_DISABLE, nullptr);
+}
+
+void _pbb_l2vpn_BatchBegin()
+{
+    for (PbbVsi* pstVsi = PBB_vsi_GetFirstVsi(); pstVsi != nullptr; pstVsi = PBB_vsi_GetNextVsi(pstVsi->uiVsiIndex))
+        pstVsi->usStaleFlag = 1;
+}
+
+// A VSI the batch did not report: it goes with its learned entries and its
+// saved configuration. Its multicast entry stays in the table.
+void _pbb_l2vpn_RemoveStaleVsi(PbbVsi* pstVsi)
+{
+    const uint32_t uiIndex = pstVsi->uiVsiIndex;
+    _pbb_l2vpn_DetachFromUplinks(pstVsi);
+    (void)PBB_dbmsave_DeleteUcPwByVsi(uiIndex);
+    PBB_ucpw_DeleteByVsi(uiIndex);
+    (void)PBB_dbmsave_DeleteVsiCfg(pstVsi->szVsiName);
+    PBB_vsi_SetISid(uiIndex, 0);
+    PBB_vsi_DeleteVsi(uiIndex);
+}
+
+// A VSI the batch reported: its learned entries on uplinks that carry its
+// multicast entry are programmed again inside the refresh window; the
+// others go, and so do all of them when it has no multicast entry.
+void _pbb_l2vpn_ReprogramVsi(const PbbVsi* pstVsi)
+{
+    const uint32_t uiIndex = pstVsi->uiVsiIndex;
+    const PbbMcPw* pstMcPw = PBB_mcpw_Get(uiIndex);
+    if (pstMcPw == nullptr) {
+        (void)PBB_dbmsave_DeleteUcPwByVsi(uiIndex);
+        PBB_ucpw_DeleteByVsi(uiIndex);
+        return;
+    }
+    const PbbUplink* pstHead = &pstVsi->stUplinkList;
+    for (const PbbUplink* pstUplink = pstHead->pstNext; pstUplink != pstHead; pstUplink = pstUplink->pstNext) {
+        if (PBB_mcpw_IsPortExist(pstMcPw, pstUplink->uiIfIndex) == 1) continue;
+        (void)PBB_dbmsave_DeleteUcPwByIfVsi(pstUplink->uiIfIndex, uiIndex);
+        PBB_ucpw_DeleteByIfVsi(pstUplink->uiIfIndex, uiIndex);
+    }
+
+    static constexpr uint8_t s_aucNoCMac[6] = {0, 0, 0, 0, 0, 0};
+    PbbUcPwFilter stFilter{};
+    stFilter.uiVsiIndex = uiIndex;
+    PbbUcPw* pstEntry = PBB_ucpw_GetFirst(PBB_UCPW_GET_BY_VSI, &stFilter);
+    while (pstEntry != nullptr) {
+        PbbUcPw* pstNext = PBB_ucpw_GetNext(PBB_UCPW_GET_BY_VSI, pstEntry);
+        if (PBB_l2vpn_AddUcPw(pstEntry->uiVsiIndex, pstEntry->uiISid, pstEntry->usBVlan, pstEntry->uiIfIndex,
+                              pstEntry->aucBMac, s_aucNoCMac) != 0) {
+            (void)PBB_dbmsave_DeleteUcPw(pstEntry);
+            PBB_ucpw_Delete(pstEntry);
+        }
+        pstEntry = pstNext;
+    }
+}
+
+void _pbb_l2vpn_BatchEnd()
+{
+    PbbVsi* pstVsi = PBB_vsi_GetFirstVsi();
+    while (pstVsi != nullptr) {
+        const uint32_t uiIndex = pstVsi->uiVsiIndex;
+        if (pstVsi->usStaleFlag == 1)
+            _pbb_l2vpn_RemoveStaleVsi(pstVsi);
+        else
+            _pbb_l2vpn_ReprogramVsi(pstVsi);
+        pstVsi = PBB_vsi_GetNextVsi(uiIndex);
+    }
+
+    PbbIfCb* pstIfCb = PBB_ifcb_GetFirst();
+    while (pstIfCb != nullptr) {
+        PbbIfCb* pstNext = PBB_ifcb_GetNext(pstIfCb->uiIfIndex);
+        (void)PBB_l2vpn_SetIfPBB(pstIfCb->uiIfIndex);
+        pstIfCb = pstNext;
+    }
+    (void)L2VPN_SendGrEvent(g_iL2vpnEvtFd, PBB_L2VPN_CLIENT, PBB_L2VPN_GR_END);
+}
+
+}  // namespace
+
+uint32_t _pbb_l2vpn_ProcEvent(uint32_t uiEventType, const PbbL2vpnVsiInfo* pstVsiInfo)
+{
+    if (_pbb_l2vpn_IsVsiEvent(uiEventType)) {
+        if (pstVsiInfo == nullptr) return 0;
+        // Indexes 0x80000000 to 0xFFFFFFFE name no VSI.
+        if (static_cast<int32_t>(pstVsiInfo->uiVsiIndex) < -1) {
+            if (uiEventType == PBB_L2VPN_EVT_VSI_DEL)
+                (void)L2VPN_FinalStatusNotify(g_iL2vpnEvtFd, PBB_L2VPN_EVT_VSI_DEL, pstVsiInfo);
+            return 0;
+        }
+    }
+    _pbb_l2vpn_PrintDebug(uiEventType, pstVsiInfo);
+
+    switch (uiEventType) {
+    case PBB_L2VPN_EVT_VSI_ADD: _pbb_l2vpn_VsiAdd(pstVsiInfo); break;
+    case PBB_L2VPN_EVT_VSI_DEL:
+        _pbb_l2vpn_DeleteVsi(pstVsiInfo->uiVsiIndex);
+        (void)L2VPN_FinalStatusNotify(g_iL2vpnEvtFd, PBB_L2VPN_EVT_VSI_DEL, pstVsiInfo);
+        break;
+    case PBB_L2VPN_EVT_VSI_MODIFY_ISID: _pbb_l2vpn_VsiModifyISid(pstVsiInfo); break;
+    case PBB_L2VPN_EVT_VSI_STATE: _pbb_l2vpn_VsiState(pstVsiInfo); break;
+    case PBB_L2VPN_EVT_DISABLE: _pbb_l2vpn_Disable(); break;
+    case PBB_L2VPN_EVT_BATCH_BEGIN: _pbb_l2vpn_BatchBegin(); break;
+    case PBB_L2VPN_EVT_BATCH_END: _pbb_l2vpn_BatchEnd(); break;
+    default: break;
+    }
+    return 0;
+}
+
+void _pbb_l2vpn_ProcNewVsi(uint32_t uiVsiIndex, const char* szVsiName, uint32_t uiISid, uint16_t usShutdown)
+{
+    PbbVsi* pstVsi = PBB_vsi_CreateVsi(uiVsiIndex);
+    if (pstVsi == nullptr) return;
+    pstVsi->usShutdownFlag = usShutdown;
+    PBB_vsi_SetISid(uiVsiIndex, uiISid);
+    (void)strlcpy(pstVsi->szVsiName, szVsiName, sizeof(pstVsi->szVsiName));
+
+    PbbIfCb* pstIfCb = PBB_ifcb_GetFirst();
+    while (pstIfCb != nullptr) {
+        PbbIfCb* pstNext = PBB_ifcb_GetNext(pstIfCb->uiIfIndex);
+        if (pstIfCb->usUplinkAll == 1 || PBB_ifcb_IsCfgVsiExist(pstIfCb->uiIfIndex, pstVsi->szVsiName) == 1) {
+            (void)PBB_ifcb_AddRunVsiNode(pstIfCb->uiIfIndex, uiVsiIndex);
+            (void)PBB_vsi_AddUplink(uiVsiIndex, pstIfCb->uiIfIndex);
+        }
+        pstIfCb = pstNext;
+    }
+}
+
+void _pbb_l2vpn_DeleteVsi(uint32_t uiVsiIndex)
+{
+    // The same removal as a VSI that the management service finds renumbered:
+    // learned entries from database and table, the multicast entry from the
+    // table, the uplinks' running nodes, the saved configuration, the VSI.
+    // Nothing is withdrawn from the driver: the L2VPN module clears the
+    // forwarding state of a VSI it deletes.
+    _pbb_ctl_DeleteVsi(uiVsiIndex);
+}
+
+void _pbb_l2vpn_PrintDebug(uint32_t uiEventType, const PbbL2vpnVsiInfo* pstVsiInfo)
+{
+    if (PBB_log_IsDebugSwitchOn(PBB_DBG_EVENT) != 1) return;
+    char szDetail[PBB_L2VPN_DETAIL_LEN];
+    szDetail[0] = '\0';
+    if (pstVsiInfo != nullptr && _pbb_l2vpn_IsVsiEvent(uiEventType)) {
+        char szName[PBB_VSI_NAME_LEN];
+        _pbb_l2vpn_EventVsiName(pstVsiInfo, szName);
+        const unsigned uiIndex = pstVsiInfo->uiVsiIndex;
+        switch (uiEventType) {
+        case PBB_L2VPN_EVT_VSI_ADD:
+            (void)scnprintf(szDetail, sizeof(szDetail), ": VsiIndex %u, VsiName %s, PBB I-SID %u, ShutdownFlag %u",
+                            uiIndex, szName, static_cast<unsigned>(pstVsiInfo->uiISid),
+                            static_cast<unsigned>(_pbb_l2vpn_ShutdownBit(pstVsiInfo)));
+            break;
+        case PBB_L2VPN_EVT_VSI_MODIFY_ISID:
+            (void)scnprintf(szDetail, sizeof(szDetail), ": VsiIndex %u, VsiName %s, PBB I-SID %u", uiIndex, szName,
+                            static_cast<unsigned>(pstVsiInfo->uiISid));
+            break;
+        default:
+            (void)scnprintf(szDetail, sizeof(szDetail), ": VsiIndex %u, VsiName %s", uiIndex, szName);
+            break;
+        }
+    }
+    PBB_log_Print("EVENT", "Receive %s event%s.\r\n", _pbb_l2vpn_EventName(uiEventType, pstVsiInfo), szDetail);
+}
+
+// ---------------------------------------------------------------------------
+// Ageing and hardware-resource reports
+// ---------------------------------------------------------------------------
+
+uint32_t _pbb_l2vpn_AgeInit()
+{
+    if (g_iAgeFd != PBB_INVALID_FD) return PBB_OK;
+    int iFd = LIPC_Socket(SOCK_STREAM, LIPC_PROTO_REPORT);
+    if (iFd < 0) return PBB_ERR;
+
+    PbbAgeSockAddr stAddr;
+    memset(&stAddr, 0, sizeof(stAddr));
+    stAddr.ucLen = sizeof(stAddr);
+    stAddr.ucFamily = PLAT_AF_LIPC;
+    stAddr.usPort = htons(PBB_AGE_PORT);
+    stAddr.aucNode[0] = 0x80;
+    if (LIPC_Bind(iFd, &stAddr, sizeof(stAddr)) != 0 ||
+        PBB_elipc_Add(g_iPbbEpollFd, iFd, _pbb_l2vpn_ProcAgeMsg) != 0) {
+        close(iFd);
+        return PBB_ERR;
+    }
+    g_iAgeFd = iFd;
+    return PBB_OK;
+}
+
+void _pbb_l2vpn_AgeExit()
+{
+    if (g_iAgeFd < 0) return;
+    (void)PBB_elipc_Del(g_iPbbEpollFd, g_iAgeFd);
+    close(g_iAgeFd);
+    g_iAgeFd = PBB_INVALID_FD;
+}
+
+namespace {
+
+constexpr uint32_t PBB_AGE_DBG_BUF = PBB_LOG_LIST_BUF;
+
+// A debug table gathered in one buffer and printed in pieces of at least
+// 800 characters, the rest as the last piece.
+struct PbbAgeDbgTable {
+    char szBuf[PBB_AGE_DBG_BUF];
+    uint32_t uiLen;
+    uint16_t usFirst;
+};
+
+void _pbb_l2vpn_DbgEmpty(PbbAgeDbgTable* pstTable)
+{
+    pstTable->szBuf[0] = '\0';
+    pstTable->uiLen = 0;
+}
+
+void _pbb_l2vpn_DbgBegin(PbbAgeDbgTable* pstTable)
+{
+    _pbb_l2vpn_DbgEmpty(pstTable);
+    pstTable->usFirst = 1;
+}
+
+void _pbb_l2vpn_DbgRow(PbbAgeDbgTable* pstTable, const char* szFormat, ...)
+{
+    va_list args;
+    va_start(args, szFormat);
+    pstTable->uiLen += static_cast<uint32_t>(
+        vscnprintf(pstTable->szBuf + pstTable->uiLen, sizeof(pstTable->szBuf) - pstTable->uiLen, szFormat, args));
+    va_end(args);
+    if (pstTable->uiLen >= PBB_LOG_PIECE) {
+        PBB_log_LoopPrint("EVENT", pstTable->szBuf, &pstTable->usFirst);
+        _pbb_l2vpn_DbgEmpty(pstTable);
+    }
+}
+
+void _pbb_l2vpn_DbgEnd(PbbAgeDbgTable* pstTable)
+{
+    if (pstTable->uiLen > 0) PBB_log_LoopPrint("EVENT", pstTable->szBuf, &pstTable->usFirst);
+}
+
+const char* _pbb_l2vpn_AgeTypeName(uint32_t uiAgeType)
+{
+    if (uiAgeType == PBB_AGE_TYPE_AGED) return "aged";
+    if (uiAgeType == PBB_AGE_TYPE_CANCELLED) return "cancelled_aged";
+    return "unknown";
+}
+
+// One slot gives up an entry (aged, or never installed for lack of
+// resources) or takes it back (cancelled ageing); the entry is withdrawn
+// everywhere when no slot holds it any more.
+void _pbb_l2vpn_SlotReport(uint16_t usGone, uint16_t usSlot, uint32_t uiVsiIndex, uint16_t usBVlan,
+                           const uint8_t* pucBMac)
+{
+    PbbUcPw* pstEntry = PBB_ucpw_Get(uiVsiIndex, usBVlan, pucBMac);
+    if (pstEntry == nullptr) return;
+    PBB_ucpw_SetAgeStatus(usGone, usSlot, pstEntry);
+    if (usGone == 1 && Bitmap_IsEmpty(pstEntry->pstAgeStatus) == 1) PBB_ctl_ResetUcPw(uiVsiIndex, usBVlan, pucBMac);
+}
+
+// The entries of a report that the received value holds: the count in the
+// report, cut to what arrived.
+uint32_t _pbb_l2vpn_EntriesHeld(uint32_t uiPwNum, uint32_t uiValueLen, uint32_t uiHeadLen, uint32_t uiEntryLen)
+{
+    if (uiValueLen < uiHeadLen) return 0;
+    return std::min(uiPwNum, (uiValueLen - uiHeadLen) / uiEntryLen);
+}
+
+void _pbb_l2vpn_ProcAgingTlv(const uint8_t* pucValue, uint16_t usLen)
+{
+    if (usLen < sizeof(PbbAgeMsg)) return;
+    PbbAgeMsg stMsg;
+    memcpy(&stMsg, pucValue, sizeof(stMsg));
+    const uint32_t uiEntries = _pbb_l2vpn_EntriesHeld(stMsg.uiPwNum, usLen, sizeof(PbbAgeMsg), sizeof(PbbAgeEntry));
+    _pbb_l2vpn_PrintDbgAgedMsg(reinterpret_cast<const PbbAgeMsg*>(pucValue), uiEntries);
+    const uint16_t usGone = stMsg.uiAgeType == PBB_AGE_TYPE_AGED ? 1 : 0;
+    for (uint32_t i = 0; i < uiEntries; ++i) {
+        PbbAgeEntry stEntry;
+        memcpy(&stEntry, pucValue + sizeof(PbbAgeMsg) + i * sizeof(PbbAgeEntry), sizeof(stEntry));
+        _pbb_l2vpn_SlotReport(usGone, stMsg.usSlotId, stMsg.uiVsiIndex, stEntry.usBVlan, stEntry.aucBMac);
+    }
+}
+
+void _pbb_l2vpn_ProcNoHardResTlv(const uint8_t* pucValue, uint16_t usLen)
+{
+    if (usLen < sizeof(PbbNoHardResMsg)) return;
+    PbbNoHardResMsg stMsg;
+    memcpy(&stMsg, pucValue, sizeof(stMsg));
+    const uint32_t uiEntries =
+        _pbb_l2vpn_EntriesHeld(stMsg.uiPwNum, usLen, sizeof(PbbNoHardResMsg), sizeof(PbbNoHardResEntry));
+    _pbb_l2vpn_PrintDbgNoHardResMsg(reinterpret_cast<const PbbNoHardResMsg*>(pucValue), uiEntries);
+    for (uint32_t i = 0; i < uiEntries; ++i) {
+        PbbNoHardResEntry stEntry;
+        memcpy(&stEntry, pucValue + sizeof(PbbNoHardResMsg) + i * sizeof(PbbNoHardResEntry), sizeof(stEntry));
+        _pbb_l2vpn_SlotReport(1, stEntry.usSlotId, stEntry.uiVsiIndex, stEntry.usBVlan, stEntry.aucBMac);
+    }
+}
+
+void _pbb_l2vpn_ProcAgeTlvs(const uint8_t* pucBuf, uint16_t usTotal)
+{
+    uint16_t usConsumed = 0;
+    for (;;) {
+        uint16_t usType = 0;
+        uint16_t usLen = 0;
+        void* pValue = nullptr;
+        if (STLV_Get(pucBuf + usConsumed, static_cast<uint16_t>(usTotal - usConsumed), &usType, &usLen, &pValue) != 0 ||
+            pValue == nullptr)
+            return;
+        const uint8_t* pucValue = static_cast<const uint8_t*>(pValue);
+        if (usType == PBB_AGE_TLV_AGING)
+            _pbb_l2vpn_ProcAgingTlv(pucValue, usLen);
+        else if (usType == PBB_AGE_TLV_NO_HARD_RES)
+            _pbb_l2vpn_ProcNoHardResTlv(pucValue, usLen);
+        usConsumed = static_cast<uint16_t>(pucValue + usLen - pucBuf);
+    }
+}
+
+void _pbb_l2vpn_AgeReopen()
+{
+    _pbb_l2vpn_AgeExit();
+    (void)_pbb_l2vpn_AgeInit();
+}
+
+}  // namespace
+
+uint32_t _pbb_l2vpn_ProcAgeMsg(uint32_t uiEvents, int iFd)
+{
+    if ((uiEvents & PBB_EV_IN) != 0) {
+        // Aligned for the records read out of it; every record is copied
+        // out before use all the same.
+        alignas(8) uint8_t aucBuf[PBB_AGE_BUF_LEN];
+        ssize_t lRead = recv(iFd, aucBuf, sizeof(aucBuf), 0);
+        if (lRead > 0)
+            _pbb_l2vpn_ProcAgeTlvs(aucBuf, static_cast<uint16_t>(lRead));
+        else if (lRead < 0 && errno != EINTR)
+            _pbb_l2vpn_AgeReopen();
+    }
+    if ((uiEvents & PBB_EV_ERR_HUP) != 0) _pbb_l2vpn_AgeReopen();
+    return 0;
+}
+
+void _pbb_l2vpn_PrintDbgAgedMsg(const PbbAgeMsg* pstMsg, uint32_t uiEntries)
+{
+    if (PBB_log_IsDebugSwitchOn(PBB_DBG_EVENT) != 1) return;
+    PbbAgeMsg stMsg;
+    memcpy(&stMsg, pstMsg, sizeof(stMsg));
+    PbbAgeDbgTable stTable;
+    _pbb_l2vpn_DbgBegin(&stTable);
+    _pbb_l2vpn_DbgRow(&stTable,
+                      "Receive %s event from slot %u with VsiIndex %u, I-SID %u, Unicast Pseudo Wire number %u.\r\n",
+                      _pbb_l2vpn_AgeTypeName(stMsg.uiAgeType), static_cast<unsigned>(stMsg.usSlotId),
+                      static_cast<unsigned>(stMsg.uiVsiIndex), static_cast<unsigned>(stMsg.uiISid),
+                      static_cast<unsigned>(stMsg.uiPwNum));
+    _pbb_l2vpn_DbgRow(&stTable, "%-6s%-16s%-7s\r\n", "No.", "B-MAC", "B-VLAN");
+    const uint8_t* pucEntries = reinterpret_cast<const uint8_t*>(pstMsg) + sizeof(PbbAgeMsg);
+    for (uint32_t i = 0; i < uiEntries; ++i) {
+        PbbAgeEntry stEntry;
+        memcpy(&stEntry, pucEntries + i * sizeof(PbbAgeEntry), sizeof(stEntry));
+        _pbb_l2vpn_DbgRow(&stTable, "%-6u%-16M%-7u\r\n", static_cast<unsigned>(i), stEntry.aucBMac,
+                          static_cast<unsigned>(stEntry.usBVlan));
+    }
+    _pbb_l2vpn_DbgEnd(&stTable);
+}
+
+void _pbb_l2vpn_PrintDbgNoHardResMsg(const PbbNoHardResMsg* pstMsg, uint32_t uiEntries)
+{
+    if (PBB_log_IsDebugSwitchOn(PBB_DBG_EVENT) != 1) return;
+    PbbNoHardResMsg stMsg;
+    memcpy(&stMsg, pstMsg, sizeof(stMsg));
+    PbbAgeDbgTable stTable;
+    _pbb_l2vpn_DbgBegin(&stTable);
+    _pbb_l2vpn_DbgRow(&stTable, "Receive %s event with Unicast Pseudo Wire number %u.\r\n", "NoHardResource",
+                      static_cast<unsigned>(stMsg.uiPwNum));
+    _pbb_l2vpn_DbgRow(&stTable, "%-6s%-10s%-10s%-10s%-16s%-7s\r\n", "No.", "SlotId", "VSIIndex", "I-SID", "B-MAC",
+                      "B-VLAN");
+    const uint8_t* pucEntries = reinterpret_cast<const uint8_t*>(pstMsg) + sizeof(PbbNoHardResMsg);
+    for (uint32_t i = 0; i < uiEntries; ++i) {
+        PbbNoHardResEntry stEntry;
+        memcpy(&stEntry, pucEntries + i * sizeof(PbbNoHardResEntry), sizeof(stEntry));
+        _pbb_l2vpn_DbgRow(&stTable, "%-6u%-10u%-10u%-10u%-16M%-7u\r\n", static_cast<unsigned>(i),
+                          static_cast<unsigned>(stEntry.usSlotId), static_cast<unsigned>(stEntry.uiVsiIndex),
+                          static_cast<unsigned>(stEntry.uiISid), stEntry.aucBMac,
+                          static_cast<unsigned>(stEntry.usBVlan));
+    }
+    _pbb_l2vpn_DbgEnd(&stTable);
 }

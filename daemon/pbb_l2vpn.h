@@ -1,5 +1,7 @@
 // The L2VPN adapter: programming of the forwarding driver (entries, PBB
-// port mode, encapsulation type, capabilities) over the L2VPN channel.
+// port mode, encapsulation type, capabilities) over the L2VPN channel, the
+// L2VPN module's VSI events with the refresh batch that follows every
+// registration, and the line cards' ageing and hardware-resource reports.
 #pragma once
 
 #include "platform/l2vpn.h"
@@ -53,7 +55,75 @@ static_assert(offsetof(PbbMinMEntry, uiZero) == offsetof(L2VPN_MINM_ENTRY_S, uiZ
 // The L2VPN module's record of a VSI (events, L2VPN_GetVsiInfoByName).
 using PbbL2vpnVsiInfo = L2VPN_VSI_INFO_S;
 
+// VSI event types.
+constexpr uint32_t PBB_L2VPN_EVT_VSI_ADD = 0;
+constexpr uint32_t PBB_L2VPN_EVT_VSI_DEL = 1;
+constexpr uint32_t PBB_L2VPN_EVT_VSI_MODIFY_ISID = 3;
+constexpr uint32_t PBB_L2VPN_EVT_VSI_STATE = 4;
+constexpr uint32_t PBB_L2VPN_EVT_DISABLE = 64;
+constexpr uint32_t PBB_L2VPN_EVT_BATCH_BEGIN = 65;
+constexpr uint32_t PBB_L2VPN_EVT_BATCH_END = 66;
+constexpr uint32_t PBB_L2VPN_VSI_SHUTDOWN = 0x8;  // uiFlags: administratively down
+constexpr uint32_t PBB_L2VPN_REG_INSTANCE = 0;
+constexpr uint32_t PBB_L2VPN_REG_EVENTS = 27;
+constexpr uint32_t PBB_L2VPN_BATCH_ALL = 4;
+
+// The forwarding capability record filled by L2VPN_GetL2VFIBSpec.
+using PbbL2vfibSpec = L2VPN_L2VFIB_SPEC_S;
+static_assert(sizeof(PbbL2vfibSpec) == 48);
+
+// Ageing and hardware-resource reports: the report socket and its TLVs.
+constexpr uint16_t PBB_AGE_PORT = 1125;
+constexpr uint32_t PBB_AGE_BUF_LEN = 4096;
+constexpr uint16_t PBB_AGE_TLV_AGING = 0;
+constexpr uint16_t PBB_AGE_TLV_NO_HARD_RES = 1;
+constexpr uint32_t PBB_AGE_TYPE_AGED = 1;
+constexpr uint32_t PBB_AGE_TYPE_CANCELLED = 2;
+
+struct PbbAgeSockAddr {
+    uint8_t ucLen;
+    uint8_t ucFamily;
+    uint16_t usPort;     // network byte order
+    uint8_t aucNode[4];  // 0x80 0x00 0x00 0x00
+    uint8_t aucZero[8];
+};
+static_assert(sizeof(PbbAgeSockAddr) == 16);
+
+struct PbbAgeMsg {
+    uint16_t usSlotId;
+    uint16_t usReserved;
+    uint32_t uiAgeType;
+    uint32_t uiVsiIndex;
+    uint32_t uiISid;
+    uint32_t uiPwNum;
+};
+static_assert(sizeof(PbbAgeMsg) == 20);
+
+struct PbbAgeEntry {
+    uint8_t aucBMac[6];
+    uint16_t usBVlan;
+};
+static_assert(sizeof(PbbAgeEntry) == 8);
+
+struct PbbNoHardResMsg {
+    uint32_t uiPwNum;
+};
+static_assert(sizeof(PbbNoHardResMsg) == 4);
+
+struct PbbNoHardResEntry {
+    uint16_t usSlotId;
+    uint16_t usBVlan;
+    uint32_t uiVsiIndex;
+    uint32_t uiISid;
+    uint8_t aucBMac[6];
+    uint16_t usReserved;
+};
+static_assert(sizeof(PbbNoHardResEntry) == 20);
+static_assert(offsetof(PbbNoHardResEntry, aucBMac) == 12);
+
 extern int g_iL2vpnEvtFd;
+extern uint32_t g_ulL2vpnTimerFd;
+extern int g_iAgeFd;
 extern uint16_t g_bIsVsiShare;
 extern uint32_t g_uiMaxPwNum;
 extern uint32_t g_uiMaxPwNumPerVsi;
@@ -75,3 +145,25 @@ uint16_t PBB_l2vpn_IsShareVsi();
 uint32_t PBB_l2vpn_GetMaxPwNum();
 uint32_t PBB_l2vpn_GetMaxPwPerVsi();
 uint32_t PBB_l2vpn_DeleteAllPw();
+
+uint32_t PBB_l2vpn_Init();
+void PBB_l2vpn_Exit();
+
+// VSI events.
+uint32_t _pbb_l2vpn_EpollCallBack(uint32_t uiEvents, int iFd);
+uint32_t _pbb_l2vpn_ProcEvent(uint32_t uiEventType, const PbbL2vpnVsiInfo* pstVsiInfo);
+void _pbb_l2vpn_ConnectTimerExpiry(void* pArg);
+uint32_t _pbb_l2vpn_CreateTimer();
+void _pbb_l2vpn_EventExit();
+void _pbb_l2vpn_ProcNewVsi(uint32_t uiVsiIndex, const char* szVsiName, uint32_t uiISid, uint16_t usShutdown);
+void _pbb_l2vpn_DeleteVsi(uint32_t uiVsiIndex);
+void _pbb_l2vpn_PrintDebug(uint32_t uiEventType, const PbbL2vpnVsiInfo* pstVsiInfo);
+
+// Ageing and hardware-resource reports.
+uint32_t _pbb_l2vpn_AgeInit();
+void _pbb_l2vpn_AgeExit();
+uint32_t _pbb_l2vpn_ProcAgeMsg(uint32_t uiEvents, int iFd);
+// The debug tables of one report; uiEntries is the number of entries the
+// received value holds (at most the report's count).
+void _pbb_l2vpn_PrintDbgAgedMsg(const PbbAgeMsg* pstMsg, uint32_t uiEntries);
+void _pbb_l2vpn_PrintDbgNoHardResMsg(const PbbNoHardResMsg* pstMsg, uint32_t uiEntries);

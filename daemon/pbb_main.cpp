@@ -76,7 +76,8 @@ uint32_t PBB_main_Main()
 
     // Module initialisations, in this order and each one whatever the ones
     // before gave; the results are added.
-    uiResult = PBB_vsi_Init();
+    uiResult = PBB_l2vpn_Init();
+    uiResult += PBB_vsi_Init();
     uiResult += PBB_ifcb_Init();
     uiResult += PBB_gs_Init();
     uiResult += PBB_pkt_Init();
@@ -150,6 +151,7 @@ void _pbb_main_Exit()
     PBB_gs_Exit();
     PBB_ifcb_Exit();
     PBB_vsi_Exit();
+    PBB_l2vpn_Exit();
     PBB_log_Exit();
     PBB_tmr_Exit();
     PBB_elipc_FiniFdList();

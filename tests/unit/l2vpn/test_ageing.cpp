@@ -1,0 +1,103 @@
+// Line-card reports: an entry leaves the slots that aged it or could not
+// install it, comes back to those that cancel the ageing, and is withdrawn
+// everywhere once no slot holds it.
+#include "unit/l2vpn/l2vpn_test.h"
+
+namespace l2vpntest {
+namespace {
+
+constexpr uint16_t kSlotA = 1, kSlotB = 3;  // the two MAC-in-MAC slots
+
+class Ageing : public Adapter {
+protected:
+    void SetUp() override
+    {
+        Adapter::SetUp();
+        if (HasFatalFailure()) return;
+        sw->addSlot(kSlotB, {.minm = true});
+        PBB_ucpw_Exit();  // entries are now installed on both slots
+        ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
+        for (const Uc& e : {e1, e2}) learn(e);
+    }
+    static sim::Mac bmac(const Uc& e) { return {0, 0x11, 0x22, 0x33, 0, std::get<2>(e)}; }
+    void report(std::vector<sim::ReportTlv> tlvs)
+    {
+        sw->sendReport(tlvs);
+        serve();
+    }
+    static sim::AgeReport age(uint16_t slot, uint32_t type, std::vector<Uc> entries)
+    {
+        sim::AgeReport r{.slot = slot, .ageType = type, .vsi = 1, .isid = 1001};
+        for (const Uc& e : entries) r.entries.emplace_back(bmac(e), std::get<1>(e));
+        return r;
+    }
+
+    const Uc e1{1, kVlan, 1, 1}, e2{1, kVlan, 2, 2};
+};
+
+TEST_F(Ageing, AnEntryGoesWithItsLastSlot)
+{
+    report({age(kSlotA, PBB_AGE_TYPE_AGED, {e1})});
+    expectUc({e1, e2});
+    report({age(kSlotA, PBB_AGE_TYPE_CANCELLED, {e1, e2})});
+    report({age(kSlotB, PBB_AGE_TYPE_AGED, {e1})});
+    expectUc({e1, e2});  // slot A took e1 back
+    report({age(kSlotA, PBB_AGE_TYPE_AGED, {e1})});
+    expectUc({e2});
+    EXPECT_EQ(logged("Receive aged event from slot 1 with VsiIndex 1, I-SID 1001, Unicast Pseudo Wire number 1.").size(), 2u);
+    EXPECT_EQ(logged("EVENT debug: 1     00:11:22:33:00:0210     ").size(), 1u)
+        << "the second row of the cancelled report (a MAC address is wider than its column)";
+}
+
+// Each entry of a no-hardware-resource report leaves its own slot.
+TEST_F(Ageing, NoHardwareResourceClearsEachEntrysOwnSlot)
+{
+    auto entry = [this](uint16_t slot, const Uc& e) {
+        return sim::NoHardResEntry{.slot = slot, .bvlan = kVlan, .vsi = 1, .isid = 1001, .bmac = bmac(e)};
+    };
+    report({sim::NoHardResReport{{entry(kSlotA, e1), entry(kSlotB, e2)}}});
+    expectUc({e1, e2});
+    report({age(kSlotA, PBB_AGE_TYPE_AGED, {e2})});
+    expectUc({e1});
+    report({sim::NoHardResReport{{entry(kSlotB, e1)}}});
+    expectUc({});
+    EXPECT_EQ(logged("Receive NoHardResource event with Unicast Pseudo Wire number 2.").size(), 1u);
+}
+
+// Several TLVs in one message are handled in order; other types, empty
+// reports and counts beyond the bytes received do no harm.
+TEST_F(Ageing, OddReportsAreCutOrSkipped)
+{
+    auto raw = [](sim::AgeReport r, uint32_t claimed) {
+        std::vector<uint8_t> v;
+        L2VPN_AGE_MSG_S head{r.slot, 0, r.ageType, r.vsi, r.isid, claimed};
+        v.resize(sizeof head);
+        memcpy(v.data(), &head, sizeof head);
+        for (auto& [mac, vlan] : r.entries) {
+            L2VPN_AGE_ENTRY_S e{};
+            memcpy(e.aucBMac, mac.data(), 6);
+            e.usBVlan = vlan;
+            auto* p = reinterpret_cast<const uint8_t*>(&e);
+            v.insert(v.end(), p, p + sizeof e);
+        }
+        return sim::RawTlv{PBB_AGE_TLV_AGING, v};
+    };
+    report({age(kSlotA, PBB_AGE_TYPE_AGED, {}), sim::RawTlv{7, {1, 2, 3}}, raw(age(kSlotA, PBB_AGE_TYPE_AGED, {e1}), 5000),
+            sim::RawTlv{PBB_AGE_TLV_AGING, {1, 2, 3}}, age(kSlotB, PBB_AGE_TYPE_AGED, {e1})});
+    expectUc({e2});  // the claimed 5000 entries were cut to the one received
+    EXPECT_EQ(logged("Unicast Pseudo Wire number 0.").size(), 1u);
+    report({age(kSlotA, 9, {e2}), age(kSlotB, PBB_AGE_TYPE_AGED, {e2})});
+    expectUc({e2});  // an unknown age type gives the slot back
+}
+
+TEST_F(Ageing, AHangUpReopensTheSocket)
+{
+    ASSERT_GE(g_iAgeFd, 0);
+    EXPECT_EQ(_pbb_l2vpn_ProcAgeMsg(PBB_EV_HUP, g_iAgeFd), 0u);
+    ASSERT_GE(g_iAgeFd, 0);
+    report({age(kSlotA, PBB_AGE_TYPE_AGED, {e1}), age(kSlotB, PBB_AGE_TYPE_AGED, {e1})});
+    expectUc({e2});
+}
+
+}  // namespace
+}  // namespace l2vpntest

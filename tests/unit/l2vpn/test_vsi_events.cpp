@@ -1,0 +1,195 @@
+// The L2VPN module's VSI events and the batch that follows every
+// registration, served through the daemon's own registration and loop.
+#include "unit/l2vpn/l2vpn_test.h"
+
+namespace l2vpntest {
+namespace {
+
+using VsiEvents = Adapter;
+
+std::vector<uint32_t> ackedTypes(const sim::SwitchModel& sw)
+{
+    std::vector<uint32_t> out;
+    for (const auto& ack : sw.acks())
+        if (ack.service == sim::Service::L2vpn) out.push_back(ack.code);
+    return out;
+}
+
+TEST_F(VsiEvents, StartUpTakesTheModulesVsisAndClosesTheWindow)
+{
+    ASSERT_GE(g_iL2vpnEvtFd, 0);
+    EXPECT_EQ(g_ulL2vpnTimerFd, PBB_TMR_INVALID);
+    for (auto [index, name, isid] : {std::tuple{1u, "vsi-a", 1001u}, {2u, "vsi-b", 1002u}}) {
+        const PbbVsi* v = PBB_vsi_GetVsiByIndex(index);
+        ASSERT_NE(v, nullptr) << name;
+        EXPECT_STREQ(v->szVsiName, name);
+        EXPECT_EQ(v->uiISid, isid);
+        EXPECT_EQ(v->usStaleFlag, 0);
+    }
+    EXPECT_FALSE(sw->fib().windowOpen());
+    EXPECT_EQ(logged("Receive l2vpn_batch_end event.").size(), 1u);
+    EXPECT_EQ(logged("Receive vsi_add event: VsiIndex 2, VsiName vsi-b, PBB I-SID 1002, ShutdownFlag 0.").size(), 1u);
+}
+
+// What start-up makes of a refused platform call: a missing module is
+// retried by the timer and is no failure; the others fail start-up.
+TEST_F(VsiEvents, StartUpFailures)
+{
+    struct Case {
+        const char* call;
+        uint32_t result;
+        bool timer;
+        bool ageSocket;
+    };
+    for (const Case& c : {Case{"L2VPN_Register", PBB_OK, true, true}, Case{"L2VPN_GetL2VFIBSpec", PBB_ERR, false, true},
+                          Case{"LIPC_Bind", PBB_ERR, false, false}}) {
+        PBB_l2vpn_Exit();
+        EXPECT_EQ(g_uiMaxPwNum + g_uiMaxPwNumPerVsi, 0u);
+        plat::testing::failCall(c.call, -1);
+        EXPECT_EQ(PBB_l2vpn_Init(), c.result) << c.call;
+        EXPECT_EQ(g_ulL2vpnTimerFd != PBB_TMR_INVALID, c.timer) << c.call;
+        EXPECT_EQ(g_iL2vpnEvtFd >= 0, !c.timer) << c.call;
+        EXPECT_EQ(g_iAgeFd >= 0, c.ageSocket) << c.call;
+        EXPECT_EQ(g_uiMaxPwNum != 0, std::string(c.call) != "L2VPN_GetL2VFIBSpec") << c.call;
+    }
+}
+
+// The module away and back: one registration a second, the first success
+// stops the timer, and the batch brings the tables back in step: a VSI it
+// no longer reports goes, entries on an uplink that does not carry the
+// multicast entry go, the rest is programmed again inside the window.
+TEST_F(VsiEvents, ReconnectAndBatchResynchronise)
+{
+    activateA();
+    const Uc onA{1, kVlan, 1, a}, onB{1, kVlan, 2, b}, onC{1, kVlan, 3, c}, gone{2, kVlan, 4, a};
+    attach(1, c);
+    attach(2, a);
+    for (const Uc& e : {onA, onB, onC, gone}) learn(e);
+    PBB_ifcb_Get(c)->usLinkUp = 0;  // c serves vsi-a but cannot carry its multicast entry
+    ASSERT_EQ(PBB_dbmsave_AddVsiCfg(2, "vsi-b", 1002, kVlan, PBB_ENCAP_DEFAULT), PBB_OK);
+
+    sw->setServiceUp(sim::Service::L2vpn, false);
+    serve();
+    sw->deleteVsi(2);  // unseen while the module is away
+    EXPECT_EQ(g_iL2vpnEvtFd, PBB_INVALID_FD);
+    ASSERT_NE(g_ulL2vpnTimerFd, PBB_TMR_INVALID);
+    plat::testing::clearCalls();
+    for (int i = 0; i < 3; ++i) tick();
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_Register"), 3u);
+
+    sw->setServiceUp(sim::Service::L2vpn, true);
+    tick();
+    tick();
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_Register"), 4u) << "the first success stops the timer";
+    EXPECT_EQ(g_ulL2vpnTimerFd, PBB_TMR_INVALID);
+    ASSERT_GE(g_iL2vpnEvtFd, 0);
+
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr);
+    EXPECT_FALSE(cfgSaved("vsi-b"));
+    EXPECT_FALSE(PBB_ifcb_IsRunVsiExist(a, 2));
+    expectUc({onA, onB});
+    expectMc(1, {a, b});
+    EXPECT_TRUE(sw->pbbMode(a) && sw->pbbMode(b));
+    EXPECT_FALSE(sw->fib().windowOpen()) << "the driver keeps only what was programmed again";
+}
+
+TEST_F(VsiEvents, VsiAddCreatesReplacesOrRefreshes)
+{
+    ASSERT_EQ(PBB_ctl_SetAllVsiUplink(c), PBB_OK);
+    sw->addVsi(7, "vsi-plain", 0);
+    sw->addVsi(8, "vsi-new", 1008);
+    serve();
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(7), nullptr) << "a VSI without an I-SID is not tracked";
+    EXPECT_EQ(logged("Receive vsi_add event: VsiIndex 7, VsiName vsi-plain, PBB I-SID 0, ShutdownFlag 0.").size(), 1u);
+    ASSERT_NE(PBB_vsi_GetVsiByIndex(8), nullptr);
+    EXPECT_TRUE(PBB_ifcb_IsRunVsiExist(c, 8));
+    EXPECT_EQ(PBB_vsi_GetUplinkList(8)->pstNext->uiIfIndex, c);
+    EXPECT_EQ(sw->multicast(8), nullptr) << "no B-VLAN: nothing programmed";
+
+    // A stored VSI that matches, with its own encapsulation: programmed again.
+    ASSERT_EQ(PBB_ctl_ResetAllVsiUplink(c), PBB_OK);
+    activateA();
+    ASSERT_EQ(PBB_ctl_SetEncapType(7, "vsi-a", 1001), PBB_OK);
+    plat::testing::clearCalls();
+    PbbVsi* renamed = PBB_vsi_GetVsiByIndex(2);
+    strcpy(renamed->szVsiName, "vsi-old");
+    batch();
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_SetVSI"), 1u);
+    EXPECT_EQ(sw->encapType(1), 7u);
+    expectMc(1, {a, b});
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr) << "another name under a known index drops the record";
+}
+
+TEST_F(VsiEvents, ISidChangesAndState)
+{
+    activateA();
+    ASSERT_EQ(PBB_ctl_SetEncapType(7, "vsi-a", 1001), PBB_OK);
+    learn({1, kVlan, 1, a});
+    ASSERT_TRUE(cfgSaved("vsi-a"));
+
+    // Down twice, then up twice: only the changes act.
+    size_t before = sw->programCalls().last();
+    sw->setVsiDown(1, true);
+    serve();
+    expectMc(1, {});
+    expectUc({});
+    size_t afterDown = sw->programCalls().last();
+    EXPECT_GT(afterDown, before);
+    sw->setVsiDown(1, true);
+    serve();
+    EXPECT_EQ(sw->programCalls().last(), afterDown) << "a second down makes no call";
+    sw->setVsiDown(1, false);
+    serve();
+    expectMc(1, {a, b});
+    EXPECT_EQ(logged("Receive vsi_up event: VsiIndex 1, VsiName vsi-a.").size(), 1u);
+
+    // A new I-SID: defaults back, uplinks kept.
+    sw->setVsiIsid(1, 2001);
+    serve();
+    const PbbVsi* v = PBB_vsi_GetVsiByIndex(1);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(std::tuple(v->uiISid, v->usBVlan, v->uiEncapType), std::tuple(2001u, PBB_BVLAN_NONE, PBB_ENCAP_DEFAULT));
+    EXPECT_EQ(sw->encapType(1), PBB_ENCAP_DEFAULT);
+    expectMc(1, {});
+    EXPECT_FALSE(cfgSaved("vsi-a"));
+    EXPECT_TRUE(PBB_ifcb_IsRunVsiExist(a, 1));
+    EXPECT_EQ(logged("Receive vsi_modify_pbb_i-sid event: VsiIndex 1, VsiName vsi-a, PBB I-SID 2001.").size(), 1u);
+
+    // No I-SID any more: the VSI goes with its configuration.
+    ASSERT_EQ(PBB_ctl_SetBVlan(kVlan, "vsi-a", 2001), PBB_OK);
+    sw->setVsiIsid(1, 0);
+    serve();
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(1), nullptr);
+    EXPECT_FALSE(cfgSaved("vsi-a"));
+    EXPECT_FALSE(PBB_ifcb_IsRunVsiExist(a, 1));
+    expectMc(1, {});
+}
+
+TEST_F(VsiEvents, DeletionsAreAcknowledged)
+{
+    learn({2, kVlan, 1, a});
+    sw->deleteVsi(2);
+    serve();
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr);
+    EXPECT_EQ(tableUc(), UcSet{});
+    EXPECT_EQ(dbUc(), UcSet{});
+    EXPECT_EQ(ackedTypes(*sw), std::vector<uint32_t>{PBB_L2VPN_EVT_VSI_DEL});
+
+    // An index that names no VSI: no line, still acknowledged.
+    L2VPN_VSI_INFO_S info{};
+    info.uiVsiIndex = 0x80000000u;
+    strcpy(info.szVsiName, "vsi-odd");
+    EXPECT_EQ(_pbb_l2vpn_ProcEvent(PBB_L2VPN_EVT_VSI_DEL, &info), 0u);
+    EXPECT_TRUE(logged("vsi-odd").empty());
+    EXPECT_EQ(ackedTypes(*sw).size(), 2u);
+
+    sw->disableL2vpn();
+    serve();
+    EXPECT_EQ(PBB_vsi_GetFirstVsi(), nullptr);
+    sw->disableL2vpn();
+    serve();
+    EXPECT_EQ(ackedTypes(*sw), (std::vector<uint32_t>{1, 1, 64, 64})) << "also with no VSI left";
+}
+
+}  // namespace
+}  // namespace l2vpntest
