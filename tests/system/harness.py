@@ -228,6 +228,26 @@ class System:
         """The learned entries pbbctl shows (a VSI's, or --all)."""
         return self.ctl("show", "learned", *selection)["learned"]
 
+    def stored(self, database="lPBB"):
+        """The records of one stored database as pbbctl db dump shows them
+        (committed ones only): {key: value record or list of element records}."""
+        out = {}
+        for store in self.ctl("db", "dump")["stores"]:
+            for db in store.get("databases", []):
+                if db["name"] != database:
+                    continue
+                for k in db["keys"]:
+                    if k["kind"] == "sort-list":
+                        out[k["key"]] = [e.get("record") for e in k["elements"]]
+                    else:
+                        out[k["key"]] = k.get("record")
+        return out
+
+    def stored_learned(self):
+        """(bmac, ifindex, vsi index) of every learned entry committed to the run database."""
+        return {(r["bmac"], r["ifindex"], r["vsi_index"])
+                for records in self.stored("lPBB").values() for r in records}
+
     def stats(self):
         return self.simctl("show", "stats", json=True)
 

@@ -35,6 +35,9 @@ def test_learned_entries_are_shown_and_withdrawn(system):
     assert shown(learned) == want
     assert fib(system, "vsi-red") == want
     assert shown(system.learned("--all")) == want
+    ifindex = {e["interface"]: e["ifIndex"] for e in learned}
+    in_db = {(mac, ifindex[port], 1) for mac, port in want}
+    harness.wait_until("the entries saved in the run database", lambda: system.stored_learned() == in_db)
 
     # Withdrawn on one interface: gone from the daemon and the switch, the rest stays.
     done = system.ctl("reset", "learned", "--vsi", "vsi-red", "eth-1/0/1")
@@ -47,6 +50,7 @@ def test_learned_entries_are_shown_and_withdrawn(system):
     system.ctl("reset", "learned", "--bvlan", "100")
     assert system.learned("vsi-red") == []
     assert fib(system, "vsi-red") == set()
+    harness.wait_until("the run database emptied", lambda: system.stored_learned() == set())
 
     # The B-VLAN taken away: the VSI is no longer active.
     system.ctl("bvlan", "reset", "vsi-red")
