@@ -171,6 +171,7 @@ TEST_F(VsiEvents, DeletionsAreAcknowledged)
     sw->deleteVsi(2);
     serve();
     EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr);
+    EXPECT_EQ(PBB_vsi_GetIndexByISid(1002), PBB_VSI_INVALID_INDEX);
     EXPECT_EQ(tableUc(), UcSet{});
     EXPECT_EQ(dbUc(), UcSet{});
     EXPECT_EQ(ackedTypes(*sw), std::vector<uint32_t>{PBB_L2VPN_EVT_VSI_DEL});
