@@ -15,11 +15,6 @@
 
 namespace {
 
-constexpr const char* PBB_DBM_KEY_VSI = "vsi.";
-constexpr const char* PBB_DBM_KEY_IF = "if.";
-constexpr const char* PBB_DBM_KEY_IFVSI = "ifvsi.";
-constexpr const char* PBB_DBM_KEY_UCPW_FMT = "ucpw.%u.%u.%hu.%s";
-constexpr uint32_t PBB_DBM_VSI_NAME_LEN = 32;
 constexpr uint16_t PBB_DBM_IF_ALL_VALUE = 1;
 constexpr uint32_t PBB_DBM_UCPW_REC_LEN = sizeof(PbbDbmUcPwRec);
 
@@ -38,14 +33,6 @@ static_assert(sizeof(DBM_KEY_DESC_S) * PBB_DBM_KEY_CHUNK == 2048);
 
 constexpr uint32_t PBB_DBM_ANY_VSI = 0xFFFFFFFFu;
 constexpr uint16_t PBB_DBM_ANY_VLAN = 0xFFFF;
-
-// Key text of prefix + name; returns the length handed to the DBM_ calls
-// (characters plus the terminating NUL).
-uint32_t _pbb_dbmsave_MakeKey(char* szKey, const char* szPrefix, const char* szName)
-{
-    (void)snprintf(szKey, PBB_DBM_KEY_LEN, "%s%s", szPrefix, szName == nullptr ? "" : szName);
-    return static_cast<uint32_t>(strlen(szKey)) + 1;
-}
 
 uint32_t _pbb_dbmsave_MakeUcPwKey(char* szKey, uint32_t uiVsiIndex, uint32_t uiIfIndex, uint16_t usBVlan)
 {
@@ -80,11 +67,17 @@ bool _pbb_dbmsave_IfListHas(uint32_t uiCount, const uint32_t* puiIfIndex, uint32
 
 }  // namespace
 
+uint32_t PBB_dbmsave_MakeKey(char* szKey, const char* szPrefix, const char* szName)
+{
+    (void)snprintf(szKey, PBB_DBM_KEY_LEN, "%s%s", szPrefix, szName == nullptr ? "" : szName);
+    return static_cast<uint32_t>(strlen(szKey)) + 1;
+}
+
 uint32_t PBB_dbmsave_AddVsiCfg(uint32_t uiVsiIndex, const char* szVsiName, uint32_t uiISid, uint16_t usBVlan,
                                uint32_t uiEncapType)
 {
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_VSI, szVsiName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_VSI, szVsiName);
     PbbDbmVsiRec stRec{};
     stRec.uiVsiIndex = uiVsiIndex;
     stRec.uiISid = uiISid;
@@ -97,14 +90,14 @@ uint32_t PBB_dbmsave_AddVsiCfg(uint32_t uiVsiIndex, const char* szVsiName, uint3
 uint32_t PBB_dbmsave_DeleteVsiCfg(const char* szVsiName)
 {
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_VSI, szVsiName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_VSI, szVsiName);
     return DBM_DeleteKey(g_hPbbUsedCfgDB, szKey, uiKeyLen);
 }
 
 uint32_t PBB_dbmsave_AddIfCfg(uint16_t usDbSel, const char* szIfName)
 {
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
     uint16_t usValue = PBB_DBM_IF_ALL_VALUE;
     return DBM_SetBinary(_pbb_dbmsave_SelectDb(usDbSel), szKey, uiKeyLen, 0, sizeof(usValue), &usValue,
                          PBB_DBM_VT_IF);
@@ -113,7 +106,7 @@ uint32_t PBB_dbmsave_AddIfCfg(uint16_t usDbSel, const char* szIfName)
 uint32_t PBB_dbmsave_GetIfCfg(uint16_t usDbSel, const char* szIfName, uint16_t* pusValue)
 {
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
     uint8_t aucValue[sizeof(uint16_t)] = {0, 0};
     int32_t iRet = DBM_GetBinary(_pbb_dbmsave_SelectDb(usDbSel), szKey, uiKeyLen, 0, sizeof(aucValue), aucValue);
     if (pusValue != nullptr) std::memcpy(pusValue, aucValue, sizeof(aucValue));
@@ -123,7 +116,7 @@ uint32_t PBB_dbmsave_GetIfCfg(uint16_t usDbSel, const char* szIfName, uint16_t* 
 uint32_t PBB_dbmsave_DeleteIfCfg(uint16_t usDbSel, const char* szIfName)
 {
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
     return DBM_DeleteKey(_pbb_dbmsave_SelectDb(usDbSel), szKey, uiKeyLen);
 }
 
@@ -131,7 +124,7 @@ uint32_t PBB_dbmsave_AddIfVsiCfg(uint16_t usDbSel, const char* szIfName, const c
 {
     uint32_t hDb = _pbb_dbmsave_SelectDb(usDbSel);
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
     if (DBM_IsKeyExist(hDb, szKey, uiKeyLen) != 1)
         (void)DBM_SetSortWord(hDb, szKey, uiKeyLen, PBB_DBM_SORT_KIND, PBB_DBM_IFVSI_SORT_OFF, PBB_DBM_IFVSI_SORT_LEN,
                               PBB_DBM_IFVSI_SORT_CMP, PBB_DBM_SORT_FLAGS);
@@ -144,7 +137,7 @@ uint32_t PBB_dbmsave_DeleteIfVsiCfg(uint16_t usDbSel, const char* szIfName, cons
 {
     uint32_t hDb = _pbb_dbmsave_SelectDb(usDbSel);
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
     char szElem[PBB_DBM_VSI_NAME_LEN];
     _pbb_dbmsave_MakeVsiNameElem(szElem, szVsiName);
     (void)DBM_RemoveSortList(hDb, szKey, uiKeyLen, PBB_DBM_VSI_NAME_LEN, szElem);
@@ -156,7 +149,7 @@ uint32_t PBB_dbmsave_DeleteIfVsiCfg(uint16_t usDbSel, const char* szIfName, cons
 uint32_t PBB_dbmsave_DeleteIfVsiAllCfg(uint16_t usDbSel, const char* szIfName)
 {
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
     return DBM_DeleteKey(_pbb_dbmsave_SelectDb(usDbSel), szKey, uiKeyLen);
 }
 
@@ -164,9 +157,9 @@ uint32_t PBB_dbmsave_DeleteIfAllCfg(uint16_t usDbSel, const char* szIfName)
 {
     uint32_t hDb = _pbb_dbmsave_SelectDb(usDbSel);
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
     (void)DBM_DeleteKey(hDb, szKey, uiKeyLen);
-    uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
+    uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
     return DBM_DeleteKey(hDb, szKey, uiKeyLen);
 }
 
@@ -181,9 +174,9 @@ uint32_t PBB_dbmsave_MoveIfAllCfg(uint16_t usDbSel, const char* szIfName)
         hDst = g_hPbbUnusedCfgDB;
     }
     char szKey[PBB_DBM_KEY_LEN];
-    uint32_t uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
     (void)DBM_Move(hSrc, szKey, uiKeyLen, hDst);
-    uiKeyLen = _pbb_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
+    uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IF, szIfName);
     return DBM_Move(hSrc, szKey, uiKeyLen, hDst);
 }
 

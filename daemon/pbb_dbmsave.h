@@ -17,6 +17,14 @@ constexpr uint16_t PBB_DBM_SEL_USED = 0;
 constexpr uint16_t PBB_DBM_SEL_UNUSED = 1;
 constexpr uint32_t PBB_DBM_KEY_CHUNK = 128;
 
+// Key prefixes and the format of a learned entry's key: VSI index, ifIndex,
+// B-VLAN and the interface's full name.
+constexpr const char* PBB_DBM_KEY_VSI = "vsi.";
+constexpr const char* PBB_DBM_KEY_IF = "if.";
+constexpr const char* PBB_DBM_KEY_IFVSI = "ifvsi.";
+constexpr const char* PBB_DBM_KEY_UCPW_FMT = "ucpw.%u.%u.%hu.%s";
+constexpr uint32_t PBB_DBM_VSI_NAME_LEN = 32;  // element of an "ifvsi." list
+
 // Value of a "vsi." key.
 struct PbbDbmVsiRec {
     uint32_t uiVsiIndex;
@@ -42,6 +50,9 @@ static_assert(sizeof(PbbDbmUcPwRec) == 20);
 static_assert(offsetof(PbbDbmUcPwRec, aucBMac) == 12);
 static_assert(offsetof(PbbDbmUcPwRec, usBVlan) == 18);
 
+// Key text of prefix + name in a PBB_DBM_KEY_LEN buffer; returns the length
+// handed to the DBM_ calls (characters plus the terminating NUL).
+uint32_t PBB_dbmsave_MakeKey(char* szKey, const char* szPrefix, const char* szName);
 uint32_t PBB_dbmsave_AddVsiCfg(uint32_t uiVsiIndex, const char* szVsiName, uint32_t uiISid, uint16_t usBVlan,
                                uint32_t uiEncapType);
 uint32_t PBB_dbmsave_DeleteVsiCfg(const char* szVsiName);
