@@ -5,6 +5,7 @@
 #include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_elipc.h"
 #include "daemon/pbb_gs.h"
+#include "daemon/pbb_if.h"
 #include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
@@ -76,7 +77,8 @@ uint32_t PBB_main_Main()
 
     // Module initialisations, in this order and each one whatever the ones
     // before gave; the results are added.
-    uiResult = PBB_l2vpn_Init();
+    uiResult = PBB_if_Init();
+    uiResult += PBB_l2vpn_Init();
     uiResult += PBB_vsi_Init();
     uiResult += PBB_ifcb_Init();
     uiResult += PBB_gs_Init();
@@ -86,6 +88,7 @@ uint32_t PBB_main_Main()
     uiResult += PBB_dbmrecover_Init();
     if (uiResult != 0) return _pbb_main_Fail(uiResult);
 
+    (void)PBB_dbmrecover_Recover();
     SERVICE_SetStatus(SERVICE_STATUS_READY);
     _pbb_main_EpollSchedule(g_iPbbEpollFd);
 }
@@ -152,6 +155,7 @@ void _pbb_main_Exit()
     PBB_ifcb_Exit();
     PBB_vsi_Exit();
     PBB_l2vpn_Exit();
+    PBB_if_Exit();
     PBB_log_Exit();
     PBB_tmr_Exit();
     PBB_elipc_FiniFdList();

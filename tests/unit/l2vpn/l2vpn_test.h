@@ -65,14 +65,16 @@ protected:
         (void)L2VPN_RequestBatch(g_iL2vpnEvtFd, PBB_L2VPN_BATCH_ALL);
         serve();
     }
-    // vsi-a (index 1) active on B-VLAN 10 over uplinks a and b.
-    void activateA()
+    // vsi-a (index 1) active on B-VLAN 10 over uplinks a and b (and any
+    // all-VSI uplink, given in `ports`).
+    void activateA() { activateA({a, b}); }
+    void activateA(std::vector<uint32_t> ports)
     {
         auto list = names({"vsi-a"});
         ASSERT_EQ(PBB_ctl_AddUplink(a, 1, raw(list)), PBB_OK);
         ASSERT_EQ(PBB_ctl_AddUplink(b, 1, raw(list)), PBB_OK);
         ASSERT_EQ(PBB_ctl_SetBVlan(kVlan, "vsi-a", 1001), PBB_OK);
-        expectMc(1, {a, b});
+        expectMc(1, ports);
     }
     std::vector<std::string> logged(const std::string& text) const { return pbbtest::grepLines(dirs.logFile(), {text}); }
     static bool cfgSaved(const char* vsiName)
