@@ -16,6 +16,7 @@
 // learned entry in round trips).
 //
 // Run with --benchmark_repetitions=5 for medians.
+#include "bench/bench_support.h"
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_elipc.h"
@@ -50,8 +51,10 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using pbbbench::Clock;
+using pbbbench::Dirs;
+using pbbbench::seconds;
+using pbbbench::Simulator;
 
 constexpr uint32_t kVsis = 64;
 constexpr uint32_t kPorts = 4;
@@ -61,31 +64,6 @@ constexpr uint32_t kFirstISid = 10000;
 constexpr size_t kBatch = 64;  // datagrams handed over before reading
 
 uint32_t onL2vpn(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
-
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// A private run and state directory for one run of the daemon's modules.
-class Dirs {
-public:
-    Dirs()
-    {
-        char tmpl[] = "/tmp/pbb-bench-learn.XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-        dir_ = tmpl;
-        plat::setRunDir(dir_ + "/run");
-        plat::setStateDir(dir_ + "/state");
-        plat::setLogFile(dir_ + "/pbb.log");
-    }
-    ~Dirs()
-    {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    const std::string& path() const { return dir_; }
-
-private:
-    std::string dir_;
-};
 
 // The daemon's modules on the learning path, on whatever switch the
 // platform reaches; VSIs 0 to vsis-1 get I-SIDs, B-VLAN 100 and a multicast
@@ -215,58 +193,6 @@ void BM_Learn_InProcess(benchmark::State& state)
     }
 }
 BENCHMARK(BM_Learn_InProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// pbb-sim with its default topology, as a child process.
-class Simulator {
-public:
-    Simulator()
-    {
-        std::string bin = std::getenv("PBB_SIM_BIN") != nullptr
-                              ? std::getenv("PBB_SIM_BIN")
-                              : (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" /
-                                 "pbb-sim" / "pbb-sim")
-                                    .string();
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        std::string runDir = plat::runDir(), log = dirs_.path() + "/sim.log";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::execl(bin.c_str(), bin.c_str(), "--run-dir", runDir.c_str(), "--log-file", log.c_str(), nullptr);
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string said;
-        char buf[512];
-        pollfd p{out[0], POLLIN, 0};
-        while (said.find("pbb-sim ready") == std::string::npos && ::poll(&p, 1, 10000) == 1) {
-            ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            said.append(buf, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        if (said.find("pbb-sim ready") == std::string::npos) throw std::runtime_error(bin + " did not get ready");
-        std::string error;
-        if (!control_.connect(plat::transport::controlSocketPath(), &error)) throw std::runtime_error(error);
-    }
-    ~Simulator()
-    {
-        plat::inproc::reset();
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    void command(const std::vector<std::string>& words)
-    {
-        std::string error;
-        auto r = control_.call({words, false, ""}, 60000, &error);
-        if (!r || r->status != 0) throw std::runtime_error("pbb-simctl " + words[0] + ": " + (r ? r->err : error));
-    }
-
-private:
-    Dirs dirs_;
-    pid_t pid_ = -1;
-    plat::transport::ControlClient control_;
-};
 
 void BM_Learn_OverSim(benchmark::State& state)
 {

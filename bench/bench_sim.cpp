@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
 #include "platform/model/inproc.h"
@@ -46,87 +47,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string simBinary()
-{
-    if (const char* p = std::getenv("PBB_SIM_BIN")) return p;
-    fs::path self = fs::read_symlink("/proc/self/exe");
-    return (self.parent_path().parent_path() / "tools" / "pbb-sim" / "pbb-sim").string();
-}
-
-// pbb-sim with the default topology in a private run directory, for the
-// life of the benchmark program.
-class Simulator {
-public:
-    Simulator()
-    {
-        char tmpl[] = "/tmp/pbb-bench.XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-        dir_ = tmpl;
-        plat::setRunDir(dir_ + "/run");
-        plat::setLogFile(dir_ + "/pbb.log");
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        std::string bin = simBinary(), runDir = dir_ + "/run", log = dir_ + "/pbb.log";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::execl(bin.c_str(), bin.c_str(), "--run-dir", runDir.c_str(), "--log-file", log.c_str(), nullptr);
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string said;
-        char buf[512];
-        pollfd p{out[0], POLLIN, 0};
-        while (said.find("pbb-sim ready") == std::string::npos && ::poll(&p, 1, 10000) == 1) {
-            ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) break;
-            said.append(buf, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        if (said.find("pbb-sim ready") == std::string::npos) throw std::runtime_error(bin + " did not get ready");
-    }
-    ~Simulator()
-    {
-        plat::inproc::reset();
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    // CPU seconds pbb-sim has used so far (user and system).
-    double cpuSeconds() const
-    {
-        std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
-        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::istringstream fields(all.substr(all.rfind(')') + 2));
-        std::string f;
-        unsigned long long utime = 0, stime = 0;
-        for (int k = 3; k <= 15 && fields >> f; ++k) {
-            if (k == 14) utime = std::stoull(f);
-            if (k == 15) stime = std::stoull(f);
-        }
-        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    }
-
-    // Runs a pbb-simctl command.
-    void command(const std::vector<std::string>& words)
-    {
-        if (!control_) {
-            control_ = std::make_unique<plat::transport::ControlClient>();
-            std::string error;
-            if (!control_->connect(plat::transport::controlSocketPath(), &error)) throw std::runtime_error(error);
-        }
-        std::string error;
-        auto r = control_->call({words, false, ""}, 60000, &error);
-        if (!r || r->status != 0) throw std::runtime_error("pbb-simctl " + words[0] + ": " + (r ? r->err : error));
-    }
-
-private:
-    std::string dir_;
-    pid_t pid_ = -1;
-    std::unique_ptr<plat::transport::ControlClient> control_;
-};
+using pbbbench::Simulator;
 
 Simulator& sim()
 {

@@ -13,16 +13,28 @@
 #include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
+#include "platform/model/inproc.h"
 #include "platform/settings.h"
+#include "platform/transport/control.h"
+#include "platform/transport/paths.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/epoll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pbbbench {
 
@@ -53,6 +65,83 @@ public:
 
 private:
     std::string dir_;
+};
+
+// pbb-sim with its default topology as a child process, in a private run
+// directory, for the life of the object.
+class Simulator {
+public:
+    Simulator()
+    {
+        std::string bin = binary();
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        std::string runDir = plat::runDir(), log = dirs_.path() + "/sim.log";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::execl(bin.c_str(), bin.c_str(), "--run-dir", runDir.c_str(), "--log-file", log.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string said;
+        char buf[512];
+        pollfd p{out[0], POLLIN, 0};
+        while (said.find("pbb-sim ready") == std::string::npos && ::poll(&p, 1, 10000) == 1) {
+            ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0) break;
+            said.append(buf, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        if (said.find("pbb-sim ready") == std::string::npos) throw std::runtime_error(bin + " did not get ready");
+    }
+    ~Simulator()
+    {
+        plat::inproc::reset();
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Runs a pbb-simctl command.
+    void command(const std::vector<std::string>& words)
+    {
+        std::string error;
+        if (!control_) {
+            control_ = std::make_unique<plat::transport::ControlClient>();
+            if (!control_->connect(plat::transport::controlSocketPath(), &error)) throw std::runtime_error(error);
+        }
+        auto r = control_->call({words, false, ""}, 60000, &error);
+        if (!r || r->status != 0) throw std::runtime_error("pbb-simctl " + words[0] + ": " + (r ? r->err : error));
+    }
+
+    // CPU seconds pbb-sim has used so far (user and system).
+    double cpuSeconds() const
+    {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::istringstream fields(all.substr(all.rfind(')') + 2));
+        std::string f;
+        unsigned long long utime = 0, stime = 0;
+        for (int k = 3; k <= 15 && fields >> f; ++k) {
+            if (k == 14) utime = std::stoull(f);
+            if (k == 15) stime = std::stoull(f);
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+
+private:
+    static std::string binary()
+    {
+        if (const char* p = std::getenv("PBB_SIM_BIN")) return p;
+        std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+        return (self.parent_path().parent_path() / "tools" / "pbb-sim" / "pbb-sim").string();
+    }
+
+    Dirs dirs_;
+    pid_t pid_ = -1;
+    std::unique_ptr<plat::transport::ControlClient> control_;
 };
 
 // The modules that hold and program state, started as the daemon starts

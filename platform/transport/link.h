@@ -59,6 +59,8 @@ public:
     const Mirror& mirror() const { return mirror_; }
     pid_t simulatorPid() const { return simPid_; }
     uint32_t session() const { return session_; }
+    // Requests sent so far, each one round trip (for benchmarks).
+    uint32_t requests() const { return seq_; }
 
     // How long a reply (and the snapshot at connection) may take.
     static constexpr int kReplyTimeoutMs = 5000;
