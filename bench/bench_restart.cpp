@@ -16,13 +16,13 @@
 #include "bench/bench_support.h"
 #include "daemon/pbb_ctl.h"
 #include "daemon/pbb_dbmsave.h"
-#include "platform/testing.h"
 #include "platform/transport/socket_backend.h"
 #include "platform/transport/wire.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -42,26 +42,27 @@ void check(bool ok, const char* what)
     if (!ok) throw std::runtime_error(what);
 }
 
-// Serves the loop until the batch's refresh window is closed again.
-void serveBatch()
+// Whether the switch's refresh window is open: asked of the in-process
+// model, or of pbb-sim.
+using WindowOpen = std::function<bool()>;
+
+// Serves the loop until the refresh window that the registration opened is
+// closed by the batch's end.
+void serveBatch(const WindowOpen& open)
 {
     auto deadline = Clock::now() + std::chrono::seconds(120);
-    while (plat::testing::countCalls("L2VPN_SendGrEvent") < 2 && Clock::now() < deadline)
-        (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 100);
-    check(plat::testing::countCalls("L2VPN_SendGrEvent") >= 2, "the first batch did not end");
+    while (open() && Clock::now() < deadline) (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 100);
+    check(!open(), "the first batch did not end");
 }
 
 // First run: VSIs configured, entries programmed and saved; then stopped.
-void store(uint32_t vsis, const std::vector<uint32_t>& ports)
+void store(uint32_t vsis, const std::vector<uint32_t>& ports, const WindowOpen& open)
 {
-    plat::testing::setRecording(true);
-    plat::testing::clearCalls();
     startModules();
-    serveBatch();
+    serveBatch(open);
     for (uint32_t p : ports) check(PBB_ctl_SetAllVsiUplink(p) == PBB_OK, "uplink refused");
     for (uint32_t v = 0; v < vsis; ++v)
         check(PBB_ctl_SetBVlan(kBVlan, vsiName(v).c_str(), kFirstISid + v) == PBB_OK, "B-VLAN refused");
-    plat::testing::setRecording(false);
     static const uint8_t noCMac[6] = {};
     for (uint32_t i = 0; i < kEntries; ++i) {
         const uint8_t mac[6] = {0x00, 0xbb, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
@@ -81,17 +82,14 @@ struct Times {
 };
 
 // The timed start: modules, recovery, then the first batch.
-Times restart()
+Times restart(const WindowOpen& open)
 {
-    plat::testing::setRecording(true);
-    plat::testing::clearCalls();
     auto t0 = Clock::now();
     startModules();
     (void)PBB_dbmrecover_Recover();
     auto tReady = Clock::now();
-    serveBatch();
+    serveBatch(open);
     auto tBatch = Clock::now();
-    plat::testing::setRecording(false);
     check(PBB_ucpw_GetTotalNum() == kEntries, "not every entry was recovered");
     return {seconds(tReady - t0), seconds(tBatch - t0)};
 }
@@ -111,9 +109,10 @@ void BM_Restart_InProcess(benchmark::State& state)
         }
         for (uint32_t v = 0; v < vsis; ++v) sw.addVsi(kFirstVsi + v, vsiName(v), kFirstISid + v);
         sw.setFibSpec({.maxPwNum = 1u << 22, .maxPwPerVsi = 1u << 22, .shareVsi = false});
-        store(vsis, ports);
+        WindowOpen open = [&sw] { return sw.fib().windowOpen(); };
+        store(vsis, ports, open);
 
-        Times t = restart();
+        Times t = restart(open);
         check(sw.fib().committed().uc.size() == kEntries && !sw.fib().windowOpen(), "not every entry programmed");
         stopModules();
         state.SetIterationTime(t.batch);
@@ -135,11 +134,14 @@ void BM_Restart_OverSim(benchmark::State& state)
         plat::installBackend(std::make_unique<plat::transport::SocketBackend>());
         std::vector<uint32_t> ports;
         for (const auto& name : kPorts) ports.push_back(IF_GetIfIndexByFullName(name.c_str()));
-        store(vsis, ports);
+        WindowOpen open = [&simulator] {
+            return simulator.command({"show", "refresh"}).find("refresh window open") != std::string::npos;
+        };
+        store(vsis, ports, open);
 
         auto& link = static_cast<plat::transport::SocketBackend&>(plat::backend()).link();
         uint32_t before = link.requests();
-        Times t = restart();
+        Times t = restart(open);
         uint32_t trips = link.requests() - before;
         constexpr int kPings = 2000;
         auto p0 = Clock::now();

@@ -104,8 +104,8 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    // Runs a pbb-simctl command.
-    void command(const std::vector<std::string>& words)
+    // Runs a pbb-simctl command; returns what it printed.
+    std::string command(const std::vector<std::string>& words)
     {
         std::string error;
         if (!control_) {
@@ -114,6 +114,7 @@ public:
         }
         auto r = control_->call({words, false, ""}, 60000, &error);
         if (!r || r->status != 0) throw std::runtime_error("pbb-simctl " + words[0] + ": " + (r ? r->err : error));
+        return r->out;
     }
 
     // CPU seconds pbb-sim has used so far (user and system).
