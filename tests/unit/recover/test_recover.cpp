@@ -140,6 +140,7 @@ TEST_P(RecoverUcKey, KeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
     for (const auto& e : saved) saveUc(e);
     tc.change(*sw, a);
     reopen();
+    plat::testing::setRecording(true);
 
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
 
@@ -147,6 +148,8 @@ TEST_P(RecoverUcKey, KeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
     EXPECT_EQ(tableUc(), want);
     EXPECT_EQ(dbUc(), want);
     EXPECT_EQ(keysOf(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).size(), tc.kept ? 1u : 0u);
+    // Dropped whole as it was read, not entry by entry by the sweep.
+    EXPECT_EQ(plat::testing::countCalls("DBM_RemoveSortList"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RecoverUcKey, ::testing::ValuesIn(kUcCases),
