@@ -97,6 +97,10 @@ TEST_F(Recover, KeysAndElementsThisDaemonDidNotWriteAreDropped)
         ASSERT_EQ(DBM_SetSortWord(g_hPbbLocalRunDB, key.c_str(), len, 1, 12, 8, 4, 0), DBM_OK);
         ASSERT_EQ(DBM_InsertSortList(g_hPbbLocalRunDB, key.c_str(), len, sizeof(*elem), elem, PBB_DBM_VT_UCPW), DBM_OK);
     }
+    const std::string binary = "ucpw.1." + std::to_string(a) + ".11." + name;  // a value, not a list
+    ASSERT_EQ(DBM_SetBinary(g_hPbbLocalRunDB, binary.c_str(), static_cast<uint32_t>(binary.size() + 1), 0, sizeof(rec),
+                            &rec, PBB_DBM_VT_UCPW),
+              DBM_OK);
     reopen();
 
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
