@@ -35,6 +35,12 @@ BITMAP_S* g_pstPbb_AgeStatusMap = nullptr;
 namespace {
 
 constexpr uint32_t PBB_UCPW_BMAC_LEN = 6;
+
+// The entry added last, while it is in the table: where the next ordered
+// insert into the same VSI list starts its walk when the new B-MAC is not
+// smaller (the stored entries of one key come back in ascending order).
+PbbUcPw* g_pstPbb_UcPwLastAdded = nullptr;
+
 constexpr uint32_t PBB_UCPW_HASH_MASK = 0xFFF;
 static_assert(PBB_UCPW_HASH_MASK + 1 == PBB_UCPW_HASH_BUCKETS);
 
@@ -167,6 +173,7 @@ void _pbb_ucpw_HashRemove(PbbUcPw* pstEntry)
 // hash, all entries, keeping the counts.
 void _pbb_ucpw_RemoveFromAllList(PbbUcPw* pstEntry)
 {
+    if (pstEntry == g_pstPbb_UcPwLastAdded) g_pstPbb_UcPwLastAdded = nullptr;
     pbb::list::unlink(&pstEntry->stVsiNode);
     g_pstPbb_VsiUcPwList[pstEntry->uiVsiIndex].uiCount--;
     pbb::list::unlink(&pstEntry->stVlanNode);
@@ -398,13 +405,18 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
 
     // Behind every entry whose B-MAC is less than or equal to the new one.
     PbbUcPwHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
-    pbb::list::insertOrdered(&pstVsiHead->stLink, &pstEntry->stVsiNode,
-                             [](PbbUcPwLink* pstNew, PbbUcPwLink* pstPos) {
-                                 return _pbb_ucpw_CmpNode(_pbb_ucpw_EntryOf(pstNew, PBB_UCPW_OFF_VSI)->aucBMac,
-                                                          _pbb_ucpw_EntryOf(pstPos, PBB_UCPW_OFF_VSI)->aucBMac) ==
-                                        1;
-                             });
+    PbbUcPwLink* pstHint = g_pstPbb_UcPwLastAdded != nullptr && g_pstPbb_UcPwLastAdded->uiVsiIndex == uiVsiIndex
+                               ? &g_pstPbb_UcPwLastAdded->stVsiNode
+                               : nullptr;
+    pbb::list::insertOrdered(
+        &pstVsiHead->stLink, &pstEntry->stVsiNode,
+        [](PbbUcPwLink* pstNew, PbbUcPwLink* pstPos) {
+            return _pbb_ucpw_CmpNode(_pbb_ucpw_EntryOf(pstNew, PBB_UCPW_OFF_VSI)->aucBMac,
+                                     _pbb_ucpw_EntryOf(pstPos, PBB_UCPW_OFF_VSI)->aucBMac) == 1;
+        },
+        pstHint);
     pstVsiHead->uiCount++;
+    g_pstPbb_UcPwLastAdded = pstEntry;
 
     pbb::list::pushFront(&g_pstPbb_VlanUcPwList[usBVlan], &pstEntry->stVlanNode);
 

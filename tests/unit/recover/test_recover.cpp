@@ -97,6 +97,10 @@ TEST_F(Recover, KeysAndElementsThisDaemonDidNotWriteAreDropped)
         ASSERT_EQ(DBM_SetSortWord(g_hPbbLocalRunDB, key.c_str(), len, 1, 12, 8, 4, 0), DBM_OK);
         ASSERT_EQ(DBM_InsertSortList(g_hPbbLocalRunDB, key.c_str(), len, sizeof(*elem), elem, PBB_DBM_VT_UCPW), DBM_OK);
     }
+    const std::string binary = "ucpw.1." + std::to_string(a) + ".11." + name;  // a value, not a list
+    ASSERT_EQ(DBM_SetBinary(g_hPbbLocalRunDB, binary.c_str(), static_cast<uint32_t>(binary.size() + 1), 0, sizeof(rec),
+                            &rec, PBB_DBM_VT_UCPW),
+              DBM_OK);
     reopen();
 
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
@@ -140,6 +144,7 @@ TEST_P(RecoverUcKey, KeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
     for (const auto& e : saved) saveUc(e);
     tc.change(*sw, a);
     reopen();
+    plat::testing::setRecording(true);
 
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
 
@@ -147,6 +152,8 @@ TEST_P(RecoverUcKey, KeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
     EXPECT_EQ(tableUc(), want);
     EXPECT_EQ(dbUc(), want);
     EXPECT_EQ(keysOf(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).size(), tc.kept ? 1u : 0u);
+    // Dropped whole as it was read, not entry by entry by the sweep.
+    EXPECT_EQ(plat::testing::countCalls("DBM_RemoveSortList"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RecoverUcKey, ::testing::ValuesIn(kUcCases),

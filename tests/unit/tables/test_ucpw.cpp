@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <map>
@@ -171,6 +172,48 @@ TEST_F(UcPw, VsiListOrdersBytewiseKeepsEqualBMacsInArrivalOrderAndPagesAscending
     PbbUcPw* eZero = add(1, 10, zero, p3);
     EXPECT_EQ(order().front(), eZero);
     EXPECT_EQ(PBB_ucpw_GetNextByIndex(1, zero.data()), eLo);
+    expectConsistent();
+}
+
+// Whatever entry an insert starts its walk from (the list's end, the entry
+// added before it, the front), each VSI list comes out as a stable sort by
+// B-MAC of what was added: interleaved ascending runs, a descent, equal
+// B-MACs on other B-VLANs, the entry added before deleted, two VSIs in turn.
+TEST_F(UcPw, VsiListOrderIsAStableSortWhereverTheInsertWalkStarts)
+{
+    init();
+    struct Step {
+        uint32_t vsi;
+        uint8_t last;
+        uint16_t vlan;
+        bool deleted = false;
+    };
+    const std::vector<std::vector<Step>> runs = {
+        {{1, 2, 10}, {1, 4, 10}, {1, 6, 10}, {1, 1, 20}, {1, 3, 20}, {1, 5, 20}, {1, 7, 20}},
+        {{2, 5, 10}, {2, 3, 10}, {2, 4, 10}, {2, 1, 10}, {2, 2, 10}},
+        {{3, 2, 10}, {3, 4, 10}, {3, 2, 20}, {3, 4, 20}, {3, 3, 30}, {3, 4, 30}},
+        {{4, 2, 10}, {4, 6, 10}, {4, 4, 10, true}, {4, 5, 10}, {4, 3, 10}},
+        {{5, 2, 10}, {6, 4, 10}, {5, 6, 10}, {6, 1, 10}, {5, 3, 10}, {6, 5, 10}},
+    };
+    std::map<uint32_t, std::vector<std::pair<int, int>>> want;
+    for (const auto& run : runs) {
+        for (const Step& s : run) {
+            PbbUcPw* e = add(s.vsi, s.vlan, mac(s.last), p1);
+            if (s.deleted)
+                PBB_ucpw_Delete(e);
+            else
+                want[s.vsi].push_back({s.last, s.vlan});
+        }
+    }
+    for (auto& [vsi, list] : want) {
+        std::stable_sort(list.begin(), list.end(), [](const auto& l, const auto& r) { return l.first < r.first; });
+        std::vector<std::pair<int, int>> got;
+        PbbUcPwFilter f{vsi, 0, 0};
+        for (PbbUcPw* p = PBB_ucpw_GetFirst(PBB_UCPW_GET_BY_VSI, &f); p != nullptr;
+             p = PBB_ucpw_GetNext(PBB_UCPW_GET_BY_VSI, p))
+            got.push_back({p->aucBMac[5], p->usBVlan});
+        EXPECT_EQ(got, list) << "VSI " << vsi;
+    }
     expectConsistent();
 }
 
