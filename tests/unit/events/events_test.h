@@ -15,10 +15,77 @@
 #include <unistd.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace evtest {
+
+// Splits text at "\r\n"; a rest after the last line end is a line too.
+inline std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t from = 0;
+    for (size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+        out.push_back(text.substr(from, at - from));
+    if (from < text.size()) out.push_back(text.substr(from));
+    return out;
+}
+
+// The pieces of one debug list of single VLANs, the first starting with
+// head. Lines never reach 81 characters and are broken only when the next
+// item would make them; a piece goes out as soon as it reaches 800
+// characters; together the pieces hold every item once, in order.
+inline void expectVlanPieces(const std::vector<std::string>& texts, const std::string& head,
+                             const std::vector<uint16_t>& vlans)
+{
+    ASSERT_GE(texts.size(), 2u);
+    ASSERT_EQ(texts[0].substr(0, head.size()), head);
+    std::vector<std::string> items;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const size_t skip = i == 0 ? head.size() : 2;
+        if (i > 0) {
+            ASSERT_EQ(texts[i].substr(0, 2), "\r\n") << "later pieces follow a line break";
+        }
+        const std::string piece = texts[i].substr(skip);
+        ASSERT_EQ(piece.substr(piece.size() - 2), "\r\n") << "piece " << i;
+        const auto lines = linesOf(piece);
+        for (size_t l = 0; l < lines.size(); ++l) {
+            const std::string& line = lines[l];
+            EXPECT_LT(line.size(), 81u) << "piece " << i << " line " << l;
+            ASSERT_FALSE(line.empty());
+            std::stringstream in(line);
+            for (std::string item; std::getline(in, item, ',');) items.push_back(item);
+            if (l + 1 < lines.size()) {
+                // The next line's first item would have made this one 81.
+                const std::string next = lines[l + 1].substr(0, lines[l + 1].find(','));
+                EXPECT_GE(line.size() + next.size() + 1, 81u) << "piece " << i << " line " << l;
+            }
+        }
+        if (i + 1 == texts.size()) continue;
+        // The text as gathered ended in the last item's comma, printed as
+        // a line end; before that item (and the line end it may have
+        // started with) it was below 800.
+        const size_t gathered = texts[i].size() - (i == 0 ? 0 : 2) - 1;
+        const std::string& lastLine = lines.back();
+        const size_t cut = lastLine.rfind(',');
+        const size_t lastItem = (cut == std::string::npos ? lastLine.size() : lastLine.size() - cut - 1) + 1;
+        const size_t breakBefore = lines.size() > 1 && cut == std::string::npos ? 2 : 0;
+        EXPECT_GE(gathered, 800u) << "piece " << i;
+        EXPECT_LT(gathered - lastItem - breakBefore, 800u) << "piece " << i;
+    }
+    ASSERT_EQ(items.size(), vlans.size());
+    for (size_t i = 0; i < vlans.size(); ++i) EXPECT_EQ(items[i], std::to_string(vlans[i]));
+}
+
+// Serves what the loop finds ready, as often as something is; the number
+// of events served.
+inline int serve()
+{
+    int n = 0;
+    for (int got; (got = _pbb_main_EpollOnce(g_iPbbEpollFd, 0)) > 0;) n += got;
+    return n;
+}
 
 class Events : public ctltest::Ctl {
 protected:
@@ -46,13 +113,6 @@ protected:
     // The module under test lets go of its channel and timer.
     virtual void ExitModule() = 0;
 
-    // Serves what the loop finds ready, as often as something is.
-    static int serve()
-    {
-        int n = 0;
-        for (int got; (got = _pbb_main_EpollOnce(g_iPbbEpollFd, 0)) > 0;) n += got;
-        return n;
-    }
     static void tick() { ASSERT_EQ(Timer_Tick_Announce(g_hTimerInstance), 0u); }
 
     // The debug text handed to the log service under the tag "EVENT", one
