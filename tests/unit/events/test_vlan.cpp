@@ -158,6 +158,7 @@ struct VlanTextCase {
     VlanSet set;
     std::string text;
     VlanSet after;      // a's VLAN set afterwards
+    bool noBitmap = false;  // a set event whose bitmap is missing
 };
 
 // 27 items of three characters: 81 with the last.
@@ -178,6 +179,8 @@ const VlanTextCase kVlanTexts[] = {
     {"UnknownInterface", VLAN_EVT_ADDED, 'x', 5, {}, "Receive event: interface  added to VLAN 5.\r\n", {10, 20}},
     {"EmptySet", VLAN_EVT_ADDED, 'a', VLAN_ID_SET, {},
      "Receive event: interface eth-1/0/1 added to VLAN\r\nVLANs number: 0\r\nVLANs:\r\n", {10, 20}},
+    {"SetWithoutBitmap", VLAN_EVT_DELETED, 'a', VLAN_ID_SET, {10, 20},
+     "Receive event: interface eth-1/0/1 deleted from VLAN\r\nVLANs number: 0\r\nVLANs:\r\n", {10, 20}, true},
     {"LineBreaksBeforeReaching81", VLAN_EVT_ADDED, 'a', VLAN_ID_SET, kEvenTo62,
      "Receive event: interface eth-1/0/1 added to VLAN\r\nVLANs number: 27\r\nVLANs:\r\n10,12,14,16,18,20,22,24,26,"
      "28,30,32,34,36,38,40,42,44,46,48,50,52,54,56,58,60,\r\n62\r\n",
@@ -197,7 +200,7 @@ TEST_P(VlanText, PrintedUnderTheEventSwitch)
     BITMAP_S* map = Bitmap_Create(4094);
     for (uint16_t v : tc.set) Bitmap_Set(map, v);
     VLAN_EVENT_S ev = single(ifIndex, tc.vlan);
-    if (tc.vlan == VLAN_ID_SET) ev.pstVlanBitmap = map;
+    if (tc.vlan == VLAN_ID_SET && !tc.noBitmap) ev.pstVlanBitmap = map;
 
     EXPECT_EQ(_pbb_vlan_EventCallBack(tc.kind, &ev), 0u);
     EXPECT_TRUE(eventTexts().empty()) << "switch off";
