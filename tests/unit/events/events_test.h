@@ -21,6 +21,18 @@
 
 namespace evtest {
 
+// VLANs first, first + 2, ... up to last.
+inline std::vector<uint16_t> evenVlans(uint16_t first, uint16_t last)
+{
+    std::vector<uint16_t> out;
+    for (uint32_t v = first; v <= last; v += 2) out.push_back(static_cast<uint16_t>(v));
+    return out;
+}
+// The list of evenVlans(10, 62): 27 items of three characters, 81 with
+// the last, which therefore starts a line.
+constexpr const char* kEvenTo62Text =
+    "10,12,14,16,18,20,22,24,26,28,30,32,34,36,38,40,42,44,46,48,50,52,54,56,58,60,\r\n62\r\n";
+
 // Splits text at "\r\n"; a rest after the last line end is a line too.
 inline std::vector<std::string> linesOf(const std::string& text)
 {
@@ -129,10 +141,11 @@ protected:
 
     // A learned entry whose B-MAC's last byte tells it apart from every
     // other one; the driver's deletion records are read back through it.
-    void learnTagged(const ctltest::Uc& e)
+    ctltest::Uc learnTagged(const ctltest::Uc& e)
     {
         learn(e);
         tagged_[std::get<2>(e)] = e;
+        return e;
     }
     // The tagged entries the driver was asked to delete since the call
     // numbered `since`, in the order asked.
