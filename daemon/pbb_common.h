@@ -12,6 +12,9 @@ constexpr uint32_t PBB_ERR_NO_MORE_UC = 0x60010023u;  // no further unicast entr
 constexpr uint32_t PBB_ERR_UPLINK_ALL = 0x60010025u;  // uplink of all VSIs
 constexpr uint32_t PBB_MC_END = 0x00010024u;          // end of a multicast answer
 
+// The daemon's module identity towards the platform's event services.
+constexpr uint32_t PBB_MODULE_ID = 0x022F0000u;
+
 constexpr int PBB_INVALID_FD = -1;
 constexpr uint32_t PBB_INVALID_HANDLE = 0xFFFFFFFFu;
 

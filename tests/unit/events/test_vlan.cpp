@@ -1,0 +1,316 @@
+// VLAN membership events: the control blocks' VLAN sets, the multicast
+// ports of the VSIs whose B-VLAN an uplink gains or loses, the learned
+// entries of a VLAN it leaves, the debug text, and the channel.
+#include "daemon/pbb_vlan.h"
+#include "events_test.h"
+
+#include <functional>
+#include <set>
+
+namespace evtest {
+namespace {
+
+using ctltest::Uc;
+using ctltest::UcSet;
+using VlanSet = std::set<uint16_t>;
+
+class Vlan : public Events {
+protected:
+    void ExitModule() override { PBB_vlan_Exit(); }
+    void open()
+    {
+        ASSERT_EQ(PBB_vlan_Init(), PBB_OK);
+        ASSERT_GE(g_iPbbVlanEvtFd, 0);
+        ASSERT_NE(g_uiPbbVlanEvt, 0u);
+    }
+    static VlanSet vlanSetOf(uint32_t ifIndex)
+    {
+        VlanSet out;
+        const PbbIfCb* cb = PBB_ifcb_Get(ifIndex);
+        for (uint32_t v = 0; cb != nullptr && v <= cb->pstVlanMap->uiSize; ++v)
+            if (Bitmap_Check(cb->pstVlanMap, v) == 1) out.insert(static_cast<uint16_t>(v));
+        return out;
+    }
+};
+
+// VSI 1 has B-VLAN 100 and uplinks a and b (b carries 100); VSI 2 has
+// B-VLAN 200 and uplink a. Port a goes from one VLAN set to another.
+// Learned: (VSI 1, 100, a), (1, 100, b), (2, 200, a), (1, 10, a).
+struct MembershipCase {
+    const char* name;
+    VlanSet before;
+    VlanSet after;
+    std::string mc1;       // ports of VSI 1's entry afterwards
+    std::string mc2;
+    std::set<int> gone;    // learned entries withdrawn, by index
+    bool linkDown = false;
+};
+
+const MembershipCase kMembership[] = {
+    {"GainsBVlan", {10}, {10, 100}, "ab", "", {}},
+    {"GainsOtherVlan", {10}, {10, 300}, "b", "", {}},
+    {"GainsBothBVlansAsASet", {10}, {10, 100, 200}, "ab", "a", {}},
+    {"GainsBVlanWithLinkDown", {10}, {10, 100}, "b", "", {}, true},
+    {"LosesBVlan", {10, 100, 200}, {10, 200}, "b", "a", {0}},
+    {"LosesOtherVlan", {10, 100, 200}, {100, 200}, "ab", "a", {3}},
+    {"LosesBothBVlansAsASet", {10, 100, 200}, {10}, "b", "", {0, 2}},
+};
+
+class VlanMembership : public Vlan, public ::testing::WithParamInterface<MembershipCase> {};
+
+TEST_P(VlanMembership, FollowsTheVlanSetPortsAndEntries)
+{
+    const auto& tc = GetParam();
+    auto ports = [&](const std::string& ps) {
+        std::vector<uint32_t> out;
+        for (char p : ps) out.push_back(p == 'a' ? a : b);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    sw->setVlans(a, tc.before);
+    sw->setVlans(b, {100});
+    if (tc.linkDown) sw->setLink(a, false);
+    vsi(1, "vsi-a", 1001, 100);
+    vsi(2, "vsi-b", 1002, 200);
+    attach(1, a);
+    attach(2, a);
+    attach(1, b);
+    PBB_ctl_ActiveVsi(1);
+    PBB_ctl_ActiveVsi(2);
+    const std::vector<Uc> learned = {{1, 100, 1, a}, {1, 100, 2, b}, {2, 200, 3, a}, {1, 10, 4, a}};
+    UcSet kept;
+    for (size_t i = 0; i < learned.size(); ++i) {
+        learn(learned[i]);
+        if (tc.gone.count(static_cast<int>(i)) == 0) kept.insert(learned[i]);
+    }
+    open();
+
+    sw->setVlans(a, tc.after);
+    EXPECT_GE(serve(), 1);
+
+    EXPECT_EQ(vlanSetOf(a), tc.after);
+    EXPECT_EQ(vlanSetOf(b), VlanSet{100}) << "the other interface's set";
+    expectMc(1, ports(tc.mc1));
+    expectMc(2, ports(tc.mc2));
+    expectUc(kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vlan, VlanMembership, ::testing::ValuesIn(kMembership),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A set is handled VLAN by VLAN in ascending order: the VSIs whose B-VLANs
+// are 10, 11, 12 and 20 get their port in that order, whatever their
+// indexes, and the text names the runs.
+TEST_F(Vlan, ASetIsHandledInAscendingOrderAndPrintedAsRuns)
+{
+    sw->setVlans(a, {});
+    const uint16_t bvlan[] = {20, 12, 11, 10};  // of VSIs 1 to 4
+    for (uint32_t v = 1; v <= 4; ++v) {
+        const std::string name = "vsi-" + std::to_string(v);
+        sw->addVsi(v, name, 1000 + v);
+        vsi(v, name.c_str(), 1000 + v, bvlan[v - 1]);
+        attach(v, a);
+    }
+    open();
+    g_uiPbbDbgFlag = PBB_DBG_EVENT;
+    const uint64_t mark = sw->programCalls().last();
+
+    sw->setVlans(a, {10, 11, 12, 20});
+    EXPECT_EQ(serve(), 1);
+    std::vector<uint32_t> order;
+    for (const sim::ProgramCall* c : sw->programCalls().since(mark))
+        if (c->call == "L2VPN_AddMinMEntry" && c->minm) order.push_back(c->minm->entry.uiVsiIndex);
+    EXPECT_EQ(order, (std::vector<uint32_t>{4, 3, 2, 1}));
+    for (uint32_t v = 1; v <= 4; ++v) expectMc(v, {a});
+    EXPECT_EQ(eventTexts(), std::vector<std::string>{"Receive event: interface eth-1/0/1 added to VLAN\r\n"
+                                                     "VLANs number: 4\r\nVLANs:\r\n10 to 12,20\r\n"});
+}
+
+struct VlanTextCase {
+    const char* name;
+    uint32_t kind;
+    char port;       // 'a' has a control block, 'c' none, 'x' is unknown
+    uint16_t vlan;   // VLAN_ID_SET: the set below
+    VlanSet set;
+    std::string text;
+    VlanSet after;   // a's VLAN set afterwards
+    bool noBitmap = false;
+};
+
+const VlanTextCase kVlanTexts[] = {
+    {"Added", VLAN_EVT_ADDED, 'a', 30, {}, "Receive event: interface eth-1/0/1 added to VLAN 30.\r\n", {10, 20, 30}},
+    {"Deleted", VLAN_EVT_DELETED, 'a', 20, {}, "Receive event: interface eth-1/0/1 deleted from VLAN 20.\r\n", {10}},
+    {"OtherKindChangesNothing", 3, 'a', 10, {}, "Receive event: interface eth-1/0/1  VLAN 10.\r\n", {10, 20}},
+    {"OtherKindSet", 7, 'a', VLAN_ID_SET, {10, 20},
+     "Receive event: interface eth-1/0/1  VLAN\r\nVLANs number: 2\r\nVLANs:\r\n10,20\r\n", {10, 20}},
+    {"NoControlBlock", VLAN_EVT_DELETED, 'c', 10, {}, "Receive event: interface eth-1/0/3 deleted from VLAN 10.\r\n",
+     {10, 20}},
+    {"UnknownInterface", VLAN_EVT_ADDED, 'x', 5, {}, "Receive event: interface  added to VLAN 5.\r\n", {10, 20}},
+    {"EmptySet", VLAN_EVT_ADDED, 'a', VLAN_ID_SET, {},
+     "Receive event: interface eth-1/0/1 added to VLAN\r\nVLANs number: 0\r\nVLANs:\r\n", {10, 20}},
+    {"SetWithoutBitmap", VLAN_EVT_DELETED, 'a', VLAN_ID_SET, {10, 20},
+     "Receive event: interface eth-1/0/1 deleted from VLAN\r\nVLANs number: 0\r\nVLANs:\r\n", {10, 20}, true},
+    {"LineBreaksBeforeReaching81", VLAN_EVT_DELETED, 'a', VLAN_ID_SET, {10, 12, 14},
+     "Receive event: interface eth-1/0/1 deleted from VLAN\r\nVLANs number: 27\r\nVLANs:\r\n" +
+         std::string(kEvenTo62Text),
+     {}},
+    {"HighestVlan", VLAN_EVT_ADDED, 'a', VLAN_ID_SET, {4093, 4094},
+     "Receive event: interface eth-1/0/1 added to VLAN\r\nVLANs number: 2\r\nVLANs:\r\n4093 to 4094\r\n",
+     {10, 20, 4093, 4094}},
+};
+
+class VlanText : public Vlan, public ::testing::WithParamInterface<VlanTextCase> {};
+
+TEST_P(VlanText, PrintedUnderTheEventSwitch)
+{
+    const auto& tc = GetParam();
+    ASSERT_NE(PBB_ifcb_Create(a), nullptr);
+    BITMAP_S* map = Bitmap_Create(4094);
+    VlanSet set = tc.set;
+    if (std::string(tc.name) == "LineBreaksBeforeReaching81")
+        for (uint16_t v : evenVlans(10, 62)) set.insert(v);
+    for (uint16_t v : set) Bitmap_Set(map, v);
+    VLAN_EVENT_S ev{};
+    ev.uiIfIndex = tc.port == 'a' ? a : tc.port == 'c' ? c : 999;
+    ev.usVlanId = tc.vlan;
+    if (tc.vlan == VLAN_ID_SET && !tc.noBitmap) ev.pstVlanBitmap = map;
+
+    g_uiPbbDbgFlag = PBB_DBG_ERROR | PBB_DBG_PKT;
+    EXPECT_EQ(_pbb_vlan_EventCallBack(tc.kind, &ev), 0u);
+    EXPECT_TRUE(eventTexts().empty()) << "other switches";
+    g_uiPbbDbgFlag = PBB_DBG_EVENT;
+    EXPECT_EQ(_pbb_vlan_EventCallBack(tc.kind, &ev), 0u);
+    EXPECT_EQ(eventTexts(), std::vector<std::string>{tc.text});
+    EXPECT_EQ(vlanSetOf(a), tc.after);
+    EXPECT_EQ(PBB_ifcb_Get(c), nullptr) << "no control block made";
+    Bitmap_Destroy(map);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vlan, VlanText, ::testing::ValuesIn(kVlanTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every other VLAN (several pieces), and VLANs 2 to 600 (the text reaches
+// exactly 800 characters).
+class VlanLongList : public Vlan, public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>> {};
+
+TEST_P(VlanLongList, GoesOutInLinesAndPieces)
+{
+    sw->setVlans(a, {});
+    open();
+    const std::vector<uint16_t> vlans = evenVlans(GetParam().first, GetParam().second);
+    g_uiPbbDbgFlag = PBB_DBG_EVENT;
+    sw->setVlans(a, VlanSet(vlans.begin(), vlans.end()));
+    EXPECT_EQ(serve(), 1);
+    expectVlanPieces(eventTexts(),
+                     "Receive event: interface eth-1/0/1 added to VLAN\r\nVLANs number: " + std::to_string(vlans.size()) +
+                         "\r\nVLANs:\r\n",
+                     vlans);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vlan, VlanLongList, ::testing::Values(std::pair<uint16_t, uint16_t>{1, 4093},
+                                                               std::pair<uint16_t, uint16_t>{2, 600}));
+
+// After an error or hang-up the channel stays closed and membership is no
+// longer followed, even with the service there; what was readable in the
+// same wake-up is handled first.
+struct Breakage {
+    const char* name;
+    std::function<void(sim::SwitchModel&, uint32_t a)> happen;
+    VlanSet kept;
+};
+
+const Breakage kBreakages[] = {
+    {"ServiceGoesAway",
+     [](sim::SwitchModel& sw, uint32_t) {
+         sw.setServiceUp(sim::Service::Vlan, false);
+         EXPECT_EQ(serve(), 1);
+         sw.setServiceUp(sim::Service::Vlan, true);
+     },
+     {10, 20}},
+    {"ErrorOnTheDescriptor", [](sim::SwitchModel&, uint32_t) { _pbb_vlan_EpollCallBack(PBB_EV_ERR, g_iPbbVlanEvtFd); },
+     {10, 20}},
+    {"HangUpWithEventsWaiting",
+     [](sim::SwitchModel& sw, uint32_t a) {
+         sw.setVlans(a, {10, 20, 30});
+         _pbb_vlan_EpollCallBack(PBB_EV_IN | PBB_EV_HUP, g_iPbbVlanEvtFd);
+     },
+     {10, 20, 30}},
+};
+
+class VlanBroken : public Vlan, public ::testing::WithParamInterface<Breakage> {};
+
+TEST_P(VlanBroken, LaterChangesHaveNoEffect)
+{
+    vsi(1, "vsi-a", 1001, 100);
+    attach(1, a);
+    open();
+    GetParam().happen(*sw, a);
+    EXPECT_EQ(g_iPbbVlanEvtFd, -1);
+    EXPECT_EQ(g_uiPbbVlanEvt, 0u);
+    EXPECT_EQ(plat::inproc::channelFd(sim::Service::Vlan), -1) << "released";
+
+    sw->setVlans(a, {10, 20, 100});
+    EXPECT_EQ(serve(), 0);
+    EXPECT_EQ(vlanSetOf(a), GetParam().kept);
+    expectMc(1, {});
+    EXPECT_EQ(plat::testing::countCalls("VLAN_EventInit"), 1u) << "not opened again";
+}
+
+INSTANTIATE_TEST_SUITE_P(Vlan, VlanBroken, ::testing::ValuesIn(kBreakages),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Start-up: registered once for both kinds, or failed with the descriptor
+// left to the shutdown; the exit, run twice, releases it once.
+struct VlanInitCase {
+    const char* name;
+    std::function<void()> arm;
+    uint32_t result;
+    size_t registers;  // VLAN_RegisterEvent calls
+    bool fdKept;
+};
+
+const VlanInitCase kVlanInits[] = {
+    {"Registers", [] {}, PBB_OK, 1, true},
+    {"NoChannel", [] { plat::testing::failCall("VLAN_EventInit", -1); }, PBB_ERR, 0, false},
+    {"LoopRefuses", [] { g_iPbbEpollFd = -1; }, PBB_ERR, 0, true},
+    {"RegistrationRefused", [] { plat::testing::failCall("VLAN_RegisterEvent", 0); }, PBB_ERR, 1, true},
+};
+
+class VlanInit : public Vlan, public ::testing::WithParamInterface<VlanInitCase> {};
+
+TEST_P(VlanInit, StartsOnceAndLeavesTheDescriptorToTheShutdown)
+{
+    const auto& tc = GetParam();
+    const int epfd = g_iPbbEpollFd;
+    tc.arm();
+    EXPECT_EQ(PBB_vlan_Init(), tc.result);
+    g_iPbbEpollFd = epfd;
+    EXPECT_EQ(g_iPbbVlanEvtFd >= 0, tc.fdKept);
+    EXPECT_EQ(g_uiPbbVlanEvt != 0, tc.result == PBB_OK);
+    if (tc.fdKept) {
+        EXPECT_EQ(PBB_vlan_Init(), PBB_OK);
+        EXPECT_EQ(plat::testing::countCalls("VLAN_EventInit"), 1u) << "a recorded descriptor is not opened again";
+    }
+    ASSERT_EQ(plat::testing::countCalls("VLAN_RegisterEvent"), tc.registers);
+    if (tc.registers > 0) {
+        EXPECT_EQ(plat::testing::callsNamed("VLAN_RegisterEvent")[0].args.rfind("module=0x22f0000 mask=0x3 batch=64 flags=0", 0),
+                  0u);
+    }
+    const uint32_t handle = g_uiPbbVlanEvt;
+    PBB_vlan_Exit();
+    PBB_vlan_Exit();
+    EXPECT_EQ(g_iPbbVlanEvtFd, -1);
+    EXPECT_EQ(plat::inproc::channelFd(sim::Service::Vlan), -1);
+    const auto deregs = plat::testing::callsNamed("VLAN_DeregisterEvent");
+    ASSERT_EQ(deregs.size(), tc.result == PBB_OK ? 1u : 0u);
+    if (!deregs.empty()) {
+        EXPECT_EQ(deregs[0].args, "handle=" + std::to_string(handle) + " mask=0x3");
+    }
+    EXPECT_EQ(plat::testing::countCalls("VLAN_EventFini"), tc.fdKept ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vlan, VlanInit, ::testing::ValuesIn(kVlanInits),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace evtest
