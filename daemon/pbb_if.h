@@ -3,11 +3,10 @@
 // interface records of the configuration databases follow the interfaces.
 #pragma once
 
+#include "daemon/pbb_common.h"
 #include "platform/ifm.h"
 
 #include <cstdint>
-
-constexpr uint32_t PBB_MODULE_ID = 0x022F0000u;  // the daemon in every event registration
 
 constexpr uint32_t PBB_IF_EVT_DELETE = 0x20000004u;
 constexpr uint32_t PBB_IF_EVT_DEACTIVE = 0x20000008u;

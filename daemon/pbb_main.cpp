@@ -11,8 +11,10 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_mcpw.h"
 #include "daemon/pbb_pkt.h"
+#include "daemon/pbb_tc.h"
 #include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
+#include "daemon/pbb_vlan.h"
 #include "daemon/pbb_vsi.h"
 #include "platform/service.h"
 
@@ -78,7 +80,9 @@ uint32_t PBB_main_Main()
     // Module initialisations, in this order and each one whatever the ones
     // before gave; the results are added.
     uiResult = PBB_if_Init();
+    uiResult += PBB_vlan_Init();
     uiResult += PBB_l2vpn_Init();
+    uiResult += PBB_tc_Init();
     uiResult += PBB_vsi_Init();
     uiResult += PBB_ifcb_Init();
     uiResult += PBB_gs_Init();
@@ -154,7 +158,9 @@ void _pbb_main_Exit()
     PBB_gs_Exit();
     PBB_ifcb_Exit();
     PBB_vsi_Exit();
+    PBB_tc_Exit();
     PBB_l2vpn_Exit();
+    PBB_vlan_Exit();
     PBB_if_Exit();
     PBB_log_Exit();
     PBB_tmr_Exit();

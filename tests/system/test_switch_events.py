@@ -88,3 +88,28 @@ def test_an_interface_deactivated_and_reactivated_keeps_its_uplink_configuration
     system.simctl("link", "up", "eth-2/0/1")
     harness.wait_until("eth-2/0/1 serving vsi-red again", lambda: mc_ports(system) == ["eth-1/0/1", "eth-2/0/1"])
     assert system.ctl("show", "mc", "vsi-red")["multicast"][0]["bvlan"] == 100
+
+
+def test_a_topology_change_on_one_b_vlan_flushes_only_that_b_vlan(system):
+    configured(system)
+    system.pbb_vsi("vsi-green", 101, ["eth-1/0/1"])
+    learn(system, "eth-1/0/1", ["00:cc:00:00:00:01"], isid=10020, bvlan=101)
+    green = {("00:cc:00:00:00:01", "eth-1/0/1")}
+    harness.wait_until("vsi-green learned", lambda: everywhere(system, "vsi-green", 2) == (green, green))
+
+    system.simctl("stp", "tc", "--vlans", 100)
+    harness.wait_until("B-VLAN 100 flushed", lambda: everywhere(system) == (set(), set()))
+    assert everywhere(system, "vsi-green", 2) == (green, green)
+    # Learned again from traffic after the change.
+    learn(system, "eth-1/0/1", RED_A[:1])
+    harness.wait_until("learning goes on", lambda: everywhere(system)[0] == {(RED_A[0], "eth-1/0/1")})
+
+
+def test_the_b_vlan_removed_from_an_uplink_and_given_back(system):
+    want = configured(system)
+    system.simctl("vlan", "del", "eth-2/0/1", 100)
+    rest = on("eth-1/0/1", want)
+    harness.wait_until("eth-2/0/1 out of vsi-red's multicast entry", lambda: mc_ports(system) == ["eth-1/0/1"])
+    assert everywhere(system) == (rest, rest)
+    system.simctl("vlan", "add", "eth-2/0/1", 100)
+    harness.wait_until("eth-2/0/1 back", lambda: mc_ports(system) == ["eth-1/0/1", "eth-2/0/1"])
