@@ -6,12 +6,15 @@
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_elipc.h"
+#include "daemon/pbb_if.h"
 #include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_tc.h"
 #include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
+#include "daemon/pbb_vlan.h"
 #include "daemon/pbb_vsi.h"
 #include "platform/model/inproc.h"
 #include "platform/settings.h"
@@ -145,15 +148,15 @@ private:
     std::unique_ptr<plat::transport::ControlClient> control_;
 };
 
-// The modules that hold and program state, started as the daemon starts
-// them (the L2VPN adapter registers and asks for its batch), without the
-// management server and the packet socket.
+// The modules that hold and program state and follow the switch's events,
+// started in the daemon's order (the L2VPN adapter registers and asks for
+// its batch), without the management server and the packet socket.
 inline void startModules()
 {
     g_iPbbEpollFd = epoll_create1(EPOLL_CLOEXEC);
     uint32_t rc = PBB_elipc_InitFdList() + PBB_tmr_Init();
-    rc += PBB_l2vpn_Init() + PBB_vsi_Init() + PBB_ifcb_Init() + PBB_ucpw_Init() + PBB_mcpw_Init() +
-          PBB_dbmrecover_Init();
+    rc += PBB_if_Init() + PBB_vlan_Init() + PBB_l2vpn_Init() + PBB_tc_Init() + PBB_vsi_Init() + PBB_ifcb_Init() +
+          PBB_ucpw_Init() + PBB_mcpw_Init() + PBB_dbmrecover_Init();
     if (g_iPbbEpollFd < 0 || rc != 0) throw std::runtime_error("the daemon's modules did not start");
 }
 
@@ -164,7 +167,10 @@ inline void stopModules()
     PBB_ucpw_Exit();
     PBB_ifcb_Exit();
     PBB_vsi_Exit();
+    PBB_tc_Exit();
     PBB_l2vpn_Exit();
+    PBB_vlan_Exit();
+    PBB_if_Exit();
     PBB_tmr_Exit();
     PBB_elipc_FiniFdList();
     ::close(g_iPbbEpollFd);
