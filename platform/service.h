@@ -27,4 +27,11 @@ using ReadinessCheck = std::string (*)();
 void setReadinessCheck(ReadinessCheck check);
 // Exit status of a process whose start-up failed that way.
 constexpr int SERVICE_STARTUP_FAILED_EXIT = 1;
+
+// Sends one state message ("READY=1\n...") to the service manager through
+// the notify protocol when NOTIFY_SOCKET is set (a path, or '@' for the
+// abstract namespace); does nothing otherwise. A failure is logged and
+// otherwise ignored. For processes that are services without being the
+// daemon (pbb-sim): they report readiness this way and write no status file.
+void notifyServiceManager(const std::string& state);
 }  // namespace plat

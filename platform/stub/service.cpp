@@ -111,6 +111,7 @@ plat::ReadinessCheck g_readinessCheck = nullptr;
 namespace plat {
 std::string serviceStatusFile() { return runDir() + "/pbbd.status"; }
 void setReadinessCheck(ReadinessCheck check) { g_readinessCheck = check; }
+void notifyServiceManager(const std::string& state) { notifySystemd(state); }
 }  // namespace plat
 
 uint32_t SERVICE_SetStatus(uint32_t uiStatus)

@@ -2,7 +2,8 @@
 // (or the embedded default), serves the platform calls of one daemon at a
 // time on <run dir>/sim.sock and pbb-simctl's commands on
 // <run dir>/sim-ctl.sock, and says "pbb-sim ready" on its output and in its
-// log once both listen. SIGTERM or SIGINT stop it; its socket files go.
+// log once both listen (and tells a service manager READY=1 when
+// NOTIFY_SOCKET is set). SIGTERM or SIGINT stop it; its socket files go.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <syslog.h>
@@ -20,6 +21,7 @@
 
 #include "platform/model/switch_model.h"
 #include "platform/model/unique_fd.h"
+#include "platform/service.h"
 #include "platform/settings.h"
 #include "platform/stub/logfile.h"
 #include "tools/pbb-sim/server.h"
@@ -98,7 +100,11 @@ int main(int argc, char** argv)
         std::printf("%s\n", ready.c_str());
         std::fflush(stdout);
         plat::writeLog(LOG_DAEMON | LOG_INFO, "pbb-sim", "SIM", ready);
+        // Under a service manager (NOTIFY_SOCKET set), a daemon ordered
+        // after this one starts only once the sockets listen.
+        plat::notifyServiceManager("READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
         server.run(stopFd.get());
+        plat::notifyServiceManager("STOPPING=1\n");
     } catch (const std::exception& e) {
         return fail(1, e.what());
     }
