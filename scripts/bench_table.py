@@ -48,7 +48,9 @@ def load(directory):
             continue
         with open(os.path.join(directory, name)) as f:
             try:
-                data = json.load(f)
+                # The first JSON document of the file (a benchmark that
+                # wrote more after it does not spoil the table).
+                data, _ = json.JSONDecoder().raw_decode(f.read())
             except json.JSONDecodeError:
                 continue
         benchmarks = data.get("benchmarks", [])
