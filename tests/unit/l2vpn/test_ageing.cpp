@@ -52,7 +52,7 @@ TEST_F(Ageing, AnEntryGoesWithItsLastSlot)
 // Each entry of a no-hardware-resource report leaves its own slot.
 TEST_F(Ageing, NoHardwareResourceClearsEachEntrysOwnSlot)
 {
-    auto entry = [this](uint16_t slot, const Uc& e) {
+    auto entry = [](uint16_t slot, const Uc& e) {
         return sim::NoHardResEntry{.slot = slot, .bvlan = kVlan, .vsi = 1, .isid = 1001, .bmac = bmac(e)};
     };
     report({sim::NoHardResReport{{entry(kSlotA, e1), entry(kSlotB, e2)}}});
