@@ -15,7 +15,6 @@ using Words = std::vector<std::string>;
 constexpr uint32_t kMaxBurst = 1000000;
 constexpr uint64_t kRawDataMax = 4096;
 
-std::string q(const std::string& w) { return "'" + w + "'"; }
 
 const std::map<std::string, bool> kFieldOptions = {
     {"--bda", true}, {"--bsa", true},  {"--bvlan", true}, {"--pcp", true},     {"--tpid", true},

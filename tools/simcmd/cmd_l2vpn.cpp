@@ -9,7 +9,6 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-std::string q(const std::string& w) { return "'" + w + "'"; }
 
 uint32_t parseIsid(const std::string& w) { return static_cast<uint32_t>(parseUnsigned(w, "I-SID", 0, 0xFFFFFF)); }
 

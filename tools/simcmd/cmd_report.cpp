@@ -11,7 +11,6 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-std::string q(const std::string& w) { return "'" + w + "'"; }
 
 // A VSI in a report: a known name, or any index (the line cards may report
 // one the switch no longer has).

@@ -12,7 +12,6 @@ namespace {
 using Words = std::vector<std::string>;
 using J = nlohmann::json;
 
-std::string q(const std::string& w) { return "'" + w + "'"; }
 
 void checkNewName(const sim::SwitchModel& m, const std::string& name, size_t maxLen, const std::string& what)
 {

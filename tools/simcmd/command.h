@@ -50,4 +50,7 @@ std::vector<CommandSpec> programCommands();
 // (slots, interfaces, VLANs, spanning tree, VSIs, limits, services).
 std::vector<std::string> configLines(const sim::SwitchModel& m);
 
+// A word as messages quote it.
+inline std::string q(const std::string& w) { return "'" + w + "'"; }
+
 }  // namespace simcmd
