@@ -5,6 +5,8 @@
 #pragma once
 
 #include "platform/l2vpn.h"
+#include "platform/l2vpn_age.h"
+#include "platform/lipc.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -55,14 +57,14 @@ static_assert(offsetof(PbbMinMEntry, uiZero) == offsetof(L2VPN_MINM_ENTRY_S, uiZ
 // The L2VPN module's record of a VSI (events, L2VPN_GetVsiInfoByName).
 using PbbL2vpnVsiInfo = L2VPN_VSI_INFO_S;
 
-// VSI event types.
-constexpr uint32_t PBB_L2VPN_EVT_VSI_ADD = 0;
-constexpr uint32_t PBB_L2VPN_EVT_VSI_DEL = 1;
-constexpr uint32_t PBB_L2VPN_EVT_VSI_MODIFY_ISID = 3;
-constexpr uint32_t PBB_L2VPN_EVT_VSI_STATE = 4;
-constexpr uint32_t PBB_L2VPN_EVT_DISABLE = 64;
-constexpr uint32_t PBB_L2VPN_EVT_BATCH_BEGIN = 65;
-constexpr uint32_t PBB_L2VPN_EVT_BATCH_END = 66;
+// VSI event types: the L2VPN library's.
+constexpr uint32_t PBB_L2VPN_EVT_VSI_ADD = L2VPN_EVT_VSI_ADD;
+constexpr uint32_t PBB_L2VPN_EVT_VSI_DEL = L2VPN_EVT_VSI_DEL;
+constexpr uint32_t PBB_L2VPN_EVT_VSI_MODIFY_ISID = L2VPN_EVT_VSI_MODIFY_ISID;
+constexpr uint32_t PBB_L2VPN_EVT_VSI_STATE = L2VPN_EVT_VSI_STATE;
+constexpr uint32_t PBB_L2VPN_EVT_DISABLE = L2VPN_EVT_DISABLE;
+constexpr uint32_t PBB_L2VPN_EVT_BATCH_BEGIN = L2VPN_EVT_BATCH_BEGIN;
+constexpr uint32_t PBB_L2VPN_EVT_BATCH_END = L2VPN_EVT_BATCH_END;
 constexpr uint32_t PBB_L2VPN_VSI_SHUTDOWN = 0x8;  // uiFlags: administratively down
 constexpr uint32_t PBB_L2VPN_REG_INSTANCE = 0;
 constexpr uint32_t PBB_L2VPN_REG_EVENTS = 27;
@@ -72,54 +74,21 @@ constexpr uint32_t PBB_L2VPN_BATCH_ALL = 4;
 using PbbL2vfibSpec = L2VPN_L2VFIB_SPEC_S;
 static_assert(sizeof(PbbL2vfibSpec) == 48);
 
-// Ageing and hardware-resource reports: the report socket and its TLVs.
-constexpr uint16_t PBB_AGE_PORT = 1125;
-constexpr uint32_t PBB_AGE_BUF_LEN = 4096;
-constexpr uint16_t PBB_AGE_TLV_AGING = 0;
-constexpr uint16_t PBB_AGE_TLV_NO_HARD_RES = 1;
-constexpr uint32_t PBB_AGE_TYPE_AGED = 1;
-constexpr uint32_t PBB_AGE_TYPE_CANCELLED = 2;
+// Ageing and hardware-resource reports: the report socket and its TLVs,
+// with the records the line cards send (l2vpn_age.h).
+constexpr uint16_t PBB_AGE_PORT = L2VPN_AGE_PORT;
+constexpr uint32_t PBB_AGE_BUF_LEN = L2VPN_AGE_MSG_MAX;
+constexpr uint16_t PBB_AGE_TLV_AGING = L2VPN_AGE_TLV_AGING;
+constexpr uint16_t PBB_AGE_TLV_NO_HARD_RES = L2VPN_AGE_TLV_NO_HARD_RES;
+constexpr uint32_t PBB_AGE_TYPE_AGED = L2VPN_AGE_TYPE_AGED;
+constexpr uint32_t PBB_AGE_TYPE_CANCELLED = L2VPN_AGE_TYPE_CANCELLED;
+static_assert(PBB_AGE_PORT == 1125 && PBB_AGE_BUF_LEN == 4096);
 
-struct PbbAgeSockAddr {
-    uint8_t ucLen;
-    uint8_t ucFamily;
-    uint16_t usPort;     // network byte order
-    uint8_t aucNode[4];  // 0x80 0x00 0x00 0x00
-    uint8_t aucZero[8];
-};
-static_assert(sizeof(PbbAgeSockAddr) == 16);
-
-struct PbbAgeMsg {
-    uint16_t usSlotId;
-    uint16_t usReserved;
-    uint32_t uiAgeType;
-    uint32_t uiVsiIndex;
-    uint32_t uiISid;
-    uint32_t uiPwNum;
-};
-static_assert(sizeof(PbbAgeMsg) == 20);
-
-struct PbbAgeEntry {
-    uint8_t aucBMac[6];
-    uint16_t usBVlan;
-};
-static_assert(sizeof(PbbAgeEntry) == 8);
-
-struct PbbNoHardResMsg {
-    uint32_t uiPwNum;
-};
-static_assert(sizeof(PbbNoHardResMsg) == 4);
-
-struct PbbNoHardResEntry {
-    uint16_t usSlotId;
-    uint16_t usBVlan;
-    uint32_t uiVsiIndex;
-    uint32_t uiISid;
-    uint8_t aucBMac[6];
-    uint16_t usReserved;
-};
-static_assert(sizeof(PbbNoHardResEntry) == 20);
-static_assert(offsetof(PbbNoHardResEntry, aucBMac) == 12);
+using PbbAgeSockAddr = LipcSockAddr;
+using PbbAgeMsg = L2VPN_AGE_MSG_S;
+using PbbAgeEntry = L2VPN_AGE_ENTRY_S;
+using PbbNoHardResMsg = L2VPN_NO_HARD_RES_MSG_S;
+using PbbNoHardResEntry = L2VPN_NO_HARD_RES_ENTRY_S;
 
 extern int g_iL2vpnEvtFd;
 extern uint32_t g_ulL2vpnTimerFd;
