@@ -65,21 +65,7 @@ void bmacOf(uint32_t i, uint8_t* mac)
 // Entry i: VSI i % vsis, port (i / vsis) % 4.
 void fill(uint32_t vsis, const std::vector<uint32_t>& ports)
 {
-    static const uint8_t noCMac[6] = {};
-    for (uint32_t i = 0; i < kEntries; ++i) {
-        uint8_t mac[6];
-        bmacOf(i, mac);
-        uint32_t v = i % vsis, port = ports[(i / vsis) % kPorts];
-        if (PBB_l2vpn_AddUcPw(v, kFirstISid + v, kBVlan, port, mac, noCMac) != 0 ||
-            PBB_ucpw_Add(v, kFirstISid + v, kBVlan, mac, port) != PBB_OK ||
-            PBB_dbmsave_AddUcPw(v, kFirstISid + v, kBVlan, mac, port) != PBB_OK)
-            throw std::runtime_error("entry not added");
-    }
-}
-
-void check(bool ok, const char* what)
-{
-    if (!ok) throw std::runtime_error(what);
+    addEntries(kEntries, vsis, 0, kFirstISid, kBVlan, ports);
 }
 
 void BM_DeactivateVsi(benchmark::State& state)

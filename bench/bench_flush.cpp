@@ -35,11 +35,6 @@ const std::vector<std::string> kPorts = {"eth-1/0/1", "eth-1/0/2", "eth-2/0/1", 
 
 std::string vsiName(uint32_t v) { return "bench-" + std::to_string(v); }
 
-void check(bool ok, const char* what)
-{
-    if (!ok) throw std::runtime_error(what);
-}
-
 // The switch under the daemon, in process or in pbb-sim, and how to raise
 // the two events on it.
 struct Switch {
@@ -95,16 +90,7 @@ void fill(const Switch& sw)
     for (uint32_t p : sw.ports) check(PBB_ctl_SetAllVsiUplink(p) == PBB_OK, "uplink refused");
     for (uint32_t v = 0; v < kVsis; ++v)
         check(PBB_ctl_SetBVlan(kBVlan, vsiName(v).c_str(), kFirstISid + v) == PBB_OK, "B-VLAN refused");
-    static const uint8_t noCMac[6] = {};
-    for (uint32_t i = 0; i < kEntries; ++i) {
-        const uint8_t mac[6] = {0x00, 0xbb, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                                static_cast<uint8_t>(i)};
-        uint32_t v = kFirstVsi + i % kVsis, port = sw.ports[(i / kVsis) % sw.ports.size()];
-        uint32_t isid = kFirstISid + i % kVsis;
-        check(PBB_l2vpn_AddUcPw(v, isid, kBVlan, port, mac, noCMac) == 0 && PBB_ucpw_Add(v, isid, kBVlan, mac, port) == 0 &&
-                  PBB_dbmsave_AddUcPw(v, isid, kBVlan, mac, port) == 0,
-              "entry not stored");
-    }
+    addEntries(kEntries, kVsis, kFirstVsi, kFirstISid, kBVlan, sw.ports);
 }
 
 // Serves the loop until the table holds `left` entries.

@@ -5,6 +5,7 @@
 
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmrecover.h"
+#include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_elipc.h"
 #include "daemon/pbb_if.h"
 #include "daemon/pbb_ifcb.h"
@@ -44,6 +45,28 @@ namespace pbbbench {
 using Clock = std::chrono::steady_clock;
 
 inline double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+inline void check(bool ok, const char* what)
+{
+    if (!ok) throw std::runtime_error(what);
+}
+
+// `count` learned entries as learning leaves them (programmed, in the table,
+// saved): entry i is B-MAC 00:bb:00 and i, in VSI firstVsi + i % vsis with
+// I-SID firstISid + i % vsis, on the ports in turn.
+inline void addEntries(uint32_t count, uint32_t vsis, uint32_t firstVsi, uint32_t firstISid, uint16_t bvlan,
+                       const std::vector<uint32_t>& ports)
+{
+    static const uint8_t noCMac[6] = {};
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t mac[6] = {0x00, 0xbb, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
+                                static_cast<uint8_t>(i)};
+        uint32_t v = firstVsi + i % vsis, isid = firstISid + i % vsis, port = ports[(i / vsis) % ports.size()];
+        check(PBB_l2vpn_AddUcPw(v, isid, bvlan, port, mac, noCMac) == 0 && PBB_ucpw_Add(v, isid, bvlan, mac, port) == 0 &&
+                  PBB_dbmsave_AddUcPw(v, isid, bvlan, mac, port) == 0,
+              "entry not added");
+    }
+}
 
 // A private run and state directory, removed afterwards.
 class Dirs {
