@@ -43,6 +43,7 @@ STATIONS = 400           # B-MACs per VSI: within the switch's 1024 entries per 
 PORTS_UP = ["eth-1/0/1", "eth-1/0/2", "eth-2/0/1", "eth-2/0/2"]
 SLOT2_UP = ["eth-2/0/1", "eth-2/0/2"]
 SANITIZER = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:|SUMMARY: \w+Sanitizer")
+QUIET = 1.5              # seconds of each round without frames
 CLIENTS = 3              # management clients at the same time
 CHECK_DEADLINE = 120     # seconds for the three views to agree after the activity stopped
 
@@ -66,6 +67,7 @@ class Soak:
         self.daemon_down = False
         self.blue_changes = 0                # odd while vsi-blue is being deleted and added
         self.stop = threading.Event()
+        self.quiet = threading.Event()    # the floods stop first: what events remove stays removed
         self.errors = []
         self.rss = []                     # (check, kB)
         self.checks = []
@@ -87,7 +89,7 @@ class Soak:
     # The activity: each runs until self.stop is set.
 
     def flood(self):
-        while not self.stop.is_set():
+        while not self.stop.is_set() and not self.quiet.is_set():
             name = self.rng.choice(list(VSIS))
             index, isid, bvlan, uplinks = VSIS[name]
             count = self.rng.choice([1, 16, 64, 200])
@@ -285,6 +287,7 @@ class Soak:
 
     def round(self, number, seconds, kill):
         self.stop.clear()
+        self.quiet.clear()
         threads = [self.guarded(self.flood), self.guarded(self.events)]
         threads += [self.guarded(self.manage, c) for c in range(CLIENTS)]
         for t in threads:
@@ -296,6 +299,10 @@ class Soak:
                 self.stop.wait(self.rng.uniform(seconds / 4, seconds * 3 / 4))
                 self.kill()
             self.stop.wait(seconds if not kill else seconds / 4)
+            # The last stretch without frames: entries that events and
+            # ageing take away are not learned again before the check.
+            self.quiet.set()
+            self.stop.wait(QUIET)
         finally:
             self.stop.set()
             for t in threads:
