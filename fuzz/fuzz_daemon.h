@@ -136,8 +136,9 @@ inline Switch start()
 }
 
 // The tables hold together: the walk of all entries counts what the table
-// counts, each entry's VSI and port exist, each multicast entry counts its
-// ports.
+// counts, each entry's port exists, each multicast entry counts its ports.
+// (An entry may outlive its VSI: a VSI announced under a known index with
+// another name drops the VSI record and keeps its learned entries.)
 inline void checkTables()
 {
     const auto& sw = plat::inproc::model();
@@ -145,7 +146,6 @@ inline void checkTables()
     for (PbbUcPw* e = PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr); e != nullptr;
          e = PBB_ucpw_GetNext(PBB_UCPW_GET_ALL, e), ++held) {
         FUZZ_CHECK(sw.findIf(e->uiIfIndex) != nullptr);
-        FUZZ_CHECK(PBB_vsi_GetVsiByIndex(e->uiVsiIndex) != nullptr);
     }
     FUZZ_CHECK(held == PBB_ucpw_GetTotalNum());
     for (PbbMcPw* mc = PBB_mcpw_GetFirst(); mc != nullptr; mc = PBB_mcpw_GetNext(mc)) {
@@ -155,9 +155,9 @@ inline void checkTables()
     }
 }
 
-// Besides, the driver holds exactly the table's learned entries and
-// multicast ports (while the switch itself has not changed under the
-// daemon: frames, not invented events).
+// Besides, every entry's VSI exists, and the driver holds exactly the
+// table's learned entries and multicast ports (while the switch itself has
+// not changed under the daemon: frames, not invented events).
 inline void check()
 {
     checkTables();
@@ -165,7 +165,7 @@ inline void check()
     std::set<std::tuple<uint32_t, uint16_t, std::array<uint8_t, 6>, uint32_t>> table, driver;
     for (PbbUcPw* e = PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr); e != nullptr;
          e = PBB_ucpw_GetNext(PBB_UCPW_GET_ALL, e)) {
-        FUZZ_CHECK(sw.findIf(e->uiIfIndex) != nullptr);
+        FUZZ_CHECK(PBB_vsi_GetVsiByIndex(e->uiVsiIndex) != nullptr);
         std::array<uint8_t, 6> mac;
         std::memcpy(mac.data(), e->aucBMac, 6);
         table.insert({e->uiVsiIndex, e->usBVlan, mac, e->uiIfIndex});
