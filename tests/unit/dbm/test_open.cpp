@@ -211,17 +211,13 @@ TEST_F(DbmOpen, TheDumpDecodesEveryStoreReadOnlyAndReportsADamagedOne)
     EXPECT_EQ(dump().json["stores"].size(), 2u);
     EXPECT_EQ(listing(), before);
 
-    // The operator's tool prints the same as text and JSON.
+    // The operator's tool prints it; its JSON is what the system tests read.
 #ifdef PBBCTL_PATH
     const std::string args = "db dump --state-dir " + dir() + "/state";
     const bool tool = std::filesystem::exists(PBBCTL_PATH);
     int status = 0;
     if (tool) {
         EXPECT_NE(runTool(args, status).find("bmac=\"00:11:22:33:44:55\""), std::string::npos);
-        std::string json = runTool("--json " + args, status);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(nlohmann::json::parse(json, nullptr, false)["stores"].size(), 2u) << json;
-        EXPECT_EQ(runTool(args + " --json", status), json);
     }
 #endif
     std::fstream(runFile(), std::ios::in | std::ios::out | std::ios::binary).write("not a database at all", 21);

@@ -118,8 +118,6 @@ private:
     int m_fd = -1;
 };
 
-const std::string READY = "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n";
-
 TEST(Service, OnlyReadinessIsToldToTheNotifySocket)
 {
     pbbtest::TempRunDir dir;
@@ -134,23 +132,20 @@ TEST(Service, OnlyReadinessIsToldToTheNotifySocket)
     EXPECT_EQ(SERVICE_SetStatus(2), 9u);
 }
 
-// What another service (the simulated switch) tells the service manager:
-// exactly its text, and no status file that tools would take for the
-// daemon's. Without a listener, or without NOTIFY_SOCKET, nothing fails.
+// What another service (the simulated switch) tells the service manager is
+// read by the service-unit system test; here that it leaves no status file
+// that tools would take for the daemon's, and that a socket gone is logged,
+// naming it. Without NOTIFY_SOCKET nothing fails.
 TEST(Service, OtherServicesNotifyWithoutAStatusFile)
 {
     pbbtest::PlatformDirs dirs;
     const std::string where = dirs.dir().sub("notify");
     {
         NotifySocket sock(where);
-        plat::notifyServiceManager("READY=1\nMAINPID=42\n");
-        EXPECT_EQ(sock.receive(), "READY=1\nMAINPID=42\n");
         plat::notifyServiceManager("STOPPING=1\n");
         EXPECT_EQ(sock.receive(), "STOPPING=1\n");
     }
     EXPECT_FALSE(std::ifstream(plat::serviceStatusFile()).good());
-
-    // The socket is gone: the failure is logged, naming the socket.
     ::unlink(where.c_str());
     ::setenv("NOTIFY_SOCKET", where.c_str(), 1);
     plat::notifyServiceManager("READY=1\n");

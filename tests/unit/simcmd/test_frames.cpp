@@ -1,15 +1,9 @@
 // What the frame tools do below the commands: I-tag recognition, MAC text,
-// pcap files in both byte orders and refused ones, restoring a B-tag the
-// kernel stripped. Frames built by the commands, pcaps scapy reads and
-// writes, and frames of both B-tag types captured from a veth pair are
-// checked by the command and system tests.
-#include <sys/resource.h>
+// restoring a B-tag the kernel stripped. Frames built by the commands, pcaps
+// scapy reads and writes, and frames of both B-tag types captured from a
+// veth pair are checked by the command and system tests; pcap files by the
+// simulator's hardening tests.
 #include <unistd.h>
-
-#include <csignal>
-
-#include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -59,64 +53,6 @@ TEST(RestoreTag, PutsTheStrippedTagBackAfterTheSourceMac)
     EXPECT_EQ(simcmd::restoreTag(stripped, {}), stripped) << "no tag was stripped";
     Frame runt = {1, 2, 3};
     EXPECT_EQ(simcmd::restoreTag(runt, {.present = true, .tpid = 0x88a8, .tci = 1}), runt);
-}
-
-class PcapFile : public ::testing::Test {
-protected:
-    void SetUp() override { std::filesystem::create_directories(dir); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string path(const char* name) const { return (dir / name).string(); }
-    void write(const char* name, const std::vector<uint8_t>& b) const
-    {
-        std::ofstream(path(name), std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    }
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("simcmd-pcap-" + std::to_string(::getpid()));
-};
-
-TEST_F(PcapFile, BigEndianFilesAreRead)
-{
-    Frame fr = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x08, 0x00};
-    std::vector<uint8_t> b = {0xa1, 0xb2, 0xc3, 0xd4, 0, 2, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 1,
-                              0,    0,    0,    1,    0, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 14};
-    b.insert(b.end(), fr.begin(), fr.end());
-    write("be.pcap", b);
-    EXPECT_EQ(simcmd::readPcap(path("be.pcap")), std::vector<Frame>{fr});
-}
-
-TEST_F(PcapFile, RefusesWhatIsNotAnEthernetPcapNamingTheFile)
-{
-    std::ofstream(path("text.pcap")) << "hello, this is not a capture file";
-    simcmd::writePcap(path("cut.pcap"), {sampleFrame()});
-    std::filesystem::resize_file(path("cut.pcap"), 24 + 16 + 10);
-    simcmd::writePcap(path("raw.pcap"), {});
-    std::fstream(path("raw.pcap"), std::ios::in | std::ios::out | std::ios::binary).seekp(20).put(101);  // LINKTYPE_RAW
-    for (const auto& [name, what] : {std::pair{"missing.pcap", "cannot open"}, std::pair{"text.pcap", "magic"},
-                                     std::pair{"cut.pcap", "record 1 is cut short"},
-                                     std::pair{"raw.pcap", "not Ethernet"}}) {
-        try {
-            simcmd::readPcap(path(name));
-            ADD_FAILURE() << "read " << name;
-        } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(path(name)), std::string::npos) << e.what();
-            EXPECT_NE(std::string(e.what()).find(what), std::string::npos) << e.what();
-        }
-    }
-}
-
-TEST_F(PcapFile, AFailedWriteIsReportedNotRetried)
-{
-    // A file size limit makes the second write fail (EFBIG) once the first
-    // has filled it; the writer must give up, not retry.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 10;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_THROW(simcmd::writePcap(path("big.pcap"), {sampleFrame()}), std::runtime_error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, SIG_DFL);
 }
 
 TEST(LinkCaptureOpen, NamesTheMissingNamespace)

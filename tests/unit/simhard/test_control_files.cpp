@@ -1,7 +1,6 @@
 // Files named by control commands: pbb-sim uses the descriptor its client
 // passed and opens no path itself; and the injector's limit.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -82,31 +81,6 @@ TEST_F(ControlFiles, ANamedFileIsUsedOnlyThroughThePassedDescriptor)
         }
     }
     EXPECT_EQ(simcmd::readPcap(out).size(), 4u);
-}
-
-TEST_F(ControlFiles, APassedDescriptorThatIsNotARegularFileIsRefused)
-{
-    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
-    struct Case {
-        const char* what;
-        std::string path;
-        std::vector<std::string> words;
-        int flags;
-    };
-    const Case cases[] = {
-        {"a device to read", "/dev/zero", {"frame", "pcap", "eth-1/0/1", "/dev/zero"}, O_RDONLY},
-        {"a FIFO to read", path("fifo"), {"frame", "pcap", "eth-1/0/1", path("fifo")}, O_RDONLY | O_NONBLOCK},
-        {"a device to write", "/dev/null", {"frame", "write", "/dev/null", "--isid", "1"}, O_WRONLY},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        plat::UniqueFd fd(::open(c.path.c_str(), c.flags | O_CLOEXEC));
-        ASSERT_TRUE(fd.valid());
-        ControlReply r = call({c.words, false, "", c.path}, fd.get());
-        EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
-    }
-    EXPECT_EQ(pbbtest::simctl({"show", "slots"}).status, 0) << "pbb-sim serves on";
 }
 
 TEST_F(ControlFiles, TheInjectorRefusesFramesPastItsLimit)

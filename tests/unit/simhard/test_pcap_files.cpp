@@ -1,10 +1,13 @@
 // pcap files read and written by the command language without trusting
-// them: only regular files of bounded size are read, a FIFO never blocks,
-// and a link left where the temporary file goes is never followed.
+// them: both byte orders are read, only regular Ethernet captures of bounded
+// size, a FIFO never blocks, a failed write is not retried, and a link left
+// where the temporary file goes is never followed.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -51,35 +54,61 @@ std::string refusal(const std::string& p)
     return "(read)";
 }
 
-TEST_F(PcapFiles, OnlyBoundedRegularFilesAreRead)
+TEST_F(PcapFiles, BigEndianFilesAreRead)
 {
+    simcmd::Frame fr = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x08, 0x00};
+    std::vector<uint8_t> b = {0xa1, 0xb2, 0xc3, 0xd4, 0, 2, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 1,
+                              0,    0,    0,    1,    0, 0, 0, 0, 0, 0, 0, 14, 0, 0, 0, 14};
+    b.insert(b.end(), fr.begin(), fr.end());
+    std::ofstream(path("be.pcap"), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+    EXPECT_EQ(simcmd::readPcap(path("be.pcap")), std::vector<simcmd::Frame>{fr});
+}
+
+// Every refusal names the file and says why. (Devices and directories are
+// refused by the same check as the FIFO; the system tests pass them too.)
+TEST_F(PcapFiles, OnlyBoundedRegularEthernetCapturesAreRead)
+{
+    std::ofstream(path("text.pcap")) << "hello, this is not a capture file";
+    simcmd::writePcap(path("cut.pcap"), sample(1));
+    std::filesystem::resize_file(path("cut.pcap"), 24 + 16 + 10);
+    simcmd::writePcap(path("raw.pcap"), {});
+    std::fstream(path("raw.pcap"), std::ios::in | std::ios::out | std::ios::binary).seekp(20).put(101);  // LINKTYPE_RAW
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
     // Larger than a pcap may be, without taking the space.
     std::ofstream(path("huge.pcap")).close();
     std::filesystem::resize_file(path("huge.pcap"), simcmd::kPcapBytesMax + 1);
     // More records than a pcap may hold: empty ones, 16 bytes each.
-    {
-        simcmd::writePcap(path("many.pcap"), {});
-        std::ofstream out(path("many.pcap"), std::ios::binary | std::ios::app);
-        std::string empty(16, '\0');
-        for (size_t i = 0; i <= simcmd::kPcapFramesMax; ++i) out << empty;
-    }
-    struct Case {
-        std::string path;
-        const char* says;
+    simcmd::writePcap(path("many.pcap"), {});
+    std::ofstream(path("many.pcap"), std::ios::binary | std::ios::app) << std::string(16 * (simcmd::kPcapFramesMax + 1), '\0');
+    const std::pair<const char*, const char*> cases[] = {
+        {"missing.pcap", "cannot open"},
+        {"text.pcap", "magic"},
+        {"cut.pcap", "record 1 is cut short"},
+        {"raw.pcap", "not Ethernet"},
+        {"fifo", "not a regular file"},  // no writer: opening must not wait for one
+        {"huge.pcap", "larger than 134217728 bytes"},
+        {"many.pcap", "more than 1000000 frames"},
     };
-    const Case cases[] = {
-        {"/dev/zero", "not a regular file"},
-        {path("fifo"), "not a regular file"},  // no writer: opening must not wait for one
-        {dir.path(), "not a regular file"},
-        {path("huge.pcap"), "larger than 134217728 bytes"},
-        {path("many.pcap"), "more than 1000000 frames"},
-    };
-    for (const Case& c : cases) {
-        std::string said = refusal(c.path);
-        EXPECT_NE(said.find(c.says), std::string::npos) << c.path << ": " << said;
-        EXPECT_NE(said.find(c.path), std::string::npos) << said;
+    for (const auto& [name, says] : cases) {
+        std::string said = refusal(path(name));
+        EXPECT_NE(said.find(says), std::string::npos) << name << ": " << said;
+        EXPECT_NE(said.find(path(name)), std::string::npos) << said;
     }
+}
+
+TEST_F(PcapFiles, AFailedWriteIsReportedNotRetried)
+{
+    // A file size limit makes the second write fail (EFBIG) once the first
+    // has filled it; the writer must give up, not retry.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_THROW(simcmd::writePcap(path("big.pcap"), sample(1)), std::runtime_error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
 }
 
 TEST_F(PcapFiles, ALinkOrFileLeftAtTheTemporaryPathIsReplacedNotFollowed)

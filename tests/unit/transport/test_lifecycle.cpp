@@ -29,9 +29,11 @@ protected:
     static int registerL2vpn() { return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreL2vpn); }
 };
 
-// One daemon at a time; a new one is served after the old one left, and the
-// old one's registrations ended with it while the switch kept its state.
-TEST_F(Lifecycle, ASecondDaemonIsRefusedWhileTheFirstIsServedAndANewOneAfterIt)
+// One daemon at a time: a second connection is refused and logged while the
+// first keeps its registrations; the next one after it finds the port modes
+// the first set. (Session counts and the rest of the switch's state across
+// daemons are the restart system test's.)
+TEST_F(Lifecycle, ASecondDaemonIsRefusedWhileTheFirstIsServedAndTheNextFindsItsState)
 {
     pbbtest::SimChild sim;
     connect();
@@ -48,10 +50,7 @@ TEST_F(Lifecycle, ASecondDaemonIsRefusedWhileTheFirstIsServedAndANewOneAfterIt)
     plat::inproc::reset();  // the daemon goes
     connect();
     EXPECT_GE(registerL2vpn(), 0) << "the old registration ended with its connection";
-    EXPECT_EQ(pbbtest::simStats()["sessions"], 2);
-    auto ports = nlohmann::json::parse(pbbtest::simctl({"show", "pbb-ports"}, true).out)["pbbPorts"];
-    ASSERT_EQ(ports.size(), 1u);
-    EXPECT_EQ(ports[0]["ifIndex"], 1);
+    EXPECT_EQ(nlohmann::json::parse(pbbtest::simctl({"show", "pbb-ports"}, true).out)["pbbPorts"][0]["ifIndex"], 1);
 }
 
 TEST_F(Lifecycle, WithoutTheSimulatorServicesAreAwayAndItsReturnIsNoticed)
