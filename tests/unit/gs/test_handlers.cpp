@@ -81,6 +81,8 @@ TEST_F(Gs, ResetRequestsRemoveTheirSelectionOrAreRefused)
     PbbGsResetUcPwReq unterminated = resetReq({10}, {}, "");
     memset(unterminated.szVsiName, 'v', PBB_VSI_NAME_LEN);
     const PbbGsResetUcPwReq whole = resetReq({10, 20}, {}, "");
+    std::vector<uint32_t> most(PBB_GS_RESET_IF_MAX, c);  // as many interfaces as a request holds, b last
+    most.back() = b;
 
     struct ResetStep {
         Step s;
@@ -94,7 +96,7 @@ TEST_F(Gs, ResetRequestsRemoveTheirSelectionOrAreRefused)
         {{"name without its NUL", tlv(5, unterminated), PBB_ERR}, {}},
         {{"empty set, no VSI", tlv(5, resetReq({}, {a, b}, "")), 0}, {}},
         {{"VSI on an interface", tlv(5, resetReq({10}, {a, c}, "vsi-a")), 0}, {{1, 10, 1, a}}},
-        {{"B-VLAN on an interface", tlv(5, resetReq({20, 30}, {b}, "")), 0}, {{2, 20, 4, b}}},
+        {{"B-VLAN on the last of 128 interfaces", tlv(5, resetReq({20, 30}, most, "")), 0}, {{2, 20, 4, b}}},
         {{"no interface is every interface", tlv(5, whole), 0}, {{1, 10, 2, b}, {2, 20, 3, a}}},
     };
     for (const auto& st : steps) {
