@@ -14,7 +14,6 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,29 +137,6 @@ protected:
         }
         return out;
     }
-
-    // A learned entry whose B-MAC's last byte tells it apart from every
-    // other one; the driver's deletion records are read back through it.
-    ctltest::Uc learnTagged(const ctltest::Uc& e)
-    {
-        learn(e);
-        tagged_[std::get<2>(e)] = e;
-        return e;
-    }
-    // The tagged entries the driver was asked to delete since the call
-    // numbered `since`, in the order asked.
-    std::vector<ctltest::Uc> deletedSince(uint64_t since) const
-    {
-        std::vector<ctltest::Uc> out;
-        for (const sim::ProgramCall* c : sw->programCalls().since(since)) {
-            if (c->call != "L2VPN_DelMinMEntry" || !c->minm) continue;
-            auto it = tagged_.find(c->minm->entry.aucBMac[5]);
-            if (it != tagged_.end()) out.push_back(it->second);
-        }
-        return out;
-    }
-
-    std::map<uint8_t, ctltest::Uc> tagged_;
 };
 
 }  // namespace evtest

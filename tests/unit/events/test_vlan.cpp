@@ -100,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Vlan, VlanMembership, ::testing::ValuesIn(kMembership),
 
 // A set is handled VLAN by VLAN in ascending order: the VSIs whose B-VLANs
 // are 10, 11, 12 and 20 get their port in that order, whatever their
-// indexes, and the text names the runs.
-TEST_F(Vlan, ASetIsHandledInAscendingOrderAndPrintedAsRuns)
+// indexes.
+TEST_F(Vlan, ASetIsHandledInAscendingOrder)
 {
     sw->setVlans(a, {});
     const uint16_t bvlan[] = {20, 12, 11, 10};  // of VSIs 1 to 4
@@ -112,7 +112,6 @@ TEST_F(Vlan, ASetIsHandledInAscendingOrderAndPrintedAsRuns)
         attach(v, a);
     }
     open();
-    g_uiPbbDbgFlag = PBB_DBG_EVENT;
     const uint64_t mark = sw->programCalls().last();
 
     sw->setVlans(a, {10, 11, 12, 20});
@@ -122,8 +121,6 @@ TEST_F(Vlan, ASetIsHandledInAscendingOrderAndPrintedAsRuns)
         if (c->call == "L2VPN_AddMinMEntry" && c->minm) order.push_back(c->minm->entry.uiVsiIndex);
     EXPECT_EQ(order, (std::vector<uint32_t>{4, 3, 2, 1}));
     for (uint32_t v = 1; v <= 4; ++v) expectMc(v, {a});
-    EXPECT_EQ(eventTexts(), std::vector<std::string>{"Receive event: interface eth-1/0/1 added to VLAN\r\n"
-                                                     "VLANs number: 4\r\nVLANs:\r\n10 to 12,20\r\n"});
 }
 
 struct VlanTextCase {
