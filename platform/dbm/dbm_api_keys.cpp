@@ -9,15 +9,6 @@
 
 using namespace plat::dbm;
 
-namespace {
-
-std::string baseArgs(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
-{
-    return "h=" + std::to_string(hDb) + " key=" + keyArg(pcKey, uiKeyLen) + " keylen=" + std::to_string(uiKeyLen);
-}
-
-}  // namespace
-
 uint32_t DBM_SetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiOffset, uint32_t uiValueLen,
                        const void* pValue, uint32_t uiValueType) noexcept
 {

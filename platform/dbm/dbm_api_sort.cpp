@@ -11,11 +11,6 @@ using namespace plat::dbm;
 
 namespace {
 
-std::string baseArgs(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
-{
-    return "h=" + std::to_string(hDb) + " key=" + keyArg(pcKey, uiKeyLen) + " keylen=" + std::to_string(uiKeyLen);
-}
-
 void recordElement(const char* name, uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiElemLen,
                    const void* pElem, const std::string& extra)
 {

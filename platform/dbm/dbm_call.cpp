@@ -36,6 +36,11 @@ uint32_t classOf(const DBM_PARAM_S* pstParam)
     return (w[2] == DBM_CLASS_DURABLE || w[2] == DBM_CLASS_WRITE_BEHIND) ? w[2] : 0;
 }
 
+std::string baseArgs(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
+{
+    return "h=" + std::to_string(hDb) + " key=" + keyArg(pcKey, uiKeyLen) + " keylen=" + std::to_string(uiKeyLen);
+}
+
 std::string keyArg(const char* pcKey, uint32_t uiKeyLen)
 {
     if (pcKey == nullptr) return "null";

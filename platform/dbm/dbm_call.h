@@ -22,6 +22,8 @@ uint32_t classOf(const DBM_PARAM_S* pstParam);
 // The key argument as the call log shows it: quoted, at most the given
 // length, unprintable bytes escaped.
 std::string keyArg(const char* pcKey, uint32_t uiKeyLen);
+// The handle and key arguments of a call as the call log shows them.
+std::string baseArgs(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen);
 
 // Open database of a handle, or null.
 inline Database* databaseOf(uint32_t hDb) { return hDb == DBM_INVALID_HANDLE ? nullptr : findDatabase(hDb); }

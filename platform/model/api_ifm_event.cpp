@@ -13,7 +13,7 @@ using plat::detail::enterWith;
 
 namespace {
 
-plat::EventChannel& channel() { return plat::backend().channel(sim::Service::Ifm); }
+plat::EventChannel& ifmChannel() { return plat::backend().channel(sim::Service::Ifm); }
 
 uint32_t registerFor(sim::Subscription sub, plat::IfRegistration reg)
 {
@@ -30,13 +30,13 @@ int IF_Event_Init(void)
 {
     if (auto f = enter("IF_Event_Init")) return static_cast<int>(*f);
     if (!plat::backend().services().serviceUp(sim::Service::Ifm)) return -1;
-    return channel().open();
+    return ifmChannel().open();
 }
 
 void IF_Event_Fini(int iFd)
 {
     if (enter("IF_Event_Fini", "fd=%d", iFd)) return;
-    if (channel().owns(iFd)) channel().close();
+    if (ifmChannel().owns(iFd)) ifmChannel().close();
 }
 
 uint32_t IF_Select_Init(uint32_t uiKind, IF_EVENT_SEL_S* pstSel)

@@ -10,7 +10,7 @@ using plat::detail::enter;
 
 namespace {
 
-plat::EventChannel& channel() { return plat::backend().channel(sim::Service::Sti); }
+plat::EventChannel& stiChannel() { return plat::backend().channel(sim::Service::Sti); }
 
 }  // namespace
 
@@ -30,13 +30,13 @@ int STI_Event_Init(void)
 {
     if (auto f = enter("STI_Event_Init")) return static_cast<int>(*f);
     if (!plat::backend().services().serviceUp(sim::Service::Sti)) return -1;
-    return channel().open();
+    return stiChannel().open();
 }
 
 void STI_Event_Fini(int iFd)
 {
     if (enter("STI_Event_Fini", "fd=%d", iFd)) return;
-    if (channel().owns(iFd)) channel().close();
+    if (stiChannel().owns(iFd)) stiChannel().close();
 }
 
 uint32_t TC_Register(TC_EVENT_FN pfCallback)
@@ -68,8 +68,8 @@ uint32_t STI_Event_Handle(int iFd)
 {
     if (auto f = enter("STI_Event_Handle", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
-    if (!channel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
-    while (auto ev = channel().pop()) {
+    if (!stiChannel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
+    while (auto ev = stiChannel().pop()) {
         TC_EVENT_FN cb = b.regs().tcCallback;
         if (cb == nullptr || ev->handle != b.regs().tcHandle) continue;
         BITMAP_S* map = nullptr;

@@ -10,7 +10,7 @@ using plat::detail::enter;
 
 namespace {
 
-plat::EventChannel& channel() { return plat::backend().channel(sim::Service::Vlan); }
+plat::EventChannel& vlanChannel() { return plat::backend().channel(sim::Service::Vlan); }
 
 struct BitmapOwner {
     BITMAP_S* p;
@@ -49,13 +49,13 @@ int VLAN_EventInit(void)
 {
     if (auto f = enter("VLAN_EventInit")) return static_cast<int>(*f);
     if (!plat::backend().services().serviceUp(sim::Service::Vlan)) return -1;
-    return channel().open();
+    return vlanChannel().open();
 }
 
 void VLAN_EventFini(int iFd)
 {
     if (enter("VLAN_EventFini", "fd=%d", iFd)) return;
-    if (channel().owns(iFd)) channel().close();
+    if (vlanChannel().owns(iFd)) vlanChannel().close();
 }
 
 uint32_t VLAN_RegisterEvent(uint32_t uiModuleId, uint32_t uiKindMask, uint32_t uiBatch, uint32_t uiFlags,
@@ -65,7 +65,7 @@ uint32_t VLAN_RegisterEvent(uint32_t uiModuleId, uint32_t uiKindMask, uint32_t u
                        uiBatch, uiFlags))
         return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
-    if (pfCallback == nullptr || uiKindMask == 0 || b.regs().vlanHandle != 0 || !channel().connected()) return 0;
+    if (pfCallback == nullptr || uiKindMask == 0 || b.regs().vlanHandle != 0 || !vlanChannel().connected()) return 0;
     uint32_t handle = b.services().subscribe({.kind = sim::EventKind::Vlan, .mask = uiKindMask});
     if (handle == 0) return 0;
     b.regs().vlanHandle = handle;
@@ -91,9 +91,9 @@ uint32_t VLAN_HandleEvent(int iFd)
 {
     if (auto f = enter("VLAN_HandleEvent", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
-    if (!channel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
+    if (!vlanChannel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
     for (uint32_t n = 0; b.regs().vlanBatch == 0 || n < b.regs().vlanBatch; ++n) {
-        auto ev = channel().pop();
+        auto ev = vlanChannel().pop();
         if (!ev) break;
         VLAN_EVENT_FN cb = b.regs().vlanCallback;
         if (cb == nullptr || ev->handle != b.regs().vlanHandle) continue;

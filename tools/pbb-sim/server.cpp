@@ -30,7 +30,6 @@ using plat::transport::ControlReply;
 namespace {
 
 void logInfo(const std::string& text) { plat::writeLog(LOG_DAEMON | LOG_INFO, "pbb-sim", "SIM", text); }
-void logError(const std::string& text) { plat::writeLog(LOG_DAEMON | LOG_ERR, "pbb-sim", "SIM", text); }
 
 std::string joined(const std::vector<std::string>& words)
 {

@@ -16,6 +16,8 @@
 
 namespace pbbsim {
 
+void logError(const std::string& text) { plat::writeLog(LOG_DAEMON | LOG_ERR, "pbb-sim", "SIM", text); }
+
 using plat::wire::Msg;
 using plat::wire::Reader;
 using plat::wire::WireError;
@@ -29,7 +31,6 @@ constexpr size_t kReadChunk = 64 * 1024;
 
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
-void logError(const std::string& text) { plat::writeLog(LOG_DAEMON | LOG_ERR, "pbb-sim", "SIM", text); }
 
 // Channels and packet sockets are sequenced-packet sockets the loop can
 // watch; anything else a peer passes (a regular file, a pipe) is refused.

@@ -33,6 +33,9 @@
 
 namespace pbbsim {
 
+// An error line of the simulator in the log.
+void logError(const std::string& text);
+
 class Session {
 public:
     // Datagrams one packet socket may have waiting here.
