@@ -85,8 +85,10 @@ TEST_F(ControlFiles, ANamedFileIsUsedOnlyThroughThePassedDescriptor)
 
 TEST_F(ControlFiles, TheInjectorRefusesFramesPastItsLimit)
 {
-    // A paced burst of the most frames a burst may have stays waiting.
-    auto first = pbbtest::simctl({"frame", "burst", "eth-1/0/1", "1000000", "--isid", "5", "--rate", "1"});
+    // A paced burst of the most frames a burst may have stays waiting. Making
+    // a million frames takes a while in an unoptimised build under load.
+    auto first =
+        pbbtest::simctl({"frame", "burst", "eth-1/0/1", "1000000", "--isid", "5", "--rate", "1"}, false, 120000);
     ASSERT_EQ(first.status, 0) << first.err;
     auto more = pbbtest::simctl({"frame", "send", "eth-1/0/1", "--isid", "5"});
     EXPECT_EQ(more.status, 1);

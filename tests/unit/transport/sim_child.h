@@ -117,13 +117,15 @@ protected:
     PlatformDirs dirs;
 };
 
-// Runs one command on the simulator as pbb-simctl does.
-inline plat::transport::ControlReply simctl(const std::vector<std::string>& words, bool json = false)
+// Runs one command on the simulator as pbb-simctl does, waiting for its
+// answer at most timeoutMs.
+inline plat::transport::ControlReply simctl(const std::vector<std::string>& words, bool json = false,
+                                            int timeoutMs = 10000)
 {
     plat::transport::ControlClient c;
     std::string error;
     if (!c.connect(plat::transport::controlSocketPath(), &error)) return {3, "", error};
-    auto r = c.call({words, json, ""}, 10000, &error);
+    auto r = c.call({words, json, ""}, timeoutMs, &error);
     return r ? *r : plat::transport::ControlReply{1, "", error};
 }
 
