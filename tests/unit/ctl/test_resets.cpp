@@ -93,21 +93,5 @@ TEST_P(Resets, RemoveExactlyTheSelectionEverywhere)
 INSTANTIATE_TEST_SUITE_P(Ctl, Resets, ::testing::ValuesIn(kResets),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// With no entry of the selection in the table, nothing goes to the driver
-// and the database is not scanned, stale records included.
-TEST_F(Ctl, EmptySelectionSkipsDriverAndDatabase)
-{
-    const uint8_t mac[6] = {0, 1, 2, 3, 4, 5};
-    PBB_dbmsave_AddUcPw(3, 1003, 10, mac, a);
-    plat::testing::setRecording(true);
-    PBB_ctl_ResetUcPwByVsi(3);
-    PBB_ctl_ResetUcPwByIf(a);
-    PBB_ctl_ResetUcPwByVlan(10);
-    PBB_ctl_ResetUcPwAll();
-    EXPECT_EQ(plat::testing::countCalls("L2VPN_DelMinMEntry"), 0u);
-    EXPECT_EQ(plat::testing::countCalls("DBM_GetKeysByValueType"), 0u);
-    EXPECT_EQ(dbUc(), (UcSet{{3, 10, 5, a}}));
-}
-
 }  // namespace
 }  // namespace ctltest
