@@ -1,7 +1,8 @@
-// Reading the daemon's log file in tests.
+// Reading the daemon's log file and other files in tests.
 #pragma once
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,15 @@ inline std::vector<std::string> readLines(const std::string& file)
     std::ifstream in(file);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+// The whole file as it is; empty when it cannot be read.
+inline std::string readText(const std::string& file)
+{
+    std::ifstream in(file);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
 // Lines that contain every one of the given pieces.

@@ -15,6 +15,7 @@
 #include "platform/dbm.h"
 #include "platform/model/inproc.h"
 #include "platform/testing.h"
+#include "support/dbmread.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -36,28 +37,8 @@ using UcSet = std::set<Uc>;
 
 inline uint32_t ignoreEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
 
-inline std::vector<std::string> keysOfType(uint32_t hDb, uint32_t type)
-{
-    std::vector<std::string> out;
-    uint32_t iter = 0;
-    DBM_KEY_DESC_S descs[64];
-    for (uint32_t n; (n = DBM_GetKeysByValueType(hDb, 64, type, &iter, descs)) > 0;)
-        for (uint32_t i = 0; i < n; ++i) out.emplace_back(descs[i].pcKey);
-    DBM_FreeIterator(iter);
-    return out;
-}
-
-template <typename T>
-std::vector<T> listOf(uint32_t hDb, const std::string& key)
-{
-    std::vector<T> out;
-    uint32_t iter = 0;
-    T elem{};
-    auto len = static_cast<uint32_t>(key.size() + 1);
-    while (DBM_GetNextSortList(hDb, key.c_str(), len, &iter, 0, 0, sizeof(T), &elem) > 0) out.push_back(elem);
-    DBM_FreeIterator(iter);
-    return out;
-}
+using pbbtest::keysOfType;
+using pbbtest::sortList;
 
 struct Name {
     char s[PBB_VSI_NAME_LEN];
@@ -145,7 +126,7 @@ protected:
     {
         UcSet out;
         for (const auto& key : keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW))
-            for (const auto& r : listOf<PbbDbmUcPwRec>(g_hPbbLocalRunDB, key))
+            for (const auto& r : sortList<PbbDbmUcPwRec>(g_hPbbLocalRunDB, key))
                 out.insert(ucOf(r.uiVsiIndex, r.usBVlan, r.aucBMac, r.uiIfIndex));
         return out;
     }

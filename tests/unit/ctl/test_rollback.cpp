@@ -2,6 +2,8 @@
 // already taken: allocations of one size are made to fail on demand, and
 // the driver must be left holding exactly what the table holds.
 #include "ctl_test.h"
+#include "daemon/pbb_log.h"
+#include "support/logread.h"
 
 #include <cstdlib>
 
@@ -103,6 +105,19 @@ TEST_F(Rollback, PortArrayThatCannotGrowCreatesNothing)
     failAlloc(1024 * sizeof(uint32_t), 1);
     PBB_ctl_ActiveVsi(1);
     expectMc(1, {});
+}
+
+TEST_F(Rollback, UplinkNodeThatCannotBeMadeIsReportedUnderTheErrorSwitchOnly)
+{
+    for (uint32_t flag : {0u, PBB_DBG_ERROR}) {
+        g_uiPbbDbgFlag = flag;
+        failAlloc(sizeof(PbbUplink), 1);
+        EXPECT_EQ(PBB_vsi_AddUplink(1, a), nullptr);
+        const auto lines = pbbtest::grepLines(dirs.logFile(), {"ERROR", "uplink node for VSI(VsiIndex 1)"});
+        EXPECT_EQ(lines.size(), flag != 0 ? 1u : 0u) << "switch " << flag;
+    }
+    g_uiPbbDbgFlag = 0;
+    EXPECT_EQ(_pbb_vsi_GetUplink(1, a), nullptr);
 }
 
 TEST_F(Rollback, UplinkRequestUndoesEveryNameItAdded)

@@ -9,13 +9,8 @@ namespace {
 std::vector<std::string> ifVsiNames(uint32_t hDb, const std::string& ifName)
 {
     std::vector<std::string> out;
-    for (const auto& n : listOf<Name>(hDb, "ifvsi." + ifName)) out.emplace_back(n.s);
+    for (const auto& n : sortList<Name>(hDb, "ifvsi." + ifName)) out.emplace_back(n.s);
     return out;
-}
-
-bool hasKey(uint32_t hDb, const std::string& key)
-{
-    return DBM_IsKeyExist(hDb, key.c_str(), static_cast<uint32_t>(key.size() + 1)) == 1;
 }
 
 std::vector<std::string> cfgNames(uint32_t ifIndex)
@@ -67,7 +62,7 @@ TEST_F(Uplinks, NamedVsisAttachOnceAndDetachToNothing)
     EXPECT_EQ(PBB_ctl_DeleteUplink(a, 2, raw(last)), PBB_OK);
     EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
     EXPECT_FALSE(sw->pbbMode(a));
-    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
     expectMc(3, {});
     EXPECT_EQ(PBB_ctl_DeleteUplink(a, 2, raw(last)), PBB_OK) << "no control block";
 }
@@ -91,8 +86,8 @@ TEST_F(Uplinks, AllVsiModeReplacesNamesAndRefusesPerVsiDeletes)
 
     EXPECT_EQ(PBB_ctl_SetAllVsiUplink(a), PBB_OK);
     EXPECT_TRUE(cfgNames(a).empty());
-    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
-    EXPECT_TRUE(hasKey(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+    EXPECT_TRUE(pbbtest::keyExists(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
     expectMc(1, {a});
     expectMc(2, {a});
     expectUc({{1, 10, 1, a}});  // learned entries stay
@@ -106,7 +101,7 @@ TEST_F(Uplinks, AllVsiModeReplacesNamesAndRefusesPerVsiDeletes)
     EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
     EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
     EXPECT_FALSE(sw->pbbMode(a));
-    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
     expectMc(1, {});
     expectMc(2, {});
     expectUc({});
@@ -119,7 +114,7 @@ TEST_F(Uplinks, ResettingAllVsiModeAlsoDropsPerVsiNames)
     ASSERT_EQ(PBB_ctl_AddUplink(a, 2, raw(req)), PBB_OK);
     EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
     EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
-    EXPECT_FALSE(hasKey(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
     expectMc(1, {});
 }
 
@@ -136,13 +131,13 @@ TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
     EXPECT_EQ(ifVsiNames(g_hPbbUnusedCfgDB, "eth-3/0/1"), std::vector<std::string>{"vsi-b"});
 
     EXPECT_EQ(PBB_ctl_SetAllVsiUplink(tmp), PBB_OK);
-    EXPECT_FALSE(hasKey(g_hPbbUnusedCfgDB, "ifvsi.eth-3/0/1"));
-    EXPECT_TRUE(hasKey(g_hPbbUnusedCfgDB, "if.eth-3/0/1"));
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUnusedCfgDB, "ifvsi.eth-3/0/1"));
+    EXPECT_TRUE(pbbtest::keyExists(g_hPbbUnusedCfgDB, "if.eth-3/0/1"));
     EXPECT_EQ(PBB_ctl_AddUplink(tmp, 2, raw(req)), PBB_OK);
-    EXPECT_FALSE(hasKey(g_hPbbUnusedCfgDB, "ifvsi.eth-3/0/1"));
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUnusedCfgDB, "ifvsi.eth-3/0/1"));
     EXPECT_EQ(PBB_ctl_DeleteUplink(tmp, 1, raw(req)), PBB_ERR_UPLINK_ALL);
     EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(tmp), PBB_OK);
-    EXPECT_FALSE(hasKey(g_hPbbUnusedCfgDB, "if.eth-3/0/1"));
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUnusedCfgDB, "if.eth-3/0/1"));
 
     EXPECT_EQ(PBB_ifcb_Get(tmp), nullptr);
     EXPECT_TRUE(keysOfType(g_hPbbUsedCfgDB, PBB_DBM_VT_IFVSI).empty());

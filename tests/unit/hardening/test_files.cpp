@@ -5,6 +5,7 @@
 #include "platform/settings.h"
 #include "platform/stub/logfile.h"
 #include "platform/testing.h"
+#include "support/logread.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -15,18 +16,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -56,6 +48,15 @@ protected:
         plat::resetSettings();
         plat::testing::reset();
     }
+    // The run store opened under the given state directory, the log beside it.
+    uint32_t openStore(const std::string& stateDir, uint32_t* h)
+    {
+        plat::setStateDir(stateDir);
+        plat::setLogFile(dir_.sub("pbb.log"));
+        constexpr DBM_PARAM_S kRun{{1, 0, 2, 0, 0, 0, 0, 0}};
+        return DBM_Open("lPBB", "pbb", 7, &kRun, h);
+    }
+
     pbbtest::TempDir dir_;
     Umask umask_{022};
 };
@@ -86,14 +87,14 @@ TEST_P(RunDirOwnership, OnlyOurOwnDirectoryNobodyElseWritesIsUsed)
     if (c.problem == nullptr) {
         EXPECT_EQ(why, "");
         EXPECT_EQ(rc, 0u);
-        EXPECT_EQ(readFile(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
+        EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
     } else {
         EXPECT_NE(why.find(c.problem), std::string::npos) << why;
         EXPECT_NE(why.find(run), std::string::npos) << "the message names the directory: " << why;
         EXPECT_NE(rc, 0u);
         EXPECT_FALSE(std::filesystem::exists(plat::serviceStatusFile()));
-        EXPECT_NE(readFile(dir_.sub("pbb.log")).find("SERVICE err: run directory: " + why), std::string::npos)
-            << readFile(dir_.sub("pbb.log"));
+        EXPECT_NE(pbbtest::readText(dir_.sub("pbb.log")).find("SERVICE err: run directory: " + why), std::string::npos)
+            << pbbtest::readText(dir_.sub("pbb.log"));
     }
 }
 
@@ -126,9 +127,9 @@ TEST_F(Files, StatusFileIsNotWrittenThroughALinkAtItsTemporaryName)
     ASSERT_EQ(::symlink(victim.c_str(), temp.c_str()), 0);
 
     ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
-    EXPECT_EQ(readFile(victim), "keep me\n");
+    EXPECT_EQ(pbbtest::readText(victim), "keep me\n");
     EXPECT_TRUE(S_ISREG(modeOf(plat::serviceStatusFile()))) << "the status file is a file of its own";
-    EXPECT_EQ(readFile(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
+    EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp)));
 }
 
@@ -139,7 +140,7 @@ TEST_F(Files, LogFileIsGroupReadableAndNeverOpenedThroughALink)
     plat::writeLog(LOG_DAEMON | LOG_INFO, "pbbd", "TEST", "first line");
     plat::closeLogFile();
     EXPECT_EQ(modeOf(log) & 07777, 0640u);
-    EXPECT_NE(readFile(log).find("first line"), std::string::npos);
+    EXPECT_NE(pbbtest::readText(log).find("first line"), std::string::npos);
 
     const std::string victim = dir_.sub("victim");
     writeFile(victim, "keep me\n");
@@ -148,16 +149,13 @@ TEST_F(Files, LogFileIsGroupReadableAndNeverOpenedThroughALink)
     plat::setLogFile(linked);
     plat::writeLog(LOG_DAEMON | LOG_INFO, "pbbd", "TEST", "must not land in the victim");
     plat::closeLogFile();
-    EXPECT_EQ(readFile(victim), "keep me\n");
+    EXPECT_EQ(pbbtest::readText(victim), "keep me\n");
 }
 
 TEST_F(Files, StoresAndTheirLogsAreReadableByTheirOwnerOnly)
 {
-    plat::setStateDir(dir_.sub("state"));
-    plat::setLogFile(dir_.sub("pbb.log"));
-    constexpr DBM_PARAM_S kRun{{1, 0, 2, 0, 0, 0, 0, 0}};
     uint32_t h = DBM_INVALID_HANDLE;
-    ASSERT_EQ(DBM_Open("lPBB", "pbb", 7, &kRun, &h), DBM_OK) << readFile(dir_.sub("pbb.log"));
+    ASSERT_EQ(openStore(dir_.sub("state"), &h), DBM_OK) << pbbtest::readText(dir_.sub("pbb.log"));
     const std::string store = dir_.sub("state/dbm/pbb/lPBB.db");
     for (const std::string& f : {store, store + "-wal", store + "-shm", store + ".lock"}) {
         ASSERT_TRUE(std::filesystem::exists(f)) << f;
@@ -171,27 +169,21 @@ TEST_F(Files, StoreInAStateDirectoryOthersWriteIsRefusedNamingIt)
     const std::string state = dir_.sub("state");
     ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
     ASSERT_EQ(::chmod(state.c_str(), 0777), 0);
-    plat::setStateDir(state);
-    plat::setLogFile(dir_.sub("pbb.log"));
-    constexpr DBM_PARAM_S kRun{{1, 0, 2, 0, 0, 0, 0, 0}};
     uint32_t h = DBM_INVALID_HANDLE;
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRun, &h), DBM_ERR_STORE);
+    EXPECT_EQ(openStore(state, &h), DBM_ERR_STORE);
     EXPECT_FALSE(std::filesystem::exists(state + "/dbm"));
     plat::closeLogFile();
-    const std::string log = readFile(dir_.sub("pbb.log"));
+    const std::string log = pbbtest::readText(dir_.sub("pbb.log"));
     EXPECT_NE(log.find(state + " is writable by others (mode 0777)"), std::string::npos) << log;
 }
 
 TEST_F(Files, NewStoreIsNotCreatedThroughALink)
 {
-    plat::setStateDir(dir_.sub("state"));
-    plat::setLogFile(dir_.sub("pbb.log"));
     ASSERT_TRUE(plat::ensureDir(dir_.sub("state/dbm/pbb")));
     const std::string victim = dir_.sub("victim");
     ASSERT_EQ(::symlink(victim.c_str(), dir_.sub("state/dbm/pbb/lPBB.db").c_str()), 0);
-    constexpr DBM_PARAM_S kRun{{1, 0, 2, 0, 0, 0, 0, 0}};
     uint32_t h = DBM_INVALID_HANDLE;
-    EXPECT_EQ(DBM_Open("lPBB", "pbb", 7, &kRun, &h), DBM_ERR_STORE);
+    EXPECT_EQ(openStore(dir_.sub("state"), &h), DBM_ERR_STORE);
     EXPECT_FALSE(std::filesystem::exists(victim));
 }
 

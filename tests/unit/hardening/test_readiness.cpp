@@ -3,6 +3,7 @@
 #include "platform/settings.h"
 #include "platform/stub/logfile.h"
 #include "platform/testing.h"
+#include "support/logread.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -10,21 +11,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 std::string g_problem;
 std::string currentProblem() { return g_problem; }
-
-std::string readText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 class Readiness : public ::testing::Test {
 protected:
@@ -65,7 +56,7 @@ TEST_F(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
     const std::string dir = sharedDir(::getpid());
     std::filesystem::create_directories(dir);
     EXPECT_EXIT(failStartupInChild(), ::testing::ExitedWithCode(plat::SERVICE_STARTUP_FAILED_EXIT), "");
-    const std::string log = readText(dir + "/pbb.log");
+    const std::string log = pbbtest::readText(dir + "/pbb.log");
     EXPECT_NE(log.find("SERVICE err: pid "), std::string::npos) << log;
     EXPECT_NE(log.find("start-up failed, not reporting readiness: the switch did not serve it (the simulated switch "
                        "at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)); exiting"),
@@ -77,20 +68,17 @@ TEST_F(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
     std::filesystem::remove_all(dir, ec);
 }
 
-TEST_F(Readiness, StartUpTheSwitchServedIsReported)
+TEST_F(Readiness, StartUpTheSwitchServedIsReportedAndOtherValuesDoNotAskIt)
 {
     g_problem.clear();
     ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
-    EXPECT_EQ(readText(plat::serviceStatusFile()), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
     plat::closeLogFile();
-    EXPECT_NE(readText(dirs_.logFile()).find("reports start-up complete"), std::string::npos);
-}
+    EXPECT_NE(pbbtest::readText(dirs_.logFile()).find("reports start-up complete"), std::string::npos);
 
-TEST_F(Readiness, OtherStatusValuesDoNotAskTheSwitch)
-{
     g_problem = "not connected";
     ASSERT_EQ(SERVICE_SetStatus(7), 0u);
-    EXPECT_EQ(readText(plat::serviceStatusFile()).rfind("STATUS=7\n", 0), 0u);
+    EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()).rfind("STATUS=7\n", 0), 0u);
 }
 
 }  // namespace

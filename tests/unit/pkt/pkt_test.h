@@ -15,10 +15,10 @@
 #include "daemon/pbb_pkt.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
-#include "platform/dbm.h"
 #include "platform/model/inproc.h"
 #include "platform/model/pbb_frame.h"
 #include "platform/testing.h"
+#include "support/dbmread.h"
 #include "support/logread.h"
 #include "support/tempdir.h"
 
@@ -151,16 +151,7 @@ protected:
     // The records saved under a key.
     std::vector<PbbDbmUcPwRec> saved(const std::string& key) const
     {
-        std::vector<PbbDbmUcPwRec> out;
-        uint32_t iter = 0;
-        PbbDbmUcPwRec rec{};
-        auto len = static_cast<uint32_t>(key.size() + 1);
-        while (DBM_GetNextSortList(g_hPbbLocalRunDB, key.c_str(), len, &iter, 0, 0, sizeof rec, &rec) > 0) {
-            out.push_back(rec);
-            rec = PbbDbmUcPwRec{};
-        }
-        DBM_FreeIterator(iter);
-        return out;
+        return pbbtest::sortList<PbbDbmUcPwRec>(g_hPbbLocalRunDB, key);
     }
 
     // Nothing learned anywhere: driver, table, database.

@@ -85,15 +85,6 @@ INSTANTIATE_TEST_SUITE_P(Messages, SkippedMessage,
                                            Skipped{"OneByte", PKT_CTRL_IFINDEX, 1, 1, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Learning, SixteenBytesAreEnoughToLearn)
-{
-    Frame f = on(p1_);
-    f.dataLen = 16;
-    send(f);
-    serve();
-    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 1u);
-}
-
 TEST_F(Learning, DumpIsLeftOutWhenThePortHasNoNameButLearningGoesOn)
 {
     plat::testing::failCall("IF_GetDataByIfIndex", 1);

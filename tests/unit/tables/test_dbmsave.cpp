@@ -6,9 +6,9 @@
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_ucpw.h"
-#include "platform/dbm.h"
 #include "platform/model/inproc.h"
 #include "platform/testing.h"
+#include "support/dbmread.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -23,41 +23,19 @@ namespace {
 
 using Mac = std::array<uint8_t, 6>;
 
-bool exists(uint32_t hDb, const std::string& key)
-{
-    return DBM_IsKeyExist(hDb, key.c_str(), static_cast<uint32_t>(key.size() + 1)) == 1;
-}
-
-// Every element of a sort list, in stored order.
-template <size_t N>
-std::vector<std::array<uint8_t, N>> elements(uint32_t hDb, const std::string& key)
-{
-    std::vector<std::array<uint8_t, N>> out;
-    uint32_t iter = 0;
-    std::array<uint8_t, N> buf{};
-    while (DBM_GetNextSortList(hDb, key.c_str(), static_cast<uint32_t>(key.size() + 1), &iter, 0, 0, N, buf.data()) >
-           0)
-        out.push_back(buf), buf.fill(0);
-    DBM_FreeIterator(iter);
-    return out;
-}
+using pbbtest::keyExists;
 
 std::set<std::string> keysOfType(uint32_t hDb, uint32_t type)
 {
-    std::set<std::string> out;
-    uint32_t iter = 0;
-    DBM_KEY_DESC_S descs[64];
-    for (uint32_t n; (n = DBM_GetKeysByValueType(hDb, 64, type, &iter, descs)) > 0;)
-        for (uint32_t i = 0; i < n; ++i) out.insert(descs[i].pcKey);
-    DBM_FreeIterator(iter);
-    return out;
+    auto keys = pbbtest::keysOfType(hDb, type);
+    return {keys.begin(), keys.end()};
 }
 
 // The names of an interface's VSI list; every element NUL-padded.
 std::vector<std::string> vsiNames(uint32_t hDb, const std::string& key)
 {
     std::vector<std::string> out;
-    for (auto& e : elements<32>(hDb, key)) {
+    for (auto& e : pbbtest::sortList<std::array<uint8_t, 32>>(hDb, key)) {
         out.emplace_back(reinterpret_cast<const char*>(e.data()));
         for (size_t i = out.back().size(); i < 32; ++i) EXPECT_EQ(e[i], 0) << key << " byte " << i;
     }
@@ -122,13 +100,13 @@ TEST_F(DbmSave, DatabasesOpenInTheirStoresAndCloseTwice)
     raw.fill(0xEE);
     ASSERT_EQ(DBM_GetBinary(g_hPbbUsedCfgDB, "vsi.vsi-a", 10, 0, 16, raw.data()), 16);
     EXPECT_EQ(raw[14] + raw[15], 0);
-    EXPECT_FALSE(exists(g_hPbbUnusedCfgDB, "vsi.vsi-a"));
+    EXPECT_FALSE(keyExists(g_hPbbUnusedCfgDB, "vsi.vsi-a"));
     PBB_dbmrecover_Exit();
     PBB_dbmrecover_Exit();
     EXPECT_EQ(g_hPbbUsedCfgDB + 0ull + g_hPbbUnusedCfgDB + g_hPbbLocalRunDB, 3ull * DBM_INVALID_HANDLE);
     // Reopened, the record is still there (the stores were closed properly).
     ASSERT_EQ(PBB_dbmrecover_Init(), PBB_OK);
-    EXPECT_TRUE(exists(g_hPbbUsedCfgDB, "vsi.vsi-a"));
+    EXPECT_TRUE(keyExists(g_hPbbUsedCfgDB, "vsi.vsi-a"));
 }
 
 TEST_F(DbmSave, LearnedEntriesShareOneKeyPerVsiInterfaceAndBVlan)
@@ -138,7 +116,7 @@ TEST_F(DbmSave, LearnedEntriesShareOneKeyPerVsiInterfaceAndBVlan)
     const std::string key = "ucpw.5.17.100.eth-2/0/17";
     PBB_dbmsave_AddUcPw(5, 1000, 100, m1.data(), p17);
     PBB_dbmsave_AddUcPw(5, 1000, 100, m2.data(), p17);
-    auto elems = elements<20>(g_hPbbLocalRunDB, key);
+    auto elems = pbbtest::sortList<std::array<uint8_t, 20>>(g_hPbbLocalRunDB, key);
     ASSERT_EQ(elems.size(), 2u);
     EXPECT_EQ(std::memcmp(elems[0].data() + 12, m1.data(), 6), 0) << "B-MAC in network order at bytes 12-17";
     EXPECT_EQ(ucpwKeys(), (std::set<std::string>{key}));
@@ -149,12 +127,12 @@ TEST_F(DbmSave, LearnedEntriesShareOneKeyPerVsiInterfaceAndBVlan)
     entry.uiIfIndex = p17;
     std::memcpy(entry.aucBMac, m1.data(), 6);
     PBB_dbmsave_DeleteUcPw(&entry);
-    elems = elements<20>(g_hPbbLocalRunDB, key);
+    elems = pbbtest::sortList<std::array<uint8_t, 20>>(g_hPbbLocalRunDB, key);
     ASSERT_EQ(elems.size(), 1u);
     EXPECT_EQ(elems[0][17], 0x56);
     std::memcpy(entry.aucBMac, m2.data(), 6);
     PBB_dbmsave_DeleteUcPw(&entry);
-    EXPECT_FALSE(exists(g_hPbbLocalRunDB, key));
+    EXPECT_FALSE(keyExists(g_hPbbLocalRunDB, key));
     // Other VSI, interface or B-VLAN: other keys. An interface the manager
     // does not know gives an empty name.
     PBB_dbmsave_AddUcPw(6, 1, 100, m1.data(), p17);
@@ -179,7 +157,7 @@ TEST_F(DbmSave, InterfaceRecordsInTheSelectedDatabase)
     PBB_dbmsave_GetIfCfg(1, "eth-2/0/17", &value);
     EXPECT_EQ(value, 0);
     PBB_dbmsave_DeleteIfCfg(1, "eth-2/0/17");  // wrong database: stays
-    EXPECT_TRUE(exists(g_hPbbUsedCfgDB, "if.eth-2/0/17"));
+    EXPECT_TRUE(keyExists(g_hPbbUsedCfgDB, "if.eth-2/0/17"));
 
     // The VSI list sorts its names, cuts them to 31 characters and goes with its last name.
     const std::string key = "ifvsi.eth-2/0/18", longName = "vsi-c-0123456789012345678901234567890123456789";
@@ -190,7 +168,7 @@ TEST_F(DbmSave, InterfaceRecordsInTheSelectedDatabase)
     PBB_dbmsave_DeleteIfVsiCfg(1, "eth-2/0/18", longName.c_str());
     EXPECT_EQ(vsiNames(g_hPbbUnusedCfgDB, key), (std::vector<std::string>{"vsi-a"}));
     PBB_dbmsave_DeleteIfVsiCfg(1, "eth-2/0/18", "vsi-a");
-    EXPECT_FALSE(exists(g_hPbbUnusedCfgDB, key));
+    EXPECT_FALSE(keyExists(g_hPbbUnusedCfgDB, key));
 }
 
 TEST_F(DbmSave, InterfaceRecordsMoveToTheUnusedDatabaseAndBack)
@@ -203,7 +181,7 @@ TEST_F(DbmSave, InterfaceRecordsMoveToTheUnusedDatabaseAndBack)
         const uint32_t from = to == 1 ? g_hPbbUsedCfgDB : g_hPbbUnusedCfgDB;
         const uint32_t into = to == 1 ? g_hPbbUnusedCfgDB : g_hPbbUsedCfgDB;
         PBB_dbmsave_MoveIfAllCfg(to, "eth-2/0/19");
-        EXPECT_FALSE(exists(from, "if.eth-2/0/19") || exists(from, "ifvsi.eth-2/0/19"));
+        EXPECT_FALSE(keyExists(from, "if.eth-2/0/19") || keyExists(from, "ifvsi.eth-2/0/19"));
         EXPECT_EQ(vsiNames(into, "ifvsi.eth-2/0/19"), (std::vector<std::string>{"vsi-x", "vsi-y"}));
         uint16_t value = 0;
         PBB_dbmsave_GetIfCfg(to, "eth-2/0/19", &value);

@@ -129,8 +129,6 @@ TEST_F(UcPw, WalksOfEveryTypeInTheirOrderUpToTheLastVsiAndVlan)
     EXPECT_EQ(walk(PBB_UCPW_GET_BY_IF_VSI, 2, 0, p1), (std::vector<int>{6}));
     EXPECT_EQ(walk(PBB_UCPW_GET_ALL), (std::vector<int>{8, 7, 6, 4, 5, 2, 1, 3}));
     EXPECT_EQ(PBB_ucpw_GetNumByVsi(1) * 10 + PBB_ucpw_GetNumByVsi(2), 42u);
-    EXPECT_EQ(PBB_ucpw_IsEmptyByVsi(3) * 10 + PBB_ucpw_IsEmptyByVsi(2), 10u);
-    EXPECT_EQ(PBB_ucpw_IsEmptyByVlan(300) * 10 + PBB_ucpw_IsEmptyByVlan(200), 10u);
     // Type 6 and beyond walk nothing, and a walk of types 0 to 4 needs a filter.
     EXPECT_TRUE(walk(6, 1, 100, p1).empty());
     EXPECT_EQ(PBB_ucpw_GetNext(0xFFFFFFFFu, PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr)), nullptr);
