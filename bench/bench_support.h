@@ -185,19 +185,7 @@ inline void startModules()
 
 inline void stopModules()
 {
-    PBB_dbmrecover_Exit();
-    PBB_mcpw_Exit();
-    PBB_ucpw_Exit();
-    PBB_ifcb_Exit();
-    PBB_vsi_Exit();
-    PBB_tc_Exit();
-    PBB_l2vpn_Exit();
-    PBB_vlan_Exit();
-    PBB_if_Exit();
-    PBB_tmr_Exit();
-    PBB_elipc_FiniFdList();
-    ::close(g_iPbbEpollFd);
-    g_iPbbEpollFd = -1;
+    _pbb_main_Exit();  // the daemon's own shutdown, every module's exit in its order
 }
 
 // Serves the daemon's descriptors as its loop does until nothing is ready.

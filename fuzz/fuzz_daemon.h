@@ -194,20 +194,8 @@ inline void check()
 inline void stop()
 {
     g_uiPbbDbgFlag = 0;
-    PBB_dbmrecover_Exit();
-    PBB_mcpw_Exit();
-    PBB_ucpw_Exit();
-    PBB_pkt_Exit();
-    PBB_ifcb_Exit();
-    PBB_vsi_Exit();
-    PBB_tc_Exit();
-    PBB_l2vpn_Exit();
-    PBB_vlan_Exit();
-    PBB_if_Exit();
-    PBB_tmr_Exit();
-    PBB_elipc_FiniFdList();
-    ::close(g_iPbbEpollFd);
-    g_iPbbEpollFd = -1;
+    // The daemon's own shutdown: every module's exit, in its order.
+    _pbb_main_Exit();
     std::filesystem::remove_all(stateDir() + "/state");
     plat::testing::reset();
 }

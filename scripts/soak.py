@@ -79,9 +79,6 @@ class Soak:
         with self.lock:
             self.counts[what] += n
 
-    def ifindex(self):
-        return {i["name"]: i["ifIndex"] for i in self.s.simctl("show", "interfaces", json=True)["interfaces"]}
-
     # Set-up.
 
     def configure(self):
@@ -231,7 +228,6 @@ class Soak:
             self.errors.append(what)
 
     def views(self):
-        names = self.ifindex()
         daemon, switch_mc, daemon_mc = set(), {}, {}
         for name, (index, _, _, _) in VSIS.items():
             daemon |= {(index, e["bmac"], e["ifIndex"]) for e in self.s.learned(name)}
@@ -240,7 +236,7 @@ class Soak:
         for m in self.s.ctl("show", "mc")["multicast"]:
             daemon_mc[m["vsiIndex"]] = sorted(m["ports"])
         for m in self.s.simctl("show", "multicast", json=True)["multicast"]:
-            switch_mc[m["vsi"]] = sorted(names[p] if isinstance(p, str) else p for p in m["ports"])
+            switch_mc[m["vsi"]] = sorted(m["ports"])
         return daemon, switch, stored, daemon_mc, switch_mc
 
     def check(self, label):
