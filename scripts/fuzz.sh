@@ -35,20 +35,37 @@ fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# The targets run side by side, as many at a time as there are cores; their
+# results are printed in name order once all have finished.
+fuzz_one() {
+  local name=$1 bin="$build/fuzz/fuzz_$1" work="$build/corpus/$1" artifacts="$build/artifacts/$1"
+  mkdir -p "$work" "$artifacts"
+  local rc=0
+  "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$name" >"$build/fuzz-$name.log" 2>&1 || rc=$?
+  echo "$rc" >"$build/fuzz-$name.rc"
+}
+running=0
+for name in "${names[@]}"; do
+  rm -f "$build/fuzz-$name.rc"
+  fuzz_one "$name" &
+  running=$((running + 1))
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+done
+wait
+
 failed=()
 for name in "${names[@]}"; do
-  bin="$build/fuzz/fuzz_$name"
-  work="$build/corpus/$name"
-  artifacts="$build/artifacts/$name"
-  mkdir -p "$work" "$artifacts"
   log="$build/fuzz-$name.log"
-  if "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$name" >"$log" 2>&1; then
+  if [ "$(cat "$build/fuzz-$name.rc" 2>/dev/null)" = 0 ]; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
     echo "fuzz $name: ok, ${runs:-?} runs in ${seconds} s (${rate:-?} execs/s)"
   else
-    echo "fuzz $name: FAILED (log $log, inputs in $artifacts/)" >&2
+    echo "fuzz $name: FAILED (log $log, inputs in $build/artifacts/$name/)" >&2
     grep -E "ERROR|runtime error|check failed|SUMMARY|Test unit written" "$log" | head -20 >&2 || true
     failed+=("$name")
   fi
