@@ -71,25 +71,8 @@ TEST(Format, ScnprintfAndStrlcpyCountWhatTheyDo)
     EXPECT_EQ(buf[0], 'a');
 }
 
-// Chains are written and read back by the switch model's report tests;
-// here the wire form and the refusal of incomplete input.
-TEST(Stlv, HeaderIsTypeThenLengthInNetworkOrder)
-{
-    unsigned char buf[16];
-    ASSERT_EQ(STLV_Set(buf, sizeof buf, 0x0102, 3, "abc"), 7u);
-    const unsigned char want[] = {0x01, 0x02, 0x00, 0x03, 'a', 'b', 'c'};
-    EXPECT_EQ(std::memcmp(buf, want, sizeof want), 0);
-    EXPECT_EQ(STLV_Set(buf, 6, 1, 3, "abc"), 0u) << "does not fit";
-    EXPECT_EQ(STLV_Set(buf, 7, 1, 3, "abc"), 7u) << "fits exactly";
-    EXPECT_EQ(STLV_Set(buf, sizeof buf, 1, 3, nullptr), 0u) << "a value of length 3 needs an address";
-    uint16_t usType = 0, usLen = 99;
-    void* pValue = nullptr;
-    ASSERT_EQ(STLV_Set(buf, STLV_HEADER_LEN, 8, 0, nullptr), STLV_HEADER_LEN);
-    ASSERT_EQ(STLV_Get(buf, STLV_HEADER_LEN, &usType, &usLen, &pValue), 0u);
-    EXPECT_EQ(usType * 1000 + usLen, 8000);
-    EXPECT_EQ(pValue, buf + STLV_HEADER_LEN) << "an empty value still has its address";
-}
-
+// Chains are written and read by the daemon's management and ageing tests;
+// here the refusal of incomplete input.
 TEST(Stlv, IncompleteInputLeavesTheValueAddressAlone)
 {
     unsigned char full[12];

@@ -58,6 +58,15 @@ TEST_F(Log, FileLinesCarryTimeIdentityTagSeverityAndText)
     EXPECT_TRUE(std::regex_match(got[2], std::regex(head + "PBB_JOINAGG_WARNING warning: w"))) << got[2];
 }
 
+TEST_F(Log, ALineAfterCloselog2GoesToANewFile)
+{
+    logf(0x0100000F, "EVENT", "before\r\n");
+    closelog2("pbb");
+    ASSERT_EQ(std::rename(dir.file("pbbd.log").c_str(), dir.file("pbbd.log.1").c_str()), 0);  // rotated away
+    logf(0x0100000F, "EVENT", "after\r\n");
+    EXPECT_EQ(lines(dir.file("pbbd.log")).size() * 10 + lines(dir.file("pbbd.log.1")).size(), 11u);
+}
+
 // A datagram socket standing in for the service manager's notify socket.
 class NotifySocket {
 public:

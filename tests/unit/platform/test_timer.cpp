@@ -72,6 +72,7 @@ TEST_F(Timer, PeriodsInTicksInDueOrderAndDeletionsInsideAnExpiry)
     EXPECT_EQ(ticksOf("1500ms"), (std::vector<int>{2, 3, 5, 6})) << "due at 1500, 3000, 4500 ...";
     EXPECT_EQ(ticksOf("self"), (std::vector<int>{1})) << "deleted inside its own expiry";
     EXPECT_TRUE(ticksOf("victim").empty()) << "not even in the tick it was deleted in";
+    EXPECT_NE(Timer_Delete(g_instance, victimId), 0u) << "already gone";
     // Tick 2: what became due first runs first, then in creation order.
     std::vector<std::string> second;
     for (const auto& s : g_seen)
@@ -83,6 +84,13 @@ TEST_F(Timer, PeriodsInTicksInDueOrderAndDeletionsInsideAnExpiry)
         if (s.name == "1s") blocks.insert(s.block);
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ((*blocks.begin())->uiArg2 * 10 + (*blocks.begin())->uiArg3, 78u);
+}
+
+TEST_F(Timer, AnInstanceHoldsAtMostItsLimit)
+{
+    std::string n = "n";
+    for (int i = 0; i < 128; ++i) ASSERT_NE(create(n, 1000), TIMER_INVALID_ID);
+    EXPECT_EQ(create(n, 1000), TIMER_INVALID_ID);
 }
 
 }  // namespace
