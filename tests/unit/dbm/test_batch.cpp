@@ -79,6 +79,13 @@ TEST_F(DbmBatch, VerdictsAreCarriedOutAtOnceAndStoredInOneCommit)
     EXPECT_EQ(disk[1].find("ifvsi.ge2"), nullptr);
 }
 
+TEST_F(DbmBatch, AMoveWithoutASecondDatabaseKeepsTheKey)
+{
+    g_verdicts = {{"vsi.A", DBM_PROC_MOVE}};
+    ASSERT_EQ(DBM_Batch_Proc(used, DBM_INVALID_HANDLE, table, 1), DBM_OK);
+    EXPECT_TRUE(exists(used, "vsi.A"));
+}
+
 namespace {
 
 constexpr uint32_t kNever = 600000;  // an interval no test waits for

@@ -50,6 +50,8 @@ TEST_F(DbmValues, AValueReplacesTheEarlierOneWholeWithItsTypeAndIsOnDiskAtOnce)
     EXPECT_EQ(disk[0].find("vsi.V")->value, std::string(reinterpret_cast<const char*>(second), 16));
     EXPECT_EQ(disk[0].find("vsi.V")->valueType, 4u);
     EXPECT_EQ(disk[1].find("vsi.V"), nullptr);
+    EXPECT_EQ(DBM_GetBinary(used, k.c(), k.len(), 12, 2, got), 2);  // from an offset
+    EXPECT_EQ(got[0] & 0xFFFF, 0xFFFFu);
     // Missing keys, also in the other database.
     EXPECT_EQ(DBM_GetBinary(used, "vsi.W", 6, 0, 16, got), -1);
     EXPECT_EQ(DBM_GetBinary(unused, k.c(), k.len(), 0, 16, got), -1);
