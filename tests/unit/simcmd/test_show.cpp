@@ -72,6 +72,8 @@ TEST_F(ShowCommands, AllHoldsEverySectionAcknowledgementsAndChangesGiveJsonToo)
     J a = show("acks")["acks"];
     ASSERT_EQ(a.size(), 1u);
     expectHolds(a[0], J::parse(R"({"service": "l2vpn", "context": 9, "items": [3]})"));
+    EXPECT_EQ(show("interfaces")["interfaces"][8]["members"], J::parse("[3, 6]"));
+    EXPECT_EQ(show("vlans")["interfaces"][6]["linkType"], "access");
     J all = show("all");
     for (const char* k : {"slots", "interfaces", "vlans", "stp", "vsis", "unicast", "multicast", "pbb-ports",
                           "services"})
