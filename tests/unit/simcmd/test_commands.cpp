@@ -1,7 +1,7 @@
-// Each command changes the switch as it says and the model reports it; bad
-// arguments are refused, named, and change nothing. The event sequences of
-// the model itself are checked by its own tests; here that each command
-// asks the model for the right change.
+// Each command changes the switch as it says and the model reports it, in
+// the order and with the contents the model's sink receives; bad arguments
+// are refused, named, and change nothing. How events reach registrations is
+// checked by the model's and the daemon's tests.
 #include "simcmd_test.h"
 
 #include "platform/sti.h"
