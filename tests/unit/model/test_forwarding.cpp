@@ -79,6 +79,8 @@ TEST_F(Forwarding, RequestsAreCheckedAgainstTheSwitchAndItsLimits)
     // Room follows every way entries leave: deletion, a closing window, a deleted VSI.
     EXPECT_EQ(delUc(0, kMacB), 0u);
     EXPECT_EQ(addUc(1, kMacA, ports[0]), 0u);
+    EXPECT_EQ(L2VPN_SendGrEvent(fd, kClient, 3), PLAT_ERR_PARAM) << "no such phase";
+    EXPECT_EQ(L2VPN_SendGrEvent(fd, 4, L2VPN_GR_BEGIN), PLAT_ERR_PARAM) << "another client";
     ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_BEGIN), 0u);
     ASSERT_EQ(addUc(1, kMacA, ports[0]), 0u);
     ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_END), 0u);
