@@ -154,24 +154,9 @@ TEST_F(DbmOpen, ArmedFaultsAnswerInsteadOfTheCallAndTheCallLogDecodesRecords)
     EXPECT_EQ(rec->text("bmac"), "00:11:22:33:44:55");
 }
 
-#ifdef PBBCTL_PATH
-namespace {
-
-std::string runTool(const std::string& args, int& status)
-{
-    std::string out;
-    FILE* p = ::popen((std::string(PBBCTL_PATH) + " " + args + " 2>&1").c_str(), "r");
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    status = WEXITSTATUS(::pclose(p));
-    return out;
-}
-
-}  // namespace
-#endif
-
 // The operator's dump of a little of everything the daemon stores: while
-// the stores are open, and without changing a byte of closed ones.
+// the stores are open, and without changing a byte of closed ones. (The
+// operator's tool prints it; its JSON is what the system tests read.)
 TEST_F(DbmOpen, TheDumpDecodesEveryStoreReadOnlyAndReportsADamagedOne)
 {
     auto dump = [] { return plat::dbm::dumpStores(plat::dbm::storeRoot()); };
@@ -211,24 +196,15 @@ TEST_F(DbmOpen, TheDumpDecodesEveryStoreReadOnlyAndReportsADamagedOne)
     EXPECT_EQ(dump().json["stores"].size(), 2u);
     EXPECT_EQ(listing(), before);
 
-    // The operator's tool prints it; its JSON is what the system tests read.
-#ifdef PBBCTL_PATH
-    const std::string args = "db dump --state-dir " + dir() + "/state";
-    const bool tool = std::filesystem::exists(PBBCTL_PATH);
-    int status = 0;
-    if (tool) {
-        EXPECT_NE(runTool(args, status).find("bmac=\"00:11:22:33:44:55\""), std::string::npos);
-    }
-#endif
     std::fstream(runFile(), std::ios::in | std::ios::out | std::ios::binary).write("not a database at all", 21);
     EXPECT_TRUE(dump().anyError);
     text = plat::dbm::dumpText(dump());
     EXPECT_NE(text.find("store " + runFile() + " (group pbb)\n  unreadable: store " + runFile() + " is damaged"), std::string::npos) << text;
     EXPECT_NE(text.find("database ePBB: 2 keys"), std::string::npos);  // the other store still shown
 #ifdef PBBCTL_PATH
-    if (tool) {
-        EXPECT_NE(runTool(args, status).find("unreadable"), std::string::npos);
-        EXPECT_EQ(status, 1);
+    if (std::filesystem::exists(PBBCTL_PATH)) {  // and the operator's tool fails
+        int status = std::system((std::string(PBBCTL_PATH) + " db dump --state-dir " + dir() + "/state >/dev/null 2>&1").c_str());
+        EXPECT_EQ(WEXITSTATUS(status), 1);
     }
 #endif
 }

@@ -37,6 +37,5 @@ inline short readyNow(int fd)
 }
 
 inline bool readable(int fd) { return (readyNow(fd) & POLLIN) != 0; }
-inline bool hungUp(int fd) { return (readyNow(fd) & POLLHUP) != 0; }
 
 }  // namespace pbbtest

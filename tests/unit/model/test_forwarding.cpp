@@ -1,13 +1,13 @@
-// The forwarding state the L2VPN library programs: staging and commit,
-// chunked multicast entries, checks and limits, refresh windows.
+// The forwarding state the L2VPN library programs: the checks of a request
+// and the driver's limits. Programming, committing and reading back
+// entries, port modes, refresh windows and VSI deletion are what the
+// daemon's table, control and L2VPN tests do through the same switch.
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "model_test.h"
 #include "platform/l2vpn.h"
-#include "platform/model/pbb_frame.h"
 #include "platform/result.h"
 
 namespace {
@@ -53,63 +53,11 @@ protected:
         uint32_t rc = L2VPN_DelMinMEntry(fd, kClient, L2VPN_MINM_DEL_UC, &e);
         return rc == 0 && commit ? L2VPN_FlushPwEntry(fd) : rc;
     }
-    uint32_t addMc(uint32_t vsi, uint32_t op, std::vector<uint32_t> list)
-    {
-        L2VPN_MINM_ENTRY_S e{};
-        e.uiVsiIndex = vsi;
-        e.uiISid = vsi == 0 ? 100 : 200;
-        std::memcpy(e.aucBMac, sim::groupAddress(e.uiISid).data(), 6);
-        e.uiEntryFlags = 0x24;
-        e.uiPortNum = static_cast<uint32_t>(list.size());
-        e.puiPortList = list.data();
-        return L2VPN_AddMinMEntry(fd, kClient, op, &e);
-    }
     bool same() { return sw->fib().committed() == sw->fib().working(); }
 
     std::vector<uint32_t> ports;
     int fd = -1;
 };
-
-// A flush commits exactly the staged tables, whatever happened between two
-// flushes; programming a key again replaces it.
-TEST_F(Forwarding, EntriesAreStagedAndReachTheHardwareOnFlush)
-{
-    ASSERT_EQ(addUc(0, kMacA, ports[0], false), 0u);
-    ASSERT_EQ(addUc(0, kMacB, ports[0], false), 0u);
-    EXPECT_EQ(sw->unicast(0, kMacA), nullptr) << "staged, not committed";
-    ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
-    EXPECT_TRUE(same());
-    const sim::UcEntry* e = sw->unicast(0, kMacA);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(std::make_tuple(e->port, e->cmac, e->bvlan, e->isid, e->flags), std::make_tuple(ports[0], kCMac, 30u, 100u, 0x14u));
-    ASSERT_EQ(addUc(0, kMacA, ports[1], false), 0u);
-    ASSERT_EQ(delUc(0, kMacB, false), 0u);
-    ASSERT_EQ(addUc(1, kMacC, ports[2], false), 0u);
-    EXPECT_FALSE(same());
-    ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
-    EXPECT_TRUE(same());
-    EXPECT_EQ(sw->unicast(0, kMacA)->port, ports[1]);
-    EXPECT_EQ(sw->unicast(0, kMacB), nullptr);
-    EXPECT_EQ(delUc(0, kMacB), PLAT_ERR_NOT_FOUND);
-}
-
-// A port set changes port by port; the checks of the add call.
-TEST_F(Forwarding, MulticastPortSetsChangePortByPort)
-{
-    ASSERT_EQ(addMc(0, L2VPN_MINM_ADD_MC, {ports[0], ports[1]}), 0u);
-    ASSERT_EQ(addMc(0, L2VPN_MINM_ADD_MC_PORT, {ports[2]}), 0u);
-    ASSERT_EQ(addMc(0, L2VPN_MINM_DEL_MC_PORT, {ports[0]}), 0u);
-    ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
-    EXPECT_EQ(sw->multicast(0)->ports, (std::vector<uint32_t>{ports[1], ports[2]}));
-    EXPECT_EQ(sw->multicast(0)->group, sim::groupAddress(100));
-    EXPECT_EQ(addMc(0, L2VPN_MINM_DEL_MC_PORT, {ports[0]}), PLAT_ERR_NOT_FOUND);
-    EXPECT_EQ(addMc(1, L2VPN_MINM_ADD_MC_PORT, {ports[0]}), PLAT_ERR_NOT_FOUND) << "no entry to add a port to";
-    EXPECT_EQ(addMc(0, L2VPN_MINM_ADD_MC, std::vector<uint32_t>(257, ports[0])), PLAT_ERR_PARAM);
-    EXPECT_EQ(addMc(0, L2VPN_MINM_DEL_MC, {}), PLAT_ERR_PARAM) << "a delete operation on the add call";
-    ASSERT_EQ(addMc(0, L2VPN_MINM_ADD_MC, {}), 0u) << "an entry without ports";
-    ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
-    EXPECT_TRUE(sw->multicast(0)->ports.empty());
-}
 
 TEST_F(Forwarding, RequestsAreCheckedAgainstTheSwitchAndItsLimits)
 {
@@ -131,6 +79,8 @@ TEST_F(Forwarding, RequestsAreCheckedAgainstTheSwitchAndItsLimits)
     // Room follows every way entries leave: deletion, a closing window, a deleted VSI.
     EXPECT_EQ(delUc(0, kMacB), 0u);
     EXPECT_EQ(addUc(1, kMacA, ports[0]), 0u);
+    EXPECT_EQ(L2VPN_SendGrEvent(fd, kClient, 3), PLAT_ERR_PARAM) << "no such phase";
+    EXPECT_EQ(L2VPN_SendGrEvent(fd, 4, L2VPN_GR_BEGIN), PLAT_ERR_PARAM) << "another client";
     ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_BEGIN), 0u);
     ASSERT_EQ(addUc(1, kMacA, ports[0]), 0u);
     ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_END), 0u);
@@ -140,63 +90,6 @@ TEST_F(Forwarding, RequestsAreCheckedAgainstTheSwitchAndItsLimits)
     EXPECT_EQ(addUc(1, kMacB, ports[0]), PLAT_ERR_NO_RESOURCE);
     sw->deleteVsi(0);
     EXPECT_EQ(addUc(1, kMacB, ports[0]), 0u);
-}
-
-TEST_F(Forwarding, RefreshWindowRemovesWhatWasNotProgrammedAgain)
-{
-    uint32_t five = 5, seven = 7;
-    auto programAll = [&](bool all) {  // all: also B, the second VSI and the second port
-        ASSERT_EQ(addUc(0, kMacA, ports[0]), 0u);
-        ASSERT_EQ(all ? addUc(0, kMacB, ports[0]) : 0u, 0u);
-        ASSERT_EQ(addMc(0, L2VPN_MINM_ADD_MC, {ports[0]}), 0u);
-        ASSERT_EQ(all ? addMc(1, L2VPN_MINM_ADD_MC, {ports[1]}) : 0u, 0u);
-        ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
-        for (uint32_t v = 0; v < (all ? 2u : 1u); ++v) {
-            ASSERT_EQ(L2VPN_SetInterface(fd, ports[v], L2VPN_IF_PBB_ENABLE), 0u);
-            ASSERT_EQ(L2VPN_SetVSI(fd, v, L2VPN_VSI_ATTR_ENCAP, v == 0 ? &five : &seven), 0u);
-        }
-    };
-    programAll(true);
-    ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_BEGIN), 0u);
-    EXPECT_TRUE(sw->fib().windowOpen());
-    programAll(false);
-    ASSERT_EQ(addUc(1, kMacC, ports[2]), 0u);  // new inside the window
-    EXPECT_NE(sw->unicast(0, kMacB), nullptr) << "nothing goes before the window closes";
-    ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_END), 0u);
-    EXPECT_FALSE(sw->fib().windowOpen());
-    EXPECT_NE(sw->unicast(0, kMacA), nullptr);
-    EXPECT_NE(sw->unicast(1, kMacC), nullptr);
-    EXPECT_EQ(sw->unicast(0, kMacB), nullptr);
-    EXPECT_EQ(sw->fib().working().uc.count({0, kMacB}), 0u) << "gone from the staged view too";
-    EXPECT_NE(sw->multicast(0), nullptr);
-    EXPECT_EQ(sw->multicast(1), nullptr);
-    EXPECT_TRUE(sw->pbbMode(ports[0]));
-    EXPECT_FALSE(sw->pbbMode(ports[1]));
-    EXPECT_EQ(sw->encapType(0), 5u);
-    EXPECT_EQ(sw->encapType(1), L2VPN_ENCAP_DEFAULT);
-    EXPECT_NE(L2VPN_SendGrEvent(fd, kClient, 3), 0u);
-}
-
-TEST_F(Forwarding, PbbModeNeedsAPresentPortOnACapableSlotAndAVsiTakesItsStateAlong)
-{
-    EXPECT_EQ(L2VPN_SetInterface(fd, sw->addAggregate("agg-1"), L2VPN_IF_PBB_ENABLE), PLAT_ERR_PARAM) << "members one by one";
-    EXPECT_EQ(L2VPN_SetInterface(fd, ports[0], 7), PLAT_ERR_PARAM);
-    sw->removeBoard(1);
-    EXPECT_EQ(L2VPN_SetInterface(fd, ports[0], L2VPN_IF_PBB_ENABLE), PLAT_ERR_UNAVAILABLE);
-    EXPECT_EQ(L2VPN_SetInterface(fd, ports[0], L2VPN_IF_PBB_DISABLE), 0u);
-    sw->insertBoard(1);
-    ASSERT_EQ(addUc(0, kMacA, ports[0]), 0u);
-    ASSERT_EQ(addUc(1, kMacB, ports[0]), 0u);
-    ASSERT_EQ(addMc(0, L2VPN_MINM_ADD_MC, {ports[0]}), 0u);
-    ASSERT_EQ(L2VPN_FlushPwEntry(fd), 0u);
-    uint32_t five = 5;
-    ASSERT_EQ(L2VPN_SetVSI(fd, 0, L2VPN_VSI_ATTR_ENCAP, &five), 0u);
-    sw->deleteVsi(0);
-    EXPECT_EQ(sw->unicast(0, kMacA), nullptr);
-    EXPECT_EQ(sw->multicast(0), nullptr);
-    EXPECT_EQ(sw->encapType(0), L2VPN_ENCAP_DEFAULT);
-    EXPECT_NE(sw->unicast(1, kMacB), nullptr);
-    EXPECT_EQ(L2VPN_SetVSI(fd, 0, L2VPN_VSI_ATTR_ENCAP, &five), PLAT_ERR_NOT_FOUND);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // Interface-manager events: what model changes report, in which order, to
 // which registration, and how the descriptor and acknowledgements behave.
+// What each change reports is checked through the switch commands;
+// deactivation, deletion and a manager that goes away are what the daemon's
+// interface-event tests go through.
 #include <unistd.h>
 
 #include <string>
@@ -82,29 +85,6 @@ protected:
     uint32_t linkHandle = 0;
 };
 
-TEST_F(IfmEvents, ChangesArriveInOrderOnlyThroughTheDispatchCall)
-{
-    int fd = registerAll();
-    EXPECT_FALSE(pbbtest::readable(fd));
-
-    sw->addSlot(1, {.minm = true});
-    uint32_t agg = sw->addAggregate("agg-1");
-    uint32_t p1 = sw->addPort("eth-1/0/1", 1);
-    sw->joinAggregate(agg, p1);
-    sw->setLink(p1, false);
-    uint32_t lo = sw->addPort("lo-1", 1, {.type = IF_TYPE_LOOPBACK});  // not a selected type: link events only
-    ASSERT_TRUE(g_seen.empty()) << "nothing is delivered before the dispatch call";
-    ASSERT_TRUE(pbbtest::readable(fd));
-
-    EXPECT_EQ(IF_ResponseEventPkt(fd), 0u);
-    EXPECT_FALSE(pbbtest::readable(fd)) << "the descriptor is quiet once everything was delivered";
-
-    // A join names the aggregate in the data word.
-    EXPECT_EQ(g_seen, (std::vector<Seen>{{IF_EVT_SLOT_INSERT, {1}}, {IF_EVT_ACTIVE, {agg}}, {IF_EVT_ACTIVE, {p1}},
-                                         {IF_EVT_LINK_UP, {p1}}, {IF_EVT_AGG_JOIN, {p1}, agg}, {IF_EVT_LINK_UP, {agg}},
-                                         {IF_EVT_LINK_DOWN, {p1}}, {IF_EVT_LINK_DOWN, {agg}}, {IF_EVT_LINK_UP, {lo}}}));
-}
-
 TEST_F(IfmEvents, BoardRemovalListsItsPortsAndAcknowledgementsCarryTheContext)
 {
     sw->addSlot(2, {.minm = true});
@@ -138,58 +118,6 @@ TEST_F(IfmEvents, BoardRemovalListsItsPortsAndAcknowledgementsCarryTheContext)
     IF_ResponseEventPkt(fd);
     EXPECT_EQ(g_seen, (std::vector<Seen>{{IF_EVT_SLOT_INSERT, {2}}, {IF_EVT_ACTIVE, {p1, p2}}, {IF_EVT_ACTIVE, {p3}}}));
     EXPECT_EQ(IF_IsTempIf(p1), 0u);
-}
-
-TEST_F(IfmEvents, DeactivationDeletionAndUnregistration)
-{
-    sw->addSlot(1);
-    uint32_t p1 = sw->addPort("eth-1/0/1", 1);
-    uint32_t p2 = sw->addPort("eth-1/0/2", 1);
-    int fd = registerAll();
-
-    sw->deactivate(p1, 0);
-    sw->deleteInterface(p2);
-    IF_ResponseEventPkt(fd);
-    // Nothing is parked for an interface that is deleted.
-    EXPECT_EQ(g_seen, (std::vector<Seen>{{IF_EVT_LINK_DOWN, {p1}}, {IF_EVT_INACTIVE, {p1}, 0}, {IF_EVT_LINK_DOWN, {p2}},
-                                         {IF_EVT_INACTIVE, {p2}, 0}, {IF_EVT_DELETE, {p2}}}));
-    EXPECT_EQ(IF_GetIfIndexByFullName("eth-1/0/2"), 0u);
-
-    EXPECT_NE(IF_UnRegEvent(linkHandle, kIfMask), 0u) << "the mask must be the registered one";
-    EXPECT_EQ(IF_UnRegEvent(linkHandle, kLinkMask), 0u);
-    g_seen.clear();
-    sw->activate(p1);
-    sw->setLink(p1, true);
-    IF_ResponseEventPkt(fd);
-    EXPECT_EQ(g_seen, (std::vector<Seen>{{IF_EVT_ACTIVE, {p1}}})) << "no link events after unregistering";
-}
-
-TEST_F(IfmEvents, RegistrationNeedsOneOpenDescriptorAndTheManagerGoingAwayHangsItUp)
-{
-    IF_EVENT_SEL_S sel;
-    IF_Select_Init(5, &sel);
-    EXPECT_EQ(IF_RegIfEvent(0x022F0000, kIfMask, 64, &sel, onIf, 0), 0u) << "no descriptor yet";
-    int fd = IF_Event_Init();
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(IF_Event_Init(), -1) << "one descriptor per client";
-    EXPECT_EQ(IF_RegLinkEvent(0x022F0000, kIfMask, 64, 32, onLink, 0), 0u) << "interface codes under a link registration";
-    IF_Event_Fini(fd);
-
-    sw->addSlot(1);
-    fd = registerAll();
-    sw->addPort("eth-1/0/1", 1);
-    sw->setServiceUp(sim::Service::Ifm, false);
-    EXPECT_TRUE(pbbtest::hungUp(fd));
-    IF_ResponseEventPkt(fd);
-    EXPECT_TRUE(g_seen.empty()) << "events queued before the hang-up are gone";
-    IF_Event_Fini(fd);
-    EXPECT_EQ(IF_Event_Init(), -1);
-    sw->setServiceUp(sim::Service::Ifm, true);
-    fd = registerAll();
-    EXPECT_FALSE(pbbtest::hungUp(fd));
-    sw->addPort("eth-1/0/2", 1);
-    IF_ResponseEventPkt(fd);
-    EXPECT_EQ(g_seen.size(), 2u) << "the new registration receives events";
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
-// The index structures the daemon's tables are built on: bitmaps and the
-// caller-linked hash table.
+// Bitmaps, which the daemon's tables are built on: walks, runs, sizes and
+// copies. The hash table, and the transferable form of a bitmap, are what
+// the daemon's table and management tests go through.
 #include "platform/bitmap.h"
-#include "platform/hash.h"
-#include "platform/testing.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -104,63 +102,6 @@ TEST(Bitmap, CopyBetweenSizes)
     uint32_t second = 0;  // the record's second bit word, indexes 32 to 63
     std::memcpy(&second, reinterpret_cast<const unsigned char*>(small.get()) + 12, sizeof second);
     EXPECT_EQ(second >> 9, 0u) << "bits beyond the size stay clear in the record";
-}
-
-TEST(Bitmap, TransferableFormRoundTripsAndRefusals)
-{
-    Bitmap b(Bitmap_Create(4094));
-    std::mt19937 rng(7);
-    for (int n = 0; n < 300; ++n) Bitmap_Set(b.get(), rng() % 4095);
-    std::vector<unsigned char> before(Bitmap_RecordSize(4094));
-    std::memcpy(before.data(), b.get(), before.size());
-    Bitmap_H2N(b.get());
-    EXPECT_EQ(ntohl(b->uiSize), 4094u);
-    ASSERT_EQ(Bitmap_N2H(b.get(), before.size()), 0u);
-    EXPECT_EQ(std::memcmp(before.data(), b.get(), before.size()), 0);
-
-    EXPECT_EQ(Bitmap_Create(0xFFFFFFFFu), nullptr) << "a size whose walk could never end";
-    plat::testing::failCall("Bitmap_Create", 0);
-    EXPECT_EQ(Bitmap_Create(10), nullptr);
-    plat::testing::reset();
-}
-
-struct Node {
-    HASH_NODE_S stLink;  // first, as the table expects
-    uint32_t uiKey;
-};
-
-constexpr uint32_t BUCKETS = 8;
-uint32_t indexOf(const void* key) { return *static_cast<const uint32_t*>(key) % BUCKETS; }
-int compare(const HASH_NODE_S* n, const void* key)
-{
-    return reinterpret_cast<const Node*>(n)->uiKey == *static_cast<const uint32_t*>(key) ? 0 : 1;
-}
-
-int g_freed = 0;
-
-TEST(Hash, FindWalksTheKeysBucketAndDestroyHandsBackEveryNode)
-{
-    EXPECT_EQ(HASH_Create(0, indexOf), nullptr);
-    EXPECT_EQ(HASH_Create(4, nullptr), nullptr);
-    HASH_TABLE_S* t = HASH_Create(BUCKETS, indexOf);
-    ASSERT_NE(t, nullptr);
-    std::vector<Node*> nodes;
-    for (uint32_t k = 0; k < 20; ++k) {
-        // Linked by the caller at the head of its bucket (keys 0, 8, 16 share one).
-        Node* n = new Node{{t->ppstBuckets[k % BUCKETS], nullptr}, k};
-        t->ppstBuckets[k % BUCKETS] = &n->stLink;
-        nodes.push_back(n);
-    }
-    for (Node* n : nodes) EXPECT_EQ(HASH_Find(t, &n->uiKey, compare), &n->stLink);
-    uint32_t missing = 24;
-    EXPECT_EQ(HASH_Find(t, &missing, compare), nullptr) << "same bucket, no such key";
-    // ASan reports any node left or touched after its release.
-    HASH_Destroy(t, [](HASH_NODE_S* x) { ++g_freed, delete reinterpret_cast<Node*>(x); });
-    EXPECT_EQ(g_freed, 20);
-
-    t = HASH_Create(BUCKETS, [](const void*) { return BUCKETS; });
-    EXPECT_EQ(HASH_Find(t, &missing, compare), nullptr) << "an index beyond the buckets finds nothing";
-    HASH_Destroy(t, nullptr);
 }
 
 }  // namespace

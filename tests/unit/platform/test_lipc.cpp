@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -47,19 +46,8 @@ protected:
 };
 
 // Connecting, accepting and report delivery are exercised by the loop's
-// and the switch model's tests; here the socket files themselves.
-TEST_F(Lipc, SocketFileIsMadeInAMissingRunDirectoryForTheGroupOnly)
-{
-    plat::setRunDir(dir.file("deep/er"));
-    Bound server(LIPC_PROTO_STREAM, 1169);
-    ASSERT_EQ(server.rc, 0) << std::strerror(server.err);
-    ASSERT_TRUE(server.listening);
-    struct stat st {};
-    ASSERT_EQ(::stat(dir.file("deep/er/lipc.1169").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISSOCK(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0660u);
-}
-
+// and the daemon's tests, the socket file's mode by the access system test;
+// here stale and live socket files, and addresses refused.
 TEST_F(Lipc, NobodyServingStaleAndLiveSocketFiles)
 {
     errno = 0;

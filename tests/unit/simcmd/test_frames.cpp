@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/model/pbb_frame.h"
 #include "tools/simcmd/frames.h"
 #include "tools/simcmd/link_capture.h"
 
@@ -36,6 +37,7 @@ TEST(FrameText, ITaggedFramesAndMacAddresses)
     }
     EXPECT_FALSE(simcmd::isPbbFrame(Frame(good.begin(), good.begin() + 33))) << "C-SA one byte short";
     EXPECT_TRUE(simcmd::isPbbFrame(Frame(good.begin(), good.begin() + 34))) << "up to C-SA and nothing more";
+    EXPECT_TRUE(sim::decodeFrame(Frame(good.begin(), good.begin() + 34))) << "the switch takes it too";
 
     EXPECT_EQ(simcmd::parseMac("00:1E:83:0a:0B:ff"), (sim::Mac{0x00, 0x1e, 0x83, 0x0a, 0x0b, 0xff}));
     EXPECT_EQ(simcmd::parseMac("02-00-00-00-00-01"), (sim::Mac{2, 0, 0, 0, 0, 1}));

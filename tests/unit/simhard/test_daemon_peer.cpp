@@ -71,8 +71,6 @@ TEST_P(UnusableDescriptor, IsRefusedAndTheDaemonStaysServed)
 
 INSTANTIATE_TEST_SUITE_P(Descriptors, UnusableDescriptor,
                          ::testing::Values(BadDescriptor{"ChannelRegularFile", Msg::OpenChannel, "plain.txt"},
-                                           BadDescriptor{"ChannelDirectory", Msg::OpenChannel, "/"},
-                                           BadDescriptor{"PacketRegularFile", Msg::OpenPacket, "plain.txt"},
                                            BadDescriptor{"PacketDirectory", Msg::OpenPacket, "/"}),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,6 +1,7 @@
-// Connections over their life: one daemon at a time, a new one after the
-// old went away with its registrations, a simulator that ends and comes
-// back, services that go away, and clients that misbehave.
+// Connections over their life: a simulator that ends and comes back, and
+// one that is not there at all. (One daemon at a time, and the next daemon
+// finding the switch as the last one left it, are the start-up and restart
+// system tests'.)
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,30 +29,6 @@ class Lifecycle : public pbbtest::TransportTest {
 protected:
     static int registerL2vpn() { return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreL2vpn); }
 };
-
-// One daemon at a time: a second connection is refused and logged while the
-// first keeps its registrations; the next one after it finds the port modes
-// the first set. (Session counts and the rest of the switch's state across
-// daemons are the restart system test's.)
-TEST_F(Lifecycle, ASecondDaemonIsRefusedWhileTheFirstIsServedAndTheNextFindsItsState)
-{
-    pbbtest::SimChild sim;
-    connect();
-    int fd = registerL2vpn();
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(L2VPN_SetInterface(fd, 1, L2VPN_IF_PBB_ENABLE), PLAT_OK);
-    plat::transport::Link second;
-    EXPECT_FALSE(second.ensure());
-    EXPECT_FALSE(second.connected());
-    EXPECT_EQ(pbbtest::simStats()["refused"], 1);
-    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"refused this process", "pbb-sim serves another daemon (pid " +
-                                                                             std::to_string(::getpid()) + ")"}).size(), 1u);
-    EXPECT_EQ(registerL2vpn(), -1) << "the first is served as before: one registration at a time";
-    plat::inproc::reset();  // the daemon goes
-    connect();
-    EXPECT_GE(registerL2vpn(), 0) << "the old registration ended with its connection";
-    EXPECT_EQ(nlohmann::json::parse(pbbtest::simctl({"show", "pbb-ports"}, true).out)["pbbPorts"][0]["ifIndex"], 1);
-}
 
 TEST_F(Lifecycle, WithoutTheSimulatorServicesAreAwayAndItsReturnIsNoticed)
 {
