@@ -1,7 +1,7 @@
-// What a registration selected is all it receives, a VLAN map is rewritten
-// rather than added to, and a line-card report keeps its records in order.
-// Everything else these services deliver is checked through the daemon's
-// suites and the switch commands.
+// What a registration selected is all it receives, no more at a time than
+// its batch; a VLAN map is rewritten rather than added to, and a line-card
+// report keeps its records in order. Everything else these services deliver
+// is checked through the daemon's suites and the switch commands.
 #include <vector>
 
 #include "model_test.h"
@@ -33,11 +33,14 @@ TEST_F(Selection, OnlyTheSelectedKindsOfEventsArrive)
     sw->addSlot(1);
     uint32_t p = sw->addPort("eth-1/0/1", 1);
     fd = VLAN_EventInit();
-    ASSERT_NE(VLAN_RegisterEvent(0x022F0000, 1, 64, 0, recordVlanKind), 0u);  // added only
+    ASSERT_NE(VLAN_RegisterEvent(0x022F0000, 1, 1, 0, recordVlanKind), 0u);  // added only, one a call
     sw->setVlans(p, {5, 6});
     sw->setVlans(p, {});
+    sw->setVlans(p, {7});
     VLAN_HandleEvent(fd);
-    EXPECT_EQ(g_kinds, (std::vector<uint32_t>{VLAN_EVT_ADDED}));
+    EXPECT_EQ(g_kinds, (std::vector<uint32_t>{VLAN_EVT_ADDED})) << "one event a call";
+    VLAN_HandleEvent(fd);
+    EXPECT_EQ(g_kinds, (std::vector<uint32_t>{VLAN_EVT_ADDED, VLAN_EVT_ADDED}));
 }
 
 TEST_F(Selection, AVlanMapIsRewrittenAndAReportKeepsItsOrder)
