@@ -1,11 +1,13 @@
 // What a registration selected is all it receives, no more at a time than
-// its batch; a VLAN map is rewritten rather than added to, and a line-card
-// report keeps its records in order. Everything else these services deliver
-// is checked through the daemon's suites and the switch commands.
+// its batch; a VLAN map is rewritten rather than added to; a line-card
+// report keeps its records in order; a destroyed private-data instance gives
+// its data back. Everything else these services deliver is checked through
+// the daemon's suites and the switch commands.
 #include <vector>
 
 #include "model_test.h"
 #include "platform/bitmap.h"
+#include "platform/ifm.h"
 #include "platform/l2vpn.h"
 #include "platform/model/line_report.h"
 #include "platform/vlan.h"
@@ -56,6 +58,19 @@ TEST_F(Selection, AVlanMapIsRewrittenAndAReportKeepsItsOrder)
 
     EXPECT_EQ(sim::encodeReport({sim::RawTlv{7, {1}}, sim::RawTlv{8, {2}}}),
               (std::vector<uint8_t>{0, 7, 0, 1, 1, 0, 8, 0, 1, 2}));
+}
+
+// Destroying an instance hands each interface's data to the destroy function.
+TEST_F(Selection, ADestroyedInstanceGivesBackEveryInterfacesData)
+{
+    sw->addSlot(1);
+    static int freed;
+    freed = 0;
+    uint32_t h = IF_CreatePDInstance(IF_PD_KIND_IFINDEX, 0);
+    for (const char* name : {"eth-1/0/1", "eth-1/0/2"})
+        ASSERT_EQ(IF_SetPrivateData(h, sw->addPort(name, 1), &freed), 0u);
+    ASSERT_EQ(IF_DestroyPDInstance(h, [](void* p) { ++*static_cast<int*>(p); }), 0u);
+    EXPECT_EQ(freed, 2);
 }
 
 }  // namespace
