@@ -1,8 +1,9 @@
 // What a registration selected is all it receives, no more at a time than
-// its batch; a VLAN map is rewritten rather than added to; a line-card
-// report keeps its records in order; a destroyed private-data instance gives
-// its data back. Everything else these services deliver is checked through
-// the daemon's suites and the switch commands.
+// its batch; a VLAN map is rewritten rather than added to, and a VLAN past
+// the range is refused; a line-card report keeps its records in order; a
+// destroyed private-data instance gives its data back. Everything else
+// these services deliver is checked through the daemon's suites and the
+// switch commands.
 #include <vector>
 
 #include "model_test.h"
@@ -10,6 +11,7 @@
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
 #include "platform/model/line_report.h"
+#include "platform/sti.h"
 #include "platform/vlan.h"
 
 namespace {
@@ -55,6 +57,8 @@ TEST_F(Selection, AVlanMapIsRewrittenAndAReportKeepsItsOrder)
     ASSERT_EQ(VLAN_GetIfDataByIndex(p, VLAN_DATA_VLAN_MAP, map), 0u);
     EXPECT_EQ(Bitmap_Weight(map), 2u);
     Bitmap_Destroy(map);
+    uint16_t state = 0;
+    EXPECT_EQ(STI_GetVlanState(p, VLAN_GetMaxVlanID() + 1, &state), PLAT_ERR_PARAM) << "a VLAN past the range";
 
     EXPECT_EQ(sim::encodeReport({sim::RawTlv{7, {1}}, sim::RawTlv{8, {2}}}),
               (std::vector<uint8_t>{0, 7, 0, 1, 1, 0, 8, 0, 1, 2}));
