@@ -36,31 +36,22 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # The targets run side by side, as many at a time as there are cores; their
-# results are printed in name order once all have finished.
-fuzz_one() {
-  local name=$1 bin="$build/fuzz/fuzz_$1" work="$build/corpus/$1" artifacts="$build/artifacts/$1"
-  mkdir -p "$work" "$artifacts"
-  local rc=0
-  "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$name" >"$build/fuzz-$name.log" 2>&1 || rc=$?
-  echo "$rc" >"$build/fuzz-$name.rc"
-}
-running=0
+# results are printed in name order once all have finished (bash keeps each
+# finished job's status for the wait on its pid).
+declare -A pid
 for name in "${names[@]}"; do
-  rm -f "$build/fuzz-$name.rc"
-  fuzz_one "$name" &
-  running=$((running + 1))
-  if [ "$running" -ge "$(nproc)" ]; then
-    wait -n || true
-    running=$((running - 1))
-  fi
+  mkdir -p "$build/corpus/$name" "$build/artifacts/$name"
+  "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$build/artifacts/$name/" "$build/corpus/$name" "fuzz/corpus/$name" \
+      >"$build/fuzz-$name.log" 2>&1 &
+  pid[$name]=$!
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
 done
-wait
 
 failed=()
 for name in "${names[@]}"; do
   log="$build/fuzz-$name.log"
-  if [ "$(cat "$build/fuzz-$name.rc" 2>/dev/null)" = 0 ]; then
+  if wait "${pid[$name]}"; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
     echo "fuzz $name: ok, ${runs:-?} runs in ${seconds} s (${rate:-?} execs/s)"

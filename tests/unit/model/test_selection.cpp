@@ -68,8 +68,7 @@ TEST_F(Selection, AVlanMapIsRewrittenAndAReportKeepsItsOrder)
 TEST_F(Selection, ADestroyedInstanceGivesBackEveryInterfacesData)
 {
     sw->addSlot(1);
-    static int freed;
-    freed = 0;
+    int freed = 0;  // each datum points at it; the destroy function counts
     uint32_t h = IF_CreatePDInstance(IF_PD_KIND_IFINDEX, 0);
     for (const char* name : {"eth-1/0/1", "eth-1/0/2"})
         ASSERT_EQ(IF_SetPrivateData(h, sw->addPort(name, 1), &freed), 0u);
