@@ -1,6 +1,8 @@
 """A restarted daemon comes back with what it learned and was configured:
 its tables are rebuilt from the databases, and after the L2VPN batch the
-switch holds exactly what the daemon programmed again."""
+switch holds exactly what the daemon programmed again. pbb-sim keeps the
+switch's state while the daemon stops or crashes, and serves each new
+daemon."""
 
 import harness
 
@@ -33,6 +35,12 @@ def configuration(system):
     return {m["vsi"]: (m["bvlan"], sorted(m["portNames"])) for m in mc}
 
 
+def served(system, daemon, sessions):
+    st = system.stats()
+    assert st["daemon"] == {"connected": True, "pid": daemon.pid, "session": sessions}, st
+    assert st["sessions"] == sessions, st
+
+
 def restarted(system):
     """Starts a daemon and waits for the end of its first batch (the
     refresh window closed); returns what it holds."""
@@ -44,21 +52,41 @@ def restarted(system):
 
 def test_an_orderly_restart_brings_everything_back(system):
     system.start_sim()
-    system.start_daemon()
+    first = system.start_daemon()
+    served(system, first, 1)
     configure(system)
+    # Changes made while the daemon runs belong to the switch.
+    for words in (["link", "down", "eth-2/0/2"], ["vlan", "trunk", "eth-2/0/1", "100-120"],
+                  ["vsi", "add", "9", "vsi-new", "9999"], ["slot", "remove", "3"],
+                  ["stp", "state", "eth-1/0/1", "105", "discarding"]):
+        system.simctl(*words)
     burst(system, "eth-1/0/1", RED, 10010, 100)
     burst(system, "eth-1/0/2", GREEN, 10020, 101)
     want = {("vsi-red", m, "eth-1/0/1") for m in RED} | {("vsi-green", m, "eth-1/0/2") for m in GREEN}
     harness.wait_until("entries learned", lambda: daemon_entries(system) == want)
     config = configuration(system)
     assert set(config) == {"vsi-red", "vsi-green"}
+    before = system.switch_state()
 
     assert system.stop_daemon() == 0
+    harness.wait_until("pbb-sim noticing the daemon left", lambda: not system.stats()["daemon"]["connected"])
+    assert system.switch_state() == before
     entries, switch, config_after = restarted(system)
+    served(system, system.daemon, 2)
     assert entries == want
     assert switch == want
     assert config_after == config
-    assert system.ctl("show", "mc", "vsi-red")["multicast"][0]["bvlan"] == 100
+    # The same entries programmed again, without the C-MAC of the frames
+    # they were learned from (a batch programs them with a zero one).
+    after = system.switch_state()
+    for e in before["unicast"]["unicast"]:
+        e["cmac"] = "00:00:00:00:00:00"
+    assert after == before, "the switch as it was"
+    log = system.log()
+    for d in (first, system.daemon):
+        assert f"platform[{d.pid}] SWITCH info: connected to the simulated switch" in log
+        assert f"daemon pid {d.pid} connected" in log
+    assert f"daemon pid {first.pid} left" in log
 
 
 def test_a_killed_daemon_loses_at_most_its_write_behind(system):
@@ -81,9 +109,12 @@ def test_a_killed_daemon_loses_at_most_its_write_behind(system):
         return sum(1 for e in system.simctl("show", "unicast", "--vsi", "vsi-red", json=True)["unicast"]
                    if e["bmac"].startswith("00:dd"))
     seen = harness.wait_until("the burst being learned", lambda: (n := programmed()) >= 2000 and n)
+    vsis = system.simctl("show", "vsis", json=True)
     system.kill_daemon()
 
     entries, switch, config_after = restarted(system)
+    served(system, system.daemon, 2)
+    assert system.simctl("show", "vsis", json=True) == vsis
     burst_macs = {f"00:dd:00:00:{i >> 8:02x}:{i & 0xff:02x}" for i in range(count)}
     recovered = entries - first
     assert first <= entries

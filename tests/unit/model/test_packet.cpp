@@ -122,4 +122,27 @@ TEST_F(Packets, CallsRefuseWhatTheFamilyDoesNotOffer)
     EXPECT_EQ(plat::inproc::deliverDatagram(sim::packDatagram(*sim::cpuCopy(p1, sim::encodeFrame(kFrame)))), 0u);
 }
 
+// The control record (the port a frame came in on) comes only to a socket
+// that asked for it.
+TEST_F(Packets, TheControlRecordComesOnlyWhenAskedFor)
+{
+    for (int asked : {0, 1}) {
+        openSocket(asked);
+        ASSERT_TRUE(sw->receiveFrame(p1, kFrame));
+        uint8_t data[256];
+        PKT_CTRL_S ctrl{};
+        iovec iov{data, sizeof data};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = &ctrl;
+        msg.msg_controllen = sizeof ctrl;
+        ASSERT_GT(PKT_RecvMsg(fd, &msg, MSG_DONTWAIT), 0);
+        EXPECT_EQ(msg.msg_controllen, asked ? sizeof ctrl : 0u) << asked;
+        EXPECT_EQ(ctrl.uiIfIndex, asked ? p1 : 0u) << asked;
+        ::close(fd);
+    }
+    fd = -1;
+}
+
 }  // namespace
