@@ -97,13 +97,10 @@ TEST(Replies, DecodeWhatWasEncoded)
     EXPECT_EQ(parseUc(u.data(), u.size()), uc);
     EXPECT_FALSE(parseUc(u.data(), u.size() - 1));
 
-    for (size_t n : {size_t{1}, size_t{511}, kMcPortsMax}) {
-        McMsg mc{3, 10030, 110, {1, 0x1e, 0x83, 0, 0x27, 0x2e}, "vsi-blue", {}};
-        for (size_t i = 0; i < n; ++i) mc.ports.push_back(static_cast<uint32_t>(i * 7 + 1));
-        Bytes m = mcMsg(mc);
-        EXPECT_EQ(parseMc(m.data(), m.size()), mc) << n << " ports";
-        EXPECT_FALSE(parseMc(m.data(), m.size() - 1));
-    }
+    const McMsg mc{3, 10030, 110, {1, 0x1e, 0x83, 0, 0x27, 0x2e}, "vsi-blue", {1, 8}};
+    Bytes m = mcMsg(mc);
+    EXPECT_EQ(parseMc(m.data(), m.size()), mc);
+    EXPECT_FALSE(parseMc(m.data(), m.size() - 1));
 
     uint8_t w[4] = {0x60, 0x01, 0x00, 0x23};
     EXPECT_EQ(word(w, 4), kNoMoreUc);
