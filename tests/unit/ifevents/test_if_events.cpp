@@ -36,14 +36,18 @@ protected:
     uint64_t programmed() const { return sw->programCalls().last(); }
 };
 
-// Only a change of link state acts; link events are not acknowledged.
+// A link going down flushes the interface; only a change of link state
+// acts; link events are not acknowledged.
 TEST_F(IfEvents, ARepeatedLinkEventCallsNothing)
 {
     activateA();
+    learn({1, kVlan, 1, a});
+    learn({1, kVlan, 2, b});
     for (bool up : {false, true}) {
         sw->setLink(a, up);
         serve();
         expectMc(1, up ? std::vector<uint32_t>{a, b} : std::vector<uint32_t>{b});
+        expectUc({{1, kVlan, 2, b}});
         const uint64_t mark = programmed();
         sw->setLink(a, up);
         serve();
@@ -53,16 +57,63 @@ TEST_F(IfEvents, ARepeatedLinkEventCallsNothing)
     EXPECT_EQ(logged("Receive event: interface_down on the interface eth-1/0/1.").size(), 1u);
 }
 
-TEST_F(IfEvents, DeleteRemovesOnlyParkedRecords)
+// An interface going inactive is parked with its configuration or
+// discarded; parked, it comes back with it. A deletion removes parked
+// records only.
+TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
 {
-    ASSERT_EQ(PBB_ctl_SetAllVsiUplink(c), PBB_OK);
-    ASSERT_EQ(PBB_ctl_SetAllVsiUplink(b), PBB_OK);
+    for (uint32_t p : {a, b, c}) ASSERT_EQ(PBB_ctl_SetAllVsiUplink(p), PBB_OK);
+    sw->deactivate(c, IF_INACTIVE_PARK);
+    sw->deactivate(b, 0);
+    serve();
+    EXPECT_EQ(PBB_ifcb_Get(c), nullptr);
+    EXPECT_TRUE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
+    for (uint32_t hDb : {g_hPbbUsedCfgDB, g_hPbbUnusedCfgDB}) EXPECT_FALSE(stored(hDb, "if.eth-1/0/2"));
+    EXPECT_FALSE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
+    sw->activate(c);
+    serve();
+    ASSERT_NE(PBB_ifcb_Get(c), nullptr);
+    EXPECT_EQ(PBB_ifcb_Get(c)->usUplinkAll, 1);
+    EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
+
     sw->deactivate(c, IF_INACTIVE_PARK);
     serve();
     _pbb_if_ProcIfDelete(c);
-    _pbb_if_ProcIfDelete(b);
+    _pbb_if_ProcIfDelete(a);
     EXPECT_FALSE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
-    EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/2")) << "an active interface's records stay";
+    EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/1")) << "an active interface's records stay";
+}
+
+// A PBB port joining an aggregate stops serving by itself: its entries go;
+// leaving, its ports come back.
+TEST_F(IfEvents, AnAggregateMemberStopsServingByItself)
+{
+    activateA();
+    learn({1, kVlan, 1, a});
+    const uint32_t agg = sw->addAggregate("agg-1");
+    sw->joinAggregate(agg, a);
+    serve();
+    expectUc({});
+    expectMc(1, {b});
+    sw->leaveAggregate(a);
+    serve();
+    expectMc(1, {a, b});
+}
+
+// Entries that no slot holds any more go when a board is pulled.
+TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
+{
+    sw->addSlot(3, {.minm = true});
+    PBB_ucpw_Exit();  // entries are now installed on slots 1 and 3
+    ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
+    const Uc e1{1, kVlan, 1, a}, e2{1, kVlan, 2, b};
+    learn(e1);
+    learn(e2);
+    sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 1}, kVlan}}}});
+    serve();
+    sw->removeBoard(3);
+    serve();
+    expectUc({e2});
 }
 
 // A port that cannot do PBB is warned about once it joins an aggregate
