@@ -133,8 +133,9 @@ TEST_P(TcText, DescribesTheEventUnderTheEventSwitchOnly)
 INSTANTIATE_TEST_SUITE_P(Tc, TcText, ::testing::ValuesIn(kTcTexts),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Every other VLAN (several pieces), and VLANs 4 to 602 (the text reaches
-// exactly 800 characters).
+// Every other VLAN (several pieces), VLANs 4 to 602 (the text reaches
+// exactly 800 characters), and from 10 (27 items fill the first line's 81
+// columns).
 class TcLongVlans : public Tc, public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>> {};
 
 TEST_P(TcLongVlans, GoOutInLinesAndPieces)
@@ -148,7 +149,8 @@ TEST_P(TcLongVlans, GoOutInLinesAndPieces)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tc, TcLongVlans, ::testing::Values(std::pair<uint16_t, uint16_t>{1, 4093},
-                                                            std::pair<uint16_t, uint16_t>{4, 602}));
+                                                            std::pair<uint16_t, uint16_t>{4, 602},
+                                                            std::pair<uint16_t, uint16_t>{10, 600}));
 
 // 17 names of 40 characters and a filler bring the text to 778 or 779
 // characters; a name of 20 then still fits (778 + 20 + 1 is below 800) or

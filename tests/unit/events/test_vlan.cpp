@@ -132,8 +132,9 @@ TEST_P(VlanText, PrintedUnderTheEventSwitch)
 INSTANTIATE_TEST_SUITE_P(Vlan, VlanText, ::testing::ValuesIn(kVlanTexts),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Every other VLAN (several pieces), and VLANs 2 to 600 (the text reaches
-// exactly 800 characters).
+// Every other VLAN (several pieces), VLANs 2 to 600 (the text reaches
+// exactly 800 characters), and from 10 (27 items fill the first line's 81
+// columns).
 class VlanLongList : public Vlan, public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>> {};
 
 TEST_P(VlanLongList, GoesOutInLinesAndPieces)
@@ -151,7 +152,8 @@ TEST_P(VlanLongList, GoesOutInLinesAndPieces)
 }
 
 INSTANTIATE_TEST_SUITE_P(Vlan, VlanLongList, ::testing::Values(std::pair<uint16_t, uint16_t>{1, 4093},
-                                                               std::pair<uint16_t, uint16_t>{2, 600}));
+                                                               std::pair<uint16_t, uint16_t>{2, 600},
+                                                               std::pair<uint16_t, uint16_t>{10, 600}));
 
 // After an error or a hang-up the channel stays closed and membership is
 // no longer followed, even with the service there; what was readable in

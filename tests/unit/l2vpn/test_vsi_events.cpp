@@ -38,6 +38,27 @@ TEST_F(VsiEvents, StartUpFailures)
     }
 }
 
+// The module away and back: one registration a second, the first success
+// stops the timer, and the batch drops a VSI it no longer reports.
+TEST_F(VsiEvents, ReconnectAndBatchResynchronise)
+{
+    activateA();
+    sw->setServiceUp(sim::Service::L2vpn, false);
+    serve();
+    sw->deleteVsi(2);  // unseen while the module is away
+    EXPECT_EQ(g_iL2vpnEvtFd, PBB_INVALID_FD);
+    plat::testing::clearCalls();
+    for (int i = 0; i < 3; ++i) tick();
+    sw->setServiceUp(sim::Service::L2vpn, true);
+    tick();
+    tick();
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_Register"), 4u) << "the first success stops the timer";
+    EXPECT_EQ(g_ulL2vpnTimerFd, PBB_TMR_INVALID);
+    ASSERT_GE(g_iL2vpnEvtFd, 0);
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr);
+    expectMc(1, {a, b});
+}
+
 TEST_F(VsiEvents, VsiAddCreatesReplacesOrRefreshes)
 {
     ASSERT_EQ(PBB_ctl_SetAllVsiUplink(c), PBB_OK);

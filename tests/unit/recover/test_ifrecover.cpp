@@ -26,5 +26,20 @@ TEST_F(IfRecover, RestoresNamesAndAllVsiFlagOnly)
     EXPECT_EQ(PBB_ifcb_Get(b), nullptr);
 }
 
+TEST_F(IfRecover, FailsWhenTheBlockCannotBeMadeForEitherRecord)
+{
+    for (bool allVsi : {false, true}) {
+        SCOPED_TRACE(allVsi ? "if." : "ifvsi.");
+        PBB_dbmsave_DeleteIfAllCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str());
+        if (allVsi)
+            PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str());
+        else
+            PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str(), "vsi-a");
+        plat::testing::failCall("IF_SetPrivateData", 1, 1);
+        EXPECT_EQ(PBB_dbmrecover_IfRecover(a), PBB_ERR);
+        EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    }
+}
+
 }  // namespace
 }  // namespace recovertest
