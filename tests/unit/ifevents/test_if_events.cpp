@@ -84,22 +84,6 @@ TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
     EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/1")) << "an active interface's records stay";
 }
 
-// A PBB port joining an aggregate stops serving by itself: its entries go;
-// leaving, its ports come back.
-TEST_F(IfEvents, AnAggregateMemberStopsServingByItself)
-{
-    activateA();
-    learn({1, kVlan, 1, a});
-    const uint32_t agg = sw->addAggregate("agg-1");
-    sw->joinAggregate(agg, a);
-    serve();
-    expectUc({});
-    expectMc(1, {b});
-    sw->leaveAggregate(a);
-    serve();
-    expectMc(1, {a, b});
-}
-
 // Entries that no slot holds any more go when a board is pulled.
 TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
 {
@@ -116,13 +100,25 @@ TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
     expectUc({e2});
 }
 
-// A port that cannot do PBB is warned about once it joins an aggregate
-// with PBB configuration.
-TEST_F(IfEvents, APortWithoutPbbJoiningAPbbAggregateIsWarnedAbout)
+// A PBB port joining an aggregate stops serving by itself: its entries go;
+// leaving, its ports come back. A port that cannot do PBB is warned about
+// once it joins an aggregate with PBB configuration.
+TEST_F(IfEvents, AggregateMembers)
 {
+    activateA();
+    learn({1, kVlan, 1, a});
     const uint32_t agg = sw->addAggregate("agg-1");
+    sw->joinAggregate(agg, a);
+    serve();
+    expectUc({});
+    expectMc(1, {b});
+    sw->leaveAggregate(a);
+    serve();
+    expectMc(1, {a, b});
+
     const uint32_t plain = sw->addPort("eth-2/0/1", 2);
-    sw->joinAggregate(agg, plain);
+    const uint32_t other = sw->addAggregate("agg-2");
+    sw->joinAggregate(other, plain);
     serve();
     const char* warning = "PBB_JOINAGG_WARNING";
     EXPECT_TRUE(logged(warning).empty()) << "the aggregate has no PBB configuration";
