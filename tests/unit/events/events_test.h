@@ -27,11 +27,6 @@ inline std::vector<uint16_t> evenVlans(uint16_t first, uint16_t last)
     for (uint32_t v = first; v <= last; v += 2) out.push_back(static_cast<uint16_t>(v));
     return out;
 }
-// The list of evenVlans(10, 62): 27 items of three characters, 81 with
-// the last, which therefore starts a line.
-constexpr const char* kEvenTo62Text =
-    "10,12,14,16,18,20,22,24,26,28,30,32,34,36,38,40,42,44,46,48,50,52,54,56,58,60,\r\n62\r\n";
-
 // Splits text at "\r\n"; a rest after the last line end is a line too.
 inline std::vector<std::string> linesOf(const std::string& text)
 {

@@ -36,86 +36,73 @@ protected:
     uint64_t programmed() const { return sw->programCalls().last(); }
 };
 
-TEST_F(IfEvents, LinkDownFlushesTheInterfaceAndLinkUpBringsItsPortsBack)
+// A link going down flushes the interface; only a change of link state
+// acts; link events are not acknowledged.
+TEST_F(IfEvents, ARepeatedLinkEventCallsNothing)
 {
     activateA();
-    const Uc onA{1, kVlan, 1, a}, onB{1, kVlan, 2, b};
-    learn(onA);
-    learn(onB);
-
-    sw->setLink(a, false);
-    serve();
-    expectUc({onB});
-    expectMc(1, {b});
-    uint64_t mark = programmed();
-    sw->setLink(a, false);
-    serve();
-    EXPECT_EQ(programmed(), mark) << "a second link-down calls nothing";
-
-    sw->setLink(a, true);
-    serve();
-    expectMc(1, {a, b});
-    mark = programmed();
-    sw->setLink(a, true);
-    serve();
-    EXPECT_EQ(programmed(), mark) << "a second link-up calls nothing";
-    EXPECT_TRUE(ifmAcks().empty()) << "link events are not acknowledged";
+    learn({1, kVlan, 1, a});
+    learn({1, kVlan, 2, b});
+    for (bool up : {false, true}) {
+        sw->setLink(a, up);
+        serve();
+        expectMc(1, up ? std::vector<uint32_t>{a, b} : std::vector<uint32_t>{b});
+        expectUc({{1, kVlan, 2, b}});
+        const uint64_t mark = programmed();
+        sw->setLink(a, up);
+        serve();
+        EXPECT_EQ(programmed(), mark) << "a second link " << (up ? "up" : "down") << " calls nothing";
+    }
+    EXPECT_TRUE(ifmAcks().empty());
     EXPECT_EQ(logged("Receive event: interface_down on the interface eth-1/0/1.").size(), 1u);
 }
 
-// An interface going inactive takes its control block, uplinks and PBB mode
-// with it; parked, its configuration comes back with it.
-TEST_F(IfEvents, InactiveParksOrDiscardsAndActiveRestores)
+// An interface going inactive is parked with its configuration or
+// discarded; parked, it comes back with it. A deletion removes parked
+// records only.
+TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
 {
-    for (uint32_t word : {IF_INACTIVE_PARK, 0u}) {
-        SCOPED_TRACE(word);
-        ASSERT_EQ(PBB_ctl_SetAllVsiUplink(c), PBB_OK);
-        activateA({a, b, c});
-        learn({1, kVlan, 3, c});
+    for (uint32_t p : {a, b, c}) ASSERT_EQ(PBB_ctl_SetAllVsiUplink(p), PBB_OK);
+    sw->deactivate(c, IF_INACTIVE_PARK);
+    sw->deactivate(b, 0);
+    serve();
+    EXPECT_EQ(PBB_ifcb_Get(c), nullptr);
+    EXPECT_TRUE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
+    for (uint32_t hDb : {g_hPbbUsedCfgDB, g_hPbbUnusedCfgDB}) EXPECT_FALSE(stored(hDb, "if.eth-1/0/2"));
+    EXPECT_FALSE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
+    sw->activate(c);
+    serve();
+    ASSERT_NE(PBB_ifcb_Get(c), nullptr);
+    EXPECT_EQ(PBB_ifcb_Get(c)->usUplinkAll, 1);
+    EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
 
-        sw->deactivate(c, word);
-        serve();
-        EXPECT_EQ(PBB_ifcb_Get(c), nullptr);
-        EXPECT_FALSE(sw->pbbMode(c));
-        expectMc(1, {a, b});
-        expectUc({});
-        EXPECT_FALSE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
-        EXPECT_EQ(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"), word == IF_INACTIVE_PARK);
-
-        sw->activate(c);
-        sw->setLink(c, true);
-        serve();
-        if (word == IF_INACTIVE_PARK) {
-            ASSERT_NE(PBB_ifcb_Get(c), nullptr);
-            EXPECT_EQ(PBB_ifcb_Get(c)->usUplinkAll, 1);
-            EXPECT_TRUE(PBB_ifcb_IsRunVsiExist(c, 1) && PBB_ifcb_IsRunVsiExist(c, 2));
-            EXPECT_TRUE(sw->pbbMode(c));
-            expectMc(1, {a, b, c});
-            EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
-            EXPECT_FALSE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
-            ASSERT_EQ(PBB_ctl_ResetAllVsiUplink(c), PBB_OK);
-        } else {
-            EXPECT_EQ(PBB_ifcb_Get(c), nullptr);
-            EXPECT_FALSE(sw->pbbMode(c));
-            expectMc(1, {a, b});
-        }
-        ASSERT_EQ(PBB_ctl_ResetBVlan("vsi-a", 1001), PBB_OK);
-    }
-    EXPECT_EQ(ifmAcks().size(), 4u) << "two inactive and two active events";  // link events are not acknowledged
-}
-
-TEST_F(IfEvents, DeleteRemovesOnlyParkedRecords)
-{
-    ASSERT_EQ(PBB_ctl_SetAllVsiUplink(c), PBB_OK);
-    ASSERT_EQ(PBB_ctl_SetAllVsiUplink(b), PBB_OK);
     sw->deactivate(c, IF_INACTIVE_PARK);
     serve();
     _pbb_if_ProcIfDelete(c);
-    _pbb_if_ProcIfDelete(b);
+    _pbb_if_ProcIfDelete(a);
     EXPECT_FALSE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
-    EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/2")) << "an active interface's records stay";
+    EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/1")) << "an active interface's records stay";
 }
 
+// Entries that no slot holds any more go when a board is pulled.
+TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
+{
+    sw->addSlot(3, {.minm = true});
+    PBB_ucpw_Exit();  // entries are now installed on slots 1 and 3
+    ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
+    const Uc e1{1, kVlan, 1, a}, e2{1, kVlan, 2, b};
+    learn(e1);
+    learn(e2);
+    sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 1}, kVlan}}}});
+    serve();
+    sw->removeBoard(3);
+    serve();
+    expectUc({e2});
+}
+
+// A PBB port joining an aggregate stops serving by itself: its entries go;
+// leaving, its ports come back. A port that cannot do PBB is warned about
+// once it joins an aggregate with PBB configuration.
 TEST_F(IfEvents, AggregateMembers)
 {
     activateA();
@@ -129,7 +116,6 @@ TEST_F(IfEvents, AggregateMembers)
     serve();
     expectMc(1, {a, b});
 
-    // A port that cannot do PBB: warned about once it joins a PBB aggregate.
     const uint32_t plain = sw->addPort("eth-2/0/1", 2);
     const uint32_t other = sw->addAggregate("agg-2");
     sw->joinAggregate(other, plain);
@@ -145,31 +131,6 @@ TEST_F(IfEvents, AggregateMembers)
     EXPECT_NE(lines[0].find("Because the aggregate interface agg-1 has been configured with PBB, assigning the "
                             "interface eth-2/0/1 that does not support PBB"),
               std::string::npos);
-}
-
-TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
-{
-    sw->addSlot(3, {.minm = true});
-    PBB_ucpw_Exit();  // entries are now installed on slots 1 and 3
-    ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
-    const Uc e1{1, kVlan, 1, a}, e2{1, kVlan, 2, b};
-    learn(e1);
-    learn(e2);
-    sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 1}, kVlan}}}});
-    serve();
-    expectUc({e1, e2});
-
-    sw->removeBoard(3);
-    serve();
-    expectUc({e2});
-    sw->insertBoard(3);
-    serve();
-    sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 2}, kVlan}}}});
-    serve();
-    expectUc({e2});  // slot 3 holds it again
-    size_t slotAcks = 0;
-    for (const auto& ack : ifmAcks()) slotAcks += ack.code == PBB_IF_EVT_SLOT_REMOVE || ack.code == PBB_IF_EVT_SLOT_INSERT;
-    EXPECT_EQ(slotAcks, 3u) << "the board added, pulled and put back";
 }
 
 TEST_F(IfEvents, EmptyListsAreAcknowledgedAndAHangUpRegistersAgain)

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "platform/bitmap.h"
 #include "tools/pbbctl_proto.h"
 
 using namespace pbbctl::proto;
@@ -50,39 +49,16 @@ const std::string kRed = "7673692d726564";  // "vsi-red"
 INSTANTIATE_TEST_SUITE_P(
     Requests, Layout,
     ::testing::Values(
-        LayoutCase{"debug", debugReq(kDebugClear, 0x6), 8, {{0, "0001000000000006"}}},
         LayoutCase{"uplinkAll", uplinkAllReq(kUplinkDelete, 0x01020304), 8, {{0, "0001000001020304"}}},
-        LayoutCase{"set", setReq(kValueReset, 100, 10010, "vsi-red"), 44,
-                   {{0, "00010000"}, {4, "00000064"}, {8, "0000271a"}, {12, kRed + "00"}, {43, "00"}}},
         LayoutCase{"uplink", uplinkReq(kUplinkAdd, 7, {"vsi-red", "b"}), 12 + 64,
                    {{0, "0000000000000007"}, {8, "00000002"}, {12, kRed + "00"}, {44, "6200"}, {75, "00"}}},
-        LayoutCase{"reset", resetReq({100, 4094}, {1, 0x64}, "vsi-red"), 1108,
+        LayoutCase{"reset", resetReq({0, 100, 4094, 4095}, {1, 0x64}, "vsi-red"), 1108,
                    // 128 words for VLANs 0-4094; VLAN 100 is bit 4 of word 3,
-                   // VLAN 4094 bit 30 of word 127.
-                   {{0, "00000080"}, {4, "00000ffe"}, {8 + 12, "00000010"}, {8 + 4 * 127, "40000000"},
+                   // VLAN 4094 bit 30 of word 127; 0 and 4095 are no B-VLANs.
+                   {{0, "00000080"}, {4, "00000ffe"}, {8, "00000000"}, {8 + 12, "00000010"}, {8 + 4 * 127, "40000000"},
                     {560, "00000002"}, {564, "0000000100000064"}, {572, "00000000"}, {1076, kRed + "00"}}},
-        LayoutCase{"name", nameValue("vsi-red"), 32, {{0, kRed + "00"}}},
-        LayoutCase{"index", indexValue(0x10203), 4, {{0, "00010203"}}},
-        LayoutCase{"uc",
-                   ucMsg({5, 10010, 100, {0x00, 0xbb, 0, 0, 0, 0x2a}, 0x64, "vsi-red"}),
-                   52,
-                   {{0, "00000005"}, {4, "0000271a"}, {8, "0064"}, {10, "00bb0000002a"}, {16, "00000064"},
-                    {20, kRed + "00"}}},
-        LayoutCase{"mc", mcMsg({1, 10010, 100, {1, 0x1e, 0x83, 0, 0x27, 0x1a}, "vsi-red", {1, 2, 100}}), 2100,
-                   {{0, "00000001"}, {4, "0000271a"}, {8, "00000003"}, {12, "0064"}, {14, "011e8300271a"},
-                    {20, kRed + "00"}, {52, "000000010000000200000064"}, {64, "00000000"}}}),
+        LayoutCase{"index", indexValue(0x10203), 4, {{0, "00010203"}}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Request, ResetBitmapConvertsBackToTheSameVlans)
-{
-    Bytes b = resetReq({1, 100, 101, 4094, 4095, 0}, {}, "");
-    auto* map = reinterpret_cast<BITMAP_S*>(b.data());
-    ASSERT_EQ(Bitmap_N2H(map, kResetBitmapLen), 0u);
-    EXPECT_EQ(Bitmap_Weight(map), 4u);  // 0 and 4095 are no B-VLANs
-    for (uint32_t v : {1u, 100u, 101u, 4094u}) EXPECT_EQ(Bitmap_Check(map, v), 1u) << v;
-    EXPECT_EQ(Bitmap_Check(map, 102), 0u);
-    EXPECT_EQ(b[1076], 0) << "an empty name means every VSI";
-}
 
 TEST(Request, LongNamesAndLongListsAreCut)
 {
@@ -102,20 +78,16 @@ TEST(Request, LongNamesAndLongListsAreCut)
     EXPECT_EQ(hexOf(r, 564 + 4 * 127, 4), "00000080") << "the 128th interface is the last";
 }
 
-TEST(Replies, DecodeWhatWasEncoded)
+// The fields of whole replies are checked against the daemon's own in the
+// client test; a value one byte short is no reply.
+TEST(Replies, ShortValuesAreRefused)
 {
-    UcMsg uc{0xFFFFFFFE, 0xFFFFFF, 4094, {0xff, 1, 2, 3, 4, 0xfe}, 0x80000001, std::string(31, 'n')};
-    Bytes u = ucMsg(uc);
-    EXPECT_EQ(parseUc(u.data(), u.size()), uc);
+    Bytes u = ucMsg({});
+    EXPECT_TRUE(parseUc(u.data(), u.size()));
     EXPECT_FALSE(parseUc(u.data(), u.size() - 1));
-
-    for (size_t n : {size_t{1}, size_t{511}, kMcPortsMax}) {
-        McMsg mc{3, 10030, 110, {1, 0x1e, 0x83, 0, 0x27, 0x2e}, "vsi-blue", {}};
-        for (size_t i = 0; i < n; ++i) mc.ports.push_back(static_cast<uint32_t>(i * 7 + 1));
-        Bytes m = mcMsg(mc);
-        EXPECT_EQ(parseMc(m.data(), m.size()), mc) << n << " ports";
-        EXPECT_FALSE(parseMc(m.data(), m.size() - 1));
-    }
+    Bytes m = mcMsg({1, 1, 1, {}, "v", {1}});
+    EXPECT_TRUE(parseMc(m.data(), m.size()));
+    EXPECT_FALSE(parseMc(m.data(), m.size() - 1));
 
     uint8_t w[4] = {0x60, 0x01, 0x00, 0x23};
     EXPECT_EQ(word(w, 4), kNoMoreUc);
@@ -154,13 +126,9 @@ TEST(Tlv, HeaderThenValueAndAStreamSplitAnywhere)
         r.feed(stream.data() + cut, stream.size() - cut);
         while (auto t = r.next()) got.push_back(*t);
         ASSERT_EQ(got.size(), 3u) << "cut at " << cut;
-        EXPECT_EQ(got[0].type, kGetFirstUc);
-        EXPECT_EQ(got[0].value.size(), kUcMsgLen);
-        EXPECT_EQ(got[1].type, kGetDebug);
-        EXPECT_TRUE(got[1].value.empty());
-        EXPECT_EQ(got[2].type, kMcReply);
-        EXPECT_EQ(got[2].value.size(), kMcMsgLen);
-        EXPECT_EQ(r.pending(), 0u);
+        EXPECT_EQ(std::tuple(got[0].type, got[0].value.size(), got[1].type, got[1].value.size(), got[2].type,
+                             got[2].value.size(), r.pending()),
+                  std::tuple(kGetFirstUc, kUcMsgLen, kGetDebug, size_t{0}, kMcReply, kMcMsgLen, size_t{0}));
     }
 }
 
