@@ -1,6 +1,7 @@
 // VSI activation, the B-VLAN and encapsulation settings with their
 // configuration record, and the adoption of the L2VPN module's view of a
-// VSI. Deactivation is checked by the VSI-event tests and the resets.
+// VSI. Deactivation of an active VSI is checked by the VSI-event tests and
+// the resets.
 #include "ctl_test.h"
 
 #include <optional>
@@ -65,6 +66,14 @@ TEST_F(Ctl, ReactivationReprogramsCurrentPortsThenAddsTheMissing)
     EXPECT_EQ(second.op, PBB_MINM_ADD_MCPW_PORT);
     EXPECT_EQ(second.ports, std::vector<uint32_t>{a});
     expectMc(1, {a, b});
+}
+
+TEST_F(Ctl, DeactivationWithoutAMulticastEntryKeepsLearnedEntries)
+{
+    vsi(1, "vsi-a", 1001);
+    learn({1, 10, 3, a});
+    PBB_ctl_DeactiveVsi(1);
+    expectUc({{1, 10, 3, a}});
 }
 
 TEST_F(Ctl, SettingsKeepTheRecordExactlyWhileNotDefault)

@@ -37,10 +37,6 @@ TEST_P(PortRule, DecidesWhetherAnOfferedUplinkBecomesAPort)
 
     PBB_ctl_ActiveMcPort(1, a);
     expectMc(1, GetParam().eligible ? std::vector<uint32_t>{a} : std::vector<uint32_t>{});
-    // Whole-VSI activation applies the same rule.
-    PBB_ctl_DeactiveVsi(1);
-    PBB_ctl_ActiveVsi(1);
-    expectMc(1, GetParam().eligible ? std::vector<uint32_t>{a} : std::vector<uint32_t>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Ctl, PortRule, ::testing::ValuesIn(kRules),
@@ -60,8 +56,6 @@ TEST_F(Ctl, RefusedPortsLeaveTheTableAsItWas)
     plat::testing::failCall("L2VPN_AddMinMEntry", 7);
     PBB_ctl_ActiveMcPort(1, b);
     expectMc(1, {a});
-    PBB_ctl_ActiveMcPort(1, b);  // offered again, tried again
-    expectMc(1, {a, b});
 
     // A failed commit of the new port is refused as well.
     PBB_ctl_DeactiveMcPort(1, b);

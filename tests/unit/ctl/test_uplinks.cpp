@@ -96,6 +96,15 @@ TEST_F(Uplinks, AllVsiModeReplacesNamesAndRefusesPerVsiDeletes)
     expectUc({});
 }
 
+TEST_F(Uplinks, ResettingAllVsiModeAlsoDropsPerVsiNames)
+{
+    auto req = names({"vsi-a", "vsi-b"});
+    ASSERT_EQ(PBB_ctl_AddUplink(a, 2, raw(req)), PBB_OK);
+    EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
+    EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+}
+
 TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
 {
     sw->addSlot(3, {.present = false, .minm = true});

@@ -70,6 +70,7 @@ TEST_P(BitmapN2HBounds, ConvertsOnlyRecordsThatFitTheirBytes)
 INSTANTIATE_TEST_SUITE_P(
     Records, BitmapN2HBounds,
     testing::Values(N2HCase{"header_only_claims_one", 8, 1, 4094, false},
+                    N2HCase{"header_only_no_words", 8, 0, 4094, true},
                     N2HCase{"short_header", 7, 0, 4094, false},
                     N2HCase{"request_field_full", 560, 138, 4094, true},
                     N2HCase{"word_count_wraps_bytes", 560, 0xFFFFFFFFu, 4094, false},

@@ -4,6 +4,7 @@
 #include "pkt_test.h"
 
 #include <functional>
+#include <tuple>
 
 namespace pkttest {
 namespace {
@@ -38,7 +39,10 @@ TEST_F(Learning, FrameIsLearnedInDriverTableAndDatabase)
     serve();
 
     expectLearnedOn(*sw_, p1_);
-    EXPECT_EQ(saved(dbKey(p1_)).size(), 1u);
+    auto recs = saved(dbKey(p1_));
+    ASSERT_EQ(recs.size(), 1u);
+    EXPECT_EQ(std::tuple(recs[0].uiVsiIndex, recs[0].uiISid, recs[0].uiIfIndex, recs[0].usBVlan),
+              std::tuple(kVsi, kISid, p1_, kBVlan));
     EXPECT_EQ(errorLines(), 0u);
     // The dump names the port and prints the constant TPIDs.
     for (const char* line : {"Receive PBB frame from eth-1/0/1", "B-Tag TPID: 8100", "I-Tag TPID: 88e7", "I-SID: 5000",

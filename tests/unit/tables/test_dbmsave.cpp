@@ -1,8 +1,7 @@
 // Database records: opening and closing the three databases, a VSI
-// record's layout, and the batch deletions of learned entries (what each
-// removes is checked by the control tests; here the table checks and the
-// key chunks). The interface and learned-entry records are checked by the
-// control, interface-event and recovery tests.
+// record's layout, interface records moving between the databases, and the
+// batch deletions of learned entries (what each removes is checked by the
+// control tests; here the table checks and the key chunks).
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_dbmsave.h"
@@ -96,6 +95,26 @@ TEST_F(DbmSave, DatabasesOpenInTheirStoresAndCloseTwice)
     // Reopened, the record is still there (the stores were closed properly).
     ASSERT_EQ(PBB_dbmrecover_Init(), PBB_OK);
     EXPECT_TRUE(keyExists(g_hPbbUsedCfgDB, "vsi.vsi-a"));
+}
+
+// Both records of an interface travel between the databases; a VSI name
+// is kept to its first 31 characters.
+TEST_F(DbmSave, InterfaceRecordsMoveToTheUnusedDatabaseAndBack)
+{
+    open();
+    const std::string longName = "vsi-c-0123456789012345678901234567890123456789";
+    PBB_dbmsave_AddIfCfg(0, "eth-2/0/19");
+    PBB_dbmsave_AddIfVsiCfg(0, "eth-2/0/19", longName.c_str());
+    for (uint32_t to : {1u, 0u}) {
+        PBB_dbmsave_MoveIfAllCfg(to, "eth-2/0/19");
+        for (const char* key : {"if.eth-2/0/19", "ifvsi.eth-2/0/19"}) {
+            EXPECT_EQ(keyExists(g_hPbbUnusedCfgDB, key), to == 1) << key;
+            EXPECT_EQ(keyExists(g_hPbbUsedCfgDB, key), to == 0) << key;
+        }
+    }
+    auto names = pbbtest::sortList<std::array<char, 32>>(g_hPbbUsedCfgDB, "ifvsi.eth-2/0/19");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(std::string(names[0].data()), longName.substr(0, 31));
 }
 
 TEST_F(DbmSave, BatchDeletionsSkipTheDatabaseWhenTheTableHasNothingOfTheKind)

@@ -68,7 +68,6 @@ TEST_F(IfCb, CreationReadsNameLinkMembershipAndVlans)
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->szIfName, "eth-1/0/1");
     EXPECT_EQ(t->usLinkUp * 10 + t->usAggMember, 10);
-    EXPECT_EQ(t->pstVlanMap->uiSize, 4094u);
     EXPECT_EQ(vlansOf(t), (std::vector<uint16_t>{10, 20, 4094}));
     PbbIfCb* a = PBB_ifcb_Create(access_);
     EXPECT_EQ(a->usLinkUp, 0);
@@ -76,7 +75,6 @@ TEST_F(IfCb, CreationReadsNameLinkMembershipAndVlans)
     PbbIfCb* m = PBB_ifcb_Create(member_);
     EXPECT_EQ(m->usAggMember, 1);
     EXPECT_EQ(vlansOf(m), (std::vector<uint16_t>{1}));  // a new port's access VLAN
-    EXPECT_EQ(PBB_ifcb_Get(agg_), nullptr);
     // A second creation hands back the stored block.
     EXPECT_EQ(PBB_ifcb_Create(trunk_), t);
 

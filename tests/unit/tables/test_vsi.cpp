@@ -29,6 +29,7 @@ TEST_F(VsiTable, NamesMatchOverAtMost32BytesLowestIndexFirst)
     PbbVsi* a = PBB_vsi_CreateVsi(3);
     PbbVsi* b = PBB_vsi_CreateVsi(9);
     std::strcpy(a->szVsiName, "vsi-a");
+    EXPECT_EQ(PBB_vsi_CreateVsi(3), a) << "an existing record is handed back as it is";
     // A field written full, without a terminating NUL within its 32 bytes.
     std::memset(b->szVsiName, 'x', sizeof(b->szVsiName));
     EXPECT_EQ(PBB_vsi_GetIndexByName("vsi-a"), 3u);
