@@ -32,9 +32,11 @@ namespace {
 // The first and last module exits leave these platform calls behind.
 void dumpCalls()
 {
-    std::fprintf(stderr, "calls: Timer_Finalize=%zu closelog2=%zu SERVICE_SetStatus=%zu DBM_Close=%zu\n",
+    std::fprintf(stderr, "calls: Timer_Finalize=%zu closelog2=%zu SERVICE_SetStatus=%zu DBM_Close=%zu channels closed=%zu\n",
                  plat::testing::countCalls("Timer_Finalize"), plat::testing::countCalls("closelog2"),
-                 plat::testing::countCalls("SERVICE_SetStatus"), plat::testing::countCalls("DBM_Close"));
+                 plat::testing::countCalls("SERVICE_SetStatus"), plat::testing::countCalls("DBM_Close"),
+                 plat::testing::countCalls("IF_Event_Fini") + plat::testing::countCalls("VLAN_EventFini") +
+                     plat::testing::countCalls("STI_Event_Fini") + plat::testing::countCalls("L2VPN_Deregister"));
 }
 
 // Lowers the descriptor limit so that only `free` more descriptors can be
@@ -134,8 +136,10 @@ TEST_P(StopValueDeathTest, OrderlyValuesRunTheShutdownOthersExitAtOnce)
         ::testing::ExitedWithCode(0), GetParam().left);
 }
 // Readiness is reported (the one SERVICE_SetStatus) before the loop takes the value.
-constexpr const char* kOrderly = "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1 DBM_Close=3";
-constexpr const char* kAtOnce = "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1 DBM_Close=0";
+// The orderly shutdown closes the four event channels (interfaces, VLANs,
+// spanning tree, L2VPN).
+constexpr const char* kOrderly = "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1 DBM_Close=3 channels closed=4";
+constexpr const char* kAtOnce = "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1 DBM_Close=0 channels closed=0";
 INSTANTIATE_TEST_SUITE_P(Values, StopValueDeathTest,
                          ::testing::Values(StopValue{0, kOrderly}, StopValue{1, kOrderly}, StopValue{3, kOrderly},
                                            StopValue{2, kAtOnce}, StopValue{4, kAtOnce}, StopValue{-1, kAtOnce}));

@@ -66,14 +66,22 @@ TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrderAndMalformedOnesChangeNothing)
     EXPECT_EQ(PBB_vsi_GetVsiByIndex(1)->usBVlan, 10u);
 }
 
-TEST_F(Gs, UnknownTypeIsLoggedOnlyUnderTheErrorSwitch)
+TEST_F(Gs, RefusalsAreLoggedOnlyUnderTheErrorSwitch)
 {
-    const std::vector<std::string> line{"ERROR", "Failed to recognize an invalid TLV. Keep on processing the next one."};
-    EXPECT_EQ(result(tlv(13, nullptr, 0)), 0u);
-    EXPECT_TRUE(pbbtest::grepLines(dirs.logFile(), line).empty());
-    g_uiPbbDbgFlag = PBB_DBG_ERROR;
-    EXPECT_EQ(result(tlv(13, nullptr, 0)), 0u);
-    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), line).size(), 1u);
+    PbbGsResetUcPwReq badSet = resetReq({10}, {}, "");
+    badSet.auiBVlanMap[0] = htonl(139);
+    const std::pair<Bytes, const char*> refusals[] = {
+        {tlv(13, nullptr, 0), "Failed to recognize an invalid TLV. Keep on processing the next one."},
+        {tlv(PBB_GS_REQ_RESET_UCPW, nullptr, 0), "Refused a malformed request of type 5 with a value of 0 bytes."},
+        {tlv(PBB_GS_REQ_RESET_UCPW, badSet), "Refused a reset request whose B-VLAN set is malformed."},
+    };
+    for (uint32_t flag : {0u, PBB_DBG_ERROR}) {
+        g_uiPbbDbgFlag = flag;
+        for (const auto& [request, text] : refusals) {
+            (void)serve(request);
+            EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"ERROR", text}).size(), flag != 0 ? 1u : 0u) << text;
+        }
+    }
 }
 
 TEST_F(Gs, ARequestSplitBetweenReadsIsNotServed)

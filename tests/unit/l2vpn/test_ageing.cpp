@@ -50,6 +50,7 @@ TEST_F(Ageing, AnEntryGoesWithItsLastSlot)
     EXPECT_EQ(logged("EVENT debug: 0     00:11:22:33:00:0210     ").size(), 1u)
         << "a MAC address is wider than its column";
     report({age(kSlotA, PBB_AGE_TYPE_CANCELLED, {e1})});
+    EXPECT_EQ(logged("Receive cancelled_aged event from slot 1 with VsiIndex 1").size(), 1u);
     report({sim::NoHardResReport{{entry(kSlotB, e1)}}});
     expectUc({e1});  // slot A took it back
     report({age(kSlotA, PBB_AGE_TYPE_AGED, {e1})});
@@ -81,6 +82,7 @@ TEST_F(Ageing, OddReportsAreCutOrSkipped)
     EXPECT_EQ(logged("Unicast Pseudo Wire number 0.").size(), 1u);
     report({age(kSlotA, 9, {e2}), age(kSlotB, PBB_AGE_TYPE_AGED, {e2})});
     expectUc({e2});  // an unknown age type gives the slot back
+    EXPECT_EQ(logged("Receive unknown event from slot 1").size(), 1u);
 }
 
 TEST_F(Ageing, AHangUpReopensTheSocket)
