@@ -164,6 +164,10 @@ TEST_F(DbmValues, AnElementIsIdentifiedByItsSortField)
     EXPECT_EQ(names(used, names_), (std::vector<std::string>{"B", "a", "ab", "b"}));
     EXPECT_EQ(DBM_RemoveSortList(used, names_.c(), names_.len(), 32, plain.data()), DBM_OK);
     EXPECT_EQ(DBM_Len(used, names_.c(), names_.len()), 3u * 32u);
+    // An insert with another value type gives the whole list that type.
+    ASSERT_EQ(DBM_InsertSortList(used, names_.c(), names_.len(), 32, plain.data(), 3), DBM_OK);
+    EXPECT_EQ(DBM_GetKeyNumByValueType(used, 3), 1u);
+    EXPECT_EQ(DBM_GetKeyNumByValueType(used, 1), 0u);
 }
 
 TEST_F(DbmValues, DescriptionsAreDeclaredOnceAndChecked)
