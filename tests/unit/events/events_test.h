@@ -9,9 +9,9 @@
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_tmr.h"
 #include "platform/stub/log_record.h"
+#include "support/daemon_loop.h"
 #include "unit/ctl/ctl_test.h"
 
-#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -86,12 +86,7 @@ inline void expectVlanPieces(const std::vector<std::string>& texts, const std::s
 
 // Serves what the loop finds ready, as often as something is; the number
 // of events served.
-inline int serve()
-{
-    int n = 0;
-    for (int got; (got = _pbb_main_EpollOnce(g_iPbbEpollFd, 0)) > 0;) n += got;
-    return n;
-}
+inline int serve() { return pbbtest::serveReady(); }
 
 class Events : public ctltest::Ctl {
 protected:
@@ -99,9 +94,7 @@ protected:
     {
         Ctl::SetUp();
         if (HasFatalFailure()) return;
-        g_iPbbEpollFd = epoll_create1(0);
-        ASSERT_GE(g_iPbbEpollFd, 0);
-        ASSERT_EQ(PBB_elipc_InitFdList(), PBB_OK);
+        ASSERT_TRUE(pbbtest::openDaemonLoop());
         ASSERT_EQ(PBB_tmr_Init(), PBB_OK);
         g_uiPbbDbgFlag = 0;
         plat::testing::setRecording(true);
@@ -110,9 +103,7 @@ protected:
     {
         ExitModule();
         PBB_tmr_Exit();
-        PBB_elipc_FiniFdList();
-        if (g_iPbbEpollFd >= 0) close(g_iPbbEpollFd);
-        g_iPbbEpollFd = -1;
+        pbbtest::closeDaemonLoop();
         g_uiPbbDbgFlag = 0;
         Ctl::TearDown();
     }

@@ -70,6 +70,13 @@ inline PbbGsResetUcPwReq resetReq(std::vector<uint16_t> vlans, std::vector<uint3
     putName(r.szVsiName, name);
     return r;
 }
+// A reset request whose B-VLAN set claims more than 560 bytes.
+inline PbbGsResetUcPwReq badSetReq()
+{
+    PbbGsResetUcPwReq r = resetReq({10}, {}, "");
+    r.auiBVlanMap[0] = htonl(139);
+    return r;
+}
 inline Bytes ucReq(uint16_t type, uint32_t vsi, uint32_t isid, uint16_t bvlan, uint8_t lastMac, const char* name)
 {
     PbbGsUcPwMsg r{htonl(vsi), htonl(isid), htons(bvlan), {0, 0x11, 0x22, 0x33, 0, lastMac}, 0, {}};

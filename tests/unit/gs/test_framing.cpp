@@ -68,12 +68,10 @@ TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrderAndMalformedOnesChangeNothing)
 
 TEST_F(Gs, RefusalsAreLoggedOnlyUnderTheErrorSwitch)
 {
-    PbbGsResetUcPwReq badSet = resetReq({10}, {}, "");
-    badSet.auiBVlanMap[0] = htonl(139);
     const std::pair<Bytes, const char*> refusals[] = {
         {tlv(13, nullptr, 0), "Failed to recognize an invalid TLV. Keep on processing the next one."},
         {tlv(PBB_GS_REQ_RESET_UCPW, nullptr, 0), "Refused a malformed request of type 5 with a value of 0 bytes."},
-        {tlv(PBB_GS_REQ_RESET_UCPW, badSet), "Refused a reset request whose B-VLAN set is malformed."},
+        {tlv(PBB_GS_REQ_RESET_UCPW, badSetReq()), "Refused a reset request whose B-VLAN set is malformed."},
     };
     for (uint32_t flag : {0u, PBB_DBG_ERROR}) {
         g_uiPbbDbgFlag = flag;

@@ -7,10 +7,10 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_tmr.h"
+#include "support/daemon_loop.h"
 #include "support/logread.h"
 #include "unit/ctl/ctl_test.h"
 
-#include <sys/epoll.h>
 #include <unistd.h>
 
 namespace l2vpntest {
@@ -27,8 +27,7 @@ protected:
         // The daemon registers on its own.
         (void)L2VPN_Deregister(g_iL2vpnEvtFd);
         g_iL2vpnEvtFd = PBB_INVALID_FD;
-        g_iPbbEpollFd = epoll_create1(EPOLL_CLOEXEC);
-        ASSERT_EQ(PBB_elipc_InitFdList(), PBB_OK);
+        ASSERT_TRUE(pbbtest::openDaemonLoop());
         ASSERT_EQ(PBB_tmr_Init(), PBB_OK);
         g_uiPbbDbgFlag = PBB_DBG_EVENT;
         plat::testing::setRecording(true);
@@ -39,19 +38,13 @@ protected:
     {
         PBB_l2vpn_Exit();
         PBB_tmr_Exit();
-        PBB_elipc_FiniFdList();
-        close(g_iPbbEpollFd);
-        g_iPbbEpollFd = -1;
+        pbbtest::closeDaemonLoop();
         g_uiPbbDbgFlag = 0;
         Ctl::TearDown();
     }
 
     // Serves the daemon's descriptors as its loop does, until nothing is ready.
-    static void serve()
-    {
-        while (_pbb_main_EpollOnce(g_iPbbEpollFd, 0) > 0) {
-        }
-    }
+    static void serve() { (void)pbbtest::serveReady(); }
     // One second passes.
     static void tick()
     {

@@ -4,7 +4,6 @@
 // absent daemon ends in NoAnswer. The server's loop runs on a thread while
 // the client waits for its answers; the test touches the daemon's tables
 // only while that loop is stopped.
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "platform/lipc.h"
+#include "support/daemon_loop.h"
 #include "support/tempdir.h"
 #include "tools/pbbctl_client.h"
 #include "unit/ctl/ctl_test.h"
@@ -34,16 +34,13 @@ protected:
     {
         Ctl::SetUp();
         plat::setRunDir(run_.path());
-        g_iPbbEpollFd = epoll_create1(EPOLL_CLOEXEC);
-        PBB_elipc_InitFdList();
+        ASSERT_TRUE(pbbtest::openDaemonLoop());
     }
     void TearDown() override
     {
         stopLoop();
         PBB_gs_Exit();
-        PBB_elipc_FiniFdList();
-        close(g_iPbbEpollFd);
-        g_iPbbEpollFd = PBB_INVALID_FD;
+        pbbtest::closeDaemonLoop();
         g_uiPbbDbgFlag = 0;
         Ctl::TearDown();
     }

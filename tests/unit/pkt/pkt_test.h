@@ -18,6 +18,7 @@
 #include "platform/model/inproc.h"
 #include "platform/model/pbb_frame.h"
 #include "platform/testing.h"
+#include "support/daemon_loop.h"
 #include "support/dbmread.h"
 #include "support/logread.h"
 #include "support/tempdir.h"
@@ -26,7 +27,6 @@
 
 #include <array>
 #include <string>
-#include <sys/epoll.h>
 #include <unistd.h>
 #include <vector>
 
@@ -89,8 +89,7 @@ protected:
         sw_->addVsi(kVsi, "vsi-a", kISid);
         g_iL2vpnEvtFd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 0, PBB_L2VPN_CLIENT, ignoreEvent);
         ASSERT_GE(g_iL2vpnEvtFd, 0);
-        g_iPbbEpollFd = epoll_create1(EPOLL_CLOEXEC);
-        ASSERT_EQ(PBB_elipc_InitFdList(), PBB_OK);
+        ASSERT_TRUE(pbbtest::openDaemonLoop());
         ASSERT_EQ(PBB_vsi_Init(), PBB_OK);
         ASSERT_EQ(PBB_pkt_Init(), PBB_OK);
         ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
@@ -118,22 +117,16 @@ protected:
         PBB_ucpw_Exit();
         PBB_pkt_Exit();
         PBB_vsi_Exit();
-        PBB_elipc_FiniFdList();
+        pbbtest::closeDaemonLoop();
         (void)L2VPN_Deregister(g_iL2vpnEvtFd);
         g_iL2vpnEvtFd = PBB_INVALID_FD;
-        close(g_iPbbEpollFd);
-        g_iPbbEpollFd = -1;
         g_uiPbbDbgFlag = 0;
     }
 
     void send(const Frame& f) { ASSERT_EQ(plat::inproc::deliverDatagram(datagram(f)), 1u); }
     Frame on(uint32_t ifIndex, Mac bsa = kBsa) const { return Frame{.ifIndex = ifIndex, .bsa = bsa}; }
     // Serves the daemon's descriptors as its loop does, until nothing is ready.
-    void serve()
-    {
-        while (_pbb_main_EpollOnce(g_iPbbEpollFd, 0) > 0) {
-        }
-    }
+    void serve() { (void)pbbtest::serveReady(); }
 
     std::vector<std::string> logged(const std::string& text) const
     {
