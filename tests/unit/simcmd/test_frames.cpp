@@ -1,5 +1,5 @@
-// What the frame tools do below the commands: how short an I-tagged frame
-// may be, MAC text, a capture in a namespace that is not there. Frames built
+// What the frame tools do below the commands: which frames count as
+// I-tagged, MAC text, a capture in a namespace that is not there. Frames built
 // by the commands, pcaps scapy reads and writes, and frames of both B-tag
 // types captured from a veth pair (the tag the kernel strips put back, other
 // frames left out) are checked by the command and system tests; pcap files
@@ -31,6 +31,9 @@ TEST(FrameText, ITaggedFramesAndMacAddresses)
 {
     Frame good = sampleFrame();
     EXPECT_TRUE(simcmd::isPbbFrame(good));
+    Frame otherTag = good;
+    otherTag[12] ^= 0x10;  // 0x98A8, no B-tag (frames without the I-tag EtherType are the veth system test's)
+    EXPECT_FALSE(simcmd::isPbbFrame(otherTag));
     EXPECT_FALSE(simcmd::isPbbFrame(Frame(good.begin(), good.begin() + 33))) << "C-SA one byte short";
     EXPECT_TRUE(simcmd::isPbbFrame(Frame(good.begin(), good.begin() + 34))) << "up to C-SA and nothing more";
     EXPECT_TRUE(sim::decodeFrame(Frame(good.begin(), good.begin() + 34))) << "the switch takes it too";
