@@ -1,8 +1,9 @@
-// What the frame tools do below the commands: I-tag recognition, MAC text,
-// restoring a B-tag the kernel stripped. Frames built by the commands, pcaps
-// scapy reads and writes, and frames of both B-tag types captured from a
-// veth pair are checked by the command and system tests; pcap files by the
-// simulator's hardening tests.
+// What the frame tools do below the commands: which frames count as
+// I-tagged, MAC text, a capture in a namespace that is not there. Frames built
+// by the commands, pcaps scapy reads and writes, and frames of both B-tag
+// types captured from a veth pair (the tag the kernel strips put back, other
+// frames left out) are checked by the command and system tests; pcap files
+// by the simulator's hardening tests.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -30,11 +31,9 @@ TEST(FrameText, ITaggedFramesAndMacAddresses)
 {
     Frame good = sampleFrame();
     EXPECT_TRUE(simcmd::isPbbFrame(good));
-    for (size_t at : {size_t{12}, size_t{17}}) {
-        Frame bad = good;
-        bad[at] ^= 0x10;  // another B-tag TPID or I-tag EtherType
-        EXPECT_FALSE(simcmd::isPbbFrame(bad)) << at;
-    }
+    Frame otherTag = good;
+    otherTag[12] ^= 0x10;  // 0x98A8, no B-tag (frames without the I-tag EtherType are the veth system test's)
+    EXPECT_FALSE(simcmd::isPbbFrame(otherTag));
     EXPECT_FALSE(simcmd::isPbbFrame(Frame(good.begin(), good.begin() + 33))) << "C-SA one byte short";
     EXPECT_TRUE(simcmd::isPbbFrame(Frame(good.begin(), good.begin() + 34))) << "up to C-SA and nothing more";
     EXPECT_TRUE(sim::decodeFrame(Frame(good.begin(), good.begin() + 34))) << "the switch takes it too";
@@ -45,16 +44,6 @@ TEST(FrameText, ITaggedFramesAndMacAddresses)
     for (const char* bad : {"", "00:11:22:33:44", "00:11:22:33:44:5g", "00:11-22:33:44:55", "0011:22:33:44:55:6",
                             "00:11:22:33:44:55:66"})
         EXPECT_FALSE(simcmd::parseMac(bad)) << bad;
-}
-
-TEST(RestoreTag, PutsTheStrippedTagBackAfterTheSourceMac)
-{
-    Frame stripped = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x88, 0xe7, 0xaa};
-    Frame want = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x81, 0x00, 0x20, 0x64, 0x88, 0xe7, 0xaa};
-    EXPECT_EQ(simcmd::restoreTag(stripped, {.present = true, .tpid = 0x8100, .tci = 0x2064}), want);
-    EXPECT_EQ(simcmd::restoreTag(stripped, {}), stripped) << "no tag was stripped";
-    Frame runt = {1, 2, 3};
-    EXPECT_EQ(simcmd::restoreTag(runt, {.present = true, .tpid = 0x88a8, .tci = 1}), runt);
 }
 
 TEST(LinkCaptureOpen, NamesTheMissingNamespace)

@@ -2,15 +2,13 @@
 // pcap files, bound links and faults reach the host with the right
 // arguments; without a host they fail plainly. Raw packet-socket
 // datagrams, the log of programming calls and the refresh window.
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
 
 #include "platform/l2vpn_age.h"
 #include "platform/model/line_report.h"
 #include "platform/model/pbb_frame.h"
 #include "simcmd_test.h"
+#include "support/tempdir.h"
 #include "tools/simcmd/frames.h"
 
 namespace {
@@ -23,14 +21,6 @@ using J = nlohmann::json;
 
 class HostCommands : public CommandTest {
 protected:
-    void SetUp() override
-    {
-        CommandTest::SetUp();
-        dir = std::filesystem::temp_directory_path() / ("simcmd-frames-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string path(const char* n) const { return (dir / n).string(); }
     J json(const std::string& line)
     {
         auto o = cmd(line, true);
@@ -55,7 +45,6 @@ protected:
         r.ports = {1};
         return m.program(r);
     }
-    std::filesystem::path dir;
 };
 
 TEST_F(HostCommands, ReportsAreEncodedAsTheLineCardsSendThem)
@@ -102,8 +91,9 @@ TEST_F(HostCommands, FramesAreBuiltFromTheirFieldsAndInjected)
     // A pcap needs no simulator to be written. (Bursts, rates and pcaps
     // replayed are checked end to end by the system tests.)
     host = nullptr;
-    ok("frame write " + path("w.pcap") + " --count 3 --isid 5 --bvlan 7");
-    EXPECT_EQ(sim::decodeFrame(simcmd::readPcap(path("w.pcap")).at(2))->bvid, 7);
+    pbbtest::TempDir dir;
+    ok("frame write " + dir.sub("w.pcap") + " --count 3 --isid 5 --bvlan 7");
+    EXPECT_EQ(sim::decodeFrame(simcmd::readPcap(dir.sub("w.pcap")).at(2))->bvid, 7);
 }
 
 TEST_F(HostCommands, LinksAndFaultsReachTheHostAndNeedIt)

@@ -1,7 +1,6 @@
 // Files named by control commands: pbb-sim uses the descriptor its client
 // passed and opens no path itself; and the injector's limit.
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -30,13 +29,6 @@ protected:
         return r ? *r : ControlReply{1, "", error};
     }
     std::string path(const std::string& name) const { return dirs.dir().sub(name); }
-    static std::vector<simcmd::Frame> sample(uint32_t count)
-    {
-        simcmd::FrameFields f;
-        f.isid = 5;
-        f.payload.assign(46, 0);
-        return simcmd::buildBurst(f, count);
-    }
 
     pbbtest::PlatformDirs dirs;
     pbbtest::SimChild sim;
@@ -44,7 +36,7 @@ protected:
 
 TEST_F(ControlFiles, ANamedFileIsUsedOnlyThroughThePassedDescriptor)
 {
-    simcmd::writePcap(path("in.pcap"), sample(3));
+    simcmd::writePcap(path("in.pcap"), simcmd::buildBurst(simcmd::FrameFields{}, 3));
     struct Case {
         const char* what;
         std::vector<std::string> words;

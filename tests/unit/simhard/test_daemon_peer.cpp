@@ -2,17 +2,17 @@
 // a directory where an event channel or a packet socket belongs): the
 // request is refused, that daemon is still served, and pbb-sim goes on.
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/result.h"
+#include "platform/transport/link.h"
 #include "support/logread.h"
 #include "support/tempdir.h"
-#include "unit/simhard/raw_daemon.h"
 #include "unit/transport/sim_child.h"
 
 namespace {
@@ -44,25 +44,20 @@ TEST_P(UnusableDescriptor, IsRefusedAndTheDaemonStaysServed)
 {
     const BadDescriptor& bad = GetParam();
     pbbtest::SimChild sim;
-    pbbtest::RawDaemon daemon;
-    ASSERT_TRUE(daemon.connected());
-    ASSERT_TRUE(daemon.waitFor(Msg::SnapshotEnd));
+    plat::transport::Link daemon;
+    ASSERT_TRUE(daemon.ensure());
 
     std::string path = bad.path[0] == '/' ? bad.path : dirs.dir().sub(bad.path);
-    if (bad.path[0] != '/') {
-        int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_GE(made, 0);
-        ::close(made);
-    }
+    if (bad.path[0] != '/') std::ofstream(path) << "plain\n";
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0) << path;
-    auto result = daemon.request(bad.request, body(bad.request), fd);
+    auto result = daemon.call(bad.request, body(bad.request), fd);
     ::close(fd);
     ASSERT_TRUE(result.has_value()) << "pbb-sim did not answer the request";
     EXPECT_EQ(*result, PLAT_ERR_PARAM);
 
     // The same daemon goes on being served, and so does everybody else.
-    EXPECT_EQ(daemon.request(Msg::Ping, {}), std::optional<uint32_t>(PLAT_OK));
+    EXPECT_EQ(daemon.call(Msg::Ping, {}), std::optional<uint32_t>(PLAT_OK));
     auto stats = pbbtest::simStats();
     EXPECT_EQ(stats["daemon"]["connected"], true);
     EXPECT_EQ(stats["sessions"], 1);

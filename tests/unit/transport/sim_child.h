@@ -62,17 +62,6 @@ public:
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
-    // Stops it as SIGTERM does; its exit status.
-    int stop()
-    {
-        if (pid_ <= 0) return -1;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    pid_t pid() const { return pid_; }
 
 private:
     [[noreturn]] static void serve(const std::string& topology, int ready)

@@ -4,10 +4,6 @@
 // system tests'.)
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
-
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
