@@ -90,11 +90,7 @@ protected:
         g_iL2vpnEvtFd = L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 0, PBB_L2VPN_CLIENT, ignoreEvent);
         ASSERT_GE(g_iL2vpnEvtFd, 0);
         ASSERT_TRUE(pbbtest::openDaemonLoop());
-        ASSERT_EQ(PBB_vsi_Init(), PBB_OK);
-        ASSERT_EQ(PBB_pkt_Init(), PBB_OK);
-        ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
-        ASSERT_EQ(PBB_mcpw_Init(), PBB_OK);
-        ASSERT_EQ(PBB_dbmrecover_Init(), PBB_OK);
+        ASSERT_EQ(PBB_vsi_Init() + PBB_pkt_Init() + PBB_ucpw_Init() + PBB_mcpw_Init() + PBB_dbmrecover_Init(), PBB_OK);
 
         PbbVsi* v = PBB_vsi_CreateVsi(kVsi);
         ASSERT_NE(v, nullptr);

@@ -171,7 +171,6 @@ TEST_P(LimitReached, NewKeyRefusedWithOneMessage)
 INSTANTIATE_TEST_SUITE_P(
     Both, LimitReached,
     ::testing::Values(Limits{"BothReached", 1, 1, kTotalLimit, kVsiLimit},
-                      Limits{"TotalOnly", 1, 50, kTotalLimit, kVsiLimit},
                       Limits{"PerVsiOnly", 100, 1, kVsiLimit, kTotalLimit},
                       Limits{"ZeroBeforeCapabilitiesAreRead", 0, 0, kTotalLimit, kVsiLimit}),
     [](const auto& info) { return std::string(info.param.name); });

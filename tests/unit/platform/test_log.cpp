@@ -1,4 +1,5 @@
-// The log file and the service status the daemon leaves behind.
+// The log file and the service status the daemon leaves behind; the
+// format of a line is checked through the daemon's print operations.
 #include "platform/log.h"
 #include "platform/service.h"
 #include "platform/settings.h"
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,21 +42,6 @@ protected:
     void TearDown() override { closelog2("pbb"); }
     pbbtest::TempRunDir dir;
 };
-
-TEST_F(Log, FileLinesCarryTimeIdentityTagSeverityAndText)
-{
-    const unsigned char mac[6] = {1, 2, 3, 4, 5, 6};
-    logf(0x100000BE, "PBB_TRACE", "Failed to create timer : Period = %lu.\r\n", 1UL);
-    logf(0x0100000F, "EVENT", "%M on %s\r\n", mac, "port");
-    logf(0x010000B8 | 4, "PBB_JOINAGG_WARNING", "w\r\n");
-    auto got = lines(dir.file("pbbd.log"));
-    ASSERT_EQ(got.size(), 3u);
-    const std::string head = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z pbb\[)" + std::to_string(::getpid()) + R"(\] )";
-    EXPECT_TRUE(std::regex_match(got[0], std::regex(head + "PBB_TRACE info: Failed to create timer : Period = 1\\.")))
-        << got[0];
-    EXPECT_TRUE(std::regex_match(got[1], std::regex(head + "EVENT debug: 01:02:03:04:05:06 on port"))) << got[1];
-    EXPECT_TRUE(std::regex_match(got[2], std::regex(head + "PBB_JOINAGG_WARNING warning: w"))) << got[2];
-}
 
 TEST_F(Log, ALineAfterCloselog2GoesToANewFile)
 {
@@ -109,8 +94,6 @@ TEST(Service, OnlyReadinessIsToldToTheNotifySocket)
         ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
         EXPECT_EQ(sock.receive(), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
     }
-    plat::testing::failCall("SERVICE_SetStatus", 9);
-    EXPECT_EQ(SERVICE_SetStatus(2), 9u);
 }
 
 // What another service (the simulated switch) tells the service manager is
