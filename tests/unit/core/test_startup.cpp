@@ -4,7 +4,6 @@
 // parent matches it.
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_dbmsave.h"
-#include "daemon/pbb_elipc.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"

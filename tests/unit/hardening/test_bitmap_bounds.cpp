@@ -50,10 +50,19 @@ TEST_P(BitmapN2HBounds, ConvertsOnlyRecordsThatFitTheirBytes)
     const N2HCase& c = GetParam();
     WireRecord w(c.len, c.words, c.size);
     const auto before = w.bytes();
-    // What an accepted record converts to is what the B-VLAN set requests'
-    // tests read back.
-    EXPECT_EQ(Bitmap_N2H(w.rec, c.len) == 0, c.accepted);
-    if (!c.accepted) {
+    uint32_t rc = Bitmap_N2H(w.rec, c.len);
+    if (c.accepted) {
+        EXPECT_EQ(rc, 0u);
+        EXPECT_EQ(w.rec->uiWords, c.words);
+        EXPECT_EQ(w.rec->uiSize, c.size);
+        const uint32_t* bits = w.rec->auiBits;
+        for (uint32_t i = 0; i < c.words; ++i) {
+            uint32_t net = 0;
+            std::memcpy(&net, before.data() + 8 + 4 * i, sizeof net);
+            EXPECT_EQ(bits[i], ntohl(net)) << "word " << i;
+        }
+    } else {
+        EXPECT_NE(rc, 0u);
         EXPECT_EQ(w.bytes(), before) << "a refused record is left as it came";
     }
 }

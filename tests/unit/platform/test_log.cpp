@@ -5,6 +5,7 @@
 #include "platform/settings.h"
 #include "platform/testing.h"
 
+#include "support/logread.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -28,14 +29,6 @@ void logf(uint32_t pri, const char* tag, const char* fmt, ...)
     va_end(args);
 }
 
-std::vector<std::string> lines(const std::string& file)
-{
-    std::vector<std::string> out;
-    std::ifstream in(file);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
-
 class Log : public ::testing::Test {
 protected:
     void SetUp() override { plat::setLogFile(dir.file("pbbd.log")); }
@@ -49,7 +42,7 @@ TEST_F(Log, ALineAfterCloselog2GoesToANewFile)
     closelog2("pbb");
     ASSERT_EQ(std::rename(dir.file("pbbd.log").c_str(), dir.file("pbbd.log.1").c_str()), 0);  // rotated away
     logf(0x0100000F, "EVENT", "after\r\n");
-    EXPECT_EQ(lines(dir.file("pbbd.log")).size() * 10 + lines(dir.file("pbbd.log.1")).size(), 11u);
+    EXPECT_EQ(pbbtest::readLines(dir.file("pbbd.log")).size() * 10 + pbbtest::readLines(dir.file("pbbd.log.1")).size(), 11u);
 }
 
 // A datagram socket standing in for the service manager's notify socket.
@@ -90,7 +83,11 @@ TEST(Service, OnlyReadinessIsToldToTheNotifySocket)
     for (std::string where : {dir.file("notify"), "@pbb-notify-" + std::to_string(::getpid())}) {
         SCOPED_TRACE(where);
         NotifySocket sock(where);
+        // Only readiness asks whether the switch served the start-up.
+        plat::setReadinessCheck([] { return std::string("not connected"); });
         ASSERT_EQ(SERVICE_SetStatus(7), 0u);
+        plat::setReadinessCheck(nullptr);
+        EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()), "STATUS=7\nMAINPID=" + std::to_string(::getpid()) + "\n");
         ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
         EXPECT_EQ(sock.receive(), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
     }
@@ -115,7 +112,7 @@ TEST(Service, OtherServicesNotifyWithoutAStatusFile)
     plat::notifyServiceManager("READY=1\n");
     ::unsetenv("NOTIFY_SOCKET");
     plat::notifyServiceManager("READY=1\n");
-    auto logged = lines(dirs.logFile());
+    auto logged = pbbtest::readLines(dirs.logFile());
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("notify " + where), std::string::npos) << logged[0];
 }
