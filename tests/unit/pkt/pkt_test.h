@@ -89,21 +89,8 @@ protected:
     // Serves the daemon's descriptors as its loop does, until nothing is ready.
     void serve() { (void)pbbtest::serveReady(); }
 
-    std::vector<std::string> logged(const std::string& text) const
-    {
-        return pbbtest::grepLines(dirs.logFile(), {text});
-    }
+    std::vector<std::string> logged(const std::string& text) const { return pbbtest::grepLines(dirs.logFile(), {text}); }
     size_t errorLines() const { return logged("ERROR").size(); }
-
-    std::string dbKey(uint32_t ifIndex) const
-    {
-        char name[IF_NAME_BUF_LEN] = "";
-        (void)IF_GetDataByIfIndex(ifIndex, IF_DATA_FULL_NAME, name);
-        return "ucpw." + std::to_string(kVsi) + "." + std::to_string(ifIndex) + "." + std::to_string(kBVlan) + "." +
-               name;
-    }
-    // The records saved under a key.
-    std::vector<PbbDbmUcPwRec> saved(const std::string& key) const { return pbbtest::sortList<PbbDbmUcPwRec>(g_hPbbLocalRunDB, key); }
 
     // The frame's entry is in the driver, the table and the database on this
     // port, with the frame's I-SID and C-SA.

@@ -22,7 +22,8 @@ TEST_F(Learning, FrameIsLearnedInDriverTableAndDatabase)
     serve();
 
     expectLearnedOn(a);
-    EXPECT_EQ(saved(dbKey(a)).at(0).uiISid, kISid);
+    const std::string key = "ucpw.1." + std::to_string(a) + ".10.eth-1/0/1";
+    EXPECT_EQ(pbbtest::sortList<PbbDbmUcPwRec>(g_hPbbLocalRunDB, key).at(0).uiISid, kISid) << "the saved record's I-SID";
     EXPECT_EQ(errorLines(), 0u);
     // The dump names the port and prints the constant TPIDs.
     for (const char* line : {"Receive PBB frame from eth-1/0/1", "B-Tag TPID: 8100", "I-Tag TPID: 88e7", "I-SID: 1001",

@@ -3,6 +3,7 @@
 #include "platform/log.h"
 #include "platform/service.h"
 #include "platform/settings.h"
+#include "platform/stub/logfile.h"
 #include "platform/testing.h"
 
 #include "support/logread.h"
@@ -16,18 +17,11 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-void logf(uint32_t pri, const char* tag, const char* fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    vsyslog2(pri, "pbb", tag, fmt, args);
-    va_end(args);
-}
 
 class Log : public ::testing::Test {
 protected:
@@ -38,10 +32,10 @@ protected:
 
 TEST_F(Log, ALineAfterCloselog2GoesToANewFile)
 {
-    logf(0x0100000F, "EVENT", "before\r\n");
+    plat::writeLog(LOG_DAEMON | LOG_DEBUG, "pbb", "EVENT", "before");
     closelog2("pbb");
     ASSERT_EQ(std::rename(dir.file("pbbd.log").c_str(), dir.file("pbbd.log.1").c_str()), 0);  // rotated away
-    logf(0x0100000F, "EVENT", "after\r\n");
+    plat::writeLog(LOG_DAEMON | LOG_DEBUG, "pbb", "EVENT", "after");
     EXPECT_EQ(pbbtest::readLines(dir.file("pbbd.log")).size() * 10 + pbbtest::readLines(dir.file("pbbd.log.1")).size(), 11u);
 }
 
