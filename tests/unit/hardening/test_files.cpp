@@ -88,6 +88,7 @@ TEST_P(RunDirOwnership, OnlyOurOwnDirectoryNobodyElseWritesIsUsed)
         EXPECT_EQ(why, "");
         EXPECT_EQ(rc, 0u);
         EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
+        EXPECT_NE(pbbtest::readText(dir_.sub("pbb.log")).find("reports start-up complete"), std::string::npos);
     } else {
         EXPECT_NE(why.find(c.problem), std::string::npos) << why;
         EXPECT_NE(why.find(run), std::string::npos) << "the message names the directory: " << why;
