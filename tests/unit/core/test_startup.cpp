@@ -10,7 +10,6 @@
 #include "daemon/pbb_ucpw.h"
 #include "platform/dbm.h"
 #include "platform/model/inproc.h"
-#include "platform/service.h"
 #include "platform/sti.h"
 #include "platform/testing.h"
 #include "support/logread.h"

@@ -37,6 +37,8 @@ TEST(Format, PrintfConversionsMatchTheCLibrary)
     EXPECT_LIKE_SNPRINTF("%*d|%-*d|%*d|%.*s|%.*s", 6, 1, 6, 2, -6, 3, 2, "abc", -1, "whole");
     EXPECT_LIKE_SNPRINTF("%lld|%llu|%zu|%jd|%hd|%hhd|%o", LLONG_MIN, ULLONG_MAX, sizeof(long), INTMAX_MIN,
                          static_cast<short>(-5), static_cast<signed char>(-3), 8u);
+    EXPECT_LIKE_SNPRINTF("%p|%p|%.3f|%e|%g", static_cast<void*>(nullptr), static_cast<const void*>(MAC), 3.14159, 1e-7,
+                         0.5);
 }
 
 TEST(Format, MacAddressWithWidths)
@@ -63,6 +65,8 @@ TEST(Format, ScnprintfAndStrlcpyCountWhatTheyDo)
     EXPECT_STREQ(buf, "abc");
     EXPECT_EQ(strlcpy(buf, "abcdefghij", sizeof buf), 10u);
     EXPECT_STREQ(buf, "abcdefg");
+    EXPECT_EQ(strlcpy(buf, "xyz", 0), 3u);
+    EXPECT_EQ(buf[0], 'a');
 }
 
 // Chains are written and read by the daemon's management and ageing tests;
