@@ -1,16 +1,19 @@
-// The print operations: tag, severity and the daemon's own conversions.
-// The debug switches are checked through the management requests that set
-// them, the pieces of a long list through the event texts printed in them.
+// The print operations as they reach the log file: time, identity, tag,
+// severity and the daemon's own conversions. The debug switches are checked
+// through the management requests that set them, the pieces of a long list
+// through the event texts printed in them.
 #include "daemon/pbb_log.h"
 #include "support/logread.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
-TEST(LogOutput, EachKindCarriesItsTagAndSeverity)
+TEST(LogOutput, EachKindCarriesTimeIdentityTagAndSeverity)
 {
     pbbtest::PlatformDirs dirs;
     PBB_log_Init();
@@ -22,10 +25,10 @@ TEST(LogOutput, EachKindCarriesItsTagAndSeverity)
 
     auto lines = pbbtest::readLines(dirs.logFile());
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find(" pbb["), std::string::npos) << "identity shown";
-    EXPECT_NE(lines[0].find("PBB_TRACE info: PBB daemon init failed, ErrCode=0x80020002."), std::string::npos);
-    EXPECT_NE(lines[1].find("PBB_JOINAGG_WARNING warning: member 7 joined"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find("PKT debug: B-SA: 00:1e:83:00:10:ab"), std::string::npos) << lines[2];
+    const std::string head = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z pbb\[)" + std::to_string(::getpid()) + R"(\] )";
+    const char* rest[] = {"PBB_TRACE info: PBB daemon init failed, ErrCode=0x80020002\\.",
+                          "PBB_JOINAGG_WARNING warning: member 7 joined", "PKT debug: B-SA: 00:1e:83:00:10:ab"};
+    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(std::regex_match(lines[i], std::regex(head + rest[i]))) << lines[i];
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -52,14 +53,11 @@ TEST_P(BitmapN2HBounds, ConvertsOnlyRecordsThatFitTheirBytes)
     const auto before = w.bytes();
     uint32_t rc = Bitmap_N2H(w.rec, c.len);
     if (c.accepted) {
-        EXPECT_EQ(rc, 0u);
-        EXPECT_EQ(w.rec->uiWords, c.words);
-        EXPECT_EQ(w.rec->uiSize, c.size);
-        const uint32_t* bits = w.rec->auiBits;
+        EXPECT_EQ(std::tuple(rc, w.rec->uiWords, w.rec->uiSize), std::tuple(0u, c.words, c.size));
         for (uint32_t i = 0; i < c.words; ++i) {
             uint32_t net = 0;
             std::memcpy(&net, before.data() + 8 + 4 * i, sizeof net);
-            EXPECT_EQ(bits[i], ntohl(net)) << "word " << i;
+            EXPECT_EQ(w.rec->auiBits[i], ntohl(net)) << "word " << i;
         }
     } else {
         EXPECT_NE(rc, 0u);

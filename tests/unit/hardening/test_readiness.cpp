@@ -4,7 +4,6 @@
 #include "platform/stub/logfile.h"
 #include "platform/testing.h"
 #include "support/logread.h"
-#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -16,22 +15,6 @@ namespace {
 
 std::string g_problem;
 std::string currentProblem() { return g_problem; }
-
-class Readiness : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        plat::setRunDir(dirs_.dir().sub("run"));
-        plat::setReadinessCheck(&currentProblem);
-    }
-    void TearDown() override
-    {
-        plat::setReadinessCheck(nullptr);
-        plat::closeLogFile();
-        plat::testing::reset();
-    }
-    pbbtest::PlatformDirs dirs_;
-};
 
 // The death test's child may be a new run of this test binary with fixture
 // directories of its own: it writes where the parent looks, a directory
@@ -51,7 +34,7 @@ void failStartupInChild()
     (void)SERVICE_SetStatus(SERVICE_STATUS_READY);
 }
 
-TEST_F(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
+TEST(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
 {
     const std::string dir = sharedDir(::getpid());
     std::filesystem::create_directories(dir);
@@ -66,19 +49,6 @@ TEST_F(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
     EXPECT_FALSE(std::filesystem::exists(dir + "/run/pbbd.status"));
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
-}
-
-TEST_F(Readiness, StartUpTheSwitchServedIsReportedAndOtherValuesDoNotAskIt)
-{
-    g_problem.clear();
-    ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
-    EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
-    plat::closeLogFile();
-    EXPECT_NE(pbbtest::readText(dirs_.logFile()).find("reports start-up complete"), std::string::npos);
-
-    g_problem = "not connected";
-    ASSERT_EQ(SERVICE_SetStatus(7), 0u);
-    EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()).rfind("STATUS=7\n", 0), 0u);
 }
 
 }  // namespace

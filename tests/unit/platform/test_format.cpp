@@ -46,8 +46,6 @@ TEST(Format, MacAddressWithWidths)
     char buf[128];
     EXPECT_EQ(scnprintf(buf, sizeof buf, "[%-20M][%20M][%10M]", MAC, MAC, MAC), 63);
     EXPECT_STREQ(buf, "[00:1a:2b:c3:04:ff   ][   00:1a:2b:c3:04:ff][00:1a:2b:c3:04:ff]");
-    scnprintf(buf, sizeof buf, "%-6u%-16M%-7u|%s %M %d %*M.", 3u, MAC, 100u, "mac", MAC, -1, 18, MAC);
-    EXPECT_STREQ(buf, "3     00:1a:2b:c3:04:ff100    |mac 00:1a:2b:c3:04:ff -1  00:1a:2b:c3:04:ff.");
 }
 
 TEST(Format, ScnprintfAndStrlcpyCountWhatTheyDo)
