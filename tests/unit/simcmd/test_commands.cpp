@@ -104,6 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"", "slot insert 9", "slot '9' is not configured"},
         Refusal{"", "port add 123 1", "all digits"},
         Refusal{"", "port add " + std::string(48, 'p') + " 1", "1 to 47 characters"},
+        Refusal{"", "port add " + std::string(47, 'p') + " 1 --ifindex 3", "is in use"},  // 47 pass the name check
         Refusal{"", "port add eth-9 1 --ifindex 3", "--ifindex 3 is in use by eth-1/0/3"},
         Refusal{"", "port add eth-9 1 --type agg", "use 'agg add'"},
         Refusal{"", "port add eth-9", "missing argument; usage: port add <name> <slot>"},
@@ -137,7 +138,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"", "frame raw eth-1/0/1 --len 4097", "--len"},
         Refusal{"", "link bind a-name-longer-than-15 eth-1/0/2", "is not 1 to 15 characters"},
         Refusal{"", "link bind veth0 eth-1/0/2 --netns ../x", "is not a network namespace name"},
-        Refusal{"", "fail X --times -1", "--times '-1' is not a number"}),
+        Refusal{"", "fail X --times -1", "--times '-1' is not a number"},
+        Refusal{"", "help port extra", "unexpected argument 'extra'; usage: help [<command>]"},
+        Refusal{"", "show refresh now", "unexpected argument 'now'; usage: show refresh"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(CommandTest, ReportOfManyEntriesLongerThanOneMessageIsRefused)
