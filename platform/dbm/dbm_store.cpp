@@ -413,7 +413,7 @@ uint32_t StoreFile::runOp(const Op& op)
 {
     auto keyOnly = [&](sql::Statement& s) {
         s.bind(1, static_cast<int64_t>(op.db));
-        s.bind(2, std::string_view(op.key));
+        s.bind(2, op.key);
         return s.run();
     };
     switch (op.kind) {
@@ -421,7 +421,7 @@ uint32_t StoreFile::runOp(const Op& op)
     case OpKind::PutList: {
         bool list = op.kind == OpKind::PutList;
         m_putKey.bind(1, static_cast<int64_t>(op.db));
-        m_putKey.bind(2, std::string_view(op.key));
+        m_putKey.bind(2, op.key);
         m_putKey.bind(3, static_cast<int64_t>(op.valueType));
         m_putKey.bind(4, static_cast<int64_t>(list ? Kind::List : Kind::Binary));
         if (list) m_putKey.bindNull(5);
@@ -442,7 +442,7 @@ uint32_t StoreFile::runOp(const Op& op)
     case OpKind::DeleteElem: {
         sql::Statement& s = op.kind == OpKind::PutElem ? m_putElem : m_delElem;
         s.bind(1, static_cast<int64_t>(op.db));
-        s.bind(2, std::string_view(op.key));
+        s.bind(2, op.key);
         s.bindBlob(3, op.field);
         if (op.kind == OpKind::PutElem) s.bindBlob(4, op.data);
         return s.run();
@@ -456,7 +456,7 @@ uint32_t StoreFile::runOp(const Op& op)
         for (sql::Statement* s : {&m_moveKey, &m_moveElems}) {
             if (rc != SQLITE_OK) break;
             s->bind(1, static_cast<int64_t>(op.db));
-            s->bind(2, std::string_view(op.key));
+            s->bind(2, op.key);
             s->bind(3, static_cast<int64_t>(op.toDb));
             rc = s->run();
         }
@@ -466,7 +466,7 @@ uint32_t StoreFile::runOp(const Op& op)
     return SQLITE_MISUSE;
 }
 
-uint32_t StoreFile::apply(const OpGroup& ops, std::string& error)
+uint32_t StoreFile::apply(const OpList& ops, std::string& error)
 {
     if (ops.empty()) return DBM_OK;
     if (!m_begin.ready()) {

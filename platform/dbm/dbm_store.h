@@ -42,7 +42,7 @@ public:
     // Reads every database of the file again into images.
     uint32_t load(std::vector<Image>& images, std::string& error);
     // Applies the changes in one transaction; all or nothing.
-    uint32_t apply(const OpGroup& ops, std::string& error);
+    uint32_t apply(const OpList& ops, std::string& error);
 
     const std::string& path() const { return m_path; }
     const std::vector<std::string>& names() const { return m_names; }

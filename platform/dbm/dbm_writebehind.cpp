@@ -1,7 +1,5 @@
 #include "platform/dbm/dbm_writebehind.h"
 
-#include <iterator>
-
 namespace plat::dbm {
 
 WriteBehind::WriteBehind(StoreFile& file, const Tuning& tuning)
@@ -15,7 +13,7 @@ WriteBehind::WriteBehind(StoreFile& file, const Tuning& tuning)
 
 WriteBehind::~WriteBehind() { close(); }
 
-uint32_t WriteBehind::submit(std::span<Op> ops)
+uint32_t WriteBehind::submit(std::span<const Op> ops)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_queuedCalls + m_inflightCalls >= m_maxPending) {
@@ -25,7 +23,7 @@ uint32_t WriteBehind::submit(std::span<Op> ops)
     }
     bool wasEmpty = m_queuedCalls == 0;
     if (wasEmpty) m_oldest = Clock::now();
-    m_queue.insert(m_queue.end(), std::make_move_iterator(ops.begin()), std::make_move_iterator(ops.end()));
+    m_queue.append(ops);
     ++m_queuedCalls;
     ++m_submitted;
     if (wasEmpty || m_queuedCalls == m_flushCalls) m_wake.notify_one();
@@ -76,7 +74,7 @@ bool WriteBehind::commitDue(Clock::time_point now) const
 
 void WriteBehind::run()
 {
-    OpGroup batch;
+    OpList batch;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         if (m_queuedCalls == 0) {
