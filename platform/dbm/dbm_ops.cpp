@@ -35,4 +35,77 @@ std::vector<Op> OpList::views() const
     return out;
 }
 
+namespace {
+
+// A change in the log: its kind (1 byte), twelve numbers (db, toDb,
+// valueType, elemLen, the five words of the description, the lengths of
+// key, field and data), each in 7-bit groups, least significant first, the
+// high bit set on all but the last; then the texts.
+constexpr int kWords = 12;
+
+void putVarint(std::string& out, uint32_t v)
+{
+    while (v >= 0x80) {
+        out += static_cast<char>(0x80 | (v & 0x7F));
+        v >>= 7;
+    }
+    out += static_cast<char>(v);
+}
+
+bool getVarint(std::string_view& in, uint32_t& v)
+{
+    v = 0;
+    for (int shift = 0; shift < 35 && !in.empty(); shift += 7) {
+        uint8_t b = static_cast<uint8_t>(in.front());
+        in.remove_prefix(1);
+        if (shift == 28 && b > 0x0F) return false;
+        v |= uint32_t(b & 0x7F) << shift;
+        if ((b & 0x80) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void OpList::encode(std::string& out) const
+{
+    for (const Stored& s : m_ops) {
+        out += static_cast<char>(s.kind);
+        const uint32_t words[kWords] = {s.db, s.toDb, s.valueType, s.elemLen, s.desc.kind, s.desc.offset,
+                                        s.desc.length, s.desc.compare, s.desc.flags, s.keyLen, s.fieldLen, s.dataLen};
+        for (uint32_t w : words) putVarint(out, w);
+        out.append(m_bytes, s.at, size_t(s.keyLen) + s.fieldLen + s.dataLen);
+    }
+}
+
+bool OpList::decode(std::string_view bytes)
+{
+    const size_t ops = m_ops.size(), used = m_bytes.size();
+    while (!bytes.empty()) {
+        uint8_t kind = static_cast<uint8_t>(bytes.front());
+        bytes.remove_prefix(1);
+        uint32_t w[kWords];
+        bool ok = kind <= static_cast<uint8_t>(OpKind::MoveKey);
+        for (int i = 0; ok && i < kWords; ++i) ok = getVarint(bytes, w[i]);
+        size_t texts = ok ? size_t(w[9]) + w[10] + w[11] : 0;
+        if (!ok || bytes.size() < texts) break;
+        Op op;
+        op.kind = static_cast<OpKind>(kind);
+        op.db = w[0];
+        op.toDb = w[1];
+        op.valueType = w[2];
+        op.elemLen = w[3];
+        op.desc = SortDesc{w[4], w[5], w[6], w[7], w[8]};
+        op.key = bytes.substr(0, w[9]);
+        op.field = bytes.substr(w[9], w[10]);
+        op.data = bytes.substr(size_t(w[9]) + w[10], w[11]);
+        append(op);
+        bytes.remove_prefix(texts);
+    }
+    if (bytes.empty()) return true;
+    m_ops.resize(ops);
+    m_bytes.resize(used);
+    return false;
+}
+
 }  // namespace plat::dbm

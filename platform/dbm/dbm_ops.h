@@ -62,6 +62,12 @@ public:
     // Views of all changes, for handing them over as one call.
     std::vector<Op> views() const;
 
+    // The changes as bytes for the store's change log (appended to out),
+    // and back: appends the changes that `bytes` holds; false when they
+    // are malformed (then nothing is appended).
+    void encode(std::string& out) const;
+    bool decode(std::string_view bytes);
+
 private:
     // An op without its texts, which lie in m_bytes from `at` on: key,
     // field, data.

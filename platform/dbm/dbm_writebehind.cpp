@@ -6,7 +6,8 @@ WriteBehind::WriteBehind(StoreFile& file, const Tuning& tuning)
     : m_file(file),
       m_interval(tuning.flushIntervalMs),
       m_flushCalls(tuning.flushCalls == 0 ? 1 : tuning.flushCalls),
-      m_maxPending(tuning.maxPendingCalls == 0 ? 1 : tuning.maxPendingCalls)
+      m_maxPending(tuning.maxPendingCalls == 0 ? 1 : tuning.maxPendingCalls),
+      m_foldAt(tuning.foldChanges == 0 ? 1 : tuning.foldChanges)
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -54,6 +55,14 @@ uint32_t WriteBehind::close()
     }
     m_wake.notify_one();
     m_thread.join();
+    // What the log holds goes into the key rows, so that the next open
+    // reads rows only.
+    std::string error;
+    if (m_file.commit(OpList{}, 0, error) != DBM_OK) {
+        m_errors.push_back(error);
+        m_hasErrors.store(true, std::memory_order_relaxed);
+        rc = DBM_ERR_STORE;
+    }
     return rc;
 }
 
@@ -96,7 +105,7 @@ void WriteBehind::run()
         lock.unlock();
 
         std::string error;
-        uint32_t rc = m_file.apply(batch, error);
+        uint32_t rc = m_file.commit(batch, m_foldAt, error);
         if (rc != DBM_OK) {
             // One more try after a pause (a passing I/O error); then the
             // calls are given up so that the daemon's thread never waits
@@ -104,7 +113,7 @@ void WriteBehind::run()
             lock.lock();
             m_wake.wait_for(lock, m_interval, [this] { return m_stopping; });
             lock.unlock();
-            rc = m_file.apply(batch, error);
+            rc = m_file.commit(batch, m_foldAt, error);
         }
         batch.clear();
 

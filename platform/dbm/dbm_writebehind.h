@@ -42,6 +42,7 @@ private:
     const std::chrono::milliseconds m_interval;
     const uint32_t m_flushCalls;
     const uint32_t m_maxPending;
+    const size_t m_foldAt;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;  // the committer waits here

@@ -10,7 +10,7 @@ uint32_t DurableWriter::submit(std::span<const Op> ops)
     m_group.clear();
     m_group.append(ops);
     std::string error;
-    uint32_t rc = m_file.apply(m_group, error);
+    uint32_t rc = m_file.commit(m_group, 0, error);
     if (rc != DBM_OK) m_errors.push_back(error);
     return rc;
 }

@@ -1,0 +1,139 @@
+// Writing a store file: a commit appends its changes to the change log, or
+// folds them, after the changes logged before, into the key rows.
+#include "platform/dbm.h"
+#include "platform/dbm/dbm_fold.h"
+#include "platform/dbm/dbm_rows.h"
+#include "platform/dbm/dbm_store.h"
+
+#include <map>
+
+namespace plat::dbm {
+
+uint32_t StoreFile::prepareWrites(std::string& error)
+{
+    const std::string getKey = std::string("SELECT ") + kKeyColumns + " FROM dbm_keys WHERE db = ?1 AND key = ?2";
+    const std::string putKey = std::string("INSERT OR REPLACE INTO dbm_keys(db, key, ") + kKeyColumns +
+                               ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
+    struct {
+        sql::Statement* st;
+        const char* text;
+    } const all[] = {
+        {&m_getKey, getKey.c_str()},
+        {&m_putKey, putKey.c_str()},
+        {&m_delKey, "DELETE FROM dbm_keys WHERE db = ?1 AND key = ?2"},
+        {&m_addLog, "INSERT INTO dbm_log(changes) VALUES(?1)"},
+        {&m_readLog, "SELECT changes FROM dbm_log ORDER BY seq"},
+        {&m_clearLog, "DELETE FROM dbm_log"},
+        {&m_begin, "BEGIN IMMEDIATE"},
+        {&m_commit, "COMMIT"},
+        {&m_rollback, "ROLLBACK"},
+    };
+    for (const auto& s : all) {
+        if (s.st->prepare(m_conn, s.text) != SQLITE_OK) {
+            error = "cannot prepare writes to store " + m_path + ": " + m_conn.error();
+            return DBM_ERR_STORE;
+        }
+    }
+    return DBM_OK;
+}
+
+uint32_t StoreFile::commit(const OpList& ops, size_t foldAt, std::string& error)
+{
+    if (ops.empty() && (foldAt > 0 || m_logged == 0)) return DBM_OK;
+    if (!m_begin.ready()) {
+        error = "store " + m_path + " is read-only";
+        return DBM_ERR_READ_ONLY;
+    }
+    const bool folding = m_logged + ops.size() >= foldAt;
+    std::string why;
+    int rc = m_begin.run();
+    if (rc == SQLITE_OK) rc = folding ? fold(ops, why) : appendLog(ops);
+    if (rc == SQLITE_OK) rc = m_commit.run();
+    if (rc != SQLITE_OK) {
+        error = "cannot write store " + m_path + ": " + (why.empty() ? m_conn.error() : why);
+        if (!sqlite3_get_autocommit(m_conn.get())) m_rollback.run();
+        return DBM_ERR_STORE;
+    }
+    m_logged = folding ? 0 : m_logged + ops.size();
+    return DBM_OK;
+}
+
+int StoreFile::appendLog(const OpList& ops)
+{
+    m_encoded.clear();
+    ops.encode(m_encoded);
+    m_addLog.bindBlob(1, m_encoded);
+    return m_addLog.run();
+}
+
+int StoreFile::fold(const OpList& ops, std::string& why)
+{
+    // The keys the changes touch, per database, read from their rows when
+    // first touched and written back once each, in key order.
+    std::vector<std::map<std::string, FoldKey, std::less<>>> keys(m_ids.size());
+    auto touch = [&](uint32_t db, std::string_view key, FoldKey*& out) {
+        out = nullptr;
+        for (size_t i = 0; i < m_ids.size(); ++i) {
+            if (m_ids[i] != db) continue;
+            auto it = keys[i].find(key);
+            if (it != keys[i].end()) {
+                out = &it->second;
+                return SQLITE_OK;
+            }
+            out = &keys[i].emplace(std::string(key), FoldKey{}).first->second;
+            m_getKey.bind(1, static_cast<int64_t>(db));
+            m_getKey.bind(2, key);
+            int rc = m_getKey.step();
+            std::string_view elems;
+            if (rc == SQLITE_ROW) {
+                out->exists = headFromRow(m_getKey, 0, key, out->head, elems, why);
+                out->base = std::string(elems);
+                rc = out->exists ? SQLITE_OK : SQLITE_CORRUPT;
+            }
+            m_getKey.reset();
+            return rc == SQLITE_DONE ? SQLITE_OK : rc;
+        }
+        return SQLITE_OK;  // an unknown database: the change is refused below
+    };
+    auto change = [&](const Op& op) {
+        FoldKey *key = nullptr, *to = nullptr;
+        int rc = touch(op.db, op.key, key);
+        if (rc == SQLITE_OK && op.kind == OpKind::MoveKey) rc = touch(op.toDb, op.key, to);
+        if (rc == SQLITE_OK && (key == nullptr || !validKeyText(op.key) || !foldChange(*key, to, op))) {
+            why = "a change for key \"" + std::string(op.key) + "\" that no call makes";
+            rc = SQLITE_CORRUPT;
+        }
+        return rc;
+    };
+    // The whole log is read first: the keys keep views of its changes.
+    int rc = SQLITE_OK;
+    bool wasLogged = false;
+    OpList logged;
+    while (rc == SQLITE_OK && (rc = m_readLog.step()) == SQLITE_ROW) {
+        wasLogged = true;
+        rc = logged.decode(m_readLog.blob(0)) ? SQLITE_OK : SQLITE_CORRUPT;
+        if (rc != SQLITE_OK) why = "a malformed entry of the change log";
+    }
+    m_readLog.reset();
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    for (size_t i = 0; rc == SQLITE_OK && i < logged.size(); ++i) rc = change(logged[i]);
+    for (size_t i = 0; rc == SQLITE_OK && i < ops.size(); ++i) rc = change(ops[i]);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        for (auto it = keys[i].begin(); rc == SQLITE_OK && it != keys[i].end(); ++it) {
+            auto& [key, k] = *it;
+            if (!k.exists) {
+                m_delKey.bind(1, static_cast<int64_t>(m_ids[i]));
+                m_delKey.bind(2, std::string_view(key));
+                rc = m_delKey.run();
+                continue;
+            }
+            std::string value = k.value();
+            bindRow(m_putKey, m_ids[i], key, k.head, value);
+            rc = m_putKey.run();
+        }
+    }
+    if (rc == SQLITE_OK && wasLogged) rc = m_clearLog.run();
+    return rc;
+}
+
+}  // namespace plat::dbm
