@@ -108,7 +108,8 @@ int StoreFile::fold(const OpList& ops, std::string& why)
     // The whole log is read first: the keys keep views of its changes.
     int rc = SQLITE_OK;
     bool wasLogged = false;
-    OpList logged;
+    OpList& logged = m_folded;
+    logged.clear();
     while (rc == SQLITE_OK && (rc = m_readLog.step()) == SQLITE_ROW) {
         wasLogged = true;
         rc = logged.decode(m_readLog.blob(0)) ? SQLITE_OK : SQLITE_CORRUPT;
@@ -133,6 +134,7 @@ int StoreFile::fold(const OpList& ops, std::string& why)
         }
     }
     if (rc == SQLITE_OK && wasLogged) rc = m_clearLog.run();
+    logged.clear();
     return rc;
 }
 
