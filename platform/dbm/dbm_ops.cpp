@@ -78,34 +78,26 @@ void OpList::encode(std::string& out) const
     }
 }
 
-bool OpList::decode(std::string_view bytes)
+bool takeChange(std::string_view& bytes, Op& op)
 {
-    const size_t ops = m_ops.size(), used = m_bytes.size();
-    while (!bytes.empty()) {
-        uint8_t kind = static_cast<uint8_t>(bytes.front());
-        bytes.remove_prefix(1);
-        uint32_t w[kWords];
-        bool ok = kind <= static_cast<uint8_t>(OpKind::MoveKey);
-        for (int i = 0; ok && i < kWords; ++i) ok = getVarint(bytes, w[i]);
-        size_t texts = ok ? size_t(w[9]) + w[10] + w[11] : 0;
-        if (!ok || bytes.size() < texts) break;
-        Op op;
-        op.kind = static_cast<OpKind>(kind);
-        op.db = w[0];
-        op.toDb = w[1];
-        op.valueType = w[2];
-        op.elemLen = w[3];
-        op.desc = SortDesc{w[4], w[5], w[6], w[7], w[8]};
-        op.key = bytes.substr(0, w[9]);
-        op.field = bytes.substr(w[9], w[10]);
-        op.data = bytes.substr(size_t(w[9]) + w[10], w[11]);
-        append(op);
-        bytes.remove_prefix(texts);
-    }
-    if (bytes.empty()) return true;
-    m_ops.resize(ops);
-    m_bytes.resize(used);
-    return false;
+    if (bytes.empty() || static_cast<uint8_t>(bytes.front()) > static_cast<uint8_t>(OpKind::MoveKey)) return false;
+    std::string_view in = bytes.substr(1);
+    uint32_t w[kWords];
+    for (uint32_t& word : w)
+        if (!getVarint(in, word)) return false;
+    const size_t texts = size_t(w[9]) + w[10] + w[11];
+    if (in.size() < texts) return false;
+    op.kind = static_cast<OpKind>(bytes.front());
+    op.db = w[0];
+    op.toDb = w[1];
+    op.valueType = w[2];
+    op.elemLen = w[3];
+    op.desc = SortDesc{w[4], w[5], w[6], w[7], w[8]};
+    op.key = in.substr(0, w[9]);
+    op.field = in.substr(w[9], w[10]);
+    op.data = in.substr(size_t(w[9]) + w[10], w[11]);
+    bytes = in.substr(texts);
+    return true;
 }
 
 }  // namespace plat::dbm

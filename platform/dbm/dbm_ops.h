@@ -62,11 +62,8 @@ public:
     // Views of all changes, for handing them over as one call.
     std::vector<Op> views() const;
 
-    // The changes as bytes for the store's change log (appended to out),
-    // and back: appends the changes that `bytes` holds; false when they
-    // are malformed (then nothing is appended).
+    // The changes as bytes for the store's change log, appended to out.
     void encode(std::string& out) const;
-    bool decode(std::string_view bytes);
 
 private:
     // An op without its texts, which lie in m_bytes from `at` on: key,
@@ -81,5 +78,9 @@ private:
     std::vector<Stored> m_ops;
     std::string m_bytes;
 };
+
+// Reads the first change of encoded changes into op, its texts viewing
+// `bytes`, and moves `bytes` past it; false when it is malformed.
+bool takeChange(std::string_view& bytes, Op& op);
 
 }  // namespace plat::dbm

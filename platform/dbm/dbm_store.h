@@ -80,7 +80,7 @@ private:
     sql::Statement m_getKey, m_putKey, m_delKey, m_addLog, m_readLog, m_clearLog;
     sql::Statement m_begin, m_commit, m_rollback;
     std::string m_encoded;  // a commit's changes for the log
-    OpList m_folded;        // the log's changes during a fold (its buffers kept for the next)
+    std::string m_folded;   // the log's changes during a fold (its buffer kept for the next)
 };
 
 }  // namespace plat::dbm

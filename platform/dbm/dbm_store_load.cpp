@@ -81,14 +81,13 @@ uint32_t StoreFile::load(std::vector<Image>& images, std::string& error)
     // The changes committed since the last fold, in order. Writable opens
     // name every database of their file, so every change has its image.
     if (st.prepare(m_conn, "SELECT changes FROM dbm_log ORDER BY seq") != SQLITE_OK) return readError(SQLITE_ERROR);
-    OpList changes;
     size_t logged = 0;
     while ((rc = st.step()) == SQLITE_ROW) {
-        changes.clear();
-        if (!changes.decode(st.blob(0))) return damaged("a malformed entry of the change log");
-        for (size_t i = 0; i < changes.size(); ++i)
-            if (!applyChange(images, m_ids, changes[i])) return damaged("a change of the change log that no call makes");
-        logged += changes.size();
+        Op change;
+        for (std::string_view changes = st.blob(0); !changes.empty(); ++logged) {
+            if (!takeChange(changes, change)) return damaged("a malformed entry of the change log");
+            if (!applyChange(images, m_ids, change)) return damaged("a change of the change log that no call makes");
+        }
     }
     if (rc != SQLITE_DONE) return readError(rc);
     m_logged = logged;

@@ -5,7 +5,8 @@
 #include "platform/dbm/dbm_rows.h"
 #include "platform/dbm/dbm_store.h"
 
-#include <map>
+#include <algorithm>
+#include <unordered_map>
 
 namespace plat::dbm {
 
@@ -70,7 +71,11 @@ int StoreFile::fold(const OpList& ops, std::string& why)
 {
     // The keys the changes touch, per database, read from their rows when
     // first touched and written back once each, in key order.
-    std::vector<std::map<std::string, FoldKey, std::less<>>> keys(m_ids.size());
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
+    std::vector<std::unordered_map<std::string, FoldKey, Hash, std::equal_to<>>> keys(m_ids.size());
     auto touch = [&](uint32_t db, std::string_view key, FoldKey*& out) {
         out = nullptr;
         for (size_t i = 0; i < m_ids.size(); ++i) {
@@ -106,22 +111,28 @@ int StoreFile::fold(const OpList& ops, std::string& why)
         return rc;
     };
     // The whole log is read first: the keys keep views of its changes.
-    int rc = SQLITE_OK;
+    int rc;
     bool wasLogged = false;
-    OpList& logged = m_folded;
-    logged.clear();
-    while (rc == SQLITE_OK && (rc = m_readLog.step()) == SQLITE_ROW) {
+    m_folded.clear();
+    while ((rc = m_readLog.step()) == SQLITE_ROW) {
         wasLogged = true;
-        rc = logged.decode(m_readLog.blob(0)) ? SQLITE_OK : SQLITE_CORRUPT;
-        if (rc != SQLITE_OK) why = "a malformed entry of the change log";
+        m_folded += m_readLog.blob(0);
     }
     m_readLog.reset();
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
-    for (size_t i = 0; rc == SQLITE_OK && i < logged.size(); ++i) rc = change(logged[i]);
+    Op op;
+    for (std::string_view logged = m_folded; rc == SQLITE_OK && !logged.empty();) {
+        rc = takeChange(logged, op) ? change(op) : SQLITE_CORRUPT;
+        if (rc == SQLITE_CORRUPT && why.empty()) why = "a malformed entry of the change log";
+    }
     for (size_t i = 0; rc == SQLITE_OK && i < ops.size(); ++i) rc = change(ops[i]);
+    std::vector<std::pair<const std::string, FoldKey>*> rows;
     for (size_t i = 0; i < keys.size(); ++i) {
-        for (auto it = keys[i].begin(); rc == SQLITE_OK && it != keys[i].end(); ++it) {
-            auto& [key, k] = *it;
+        rows.clear();
+        for (auto& row : keys[i]) rows.push_back(&row);
+        std::sort(rows.begin(), rows.end(), [](auto* a, auto* b) { return a->first < b->first; });
+        for (auto it = rows.begin(); rc == SQLITE_OK && it != rows.end(); ++it) {
+            auto& [key, k] = **it;
             if (!k.exists) {
                 m_delKey.bind(1, static_cast<int64_t>(m_ids[i]));
                 m_delKey.bind(2, std::string_view(key));
@@ -134,7 +145,6 @@ int StoreFile::fold(const OpList& ops, std::string& why)
         }
     }
     if (rc == SQLITE_OK && wasLogged) rc = m_clearLog.run();
-    logged.clear();
     return rc;
 }
 
