@@ -77,10 +77,11 @@ private:
     size_t m_logged = 0;
     int m_lockFd = -1;
     sql::Connection m_conn;
-    sql::Statement m_getKey, m_putKey, m_delKey, m_addLog, m_readLog, m_clearLog;
+    sql::Statement m_getKey, m_putKey, m_delKey, m_addLog, m_clearLog;
     sql::Statement m_begin, m_commit, m_rollback;
-    std::string m_encoded;  // a commit's changes for the log
-    std::string m_folded;   // the log's changes during a fold (its buffer kept for the next)
+    // The change log's entries, as committed: a fold takes them from here
+    // rather than reading them back.
+    std::string m_log;
 };
 
 }  // namespace plat::dbm

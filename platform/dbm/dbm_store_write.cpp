@@ -23,7 +23,6 @@ uint32_t StoreFile::prepareWrites(std::string& error)
         {&m_putKey, putKey.c_str()},
         {&m_delKey, "DELETE FROM dbm_keys WHERE db = ?1 AND key = ?2"},
         {&m_addLog, "INSERT INTO dbm_log(changes) VALUES(?1)"},
-        {&m_readLog, "SELECT changes FROM dbm_log ORDER BY seq"},
         {&m_clearLog, "DELETE FROM dbm_log"},
         {&m_begin, "BEGIN IMMEDIATE"},
         {&m_commit, "COMMIT"},
@@ -46,6 +45,7 @@ uint32_t StoreFile::commit(const OpList& ops, size_t foldAt, std::string& error)
         return DBM_ERR_READ_ONLY;
     }
     const bool folding = m_logged + ops.size() >= foldAt;
+    const size_t logBytes = m_log.size();
     std::string why;
     int rc = m_begin.run();
     if (rc == SQLITE_OK) rc = folding ? fold(ops, why) : appendLog(ops);
@@ -53,17 +53,19 @@ uint32_t StoreFile::commit(const OpList& ops, size_t foldAt, std::string& error)
     if (rc != SQLITE_OK) {
         error = "cannot write store " + m_path + ": " + (why.empty() ? m_conn.error() : why);
         if (!sqlite3_get_autocommit(m_conn.get())) m_rollback.run();
+        m_log.resize(logBytes);
         return DBM_ERR_STORE;
     }
+    if (folding) m_log.clear();
     m_logged = folding ? 0 : m_logged + ops.size();
     return DBM_OK;
 }
 
 int StoreFile::appendLog(const OpList& ops)
 {
-    m_encoded.clear();
-    ops.encode(m_encoded);
-    m_addLog.bindBlob(1, m_encoded);
+    const size_t at = m_log.size();
+    ops.encode(m_log);
+    m_addLog.bindBlob(1, std::string_view(m_log).substr(at));
     return m_addLog.run();
 }
 
@@ -110,18 +112,11 @@ int StoreFile::fold(const OpList& ops, std::string& why)
         }
         return rc;
     };
-    // The whole log is read first: the keys keep views of its changes.
-    int rc;
-    bool wasLogged = false;
-    m_folded.clear();
-    while ((rc = m_readLog.step()) == SQLITE_ROW) {
-        wasLogged = true;
-        m_folded += m_readLog.blob(0);
-    }
-    m_readLog.reset();
-    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    // The keys keep views of the changes, which stay put until the fold
+    // is over.
+    int rc = SQLITE_OK;
     Op op;
-    for (std::string_view logged = m_folded; rc == SQLITE_OK && !logged.empty();) {
+    for (std::string_view logged = m_log; rc == SQLITE_OK && !logged.empty();) {
         rc = takeChange(logged, op) ? change(op) : SQLITE_CORRUPT;
         if (rc == SQLITE_CORRUPT && why.empty()) why = "a malformed entry of the change log";
     }
@@ -144,7 +139,7 @@ int StoreFile::fold(const OpList& ops, std::string& why)
             rc = m_putKey.run();
         }
     }
-    if (rc == SQLITE_OK && wasLogged) rc = m_clearLog.run();
+    if (rc == SQLITE_OK && !m_log.empty()) rc = m_clearLog.run();
     return rc;
 }
 
