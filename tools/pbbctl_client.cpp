@@ -154,7 +154,7 @@ std::vector<McMsg> MgmtClient::multicastWalk()
     return all;
 }
 
-std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* firstCode)
+std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* endCode)
 {
     std::vector<UcMsg> entries;
     UcMsg req = vsi;
@@ -167,14 +167,13 @@ std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* firstCode
         if (t.type == kResultReply) {
             auto code = word(t.value.data(), t.value.size());
             if (!code) throw BadReply("malformed result of a unicast request");
-            if (type == kGetFirstUc && firstCode) *firstCode = *code;
-            if (type == kGetNextUc && *code != kNoMoreUc)
+            if (type == kGetNextUc && *code != kNoMoreUc && *code != kFailed)
                 throw BadReply("the walk of " + vsi.vsiName + " stopped with code " + hex(*code));
+            if (endCode) *endCode = *code;
             return entries;
         }
         auto m = parseUc(t.value.data(), t.value.size());
         if (!m) throw BadReply("malformed unicast reply");
-        if (type == kGetFirstUc && firstCode) *firstCode = kOk;
         if (type == kGetNextUc && m->bmac <= req.bmac)
             throw BadReply("the walk of " + vsi.vsiName + " went backwards at " + formatMac(m->bmac));
         req.bmac = m->bmac;

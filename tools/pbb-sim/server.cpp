@@ -76,8 +76,8 @@ Server::~Server()
 bool Server::listen(std::string* error)
 {
     const std::string dir = plat::runDir();
-    if (!plat::ensureDir(dir)) {
-        *error = "cannot make the run directory " + dir + ": " + std::strerror(errno);
+    if (std::string why = plat::ensureDirProblem(dir); !why.empty()) {
+        *error = "run directory: " + why;
         return false;
     }
     daemonPath_ = plat::transport::simSocketPath();
