@@ -1,6 +1,7 @@
-"""Peers that misbehave on pbb-sim's control socket, and files that are not
-what a command expects: pbb-sim stays up, keeps its memory bounded and
-serves everybody else; pbb-simctl gives up on a socket that takes nobody."""
+"""Peers that misbehave on pbb-sim's control socket and on pbbd's management
+socket, and files that are not what a command expects: pbb-sim and pbbd
+stay up, keep their memory bounded and serve everybody else; pbb-simctl
+gives up on a socket that takes nobody."""
 
 import json
 import os
@@ -39,13 +40,30 @@ def control_path(system):
     return os.path.join(system.run_dir, "sim-ctl.sock")
 
 
-def connect(system):
-    """A blocking connection; while pbb-sim's queue is full the kernel waits
-    for room, up to the deadline (then EAGAIN)."""
+def mgmt_path(system):
+    return os.path.join(system.run_dir, "lipc.1169")
+
+
+def connect(system, path=None):
+    """A blocking connection (to pbb-sim's control socket unless another
+    path is given); while the queue is full the kernel waits for room, up to
+    the deadline (then EAGAIN)."""
     s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDTIMEO, struct.pack("ll", int(harness.DEADLINE), 0))
-    s.connect(control_path(system))
+    s.connect(path or control_path(system))
     return s
+
+
+def received(s, most):
+    """What the peer sent: most bytes, or fewer when it closed the connection."""
+    s.settimeout(harness.DEADLINE)
+    got = b""
+    try:
+        while len(got) < most and (chunk := s.recv(65536)):
+            got += chunk
+    except ConnectionResetError:
+        pass
+    return got
 
 
 def closing(system, socks):
@@ -111,9 +129,10 @@ def test_out_of_descriptors_pbb_sim_closes_idle_clients_and_does_not_spin(system
 
 def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
     os.makedirs(system.run_dir, exist_ok=True)
+    path = control_path(system)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     system.on_cleanup(listener.close)
-    listener.bind(control_path(system))
+    listener.bind(path)
     listener.listen(0)
     # Fills its queue: further connections wait for room that never comes.
     queued = closing(system, [])
@@ -121,7 +140,7 @@ def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
         s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         s.setblocking(False)
         try:
-            s.connect(control_path(system))
+            s.connect(path)
         except BlockingIOError:
             s.close()
             break
@@ -131,6 +150,35 @@ def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
     assert time.monotonic() - start < 5, r
     assert r.code == 3, r
     assert "does not answer" in r.err, r
+
+
+# A type 6 request (the debug word) with no value, and its reply with the
+# word 1 (the error switch on): type and length big-endian, then the value.
+GET_DEBUG = struct.pack(">HH", 6, 0)
+DEBUG_REPLY = struct.pack(">HHI", 6, 4, 1)
+
+
+def test_pbbd_drops_a_client_that_does_not_read_and_goes_on_serving_and_learning(system):
+    system.start_sim()
+    system.start_daemon()
+    system.ctl("debug", "set", "error")
+    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
+    # 1,000 requests in one write, whose 1,000 replies never fit in the
+    # connection unread, and not one read.
+    stuck = closing(system, [connect(system, mgmt_path(system))])[0]
+    stuck.sendall(GET_DEBUG * 1000)
+    assert system.pbbctl("--timeout", "1", "debug", "show", "--json", check=False).code == 0
+    system.simctl("frame", "burst", "eth-1/0/1", 20, "--isid", 10010, "--bvlan", 100, "--bsa", "00:bb:00:00:00:10")
+    harness.wait_until("20 entries learned", lambda: len(system.learned("vsi-red")) == 20)
+    dropped = harness.wait_until("the client dropped", lambda: [
+        l for l in system.log().splitlines() if "Closed a management connection" in l])
+    got = received(stuck, len(DEBUG_REPLY) * 1000)
+    assert len(got) < len(DEBUG_REPLY) * 1000 and got == DEBUG_REPLY * (len(got) // len(DEBUG_REPLY)), len(got)
+    assert len(dropped) == 1, dropped
+    # A client that reads gets every reply of such a write, in order.
+    reader = closing(system, [connect(system, mgmt_path(system))])[0]
+    reader.sendall(GET_DEBUG * 600)
+    assert received(reader, len(DEBUG_REPLY) * 600) == DEBUG_REPLY * 600
 
 
 def test_files_that_are_not_regular_are_refused_at_once(system):
