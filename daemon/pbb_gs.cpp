@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -31,6 +32,7 @@ constexpr const char* PBB_GS_UNKNOWN_TLV = "Failed to recognize an invalid TLV. 
 constexpr const char* PBB_GS_BAD_VALUE = "Refused a malformed request of type %u with a value of %u bytes.\r\n";
 constexpr const char* PBB_GS_BAD_BITMAP = "Refused a reset request whose B-VLAN set is malformed.\r\n";
 constexpr const char* PBB_GS_DROPPED = "Closed a management connection: the reply to a request of type %u could not be sent.\r\n";
+constexpr const char* PBB_GS_NO_FD = "Out of descriptors: new management connections are closed at once until one is free.\r\n";
 
 // Longest time the replies of one read may wait, in all, for room on
 // their connection. A client whose replies do not fit in that time is
@@ -40,6 +42,12 @@ constexpr uint64_t PBB_GS_SEND_WAIT_MS = 500;
 // When the replies of the read being served stop waiting for room
 // (monotonic milliseconds); 0 until one of them has had to wait.
 uint64_t g_ulPbbGsWaitEndMs = 0;
+
+// Held so that a connection can still be taken off the listening socket
+// and closed when the process is out of descriptors; -1 while not held.
+int g_iPbbGsSpareFd = PBB_INVALID_FD;
+// The process ran out of descriptors and has not accepted a connection since.
+bool g_bPbbGsOutOfFd = false;
 
 // Each request's value is copied here before its handler runs: the
 // handlers convert in place, read 32-bit fields and hand interface arrays
@@ -80,6 +88,19 @@ bool _pbb_gs_WaitForRoom(int iFd)
     struct pollfd stPoll {iFd, POLLOUT, 0};
     const int iReady = poll(&stPoll, 1, static_cast<int>(g_ulPbbGsWaitEndMs - ulNow));
     return iReady > 0 || (iReady < 0 && errno == EINTR);
+}
+
+// Out of descriptors, a pending connection stays queued and keeps the
+// level-triggered listening socket readable: the spare descriptor is let
+// go for the time it takes to accept the connection and close it.
+void _pbb_gs_RefuseConnection(int iListenFd)
+{
+    if (!g_bPbbGsOutOfFd) _pbb_gs_LogError(PBB_GS_NO_FD);
+    g_bPbbGsOutOfFd = true;
+    if (g_iPbbGsSpareFd >= 0) close(g_iPbbGsSpareFd);
+    int iFd = accept(iListenFd, nullptr, nullptr);
+    if (iFd >= 0) close(iFd);
+    g_iPbbGsSpareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 // A name field is usable when it ends within its width.
@@ -142,6 +163,12 @@ uint32_t PBB_gs_Init()
     if (g_iPbbSocket >= 0) return PBB_OK;
     int iFd = PBB_elipc_Server(PBB_GS_PORT, g_iPbbEpollFd, _pbb_gs_Server_Accept);
     if (iFd < 0) return PBB_ERR;
+    g_iPbbGsSpareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (g_iPbbGsSpareFd < 0) {
+        (void)PBB_elipc_Close(g_iPbbEpollFd, iFd);
+        return PBB_ERR;
+    }
+    g_bPbbGsOutOfFd = false;
     g_iPbbSocket = iFd;
     return PBB_OK;
 }
@@ -151,11 +178,16 @@ void PBB_gs_Exit()
     if (g_iPbbSocket < 0) return;
     (void)PBB_elipc_Close(g_iPbbEpollFd, g_iPbbSocket);
     g_iPbbSocket = PBB_INVALID_FD;
+    if (g_iPbbGsSpareFd >= 0) close(g_iPbbGsSpareFd);
+    g_iPbbGsSpareFd = PBB_INVALID_FD;
 }
 
 uint32_t _pbb_gs_Server_Accept(uint32_t uiEvents, int iFd)
 {
-    (void)PBB_elipc_ServerAccept(uiEvents, g_iPbbEpollFd, iFd, _pbb_gs_ProcEpollEvent);
+    if (PBB_elipc_ServerAccept(uiEvents, g_iPbbEpollFd, iFd, _pbb_gs_ProcEpollEvent) >= 0)
+        g_bPbbGsOutOfFd = false;
+    else if (errno == EMFILE || errno == ENFILE)
+        _pbb_gs_RefuseConnection(iFd);
     return 0;
 }
 

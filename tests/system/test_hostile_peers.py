@@ -1,7 +1,7 @@
 """Peers that misbehave on pbb-sim's control socket and on pbbd's management
 socket, and files that are not what a command expects: pbb-sim and pbbd
-stay up, keep their memory bounded and serve everybody else; pbb-simctl
-gives up on a socket that takes nobody."""
+stay up, keep their memory and CPU bounded and serve everybody else;
+pbb-simctl gives up on a socket that takes nobody."""
 
 import json
 import os
@@ -179,6 +179,28 @@ def test_pbbd_drops_a_client_that_does_not_read_and_goes_on_serving_and_learning
     reader = closing(system, [connect(system, mgmt_path(system))])[0]
     reader.sendall(GET_DEBUG * 600)
     assert received(reader, len(DEBUG_REPLY) * 600) == DEBUG_REPLY * 600
+
+
+def test_out_of_descriptors_pbbd_closes_new_clients_at_once_and_does_not_spin(system):
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, 2048), max(hard, 2048)))  # room for 1,100 connections
+    system.on_cleanup(lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard)))
+    system.start_sim()
+    daemon = system.start_daemon()
+    system.ctl("debug", "set", "error")
+    resource.prlimit(daemon.pid, resource.RLIMIT_NOFILE, (1024, 1024))
+    idle = closing(system, [])
+    for _ in range(1100):
+        idle.append(connect(system, mgmt_path(system)))  # times out when pbbd stopped accepting
+    start = cpu_seconds(daemon.pid)
+    time.sleep(1.0)  # a measuring window, not a wait for anything
+    assert cpu_seconds(daemon.pid) - start < 0.25
+    r = system.pbbctl("--timeout", "2", "debug", "show", check=False)
+    assert r.code == 3 and "closed the connection" in r.err, r
+    assert len([l for l in system.log().splitlines() if "Out of descriptors" in l]) == 1, system.log()
+    for s in idle:
+        s.close()
+    harness.wait_until("pbbctl answered", lambda: system.pbbctl("debug", "show", check=False).code == 0)
 
 
 def test_files_that_are_not_regular_are_refused_at_once(system):
