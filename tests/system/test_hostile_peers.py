@@ -1,7 +1,7 @@
 """Peers that misbehave on pbb-sim's control socket and on pbbd's management
 socket, and files that are not what a command expects: pbb-sim and pbbd
 stay up, keep their memory and CPU bounded and serve everybody else;
-pbb-simctl gives up on a socket that takes nobody."""
+pbb-simctl and pbbctl give up on a socket that takes nobody."""
 
 import json
 import os
@@ -127,9 +127,11 @@ def test_out_of_descriptors_pbb_sim_closes_idle_clients_and_does_not_spin(system
     assert system.simctl("show", "slots").code == 0
 
 
-def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
+@pytest.mark.parametrize("tool, name, words", [("pbb-simctl", "sim-ctl.sock", ["show", "stats"]),
+                                               ("pbbctl", "lipc.1169", ["debug", "show"])])
+def test_tools_give_up_on_a_socket_that_takes_nobody(system, tool, name, words):
     os.makedirs(system.run_dir, exist_ok=True)
-    path = control_path(system)
+    path = os.path.join(system.run_dir, name)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     system.on_cleanup(listener.close)
     listener.bind(path)
@@ -146,7 +148,7 @@ def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
             break
         queued.append(s)
     start = time.monotonic()
-    r = system.run([harness.binary("pbb-simctl"), "--timeout", "1", "show", "stats"], check=False)
+    r = system.run([harness.binary(tool), "--timeout", "1"] + words, check=False)
     assert time.monotonic() - start < 5, r
     assert r.code == 3, r
     assert "does not answer" in r.err, r
