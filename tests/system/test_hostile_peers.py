@@ -16,8 +16,9 @@ import pytest
 import harness
 
 # Under the sanitizers the allocator keeps freed memory in quarantine and
-# the runtime holds descriptors of its own, so memory and descriptor bounds
-# measured from outside mean nothing there; the normal build checks them.
+# the runtime holds descriptors of its own (and out of them, its checks of
+# a virtual call fail), so memory and descriptor bounds measured from
+# outside mean nothing there; the normal build checks them.
 resource_bound = pytest.mark.skipif(os.environ.get("PBB_SANITIZED") == "1",
                                     reason="memory and descriptor bounds are measured in the normal build")
 
@@ -183,6 +184,7 @@ def test_pbbd_drops_a_client_that_does_not_read_and_goes_on_serving_and_learning
     assert received(reader, len(DEBUG_REPLY) * 600) == DEBUG_REPLY * 600
 
 
+@resource_bound
 def test_out_of_descriptors_pbbd_closes_new_clients_at_once_and_does_not_spin(system):
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, 2048), max(hard, 2048)))  # room for 1,100 connections
@@ -196,7 +198,7 @@ def test_out_of_descriptors_pbbd_closes_new_clients_at_once_and_does_not_spin(sy
         idle.append(connect(system, mgmt_path(system)))  # times out when pbbd stopped accepting
     start = cpu_seconds(daemon.pid)
     time.sleep(1.0)  # a measuring window, not a wait for anything
-    assert cpu_seconds(daemon.pid) - start < 0.25
+    assert cpu_seconds(daemon.pid) - start < 0.1
     r = system.pbbctl("--timeout", "2", "debug", "show", check=False)
     assert r.code == 3 and "closed the connection" in r.err, r
     assert len([l for l in system.log().splitlines() if "Out of descriptors" in l]) == 1, system.log()
