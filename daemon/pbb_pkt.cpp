@@ -72,10 +72,17 @@ void _pbb_pkt_Dump(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
                   static_cast<int>(pstFrame->uiISid), pstFrame->aucCDa, pstFrame->aucCSa);
 }
 
-// The six checks, in order. Returns the frame's VSI, or null when one
+// The seven checks, in order. Returns the frame's VSI, or null when one
 // failed (its messages are logged).
 PbbVsi* _pbb_pkt_Check(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
 {
+    // A group address (the lowest bit of its first octet set) or all zeros
+    // names no station: a bridge never learns it as a source.
+    static constexpr uint8_t s_aucNoMac[6] = {0, 0, 0, 0, 0, 0};
+    if ((pstFrame->aucBSa[0] & 0x01) != 0 || memcmp(pstFrame->aucBSa, s_aucNoMac, sizeof(s_aucNoMac)) == 0) {
+        _pbb_pkt_Refuse("The B-SA of this PBB packet is not a unicast address.\r\n");
+        return nullptr;
+    }
     uint32_t uiVsiIndex = PBB_vsi_GetIndexByISid(pstFrame->uiISid);
     if (uiVsiIndex == PBB_VSI_INVALID_INDEX) {
         _pbb_pkt_Refuse("The I-SID of this PBB packet is not the same as configured.\r\n");

@@ -12,6 +12,7 @@ constexpr const char* kSecondLine = "Failed to learn the Unicast Pseudo Wire ent
 constexpr const char* kDuplicate = "The Unicast Pseudo Wire entry has already been learned.";
 constexpr const char* kTotalLimit = "The total number of Unicast Pseudo Wire entries has reached the upper limit.";
 constexpr const char* kVsiLimit = "entries in this VSI(VsiIndex 1) has reached the upper limit.";
+constexpr const char* kNotUnicast = "The B-SA of this PBB packet is not a unicast address.";
 
 // Sixteen bytes of frame hold the I-TAG and the C-SA: enough to learn.
 TEST_F(Learning, FrameIsLearnedInDriverTableAndDatabase)
@@ -55,6 +56,16 @@ TEST_P(Refused, LogsItsMessageThenTheSecondLineAndChangesNothing)
 INSTANTIATE_TEST_SUITE_P(
     EachCheck, Refused,
     ::testing::Values(
+        Refusal{"VsiGroupAddressAsSource", [](Learning&, Frame& f) { f.bsa = sim::groupAddress(kISid); }, kNotUnicast},
+        Refusal{"BroadcastSource", [](Learning&, Frame& f) { f.bsa.fill(0xff); }, kNotUnicast},
+        Refusal{"AllZeroSource", [](Learning&, Frame& f) { f.bsa.fill(0); }, kNotUnicast},
+        // Checked first: the I-SID, unknown too, is not looked at.
+        Refusal{"GroupSourceOfAnUnknownISid",
+                [](Learning&, Frame& f) {
+                    f.bsa = Mac{0x03, 0, 0x5e, 0, 0, 1};
+                    f.isid = kISid + 1;
+                },
+                kNotUnicast},
         Refusal{"UnknownISid", [](Learning&, Frame& f) { f.isid = kISid + 1; },
                 "The I-SID of this PBB packet is not the same as configured."},
         Refusal{"VsiBlockGone", [](Learning&, Frame&) { PBB_vsi_DeleteVsi(kVsi); }, "Failed to get VSI block."},
