@@ -3,6 +3,7 @@
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_elipc.h"
+#include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
@@ -93,7 +94,9 @@ PbbVsi* _pbb_pkt_Check(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
         _pbb_pkt_Refuse("Failed to get VSI block.\r\n");
         return nullptr;
     }
-    if (pstFrame->usBVlan != pstVsi->usBVlan) {
+    // A VSI without a B-VLAN holds 0xFFFF: a frame of B-VLAN 0xFFFF, or of
+    // any VLAN ID beyond the highest, has no list in the unicast table.
+    if (pstFrame->usBVlan != pstVsi->usBVlan || pstFrame->usBVlan > g_usPbbMaxVlanId) {
         _pbb_pkt_Refuse("The B-VLAN of this PBB packet is not the same as configured.\r\n");
         return nullptr;
     }

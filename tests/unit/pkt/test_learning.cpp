@@ -74,6 +74,14 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"VsiWithoutBVlan",
                 [](Learning&, Frame&) { PBB_vsi_GetVsiByIndex(kVsi)->usBVlan = PBB_BVLAN_NONE; },
                 "The B-VLAN of this PBB packet is not the same as configured."},
+        // The VSI's multicast entry stays (as after the VSI was announced
+        // anew): 0xFFFF would be the index of the frame's B-VLAN list.
+        Refusal{"VsiWithoutBVlanFrameOfBVlan0xFFFF",
+                [](Learning&, Frame& f) {
+                    PBB_vsi_GetVsiByIndex(kVsi)->usBVlan = PBB_BVLAN_NONE;
+                    f.bvlan = 0xFFFF;
+                },
+                "The B-VLAN of this PBB packet is not the same as configured."},
         Refusal{"VsiDown", [](Learning&, Frame&) { PBB_vsi_GetVsiByIndex(kVsi)->usShutdownFlag = 1; },
                 "Failed to learn PBB packet because the VSI is administratively down."},
         Refusal{"PortNotInMulticast", [](Learning& t, Frame& f) { f.ifIndex = t.port(3); },
