@@ -24,7 +24,7 @@ namespace {
 
 constexpr uint32_t SERVICE_OK = 0;
 constexpr uint32_t SERVICE_ERR_FILE = 1;  // the status file could not be written
-constexpr uint32_t SERVICE_ERR_STATE = 2; // a state name or value refused
+constexpr uint32_t SERVICE_ERR_STATE = 2;  // a state name or value refused
 
 void reportFailure(const std::string& what)
 {
