@@ -428,6 +428,9 @@ uint32_t PBB_ctl_ResetEncapType(const char* szVsiName, uint32_t uiISid)
 
 uint32_t PBB_ctl_SetBVlan(uint16_t usBVlan, const char* szVsiName, uint32_t uiISid)
 {
+    // A VLAN ID beyond the highest (0xFFFF, no B-VLAN, among them) is no
+    // B-VLAN: the unicast table has no list for it.
+    if (usBVlan > g_usPbbMaxVlanId) return PBB_ERR;
     PbbVsi* pstVsi = _pbb_ctl_GetAndCheckVsi(szVsiName, uiISid);
     if (pstVsi == nullptr) return PBB_ERR;
     uint32_t uiVsiIndex = pstVsi->uiVsiIndex;

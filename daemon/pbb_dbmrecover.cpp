@@ -231,6 +231,10 @@ uint32_t _pbb_dbmrecover_Vsi(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
     if (DBM_GetBinary(hDb, pcKey, uiKeyLen, 0, sizeof(stRec), &stRec) < static_cast<int32_t>(sizeof(stRec)))
         return DBM_PROC_DELETE;
 
+    // A B-VLAN beyond the highest VLAN ID (fewer VLANs than when it was
+    // stored) has no list in the unicast table.
+    if (stRec.usBVlan != PBB_BVLAN_NONE && stRec.usBVlan > g_usPbbMaxVlanId) return DBM_PROC_DELETE;
+
     const char* pcDot = strchr(pcKey, '.');
     char szVsiName[PBB_VSI_NAME_LEN] = "";
     if (pcDot != nullptr) strlcpy(szVsiName, pcDot + 1, sizeof(szVsiName));

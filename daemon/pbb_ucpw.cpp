@@ -36,6 +36,11 @@ namespace {
 
 constexpr uint32_t PBB_UCPW_BMAC_LEN = 6;
 
+// Heads in the VSI and B-VLAN arrays: an index from anywhere else (a
+// frame, an event, a request, a stored record) is checked against them.
+uint32_t g_uiPbb_VsiUcPwHeadNum = 0;
+uint32_t g_uiPbb_VlanUcPwHeadNum = 0;
+
 // The entry added last, while it is in the table: where the next ordered
 // insert into the same VSI list starts its walk when the new B-MAC is not
 // smaller (the stored entries of one key come back in ascending order).
@@ -86,13 +91,13 @@ PbbUcPwLink* _pbb_ucpw_GetIfHead(uint32_t uiIfIndex)
 
 PbbUcPwLink* _pbb_ucpw_GetVsiHead(uint32_t uiVsiIndex)
 {
-    if (g_pstPbb_VsiUcPwList == nullptr) return nullptr;
+    if (g_pstPbb_VsiUcPwList == nullptr || uiVsiIndex >= g_uiPbb_VsiUcPwHeadNum) return nullptr;
     return &g_pstPbb_VsiUcPwList[uiVsiIndex].stLink;
 }
 
 PbbUcPwLink* _pbb_ucpw_GetVlanHead(uint16_t usVlanId)
 {
-    if (g_pstPbb_VlanUcPwList == nullptr) return nullptr;
+    if (g_pstPbb_VlanUcPwList == nullptr || usVlanId >= g_uiPbb_VlanUcPwHeadNum) return nullptr;
     return &g_pstPbb_VlanUcPwList[usVlanId];
 }
 
@@ -279,6 +284,7 @@ uint32_t PBB_ucpw_Init()
             bFailed = true;
         } else {
             for (uint32_t i = 0; i < uiHeads; ++i) pbb::list::init(&g_pstPbb_VsiUcPwList[i].stLink);
+            g_uiPbb_VsiUcPwHeadNum = uiHeads;
         }
     }
 
@@ -290,6 +296,7 @@ uint32_t PBB_ucpw_Init()
         bFailed = true;
     } else {
         for (uint32_t i = 0; i < usVlanNum; ++i) pbb::list::init(&g_pstPbb_VlanUcPwList[i]);
+        g_uiPbb_VlanUcPwHeadNum = usVlanNum;
     }
 
     g_ulPbb_IfUcPwHandle = IF_CreatePDInstance(IF_PD_KIND_IFINDEX, 0);
@@ -340,6 +347,8 @@ void PBB_ucpw_Exit()
         (void)IF_DestroyPDInstance(g_ulPbb_IfUcPwHandle, _pbb_ucpw_DestroyIfCb);
         g_ulPbb_IfUcPwHandle = PBB_INVALID_HANDLE;
     }
+    g_uiPbb_VlanUcPwHeadNum = 0;
+    g_uiPbb_VsiUcPwHeadNum = 0;
     if (g_pstPbb_VlanUcPwList != nullptr) {
         free(g_pstPbb_VlanUcPwList);
         g_pstPbb_VlanUcPwList = nullptr;
@@ -357,6 +366,8 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     if (g_pstPbb_VsiUcPwList == nullptr || g_pstPbb_VlanUcPwList == nullptr || g_pstPbb_BmacHashTbl == nullptr ||
         g_ulPbb_IfUcPwHandle == PBB_INVALID_HANDLE || g_pstPbb_AgeStatusMap == nullptr)
         return PBB_ERR;
+    // Nor an entry whose VSI or B-VLAN has no list.
+    if (_pbb_ucpw_GetVsiHead(uiVsiIndex) == nullptr || _pbb_ucpw_GetVlanHead(usBVlan) == nullptr) return PBB_ERR;
 
     BITMAP_S* pstAgeStatus = _pbb_ucpw_MallocAgeStatusMap();
     if (pstAgeStatus == nullptr) return PBB_ERR;
@@ -522,7 +533,7 @@ uint32_t PBB_ucpw_GetTotalNum()
 
 uint32_t PBB_ucpw_GetNumByVsi(uint32_t uiVsiIndex)
 {
-    if (g_pstPbb_VsiUcPwList == nullptr) return 0;
+    if (_pbb_ucpw_GetVsiHead(uiVsiIndex) == nullptr) return 0;
     return g_pstPbb_VsiUcPwList[uiVsiIndex].uiCount;
 }
 

@@ -111,6 +111,9 @@ TEST_F(Ctl, SettingsKeepTheRecordExactlyWhileNotDefault)
     EXPECT_EQ(PBB_ctl_ResetBVlan("vsi-a", 999), PBB_ERR);
     EXPECT_EQ(PBB_ctl_ResetEncapType("vsi-a", 999), PBB_ERR);
     EXPECT_EQ(PBB_ctl_ResetBVlan("vsi-x", 1), PBB_OK);
+    // A VLAN ID beyond the highest is no B-VLAN.
+    EXPECT_EQ(PBB_ctl_SetBVlan(4095, "vsi-a", 1001), PBB_ERR);
+    EXPECT_FALSE(vsiRecord("vsi-a").has_value());
 }
 
 TEST_F(Ctl, BVlanChangeRebuildsAnActiveVsiAndOnlyStoresForADownOne)

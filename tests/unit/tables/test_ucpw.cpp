@@ -120,6 +120,15 @@ TEST_F(UcPw, WalksOfEveryTypeInTheirOrderUpToTheLastVsiAndVlan)
     EXPECT_EQ(walk(PBB_UCPW_GET_BY_IF_VSI, 2, 0, p1), (std::vector<int>{6}));
     EXPECT_EQ(walk(PBB_UCPW_GET_ALL), (std::vector<int>{8, 7, 6, 4, 5, 2, 1, 3}));
     EXPECT_EQ(PBB_ucpw_GetNumByVsi(1) * 10 + PBB_ucpw_GetNumByVsi(2), 42u);
+    // One index beyond either array: refused, and nothing is found or
+    // deleted there.
+    EXPECT_EQ(PBB_ucpw_Add(17, 1000, 10, mac(9).data(), p1), PBB_ERR);
+    EXPECT_EQ(PBB_ucpw_Add(1, 1000, 4095, mac(9).data(), p1), PBB_ERR);
+    EXPECT_TRUE(walk(PBB_UCPW_GET_BY_VSI, 17).empty());
+    EXPECT_TRUE(walk(PBB_UCPW_GET_BY_VLAN_IF, 0, 4095, p1).empty());
+    EXPECT_EQ(PBB_ucpw_GetNumByVsi(17) + PBB_ucpw_IsEmptyByVlan(4095), 1u);
+    PBB_ucpw_DeleteByVsi(17);
+    PBB_ucpw_DeleteByVlan(0xFFFF);
     expectConsistent();
 }
 
