@@ -82,6 +82,9 @@ LinkCapture::LinkCapture(const std::string& linuxIf, const std::string& netns) :
     int on = 1;
     if (::setsockopt(fd_.get(), SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) != 0)
         throw sysError("PACKET_AUXDATA on '" + linuxIf + "'");
+    // What pbb-sim sends on the interface need not come back to it (kernels
+    // before 4.20 lack the option: the PACKET_OUTGOING check below does it).
+    (void)::setsockopt(fd_.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on);
     // Room for bursts between two turns of the simulator's loop; the kernel
     // caps it at its maximum, which is as good as it gets.
     int rcvbuf = 4 << 20;
@@ -94,7 +97,7 @@ LinkCapture::LinkCapture(const std::string& linuxIf, const std::string& netns) :
         throw sysError("binding a packet socket to '" + linuxIf + "'" + where);
 }
 
-std::vector<Frame> LinkCapture::readFrames(size_t max)
+std::vector<Frame> LinkCapture::readFrames(size_t max, bool everything)
 {
     std::vector<Frame> out;
     std::vector<uint8_t> buf(65536);
@@ -128,7 +131,7 @@ std::vector<Frame> LinkCapture::readFrames(size_t max)
             }
         }
         Frame f = restoreTag(std::span<const uint8_t>(buf.data(), static_cast<size_t>(len)), tag);
-        if (isPbbFrame(f)) out.push_back(std::move(f));
+        if (everything || isPbbFrame(f)) out.push_back(std::move(f));
     }
     return out;
 }

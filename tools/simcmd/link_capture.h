@@ -39,9 +39,10 @@ public:
     const std::string& ifName() const { return ifName_; }
     const std::string& netns() const { return netns_; }
 
-    // The frames waiting (at most max): I-tagged frames only, with the B-Tag
-    // restored; frames this interface sent are left out.
-    std::vector<Frame> readFrames(size_t max = 256);
+    // The frames waiting (at most max): I-tagged frames only (every frame
+    // with `everything`), with the B-Tag restored; frames this interface
+    // sent are left out.
+    std::vector<Frame> readFrames(size_t max = 256, bool everything = false);
 
 private:
     std::string ifName_;
