@@ -50,6 +50,7 @@ void Forwarder::arm()
 void Forwarder::detach(int fd)
 {
     std::erase_if(tx_, [fd](const auto& kv) { return kv.second == fd; });
+    queued_.erase(fd);
 }
 
 bool Forwarder::receive(uint32_t port, std::span<const uint8_t> frame)
@@ -60,15 +61,41 @@ bool Forwarder::receive(uint32_t port, std::span<const uint8_t> frame)
         auto [first, last] = tx_.equal_range(e.port);
         if (first == last) dp_.transmitted(e.port, dp::Tx::Unbound);
         for (auto it = first; it != last; ++it) {
-            ssize_t n = ::send(it->second, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            dp_.transmitted(e.port, n == static_cast<ssize_t>(bytes.size()) ? dp::Tx::Sent : dp::Tx::Failed);
+            TxQueue& q = queued_[it->second];
+            q.port = e.port;
+            q.bytes.insert(q.bytes.end(), bytes.begin(), bytes.end());
+            q.ends.push_back(q.bytes.size());
         }
     }
     if ((d.flags & dp::kToCpu) != 0 && model_.receiveFrame(port, frame)) ++stats_.framesToCpu;
     return model_.bridge().circuitVsi(port).has_value() || simcmd::isPbbFrame(frame);
 }
 
-void Forwarder::reportResumed() { send(dp_.resumed()); }
+void Forwarder::flush()
+{
+    std::vector<iovec> iov;
+    std::vector<mmsghdr> msgs;
+    for (auto& [fd, q] : queued_) {
+        if (q.ends.empty()) continue;
+        iov.resize(q.ends.size());
+        msgs.assign(q.ends.size(), mmsghdr{});
+        for (size_t i = 0, start = 0; i < q.ends.size(); start = q.ends[i++]) {
+            iov[i] = {q.bytes.data() + start, q.ends[i] - start};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        // A frame the socket refuses counts as failed; the rest still go.
+        for (size_t i = 0; i < msgs.size();) {
+            int n = ::sendmmsg(fd, msgs.data() + i, static_cast<unsigned>(msgs.size() - i), MSG_DONTWAIT | MSG_NOSIGNAL);
+            for (int k = 0; k < n; ++k) dp_.transmitted(q.port, dp::Tx::Sent);
+            if (n <= 0) dp_.transmitted(q.port, dp::Tx::Failed);
+            i += n > 0 ? static_cast<size_t>(n) : 1;
+        }
+        q.bytes.clear();
+        q.ends.clear();
+    }
+    send(dp_.resumed());
+}
 
 void Forwarder::tick()
 {

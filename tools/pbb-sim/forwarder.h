@@ -34,11 +34,13 @@ public:
 
     // One frame read on a port. False when the port does not take it: a
     // port that is not a circuit takes I-tagged frames only (the others are
-    // counted, and left, as link capture always left them).
+    // counted, and left, as link capture always left them). What it sends
+    // waits for flush().
     bool receive(uint32_t port, std::span<const uint8_t> frame);
-    // After a batch of frames: reports the backbone addresses whose traffic
+    // After a batch of frames: sends what they left waiting, many frames
+    // per system call, and reports the backbone addresses whose traffic
     // resumed.
-    void reportResumed();
+    void flush();
 
     nlohmann::json show() const;
 
@@ -51,7 +53,14 @@ private:
     sim::SwitchModel& model_;
     Stats& stats_;
     dp::DataPlane dp_;
+    // Frames waiting for one socket, in order: their bytes end to end.
+    struct TxQueue {
+        uint32_t port = 0;
+        std::vector<uint8_t> bytes;
+        std::vector<size_t> ends;
+    };
     std::multimap<uint32_t, int> tx_;   // port -> packet socket of a Linux interface bound to it
+    std::map<int, TxQueue> queued_;
     plat::UniqueFd timer_;
     uint64_t watch_ = 0;
     uint32_t periodMs_ = 0;

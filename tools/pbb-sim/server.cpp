@@ -468,9 +468,13 @@ void Server::readLink(const std::string& name)
     auto it = links_.find(name);
     if (it == links_.end()) return;
     BoundLink& l = it->second;
-    std::vector<simcmd::Frame> frames;
     try {
-        frames = l.capture->readFrames(256, true);
+        l.capture->readEach(256, [&](std::span<const uint8_t> f) {
+            if (!forwarder_.receive(l.port, f)) return;
+            ++l.frames;
+            ++stats_.framesInjected;
+            ++stats_.framesFromLinks;
+        });
     } catch (const std::exception& e) {
         logError("reading " + name + ": " + e.what() + "; unbound");
         forwarder_.detach(l.capture->fd());
@@ -478,13 +482,7 @@ void Server::readLink(const std::string& name)
         links_.erase(it);
         return;
     }
-    for (const auto& f : frames) {
-        if (!forwarder_.receive(l.port, f)) continue;
-        ++l.frames;
-        ++stats_.framesInjected;
-        ++stats_.framesFromLinks;
-    }
-    forwarder_.reportResumed();
+    forwarder_.flush();
 }
 
 json Server::stats() const
