@@ -1,12 +1,8 @@
-"""pbb-sim as a backbone edge bridge over two veth pairs, one end of each in
-a namespace of the test: a customer frame on the attachment circuit leaves
-the backbone port encapsulated, a backbone frame comes out on the circuit
-decapsulated, the daemon learns the remote bridge from the CPU copy and the
-next customer frame goes to it unicast; once the remote bridge falls silent
-the line cards' ageing report makes the daemon withdraw it. The counters
-are read from `show dataplane --json`."""
+"""pbb-sim as a backbone edge bridge over two veth pairs: customer frame encapsulated, backbone frame
+decapsulated, the remote bridge learned by pbbd from the CPU copy, then unicast to, then aged out of pbbd."""
 
 import os
+import socket
 import struct
 import subprocess
 
@@ -15,35 +11,6 @@ import pytest
 from harness import wait_until
 
 pytestmark = pytest.mark.skipif(os.geteuid() != 0, reason="network namespaces and veth pairs need root")
-
-# Prints "ready" once bound, then the hex of every frame received on the
-# interface in argv[1] that carries the test's EtherType 0x88b5, with the
-# tag the kernel took off put back.
-READER = r"""
-import socket, struct, sys
-s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(3))
-s.setsockopt(263, 8, 1)
-s.bind((sys.argv[1], 0))
-print("ready", flush=True)
-while True:
-    data, anc, _, addr = s.recvmsg(65535, socket.CMSG_SPACE(20))
-    if addr[2] == socket.PACKET_OUTGOING:
-        continue
-    for level, kind, aux in anc:
-        status, _, _, _, _, tci, tpid = struct.unpack("IIIHHHH", aux[:20])
-        if level == 263 and kind == 8 and (status & 0x10 or tci):
-            data = data[:12] + struct.pack("!HH", tpid if status & 0x40 else 0x8100, tci) + data[12:]
-    if b"\x88\xb5" in data:
-        print(data.hex(), flush=True)
-"""
-
-SENDER = """
-import socket, sys
-s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW)
-s.bind((sys.argv[1], 0))
-for line in sys.stdin.read().split():
-    s.send(bytes.fromhex(line))
-"""
 
 OWN, R = "02:00:00:00:00:aa", "02:00:00:00:bb:01"
 H1, H2 = "00:00:5e:00:53:01", "00:00:5e:00:53:02"
@@ -58,34 +25,51 @@ def customer(da, sa, note):
     return mac(da) + mac(sa) + b"\x88\xb5" + note.ljust(46, b".")
 
 
-def encap(bda, bsa, bvid, isid, inner):
-    return mac(bda) + mac(bsa) + struct.pack("!HHHI", 0x88A8, bvid, 0x88E7, isid) + inner
+def encap(bda, bsa, inner):
+    return mac(bda) + mac(bsa) + struct.pack("!HHHI", 0x88A8, 100, 0x88E7, 10010) + inner
+
+
+def received(s, n):
+    """The next n frames with the test's EtherType 0x88b5, the tag the kernel took off put back."""
+    got = []
+
+    def more():
+        try:
+            data, anc, _, addr = s.recvmsg(65535, socket.CMSG_SPACE(20))
+        except BlockingIOError:
+            return len(got) >= n
+        for level, kind, aux in anc:
+            status, _, _, _, _, tci, tpid = struct.unpack("IIIHHHH", aux[:20])
+            if (level, kind) == (263, 8) and (status & 0x10 or tci):  # PACKET_AUXDATA, a tag taken off
+                data = data[:12] + struct.pack("!HH", tpid if status & 0x40 else 0x8100, tci) + data[12:]
+        if addr[2] != socket.PACKET_OUTGOING and b"\x88\xb5" in data:
+            got.append(data.hex())
+        return len(got) >= n
+
+    wait_until(f"{n} frames", more)
+    return got
 
 
 def test_customer_frames_cross_the_backbone_both_ways(system):
-    ns = f"pbbdp-{os.getpid()}"
+    ns, tag = f"pbbdp-{os.getpid()}", os.getpid() % 100000
     subprocess.run(["ip", "netns", "add", ns], check=True)
     system.on_cleanup(lambda: subprocess.run(["ip", "netns", "del", ns], check=False))
-    # No IPv6 chatter from the veth ends: the circuit would carry it too.
-    subprocess.run(["ip", "netns", "exec", ns, "sysctl", "-qw", "net.ipv6.conf.all.disable_ipv6=1",
-                    "net.ipv6.conf.default.disable_ipv6=1"], check=True)
     ends = {}
     for role in ("c", "b"):
-        sim_end, peer = f"pd{role}s{os.getpid() % 100000}", f"pd{role}p{os.getpid() % 100000}"
-        ends[role] = (sim_end, peer)
-        for cmd in (["link", "add", sim_end, "type", "veth", "peer", "name", peer],
-                    ["link", "set", sim_end, "up"], ["link", "set", peer, "up"]):
-            subprocess.run(["ip", "-n", ns] + cmd, check=True)
-
-    def read(peer):
-        p = system.start("reader", ["ip", "netns", "exec", ns, "/usr/bin/python3", "-c", READER, peer])
-        wait_until("the reader is bound", lambda: "ready" in p.output())
-        return lambda n: wait_until(f"{n} frames on {peer}", lambda: p.output().split()[1:] if
-                                    len(p.output().split()) > n else None, describe=system.describe)
-
-    def send(peer, frame):
-        subprocess.run(["ip", "netns", "exec", ns, "/usr/bin/python3", "-c", SENDER, peer],
-                       input=frame.hex(), text=True, check=True, timeout=20)
+        sim_end, mine = f"pd{role}s{tag}", f"pd{role}p{tag}"
+        system.on_cleanup(lambda mine=mine: subprocess.run(["ip", "link", "del", mine], check=False))
+        subprocess.run(["ip", "link", "add", mine, "type", "veth", "peer", "name", sim_end, "netns", ns], check=True)
+        # No IPv6 chatter on the circuit or the backbone.
+        subprocess.run(["sysctl", "-qw", f"net.ipv6.conf.{mine}.disable_ipv6=1"], check=True)
+        subprocess.run(["ip", "link", "set", mine, "up"], check=True)
+        subprocess.run(["ip", "-n", ns, "link", "set", sim_end, "up"], check=True)
+        s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(3))
+        system.on_cleanup(s.close)
+        s.setsockopt(263, 8, 1)
+        s.bind((mine, 0))
+        s.setblocking(False)
+        ends[role] = (sim_end, s)
+    circuit, backbone = ends["c"][1], ends["b"][1]
 
     system.start_sim()
     system.start_daemon()
@@ -94,21 +78,20 @@ def test_customer_frames_cross_the_backbone_both_ways(system):
     assert system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
     system.simctl("link", "bind", ends["c"][0], "eth-3/0/1", "--netns", ns)
     system.simctl("link", "bind", ends["b"][0], "eth-1/0/1", "--netns", ns)
-    on_backbone, on_circuit = read(ends["b"][1]), read(ends["c"][1])
 
     flood = customer("ff:ff:ff:ff:ff:ff", H1, b"who is there")
-    send(ends["c"][1], flood)
-    assert on_backbone(1) == [encap(GROUP, OWN, 100, 10010, flood).hex()]
+    circuit.send(flood)
+    assert received(backbone, 1) == [encap(GROUP, OWN, flood).hex()]
 
     reply = customer(H1, H2, b"here")
-    send(ends["b"][1], encap(GROUP, R, 100, 10010, reply))
-    assert on_circuit(1) == [reply.hex()]
+    backbone.send(encap(GROUP, R, reply))
+    assert received(circuit, 1) == [reply.hex()]
     wait_until("pbbd learns the remote bridge",
                lambda: [(e["bmac"], e["interface"]) for e in system.learned("vsi-red")] == [(R, "eth-1/0/1")])
 
     unicast = customer(H2, H1, b"to you")
-    send(ends["c"][1], unicast)
-    assert on_backbone(2)[1] == encap(R, OWN, 100, 10010, unicast).hex()
+    circuit.send(unicast)
+    assert received(backbone, 1) == [encap(R, OWN, unicast).hex()]
 
     dp = system.simctl("show", "dataplane", json=True)
     vsi = next(v["counters"] for v in dp["vsis"] if v["name"] == "vsi-red")

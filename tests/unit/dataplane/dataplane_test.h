@@ -53,18 +53,16 @@ struct Lab {
     {
         m.addSlot(1, {.minm = true});
         m.addSlot(2, {.minm = true});
-        c1 = m.addPort("c1", 1), c2 = m.addPort("c2", 1), c3 = m.addPort("c3", 1);
-        u1 = m.addPort("u1", 2), u2 = m.addPort("u2", 2), u3 = m.addPort("u3", 2);
-        m1 = m.addPort("m1", 2), m2 = m.addPort("m2", 2);
+        for (auto [port, name, slot] : {std::tuple{&c1, "c1", 1}, {&c2, "c2", 1}, {&c3, "c3", 1}, {&u1, "u1", 2},
+                                        {&u2, "u2", 2}, {&u3, "u3", 2}, {&m1, "m1", 2}, {&m2, "m2", 2}})
+            *port = m.addPort(name, static_cast<uint16_t>(slot));
         agg = m.addAggregate("agg");
         m.joinAggregate(agg, m1);
         m.joinAggregate(agg, m2);
         m.addVsi(1, "red", 100);
         m.addVsi(2, "blue", 200);
         m.bridge().setAddress(kOwn);
-        m.bridge().attach(c1, 1);
-        m.bridge().attach(c2, 1);
-        m.bridge().attach(c3, 2);
+        for (auto [port, vsi] : {std::pair{c1, 1u}, {c2, 1u}, {c3, 2u}}) m.bridge().attach(port, vsi);
         m.subscribe(sim::Subscription{.kind = sim::EventKind::L2vpn, .client = L2VPN_CLIENT_MINM});
         for (uint32_t p : {u1, u2, u3, m1, m2}) m.setPbbMode(p, L2VPN_IF_PBB_ENABLE);
         program(L2VPN_MINM_ADD_MC, 1, sim::groupAddress(100), {u1, u2, agg});
@@ -82,9 +80,7 @@ struct Lab {
         r.entry.uiISid = vsi == 1 ? 100 : 200;
         std::memcpy(r.entry.aucBMac, bmac.data(), 6);
         r.entry.uiBVlan = 20;
-        r.entry.uiPortNum = static_cast<uint32_t>(r.ports.size());
-        ASSERT_EQ(m.program(r), 0u);
-        ASSERT_EQ(m.flush(), 0u);
+        ASSERT_EQ(m.program(r) + m.flush(), 0u);
     }
 
     const dp::Decision& decide(uint32_t port, const Bytes& frame)

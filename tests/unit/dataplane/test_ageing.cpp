@@ -39,8 +39,7 @@ TEST(BackboneAgeing, ReportedByEveryHoldingSlotCancelledAndAgain)
     EXPECT_EQ(slotsOf(ager.resumed(lab.m), 2), holders);
     EXPECT_EQ(slotsOf(ager.resumed(lab.m), 2), none);
     EXPECT_EQ(slotsOf(ager.sweep(lab.m, 18999, 5000), 1), none) << "traffic counts from the hit";
-    EXPECT_EQ(ager.agedReported(), 2u);
-    EXPECT_EQ(ager.cancelledReported(), 1u);
+    EXPECT_EQ(std::make_pair(ager.agedReported(), ager.cancelledReported()), std::make_pair(2ul, 1ul));
 
     lab.program(L2VPN_MINM_ADD_UC, 1, kR1, {lab.u2});
     EXPECT_EQ(slotsOf(ager.sweep(lab.m, 19000, 5000), 1), none) << "programmed anew: followed anew";
@@ -54,7 +53,8 @@ TEST(BackboneAgeing, ReportedByEveryHoldingSlotCancelledAndAgain)
 TEST(BackboneAgeing, LongReportsSplitToFitAMessage)
 {
     Lab lab;
-    for (uint32_t i = 0; i < 300; ++i) lab.program(L2VPN_MINM_ADD_UC, 2, Mac{0x02, 1, 0, 0, uint8_t(i >> 8), uint8_t(i)}, {lab.u1});
+    for (uint32_t i = 0; i < 300; ++i)
+        lab.program(L2VPN_MINM_ADD_UC, 2, Mac{0x02, 1, 0, 0, uint8_t(i >> 8), uint8_t(i)}, {lab.u1});
     dp::BackboneAger ager;
     ager.sweep(lab.m, 0, 10);
     auto reports = ager.sweep(lab.m, 10, 10);
@@ -66,20 +66,17 @@ TEST(BackboneAgeing, LongReportsSplitToFitAMessage)
     EXPECT_EQ(sizes, (std::vector<size_t>{1, 256, 44, 1, 256, 44})) << "per slot: VSI 1's R1, then VSI 2's";
 }
 
-TEST(CustomerAgeing, EntriesMoveAgeAndStayBounded)
+TEST(CustomerAgeing, EntriesMoveAndTheTableStaysBounded)
 {
     dp::CustomerTable t;
     dp::Location here{.port = 7}, there{.bmac = kR1, .remote = true};
-    t.learn(1, kA, here, 0);
-    t.learn(1, kB, here, 0);
+    EXPECT_TRUE(t.learn(1, kA, here, 0));
     t.learn(1, kA, there, 4000);
     t.learn(2, kA, here, 0);
     EXPECT_EQ(*t.find(1, kA), there);
-    EXPECT_EQ(t.expire(4999, 5000), 0u);
-    EXPECT_EQ(t.expire(5000, 5000), 2u);
-    EXPECT_EQ(t.find(1, kB), nullptr);
-    ASSERT_NE(t.find(1, kA), nullptr);
-    for (uint32_t i = 0; t.size() < dp::CustomerTable::kMaxEntries; ++i) t.learn(3, Mac{0, 0, 0, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i)}, here, 0);
+    EXPECT_EQ(t.expire(5000, 5000), 1u) << "VSI 2's";
+    for (uint32_t i = 0; t.size() < dp::CustomerTable::kMaxEntries; ++i)
+        t.learn(3, Mac{0, 0, 0, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i)}, here, 0);
     EXPECT_FALSE(t.learn(1, kB, here, 0)) << "full";
     EXPECT_TRUE(t.learn(1, kA, here, 0)) << "known addresses still move";
 }

@@ -19,26 +19,24 @@ TEST(DataPlane, CountsLearnsAndAgesAtTheBridgesAgeTime)
     plane.transmitted(lab.u1, dp::Tx::Failed);
     plane.transmitted(lab.u1, dp::Tx::Unbound);
     const auto& port = plane.counters().ports().at(lab.c1);
-    EXPECT_EQ(std::make_tuple(port.received, port.flooded, port.encapsulated, port.unicast), std::make_tuple(2, 1, 1, 0));
+    EXPECT_EQ(std::make_tuple(port.received, port.flooded, port.encapsulated, port.unicast),
+              std::make_tuple(2, 1, 1, 0));
     EXPECT_EQ(port.dropped[static_cast<size_t>(dp::Drop::Runt)], 1u);
     const auto& vsi = plane.counters().vsis().at(1);
-    EXPECT_EQ(std::make_tuple(vsi.received, vsi.decapsulated, vsi.unicast, vsi.toCpu), std::make_tuple(3, 1, 1, 0));
+    EXPECT_EQ(std::make_tuple(vsi.received, vsi.encapsulated, vsi.decapsulated, vsi.unicast, vsi.toCpu),
+              std::make_tuple(3, 1, 1, 1, 0));
     const auto& up = plane.counters().ports().at(lab.u1);
     EXPECT_EQ(std::make_tuple(up.txFailed, up.txUnbound, up.transmitted), std::make_tuple(1, 1, 0));
     EXPECT_EQ(*plane.customers().find(1, kA), dp::Location{.port = lab.c1});
     EXPECT_EQ(*plane.customers().find(1, kH), (dp::Location{.bmac = kR1, .remote = true}));
 
-    nlohmann::json j = plane.show(700);
-    EXPECT_EQ(j["bridge"]["mac"], "02:00:00:00:00:aa");
-    EXPECT_EQ(j["vsis"][0]["counters"]["dropped"]["runt"], 1);
-    EXPECT_EQ(j["customerMacs"].size(), 2u);
+    EXPECT_EQ(plane.show(700)["vsis"][0]["counters"]["dropped"]["runt"], 1);
 
     EXPECT_TRUE(plane.age(1999).empty()) << "R1 followed from here";
     EXPECT_NE(plane.customers().find(1, kA), nullptr);
     plane.receive(lab.u1, fromR1(), 2400);
     EXPECT_TRUE(plane.age(2400).empty());
     EXPECT_EQ(plane.customers().find(1, kA), nullptr) << "seen at 0, aged at 2000";
-    EXPECT_NE(plane.customers().find(1, kH), nullptr);
     EXPECT_EQ(plane.age(4400).size(), 2u) << "R1 aged on slots 1 and 2";
     plane.receive(lab.u1, fromR1(), 4500);
     EXPECT_EQ(plane.resumed().size(), 2u);
@@ -63,7 +61,6 @@ TEST(BridgeCommands, ConfigureShowAndWriteTheBridge)
     m.bridge().setAddress(std::nullopt);
     EXPECT_EQ(run(m, "bridge name lab-b").status, 0);
     EXPECT_EQ(m.bridge().address(), sim::derivedBridgeAddress("lab-b"));
-    EXPECT_NE(sim::derivedBridgeAddress("lab-a"), sim::derivedBridgeAddress("lab-b"));
     EXPECT_EQ(run(m, "bridge name lab-b").out, "no change\n");
     for (const char* good : {"bridge mac 02:00:00:00:00:bb", "bridge age 30", "ac add u3 blue", "ac del c2"})
         EXPECT_EQ(run(m, good).status, 0) << good;
@@ -83,7 +80,6 @@ TEST(BridgeCommands, ConfigureShowAndWriteTheBridge)
     EXPECT_EQ(m.bridge().address(), sim::derivedBridgeAddress("lab-b"));
     m.deleteInterface(lab.u3);
     EXPECT_FALSE(m.bridge().circuitVsi(lab.u3)) << "a deleted port is no circuit";
-    EXPECT_EQ(run(m, "show dataplane").status, 1) << "needs pbb-sim";
 }
 
 }  // namespace
