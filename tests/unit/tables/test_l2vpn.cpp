@@ -159,6 +159,9 @@ TEST_F(L2vpn, FailedChunkOrFlushWithdrawsTheGroup)
     EXPECT_EQ(sw_->multicast(kVsi), nullptr);
     EXPECT_EQ(sw_->fib().working().mc.count(kVsi), 0u);
     EXPECT_EQ(logged("Failed to add Multicast Pseudo Wire entries to driver."), 2u);
+    // Both withdrawals succeeded; one of a group that is not there fails.
+    PBB_l2vpn_DeleteMcPw(kVsi, kISid);
+    EXPECT_EQ(logged("Failed to delete Multicast Pseudo Wire entries from driver."), 1u);
 }
 
 TEST_F(L2vpn, MulticastPortChangesAreSingleAddsWithTheirOwnOperations)
