@@ -82,17 +82,13 @@ TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
 
     sw->deactivate(c, IF_INACTIVE_PARK);
     serve();
-    PbbIfEvent deleted{};
-    deleted.uiIfIndex = c;
+    PbbIfEvent deleted{{c}, 0};
     _pbb_if_IfEventCallback(PBB_IF_EVT_DELETE, &deleted, 1, 0, nullptr);
     _pbb_if_ProcIfDelete(a);
     EXPECT_FALSE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
     EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/1")) << "an active interface's records stay";
-    auto lines = [&](const char* event) {
-        return logged(std::string("Receive event: ") + event + " on the interface eth-1/0/3.").size();
-    };
-    EXPECT_EQ(std::tuple(lines("interface_deactive"), lines("interface_active"), lines("interface_delete")),
-              std::tuple(2u, 1u, 1u));
+    for (auto [event, n] : std::initializer_list<std::pair<const char*, size_t>>{{"deactive", 2}, {"active", 1}, {"delete", 1}})
+        EXPECT_EQ(logged(std::string("Receive event: interface_") + event + " on the interface eth-1/0/3.").size(), n);
 }
 
 // Entries that no slot holds any more go when a board is pulled.
