@@ -149,6 +149,7 @@ TEST_F(IfEvents, EmptyListsAreAcknowledgedAndAHangUpRegistersAgain)
     plat::testing::clearCalls();
     EXPECT_EQ(_pbb_if_ProcEpollEvent(PBB_EV_HUP, g_iIfHandle), 0u);
     EXPECT_EQ(plat::testing::countCalls("IF_Event_Init"), 1u);
+    EXPECT_EQ(plat::testing::countCalls("IF_UnRegEvent"), 3u) << "the old registrations end";
     for (const char* reg : {"IF_RegIfEvent", "IF_RegLinkEvent", "IF_RegSlotEvent"})
         EXPECT_EQ(plat::testing::countCalls(reg), 1u) << reg;
     EXPECT_GE(g_iIfHandle, 0);
