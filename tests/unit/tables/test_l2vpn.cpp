@@ -176,6 +176,7 @@ TEST_F(L2vpn, MulticastPortChangesAreSingleAddsWithTheirOwnOperations)
     EXPECT_EQ(calls.at(0).ports, std::vector<uint32_t>{p2_});
     EXPECT_EQ(calls.at(1).ports, std::vector<uint32_t>{p1_});
     EXPECT_EQ(sw_->multicast(kVsi)->ports, std::vector<uint32_t>{p2_});
+    EXPECT_EQ(logged("Multicast"), 0u);
     // A refused port change: its message, its code, no flush.
     EXPECT_EQ(PBB_l2vpn_AddMcPwPort(kVsi, kISid, kBVlan, 99999), PLAT_ERR_NOT_FOUND);
     PBB_l2vpn_DeleteMcPwPort(kVsi, kISid, kBVlan, p1_);  // no longer there
