@@ -103,10 +103,11 @@ TEST_F(Uplinks, ResettingAllVsiModeUndoesEitherModeAndReportsAFailedStep)
 {
     auto req = names({"vsi-a", "vsi-b"});
     for (std::string fault : {"", "DBM_DeleteKey", "IF_DelPrivateData"}) {
-        ASSERT_EQ(fault.empty() ? PBB_ctl_AddUplink(a, 2, raw(req)) : PBB_ctl_SetAllVsiUplink(a), PBB_OK);
+        ASSERT_EQ(fault == "DBM_DeleteKey" ? PBB_ctl_SetAllVsiUplink(a) : PBB_ctl_AddUplink(a, 2, raw(req)), PBB_OK);
         if (!fault.empty()) plat::testing::failCall(fault, 7);
         EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), fault.empty() ? PBB_OK : PBB_ERR) << fault;
         EXPECT_EQ(PBB_ifcb_Get(a) != nullptr, fault == "IF_DelPrivateData") << fault;
+        EXPECT_TRUE(cfgNames(a).empty() && PBB_ifcb_IsRunVsiExist(a, 1) == 0) << "a block kept is emptied";
         for (const char* key : {"if.eth-1/0/1", "ifvsi.eth-1/0/1"}) EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, key));
         EXPECT_FALSE(sw->pbbMode(a));
         expectMc(1, {});

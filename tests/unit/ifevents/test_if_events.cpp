@@ -91,7 +91,8 @@ TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
         EXPECT_EQ(logged(std::string("Receive event: interface_") + event + " on the interface eth-1/0/3.").size(), n);
 }
 
-// Entries that no slot holds any more go when a board is pulled.
+// Entries that no slot holds any more go when a board is pulled; put back,
+// it holds every entry again.
 TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
 {
     sw->addSlot(3, {.minm = true});
@@ -103,6 +104,10 @@ TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
     sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 1}, kVlan}}}});
     serve();
     sw->removeBoard(3);
+    serve();
+    expectUc({e2});
+    sw->insertBoard(3);  // back, it holds every entry again
+    sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 2}, kVlan}}}});
     serve();
     expectUc({e2});
 }
