@@ -41,8 +41,14 @@ constexpr uint32_t PBB_UCPW_BMAC_LEN = 6;
 // smaller (the stored entries of one key come back in ascending order).
 PbbUcPw* g_pstPbb_UcPwLastAdded = nullptr;
 
-constexpr uint32_t PBB_UCPW_HASH_MASK = 0xFFF;
-static_assert(PBB_UCPW_HASH_MASK + 1 == PBB_UCPW_HASH_BUCKETS);
+// Bucket counts are powers of two: an index is the key's hash masked.
+static_assert((PBB_UCPW_HASH_BUCKETS & (PBB_UCPW_HASH_BUCKETS - 1)) == 0);
+constexpr uint32_t PBB_UCPW_HASH_MAX_BUCKETS = 1u << 31;
+
+// Number of entries above which the hash gets twice its buckets. After a
+// failed attempt it moves on by the bucket count, so that a daemon short
+// of memory does not try again on every add.
+uint32_t g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
 
 // The entry that holds a link, given the link's offset in the entry.
 inline PbbUcPw* _pbb_ucpw_EntryOf(PbbUcPwLink* pstLink, size_t ulOffset)
@@ -54,6 +60,30 @@ inline PbbUcPw* _pbb_ucpw_EntryOfHash(const HASH_NODE_S* pstNode)
 {
     return reinterpret_cast<PbbUcPw*>(reinterpret_cast<char*>(const_cast<HASH_NODE_S*>(pstNode)) -
                                       offsetof(PbbUcPw, stHashNode));
+}
+
+// Hash of the fields the key compare looks at: B-MAC, B-VLAN and, outside
+// shared-VSI mode, the VSI index. Every bit of the fields reaches every bit
+// of the result (the finaliser of MurmurHash3), so that consecutive
+// addresses spread over all buckets.
+uint32_t _pbb_ucpw_BmacHash(const PbbUcPw* pstKey)
+{
+    uint64_t ulKey = 0;
+    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) ulKey = (ulKey << 8) | pstKey->aucBMac[i];
+    ulKey |= static_cast<uint64_t>(pstKey->usBVlan) << 48;
+    if (PBB_l2vpn_IsShareVsi() != 1) ulKey ^= static_cast<uint64_t>(pstKey->uiVsiIndex) * 0x9E3779B97F4A7C15ull;
+    ulKey ^= ulKey >> 33;
+    ulKey *= 0xFF51AFD7ED558CCDull;
+    ulKey ^= ulKey >> 33;
+    ulKey *= 0xC4CEB9FE1A85EC53ull;
+    ulKey ^= ulKey >> 33;
+    return static_cast<uint32_t>(ulKey);
+}
+
+// Bucket of a linked entry in a hash of uiBuckets buckets, for a resize.
+uint32_t _pbb_ucpw_BmacNodeIndex(const HASH_NODE_S* pstNode, uint32_t uiBuckets)
+{
+    return _pbb_ucpw_BmacHash(_pbb_ucpw_EntryOfHash(pstNode)) & (uiBuckets - 1);
 }
 
 // First entry of a list, or null when the list is empty.
@@ -94,6 +124,22 @@ PbbUcPwLink* _pbb_ucpw_GetVlanHead(uint16_t usVlanId)
 {
     if (g_pstPbb_VlanUcPwList == nullptr) return nullptr;
     return &g_pstPbb_VlanUcPwList[usVlanId];
+}
+
+// Makes the hash twice as large once the entries outnumber its buckets,
+// keeping chains at one entry or less on average.
+void _pbb_ucpw_HashGrow()
+{
+    HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
+    if (g_stPbb_UcPwList.uiCount <= g_uiPbb_BmacHashGrowAt || pstTbl->uiBuckets >= PBB_UCPW_HASH_MAX_BUCKETS) return;
+    uint32_t uiBuckets = pstTbl->uiBuckets * 2;
+    if (HASH_Resize(pstTbl, uiBuckets, _pbb_ucpw_BmacNodeIndex) == 0) {
+        g_uiPbb_BmacHashGrowAt = uiBuckets;
+        return;
+    }
+    g_uiPbb_BmacHashGrowAt += pstTbl->uiBuckets;
+    if (PBB_log_IsDebugSwitchOn(PBB_DBG_ERROR) == 1)
+        PBB_log_Print("ERROR", "Failed to allocate memory for %u Unicast Pseudo Wire hash buckets.\r\n", uiBuckets);
 }
 
 // Release function of the interface list heads; ignores null.
@@ -241,12 +287,8 @@ void _pbb_ucpw_LogNoMemory(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVla
 
 uint32_t _pbb_ucpw_GetBmacHashIndex(const void* pKey)
 {
-    const auto* pstKey = static_cast<const PbbUcPw*>(pKey);
-    uint32_t uiSum = 0;
-    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) uiSum += pstKey->aucBMac[i];
-    uiSum += pstKey->usBVlan;
-    if (PBB_l2vpn_IsShareVsi() != 1) uiSum += pstKey->uiVsiIndex;
-    return uiSum & PBB_UCPW_HASH_MASK;
+    uint32_t uiBuckets = g_pstPbb_BmacHashTbl != nullptr ? g_pstPbb_BmacHashTbl->uiBuckets : PBB_UCPW_HASH_BUCKETS;
+    return _pbb_ucpw_BmacHash(static_cast<const PbbUcPw*>(pKey)) & (uiBuckets - 1);
 }
 
 int _pbb_ucpw_BmacHashKeyCmp(const HASH_NODE_S* pstNode, const void* pKey)
@@ -299,6 +341,7 @@ uint32_t PBB_ucpw_Init()
     }
 
     g_pstPbb_BmacHashTbl = HASH_Create(PBB_UCPW_HASH_BUCKETS, _pbb_ucpw_GetBmacHashIndex);
+    g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
     if (g_pstPbb_BmacHashTbl == nullptr) {
         PBB_log_TracePrint("Failed to create Unicast Pseudo Wire hash table.\r\n");
         bFailed = true;
@@ -421,6 +464,7 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     pbb::list::pushFront(&g_pstPbb_VlanUcPwList[usBVlan], &pstEntry->stVlanNode);
 
     _pbb_ucpw_HashInsert(pstEntry);
+    _pbb_ucpw_HashGrow();
     return PBB_OK;
 }
 

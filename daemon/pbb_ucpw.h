@@ -50,6 +50,8 @@ constexpr uint32_t PBB_UCPW_GET_BY_VLAN_IF = 3;
 constexpr uint32_t PBB_UCPW_GET_BY_IF_VSI = 4;
 constexpr uint32_t PBB_UCPW_GET_ALL = 5;
 
+// Buckets of the B-MAC hash at start-up; the count doubles whenever the
+// entries outnumber the buckets.
 constexpr uint32_t PBB_UCPW_HASH_BUCKETS = 4096;
 
 extern PbbUcPwHead g_stPbb_UcPwList;
