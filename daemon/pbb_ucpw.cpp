@@ -2,8 +2,11 @@
 // list of all entries (newest first), its VSI's list (ascending B-MAC), its
 // interface's list, its B-VLAN's list and the B-MAC hash. Each bulk
 // operation walks the one list that holds its entries; a lookup by key is
-// one hash probe. The table programs nothing and stores nothing: callers
-// take care of the driver and the database.
+// one hash probe. Beside each VSI's list a red-black tree holds the same
+// entries in the same order, so that an insert and a page find their place
+// in logarithmic time instead of walking the list. The table programs
+// nothing and stores nothing: callers take care of the driver and the
+// database.
 #include "daemon/pbb_ucpw.h"
 
 #include "daemon/pbb_common.h"
@@ -24,9 +27,14 @@ static_assert(offsetof(PbbUcPw, uiISid) == offsetof(PbbUcPw, uiVsiIndex) + 4);
 static_assert(offsetof(PbbUcPw, aucBMac) == offsetof(PbbUcPw, usBVlan) + 2);
 static_assert(offsetof(PbbUcPwHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
 static_assert(sizeof(HASH_NODE_S) == 2 * sizeof(void*));
+// The order node follows the age status; 136 bytes come in a 144-byte
+// block of the allocator, as the 112 bytes without it came in 128.
+static_assert(offsetof(PbbUcPw, stOrderNode) == offsetof(PbbUcPw, pstAgeStatus) + sizeof(BITMAP_S*));
+static_assert(sizeof(PbbUcPw) == 136);
+static_assert(offsetof(PbbUcPwVsiHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
 
 PbbUcPwHead g_stPbb_UcPwList = {{&g_stPbb_UcPwList.stLink, &g_stPbb_UcPwList.stLink}, 0};
-PbbUcPwHead* g_pstPbb_VsiUcPwList = nullptr;
+PbbUcPwVsiHead* g_pstPbb_VsiUcPwList = nullptr;
 PbbUcPwLink* g_pstPbb_VlanUcPwList = nullptr;
 uint32_t g_ulPbb_IfUcPwHandle = PBB_INVALID_HANDLE;
 HASH_TABLE_S* g_pstPbb_BmacHashTbl = nullptr;
@@ -36,11 +44,6 @@ namespace {
 
 constexpr uint32_t PBB_UCPW_BMAC_LEN = 6;
 
-// The entry added last, while it is in the table: where the next ordered
-// insert into the same VSI list starts its walk when the new B-MAC is not
-// smaller (the stored entries of one key come back in ascending order).
-PbbUcPw* g_pstPbb_UcPwLastAdded = nullptr;
-
 // Bucket counts are powers of two: an index is the key's hash masked.
 static_assert((PBB_UCPW_HASH_BUCKETS & (PBB_UCPW_HASH_BUCKETS - 1)) == 0);
 constexpr uint32_t PBB_UCPW_HASH_MAX_BUCKETS = 1u << 31;
@@ -49,6 +52,9 @@ constexpr uint32_t PBB_UCPW_HASH_MAX_BUCKETS = 1u << 31;
 // failed attempt it moves on by the bucket count, so that a daemon short
 // of memory does not try again on every add.
 uint32_t g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
+
+// Number of VSI list heads (the VSI count plus one).
+uint32_t g_uiPbb_VsiUcPwHeads = 0;
 
 // The entry that holds a link, given the link's offset in the entry.
 inline PbbUcPw* _pbb_ucpw_EntryOf(PbbUcPwLink* pstLink, size_t ulOffset)
@@ -62,15 +68,27 @@ inline PbbUcPw* _pbb_ucpw_EntryOfHash(const HASH_NODE_S* pstNode)
                                       offsetof(PbbUcPw, stHashNode));
 }
 
+inline PbbUcPw* _pbb_ucpw_EntryOfOrder(PbbTreeNode* pstNode)
+{
+    return reinterpret_cast<PbbUcPw*>(reinterpret_cast<char*>(pstNode) - offsetof(PbbUcPw, stOrderNode));
+}
+
+// The B-MAC as a number, first byte most significant: numbers compare as
+// the addresses do byte by byte.
+inline uint64_t _pbb_ucpw_MacOrder(const uint8_t* pucBMac)
+{
+    uint64_t ulKey = 0;
+    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) ulKey = (ulKey << 8) | pucBMac[i];
+    return ulKey;
+}
+
 // Hash of the fields the key compare looks at: B-MAC, B-VLAN and, outside
 // shared-VSI mode, the VSI index. Every bit of the fields reaches every bit
 // of the result (the finaliser of MurmurHash3), so that consecutive
 // addresses spread over all buckets.
 uint32_t _pbb_ucpw_BmacHash(const PbbUcPw* pstKey)
 {
-    uint64_t ulKey = 0;
-    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) ulKey = (ulKey << 8) | pstKey->aucBMac[i];
-    ulKey |= static_cast<uint64_t>(pstKey->usBVlan) << 48;
+    uint64_t ulKey = _pbb_ucpw_MacOrder(pstKey->aucBMac) | (static_cast<uint64_t>(pstKey->usBVlan) << 48);
     if (PBB_l2vpn_IsShareVsi() != 1) ulKey ^= static_cast<uint64_t>(pstKey->uiVsiIndex) * 0x9E3779B97F4A7C15ull;
     ulKey ^= ulKey >> 33;
     ulKey *= 0xFF51AFD7ED558CCDull;
@@ -120,10 +138,44 @@ PbbUcPwLink* _pbb_ucpw_GetVsiHead(uint32_t uiVsiIndex)
     return &g_pstPbb_VsiUcPwList[uiVsiIndex].stLink;
 }
 
-PbbUcPwLink* _pbb_ucpw_GetVlanHead(uint16_t usVlanId)
+// Links the entry into its VSI's list behind every entry whose B-MAC is
+// less than or equal to its own, and into the VSI's tree at the same
+// place. Walking down the tree, the new entry goes right of every entry
+// not greater than it; the last entry it went left of is the first one
+// greater, before which it goes in the list. An entry not less than the
+// list's last one (ascending adds) goes behind it at once: the last entry
+// is the tree's rightmost node.
+void _pbb_ucpw_OrderInsert(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry)
 {
-    if (g_pstPbb_VlanUcPwList == nullptr) return nullptr;
-    return &g_pstPbb_VlanUcPwList[usVlanId];
+    const uint64_t ulKey = _pbb_ucpw_MacOrder(pstEntry->aucBMac);
+    PbbUcPwLink* pstList = &pstHead->stLink;
+    if (!pbb::list::empty(pstList)) {
+        PbbUcPw* pstLast = _pbb_ucpw_EntryOf(pstList->pstPrev, PBB_UCPW_OFF_VSI);
+        if (ulKey >= _pbb_ucpw_MacOrder(pstLast->aucBMac)) {
+            pbb::tree::insert(&pstHead->pstOrderRoot, &pstLast->stOrderNode, &pstLast->stOrderNode.pstRight,
+                              &pstEntry->stOrderNode);
+            pbb::list::pushBack(pstList, &pstEntry->stVsiNode);
+            return;
+        }
+    }
+    PbbTreeNode* pstParent = nullptr;
+    PbbTreeNode** ppstLink = &pstHead->pstOrderRoot;
+    PbbUcPw* pstGreater = nullptr;
+    while (*ppstLink != nullptr) {
+        pstParent = *ppstLink;
+        PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstParent);
+        if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
+            pstGreater = pstAt;
+            ppstLink = &pstParent->pstLeft;
+        } else {
+            ppstLink = &pstParent->pstRight;
+        }
+    }
+    pbb::tree::insert(&pstHead->pstOrderRoot, pstParent, ppstLink, &pstEntry->stOrderNode);
+    if (pstGreater != nullptr)
+        pbb::list::insertBefore(&pstGreater->stVsiNode, &pstEntry->stVsiNode);
+    else
+        pbb::list::pushBack(pstList, &pstEntry->stVsiNode);
 }
 
 // Makes the hash twice as large once the entries outnumber its buckets,
@@ -142,19 +194,16 @@ void _pbb_ucpw_HashGrow()
         PBB_log_Print("ERROR", "Failed to allocate memory for %u Unicast Pseudo Wire hash buckets.\r\n", uiBuckets);
 }
 
+PbbUcPwLink* _pbb_ucpw_GetVlanHead(uint16_t usVlanId)
+{
+    if (g_pstPbb_VlanUcPwList == nullptr) return nullptr;
+    return &g_pstPbb_VlanUcPwList[usVlanId];
+}
+
 // Release function of the interface list heads; ignores null.
 void _pbb_ucpw_DestroyIfCb(void* pData)
 {
     free(pData);
-}
-
-// Byte-wise B-MAC order: +1 when a is less than b, -1 otherwise (never 0).
-int _pbb_ucpw_CmpNode(const uint8_t* pucA, const uint8_t* pucB)
-{
-    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) {
-        if (pucA[i] != pucB[i]) return pucA[i] < pucB[i] ? 1 : -1;
-    }
-    return -1;
 }
 
 // Slot bitmap of the age status: one bit per global slot up to the
@@ -216,12 +265,14 @@ void _pbb_ucpw_HashRemove(PbbUcPw* pstEntry)
 }
 
 // Unlinks the entry from every index, in the order VSI, B-VLAN, interface,
-// hash, all entries, keeping the counts.
+// hash, all entries, keeping the counts. A VSI whose tree has been cleared
+// (it is being emptied whole) only loses the entry from its list.
 void _pbb_ucpw_RemoveFromAllList(PbbUcPw* pstEntry)
 {
-    if (pstEntry == g_pstPbb_UcPwLastAdded) g_pstPbb_UcPwLastAdded = nullptr;
+    PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[pstEntry->uiVsiIndex];
+    if (pstVsiHead->pstOrderRoot != nullptr) pbb::tree::erase(&pstVsiHead->pstOrderRoot, &pstEntry->stOrderNode);
     pbb::list::unlink(&pstEntry->stVsiNode);
-    g_pstPbb_VsiUcPwList[pstEntry->uiVsiIndex].uiCount--;
+    pstVsiHead->uiCount--;
     pbb::list::unlink(&pstEntry->stVlanNode);
     pbb::list::unlink(&pstEntry->stIfNode);
     _pbb_ucpw_HashRemove(pstEntry);
@@ -314,13 +365,14 @@ uint32_t PBB_ucpw_Init()
         bFailed = true;
     } else {
         uint32_t uiHeads = uiVsiNum + 1;
-        g_pstPbb_VsiUcPwList = static_cast<PbbUcPwHead*>(calloc(uiHeads, sizeof(PbbUcPwHead)));
+        g_pstPbb_VsiUcPwList = static_cast<PbbUcPwVsiHead*>(calloc(uiHeads, sizeof(PbbUcPwVsiHead)));
         if (g_pstPbb_VsiUcPwList == nullptr) {
             PBB_log_TracePrint("Failed to allocate memory for VSI Unicast Pseudo Wire list with VSI number %u.\r\n",
                                uiHeads);
             bFailed = true;
         } else {
             for (uint32_t i = 0; i < uiHeads; ++i) pbb::list::init(&g_pstPbb_VsiUcPwList[i].stLink);
+            g_uiPbb_VsiUcPwHeads = uiHeads;
         }
     }
 
@@ -390,6 +442,7 @@ void PBB_ucpw_Exit()
     if (g_pstPbb_VsiUcPwList != nullptr) {
         free(g_pstPbb_VsiUcPwList);
         g_pstPbb_VsiUcPwList = nullptr;
+        g_uiPbb_VsiUcPwHeads = 0;
     }
 }
 
@@ -447,19 +500,9 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     g_stPbb_UcPwList.uiCount++;
 
     // Behind every entry whose B-MAC is less than or equal to the new one.
-    PbbUcPwHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
-    PbbUcPwLink* pstHint = g_pstPbb_UcPwLastAdded != nullptr && g_pstPbb_UcPwLastAdded->uiVsiIndex == uiVsiIndex
-                               ? &g_pstPbb_UcPwLastAdded->stVsiNode
-                               : nullptr;
-    pbb::list::insertOrdered(
-        &pstVsiHead->stLink, &pstEntry->stVsiNode,
-        [](PbbUcPwLink* pstNew, PbbUcPwLink* pstPos) {
-            return _pbb_ucpw_CmpNode(_pbb_ucpw_EntryOf(pstNew, PBB_UCPW_OFF_VSI)->aucBMac,
-                                     _pbb_ucpw_EntryOf(pstPos, PBB_UCPW_OFF_VSI)->aucBMac) == 1;
-        },
-        pstHint);
+    PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
+    _pbb_ucpw_OrderInsert(pstVsiHead, pstEntry);
     pstVsiHead->uiCount++;
-    g_pstPbb_UcPwLastAdded = pstEntry;
 
     pbb::list::pushFront(&g_pstPbb_VlanUcPwList[usBVlan], &pstEntry->stVlanNode);
 
@@ -548,15 +591,23 @@ PbbUcPw* PBB_ucpw_GetNext(uint32_t uiType, const PbbUcPw* pstCurrent)
     }
 }
 
+// The first entry of the list greater than the B-MAC: the leftmost node of
+// the tree greater than it, found on the way down.
 PbbUcPw* PBB_ucpw_GetNextByIndex(uint32_t uiVsiIndex, const uint8_t* pucBMac)
 {
-    PbbUcPwLink* pstHead = _pbb_ucpw_GetVsiHead(uiVsiIndex);
-    if (pstHead == nullptr || pucBMac == nullptr) return nullptr;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead; pstLink = pstLink->pstNext) {
-        PbbUcPw* pstEntry = _pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_VSI);
-        if (_pbb_ucpw_CmpNode(pucBMac, pstEntry->aucBMac) == 1) return pstEntry;
+    if (g_pstPbb_VsiUcPwList == nullptr || pucBMac == nullptr) return nullptr;
+    const uint64_t ulKey = _pbb_ucpw_MacOrder(pucBMac);
+    PbbUcPw* pstGreater = nullptr;
+    for (PbbTreeNode* pstNode = g_pstPbb_VsiUcPwList[uiVsiIndex].pstOrderRoot; pstNode != nullptr;) {
+        PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstNode);
+        if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
+            pstGreater = pstAt;
+            pstNode = pstNode->pstLeft;
+        } else {
+            pstNode = pstNode->pstRight;
+        }
     }
-    return nullptr;
+    return pstGreater;
 }
 
 uint32_t PBB_ucpw_GetTotalNum()
@@ -602,6 +653,7 @@ void PBB_ucpw_DeleteByVsi(uint32_t uiVsiIndex)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetVsiHead(uiVsiIndex);
     if (pstHead == nullptr) return;
+    g_pstPbb_VsiUcPwList[uiVsiIndex].pstOrderRoot = nullptr;  // every node goes
     _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_VSI, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
     g_pstPbb_VsiUcPwList[uiVsiIndex].uiCount = 0;
@@ -643,6 +695,7 @@ void PBB_ucpw_DeleteByIfVsi(uint32_t uiIfIndex, uint32_t uiVsiIndex)
 
 void PBB_ucpw_DeleteAll()
 {
+    for (uint32_t i = 0; i < g_uiPbb_VsiUcPwHeads; ++i) g_pstPbb_VsiUcPwList[i].pstOrderRoot = nullptr;
     PbbUcPwLink* pstHead = &g_stPbb_UcPwList.stLink;
     _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_ALL, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
