@@ -18,6 +18,7 @@
 #include "platform/l2vpn.h"
 #include "platform/vlan.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -77,9 +78,27 @@ inline PbbUcPw* _pbb_ucpw_EntryOfOrder(PbbTreeNode* pstNode)
 // the addresses do byte by byte.
 inline uint64_t _pbb_ucpw_MacOrder(const uint8_t* pucBMac)
 {
-    uint64_t ulKey = 0;
-    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) ulKey = (ulKey << 8) | pucBMac[i];
-    return ulKey;
+    uint32_t uiHigh = 0;
+    uint16_t usLow = 0;
+    std::memcpy(&uiHigh, pucBMac, sizeof(uiHigh));
+    std::memcpy(&usLow, pucBMac + sizeof(uiHigh), sizeof(usLow));
+    if constexpr (std::endian::native == std::endian::little) {
+        uiHigh = __builtin_bswap32(uiHigh);
+        usLow = __builtin_bswap16(usLow);
+    }
+    return (static_cast<uint64_t>(uiHigh) << 16) | usLow;
+}
+
+// A walk down the tree waits for each node it reads. Asking for both
+// children of the node it is at lets the next node's reading overlap
+// with this one's.
+inline void _pbb_ucpw_PrefetchChildren(const PbbTreeNode* pstNode)
+{
+    for (const PbbTreeNode* pstChild : {pstNode->pstLeft, pstNode->pstRight}) {
+        if (pstChild == nullptr) continue;
+        __builtin_prefetch(_pbb_ucpw_EntryOfOrder(const_cast<PbbTreeNode*>(pstChild))->aucBMac);
+        __builtin_prefetch(&pstChild->pstRight);
+    }
 }
 
 // Hash of the fields the key compare looks at: B-MAC, B-VLAN and, outside
@@ -142,27 +161,18 @@ PbbUcPwLink* _pbb_ucpw_GetVsiHead(uint32_t uiVsiIndex)
 // less than or equal to its own, and into the VSI's tree at the same
 // place. Walking down the tree, the new entry goes right of every entry
 // not greater than it; the last entry it went left of is the first one
-// greater, before which it goes in the list. An entry not less than the
-// list's last one (ascending adds) goes behind it at once: the last entry
-// is the tree's rightmost node.
+// greater, before which it goes in the list. (Ascending adds walk down the
+// right edge of the tree, which they keep in the cache.)
 void _pbb_ucpw_OrderInsert(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry)
 {
     const uint64_t ulKey = _pbb_ucpw_MacOrder(pstEntry->aucBMac);
     PbbUcPwLink* pstList = &pstHead->stLink;
-    if (!pbb::list::empty(pstList)) {
-        PbbUcPw* pstLast = _pbb_ucpw_EntryOf(pstList->pstPrev, PBB_UCPW_OFF_VSI);
-        if (ulKey >= _pbb_ucpw_MacOrder(pstLast->aucBMac)) {
-            pbb::tree::insert(&pstHead->pstOrderRoot, &pstLast->stOrderNode, &pstLast->stOrderNode.pstRight,
-                              &pstEntry->stOrderNode);
-            pbb::list::pushBack(pstList, &pstEntry->stVsiNode);
-            return;
-        }
-    }
     PbbTreeNode* pstParent = nullptr;
     PbbTreeNode** ppstLink = &pstHead->pstOrderRoot;
     PbbUcPw* pstGreater = nullptr;
     while (*ppstLink != nullptr) {
         pstParent = *ppstLink;
+        _pbb_ucpw_PrefetchChildren(pstParent);
         PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstParent);
         if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
             pstGreater = pstAt;
@@ -599,6 +609,7 @@ PbbUcPw* PBB_ucpw_GetNextByIndex(uint32_t uiVsiIndex, const uint8_t* pucBMac)
     const uint64_t ulKey = _pbb_ucpw_MacOrder(pucBMac);
     PbbUcPw* pstGreater = nullptr;
     for (PbbTreeNode* pstNode = g_pstPbb_VsiUcPwList[uiVsiIndex].pstOrderRoot; pstNode != nullptr;) {
+        _pbb_ucpw_PrefetchChildren(pstNode);
         PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstNode);
         if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
             pstGreater = pstAt;
