@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/lipc.h"
+#include "platform/transport/unix_io.h"
 
 namespace pbbctl {
 
@@ -42,7 +43,11 @@ std::string hex(uint32_t code)
 
 MgmtClient::MgmtClient(int timeoutMs) : timeoutMs_(timeoutMs)
 {
-    fd_ = plat::lipcConnect(kPort);
+    // A daemon whose queue of connections is full leaves the connect
+    // waiting: it has the time-out of every other wait.
+    fd_ = plat::transport::connectUnixWithin(plat::lipcPath(kPort), SOCK_STREAM, timeoutMs_).release();
+    if (fd_ < 0 && errno == EAGAIN)
+        throw NoAnswer("pbbd does not answer (no connection within " + std::to_string(timeoutMs_) + " ms)");
     if (fd_ < 0) {
         std::string why = std::strerror(errno);
         throw NoAnswer("pbbd is not running (nothing answers at " + plat::lipcPath(kPort) + ": " + why + ")");
@@ -154,7 +159,7 @@ std::vector<McMsg> MgmtClient::multicastWalk()
     return all;
 }
 
-std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* firstCode)
+std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* endCode)
 {
     std::vector<UcMsg> entries;
     UcMsg req = vsi;
@@ -167,14 +172,13 @@ std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* firstCode
         if (t.type == kResultReply) {
             auto code = word(t.value.data(), t.value.size());
             if (!code) throw BadReply("malformed result of a unicast request");
-            if (type == kGetFirstUc && firstCode) *firstCode = *code;
-            if (type == kGetNextUc && *code != kNoMoreUc)
+            if (type == kGetNextUc && *code != kNoMoreUc && *code != kFailed)
                 throw BadReply("the walk of " + vsi.vsiName + " stopped with code " + hex(*code));
+            if (endCode) *endCode = *code;
             return entries;
         }
         auto m = parseUc(t.value.data(), t.value.size());
         if (!m) throw BadReply("malformed unicast reply");
-        if (type == kGetFirstUc && firstCode) *firstCode = kOk;
         if (type == kGetNextUc && m->bmac <= req.bmac)
             throw BadReply("the walk of " + vsi.vsiName + " went backwards at " + formatMac(m->bmac));
         req.bmac = m->bmac;

@@ -32,7 +32,8 @@ public:
     static constexpr uint16_t kPort = 1169;
 
     // Connects to the server under the current run directory; NoAnswer
-    // when nobody listens there.
+    // when nobody listens there or it takes no connection within the
+    // time-out.
     explicit MgmtClient(int timeoutMs);
     ~MgmtClient();
     MgmtClient(const MgmtClient&) = delete;
@@ -60,10 +61,12 @@ public:
 
     // Every learned entry of a VSI in B-MAC order (type 10, then 11 from
     // the last B-MAC until there is no further one). The VSI's index,
-    // I-SID, B-VLAN and name must be the daemon's; the first code is kept
-    // in *firstCode (kFailed: the daemon does not know the VSI so, or it
-    // has nothing learned).
-    std::vector<proto::UcMsg> learnedWalk(const proto::UcMsg& vsi, uint32_t* firstCode = nullptr);
+    // I-SID, B-VLAN and name must be the daemon's. The code that ended the
+    // walk is kept in *endCode: kNoMoreUc after the last entry; kFailed
+    // when the daemon refused a step: at the first, it does not know the
+    // VSI so or has nothing learned; at a later one, it no longer knows
+    // the VSI (the entries read before are returned).
+    std::vector<proto::UcMsg> learnedWalk(const proto::UcMsg& vsi, uint32_t* endCode = nullptr);
 
     // Requests made on this connection.
     uint64_t requests() const { return requests_; }

@@ -2,6 +2,8 @@
 // entries it learned, read with the stateless walks of its server.
 #include "tools/pbbctl_session.h"
 
+#include <cstdio>
+
 namespace {
 
 using namespace pbbctl;
@@ -58,16 +60,25 @@ nlohmann::json vsiJson(const proto::McMsg& m)
 
 // Walks one VSI's learned entries; the VSI's identity comes from its
 // multicast answer, since the daemon wants index, I-SID and B-VLAN with
-// every step of the walk.
-void walk(Session& s, const proto::McMsg& m, nlohmann::json& out, std::vector<std::vector<std::string>>& rows)
+// every step of the walk. Returns why the VSI is skipped when the daemon
+// no longer knows it, empty when it was walked.
+std::string walk(Session& s, const proto::McMsg& m, nlohmann::json& out, std::vector<std::vector<std::string>>& rows)
 {
+    // The multicast entry of a VSI removed at a batch end stays in the
+    // daemon's table, answered without a VSI name.
+    if (m.vsiName.empty()) return "the daemon no longer knows the VSI (its multicast entry is kept)";
     proto::UcMsg key;
     key.vsiIndex = m.vsiIndex;
     key.isid = m.isid;
     key.bvlan = m.bvlan;
     key.vsiName = m.vsiName;
+    uint32_t end = proto::kNoMoreUc;
+    const auto entries = s.daemon().learnedWalk(key, &end);
+    // Refused after the first step: the VSI went while it was read, and its
+    // learned entries with it.
+    if (end == proto::kFailed && !entries.empty()) return "the daemon removed the VSI while its entries were read";
     // Only what is printed is built: a walk may hold tens of thousands of entries.
-    for (const auto& e : s.daemon().learnedWalk(key)) {
+    for (const auto& e : entries) {
         std::string port = s.names().ifLabel(e.ifIndex);
         if (s.json())
             out.push_back({{"vsi", e.vsiName},
@@ -80,6 +91,7 @@ void walk(Session& s, const proto::McMsg& m, nlohmann::json& out, std::vector<st
         else
             rows.push_back({e.vsiName, std::to_string(e.isid), std::to_string(e.bvlan), proto::formatMac(e.bmac), port});
     }
+    return {};
 }
 
 const std::vector<std::string> kUcHeader{"VSI", "I-SID", "B-VLAN", "B-MAC", "INTERFACE"};
@@ -90,25 +102,34 @@ void showLearned(const std::string& vsiWord, bool all)
     Session s;
     nlohmann::json learned = nlohmann::json::array();
     nlohmann::json vsis = nlohmann::json::array();
+    nlohmann::json skipped = nlohmann::json::array();
     std::vector<std::vector<std::string>> rows;
     std::string note;
-    if (all) {
-        for (const auto& m : s.daemon().multicastWalk()) {
-            size_t before = learned.size() + rows.size();
-            walk(s, m, learned, rows);
-            vsis.push_back(vsiJson(m));
-            vsis.back()["count"] = learned.size() + rows.size() - before;
+    // A VSI the daemon no longer knows is skipped, and the walk goes on.
+    auto visit = [&](const proto::McMsg& m) {
+        const size_t before = learned.size() + rows.size();
+        nlohmann::json v = vsiJson(m);
+        if (std::string why = walk(s, m, learned, rows); !why.empty()) {
+            v["reason"] = why;
+            skipped.push_back(v);
+            if (!s.json())
+                std::fprintf(stderr, "pbbctl: skipped VSI index %u (I-SID %u, B-VLAN %u): %s\n", m.vsiIndex, m.isid,
+                             m.bvlan, why.c_str());
+            return;
         }
+        v["count"] = learned.size() + rows.size() - before;
+        vsis.push_back(v);
+    };
+    if (all) {
+        for (const auto& m : s.daemon().multicastWalk()) visit(m);
     } else if (auto m = mcOf(s, vsiWord)) {
-        walk(s, *m, learned, rows);
-        vsis.push_back(vsiJson(*m));
-        vsis.back()["count"] = learned.size() + rows.size();
+        visit(*m);
     } else {
         note = vsiWord + " is not active (no B-VLAN, or no uplink): nothing learned\n";
     }
     std::string text = note + table(kUcHeader, rows);
     if (!rows.empty()) text += std::to_string(rows.size()) + " learned entr" + (rows.size() == 1 ? "y" : "ies") + "\n";
-    printShown(s, text, {{"vsis", vsis}, {"learned", learned}, {"count", learned.size()}});
+    printShown(s, text, {{"vsis", vsis}, {"skipped", skipped}, {"learned", learned}, {"count", learned.size()}});
 }
 
 Registrar regShow([](CLI::App& app) {

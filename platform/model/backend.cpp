@@ -44,10 +44,10 @@ struct ReadinessRegistration {
 
 }  // namespace
 
-void detail::syncBackend()
-{
-    if (g_backend) g_backend->sync();
-}
+// The first call makes the backend before it looks for its fault: what the
+// backend learns when it is made (faults armed for this process before it
+// reached the switch) holds for that call too.
+void detail::syncBackend() { backend().sync(); }
 
 Backend::Backend() : Backend(localChannels(), std::make_unique<LocalPacketSockets>()) {}
 

@@ -102,7 +102,7 @@ using BackendMaker = std::unique_ptr<Backend> (*)();
 void registerBackendMaker(BackendMaker maker);
 
 namespace detail {
-// Backend::sync() of the current backend, if there is one.
+// Backend::sync() of the process's backend, made first if there is none.
 void syncBackend();
 }  // namespace detail
 

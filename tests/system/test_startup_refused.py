@@ -1,6 +1,6 @@
-"""A daemon whose start-up the switch did not serve does not report
-readiness: it logs why and ends with status 1. Once the switch takes it,
-the next daemon starts as usual."""
+"""A daemon whose start-up the switch did not serve, or whose first
+platform call fails, does not report readiness: it logs why and ends with
+status 1. Once the switch takes it, the next daemon starts as usual."""
 
 import harness
 
@@ -28,9 +28,17 @@ def test_daemon_refused_by_the_switch_fails_start_up_and_the_next_one_starts(sys
     assert status.json().get("ready") is False, status
     assert system.stats()["refused"] >= 1
 
-    # The switch is free again: a daemon starts and reports ready.
+    # The switch is free again. A fault armed before a daemon comes holds for
+    # its first platform call, whose failure fails the interface module.
     holder.close()
     harness.wait_until("pbb-sim noticing the holder left", lambda: not system.stats()["daemon"]["connected"])
+    system.simctl("fail", "IF_Event_Init", "--result", "-1")
+    faulted = system.start("pbbd", [harness.binary("pbbd")])
+    assert faulted.wait() == 0x40010001 & 0xFF, system.describe(faulted)
+    assert any(f"[{faulted.pid}]" in line and "PBB daemon init failed, ErrCode=0x40010001" in line
+               for line in system.log().splitlines()), system.log()
+
+    # The fault is spent: the next daemon starts and reports ready.
     daemon = system.start_daemon()
     assert system.stats()["daemon"]["pid"] == daemon.pid
     assert f"platform[{daemon.pid}] SERVICE info: pid {daemon.pid} reports start-up complete" in system.log()

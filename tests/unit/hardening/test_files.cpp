@@ -1,5 +1,6 @@
-// Files the platform writes: directories it refuses, temporary and log
-// files it does not create through a planted link, the modes it gives.
+// Files the platform writes: directories it (and pbb-sim) refuses,
+// temporary and log files it does not create through a planted link, the
+// modes it gives.
 #include "platform/dbm.h"
 #include "platform/service.h"
 #include "platform/settings.h"
@@ -7,6 +8,7 @@
 #include "platform/testing.h"
 #include "support/logread.h"
 #include "support/tempdir.h"
+#include "tools/pbb-sim/server.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +98,11 @@ TEST_P(RunDirOwnership, OnlyOurOwnDirectoryNobodyElseWritesIsUsed)
         EXPECT_FALSE(std::filesystem::exists(plat::serviceStatusFile()));
         EXPECT_NE(pbbtest::readText(dir_.sub("pbb.log")).find("SERVICE err: run directory: " + why), std::string::npos)
             << pbbtest::readText(dir_.sub("pbb.log"));
+        sim::SwitchModel model;
+        pbbsim::Server sim(model);
+        std::string simError;
+        EXPECT_FALSE(sim.listen(&simError));
+        EXPECT_NE(simError.find(why), std::string::npos) << "pbb-sim says why too: " << simError;
     }
 }
 

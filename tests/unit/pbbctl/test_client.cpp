@@ -39,6 +39,7 @@ protected:
     void TearDown() override
     {
         stopLoop();
+        g_apfPBBRequestFunc[kGetFirstUc] = _pbb_gs_GetFirstUC;
         PBB_gs_Exit();
         pbbtest::closeDaemonLoop();
         g_uiPbbDbgFlag = 0;
@@ -108,11 +109,23 @@ TEST_F(AgainstServer, RequestsAndWalksSeeTheDaemonsTables)
     EXPECT_EQ(walked(), (std::vector<std::pair<uint8_t, uint32_t>>{{3, b}}));
     UcMsg other = vsiA;
     other.bvlan = kVlan + 1;
-    uint32_t first = kOk;
-    EXPECT_TRUE(cl.learnedWalk(other, &first).empty());
-    EXPECT_EQ(first, kFailed) << "the daemon refuses the first step for another identity";
+    uint32_t end = kOk;
+    EXPECT_TRUE(cl.learnedWalk(other, &end).empty());
+    EXPECT_EQ(end, kFailed) << "the daemon refuses the first step for another identity";
     stopLoop();
     EXPECT_EQ(PBB_vsi_GetVsiByIndex(1)->uiEncapType, 3u);
+
+    // vsi-a goes between two steps of its walk (a batch end while pbbctl
+    // reads): the walk ends with the daemon's refusal, not a bad answer.
+    g_apfPBBRequestFunc[kGetFirstUc] = [](void* v, int fd) {
+        const uint32_t r = _pbb_gs_GetFirstUC(v, fd);
+        PBB_vsi_DeleteVsi(1);
+        return r;
+    };
+    startLoop();
+    EXPECT_EQ(cl.learnedWalk(vsiA, &end).size(), 1u) << "the entry read before";
+    EXPECT_EQ(end, kFailed);
+    stopLoop();
     PBB_gs_Exit();
     EXPECT_THROW(MgmtClient(500), NoAnswer) << "the server is closed";
 }
