@@ -118,18 +118,24 @@ alive() {
   ! grep -q '^State:.*Z' "/proc/$pid/status" 2>/dev/null
 }
 
-# Stops the process of FILE (named NAME) with SIGNAL, SIGKILL after 10 s.
-stop_process() {
-  local file=$1 name=$2 sig=$3
-  if alive "$file" "$name"; then
-    local pid; pid=$(cat "$file")
-    kill -s "$sig" "$pid" 2>/dev/null || true
-    if ! wait_for 10 "$name (pid $pid) to stop" bash -c "! [ \"\$(cat /proc/$pid/comm 2>/dev/null)\" = '$name' ] || grep -q '^State:.*Z' /proc/$pid/status"; then
-      kill -s KILL "$pid" 2>/dev/null || true
+gone() { ! [ "$(cat "/proc/$1/comm" 2>/dev/null)" = "$2" ] || grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null; }
+
+# Stops the processes named NAME of every switch (pid file NAME.pid) with
+# SIGNAL, all at once; SIGKILL for those still there after 10 s.
+stop_all() {
+  local name=$1 sig=$2 n pid pids=()
+  for n in "${switches[@]}"; do
+    local file; file=$(swdir "$n")/$name.pid
+    if alive "$file" "$name"; then
+      pid=$(cat "$file"); kill -s "$sig" "$pid" 2>/dev/null || true; pids+=("$pid")
     fi
+    rm -f "$file"
+  done
+  for pid in "${pids[@]}"; do
+    wait_for 10 "$name (pid $pid) to stop" gone "$pid" "$name" || kill -s KILL "$pid" 2>/dev/null || true
     echo "stopped $name (pid $pid)"
-  fi
-  rm -f "$file"
+  done
+  [ ${#pids[@]} -gt 0 ]
 }
 
 sim_ready() { grep -q "pbb-sim ready" "$(swdir "$1")/pbb-sim.out"; }
@@ -175,7 +181,7 @@ kill_daemon() {
   alive "$d/pbbd.pid" pbbd || die "pbbd of sw$n is not running"
   local pid; pid=$(cat "$d/pbbd.pid")
   kill -s KILL "$pid"
-  wait_for 10 "pbbd (pid $pid) to go" bash -c "! [ \"\$(cat /proc/$pid/comm 2>/dev/null)\" = pbbd ] || grep -q '^State:.*Z' /proc/$pid/status"
+  wait_for 10 "pbbd (pid $pid) to go" gone "$pid" pbbd
   rm -f "$d/pbbd.pid"
 }
 
@@ -207,6 +213,46 @@ make_ns() {
   ip -n "$1" link set lo up
 }
 
+make_host() { # host name
+  local h=$1 n ip mac hns sns
+  n=$(host_field "$h" 2) ip=$(host_field "$h" 5) mac=$(host_field "$h" 6)
+  hns=$(ns_host "$h") sns=$(ns_sw "$n")
+  make_ns "$hns"
+  ip -n "$sns" link add "$h" type veth peer name eth0 netns "$hns"
+  ip -n "$sns" link set "$h" up
+  ip -n "$hns" link set eth0 address "$mac" up
+  ip -n "$hns" addr add "$ip/24" dev eth0
+  # pbb-sim reads and writes whole frames: no segmentation offload, and
+  # checksums made before a frame leaves the host.
+  ip netns exec "$hns" ethtool -K eth0 tx off tso off gso off >/dev/null
+}
+
+# Switch N once its pbbd is ready: both VSIs get their B-VLAN and the
+# uplink, then the Linux interfaces are bound to the switch's ports.
+configure_switch() {
+  local n=$1 h
+  await_daemon "$n"
+  sw_pbbctl "$n" bvlan set vsi-red $bvlan_red >/dev/null
+  sw_pbbctl "$n" bvlan set vsi-green $bvlan_green >/dev/null
+  sw_pbbctl "$n" uplink add eth-1/0/1 vsi-red vsi-green >/dev/null
+  wait_for 10 "sw$n's multicast entries on the uplink" mc_programmed "$n" \
+    || die "sw$n: vsi-red and vsi-green have no multicast entries on the uplink"
+  {
+    echo "link bind bb eth-1/0/1 --netns $(ns_sw "$n")"
+    for h in $(host_names); do
+      if [ "$(host_field "$h" 2)" = "$n" ]; then echo "link bind $h $(host_field "$h" 3) --netns $(ns_sw "$n")"; fi
+    done
+  } | sw_simctl "$n" -f - >/dev/null
+}
+
+# Runs "$@" once per word of $1 at the same time; fails when one failed.
+side_by_side() {
+  local items=$1 i pids=() rc=0; shift
+  for i in $items; do "$@" "$i" & pids+=($!); done
+  for i in "${pids[@]}"; do wait "$i" || rc=1; done
+  return $rc
+}
+
 cmd_up() {
   [ "$(id -u)" -eq 0 ] || die "the lab needs root (network namespaces, veth pairs, a bridge)"
   # A lab left up, or half made by an 'up' that was killed: removed first.
@@ -229,36 +275,9 @@ cmd_up() {
   mkdir -p -m 0755 "$lab"
   echo "$prefix" >"$lab/prefix"
 
-  echo "backbone core: bridge br0 in $(ns_core)"
-  make_ns "$(ns_core)"
-  ip -n "$(ns_core)" link add br0 type bridge
-  ip -n "$(ns_core)" link set br0 up
-
+  # The switches start first (they need no interface until a link is
+  # bound), side by side; the namespaces are made while they come up.
   local n h
-  for n in "${switches[@]}"; do
-    local sns; sns=$(ns_sw "$n")
-    make_ns "$sns"
-    # The backbone port: MTU 1600, 22 bytes of encapsulation above the hosts' 1500.
-    ip -n "$sns" link add bb mtu 1600 type veth peer name "sw$n" netns "$(ns_core)"
-    ip -n "$sns" link set bb up
-    ip -n "$(ns_core)" link set "sw$n" mtu 1600 master br0 up
-  done
-  for h in $(host_names); do
-    local n port ip mac hns sns
-    n=$(host_field "$h" 2) ip=$(host_field "$h" 5) mac=$(host_field "$h" 6)
-    hns=$(ns_host "$h") sns=$(ns_sw "$n")
-    make_ns "$hns"
-    ip -n "$sns" link add "$h" type veth peer name eth0 netns "$hns"
-    ip -n "$sns" link set "$h" up
-    ip -n "$hns" link set eth0 address "$mac" up
-    ip -n "$hns" addr add "$ip/24" dev eth0
-    # pbb-sim reads and writes whole frames: no segmentation offload, and
-    # checksums made before the frame leaves the host.
-    ip netns exec "$hns" ethtool -K eth0 tx off tso off gso off >/dev/null
-    echo "host $h ($ip, $mac) in $hns"
-  done
-
-  # The three switches start side by side: pbb-sim, then pbbd.
   for n in "${switches[@]}"; do
     local d; d=$(swdir "$n")
     mkdir -p -m 0755 "$d/run" "$d/state"
@@ -270,18 +289,26 @@ cmd_up() {
     wait_for 30 "pbb-sim of sw$n" sim_ready "$n" || { cat "$(swdir "$n")/pbb-sim.out" >&2; false; }
     spawn_daemon "$n"
   done
+
+  echo "backbone core: bridge br0 in $(ns_core)"
+  make_ns "$(ns_core)"
+  ip -n "$(ns_core)" link add br0 type bridge
+  ip -n "$(ns_core)" link set br0 up
   for n in "${switches[@]}"; do
-    await_daemon "$n"
-    sw_pbbctl "$n" bvlan set vsi-red $bvlan_red >/dev/null
-    sw_pbbctl "$n" bvlan set vsi-green $bvlan_green >/dev/null
-    sw_pbbctl "$n" uplink add eth-1/0/1 vsi-red vsi-green >/dev/null
-    wait_for 10 "sw$n's multicast entries on the uplink" mc_programmed "$n" \
-      || die "sw$n: vsi-red and vsi-green have no multicast entries on the uplink"
-    sw_simctl "$n" link bind bb eth-1/0/1 --netns "$(ns_sw "$n")" >/dev/null
-    for h in $(host_names); do
-      [ "$(host_field "$h" 2)" = "$n" ] || continue
-      sw_simctl "$n" link bind "$h" "$(host_field "$h" 3)" --netns "$(ns_sw "$n")" >/dev/null
-    done
+    local sns; sns=$(ns_sw "$n")
+    make_ns "$sns"
+    # The backbone port: MTU 1600, 22 bytes of encapsulation above the hosts' 1500.
+    ip -n "$sns" link add bb mtu 1600 type veth peer name "sw$n" netns "$(ns_core)"
+    ip -n "$sns" link set bb up
+    ip -n "$(ns_core)" link set "sw$n" mtu 1600 master br0 up
+  done
+  side_by_side "$(host_names)" make_host || die "could not make the hosts' namespaces"
+  for h in $(host_names); do
+    echo "host $h: $(host_field "$h" 4) on sw$(host_field "$h" 2) $(host_field "$h" 3), $(host_field "$h" 5), $(host_field "$h" 6), namespace $(ns_host "$h")"
+  done
+
+  side_by_side "${switches[*]}" configure_switch || die "could not configure the switches"
+  for n in "${switches[@]}"; do
     echo "switch sw$n: pbb-sim pid $(cat "$(swdir "$n")/pbb-sim.pid"), pbbd pid $(cat "$(swdir "$n")/pbbd.pid"), backbone address $(bmac "$n")"
   done
   trap - EXIT
@@ -295,13 +322,10 @@ cmd_down() {
   # The namespaces of the prefix the lab was made with, and of this one.
   local prefixes=("$prefix") p
   [ -f "$lab/prefix" ] && prefixes+=("$(cat "$lab/prefix")")
-  local n removed=0
-  for n in "${switches[@]}"; do
-    local d; d=$(swdir "$n")
-    # The daemon first, with its orderly stop signal; then the switch.
-    if alive "$d/pbbd.pid" pbbd; then stop_process "$d/pbbd.pid" pbbd RTMIN+1; removed=1; fi
-    if alive "$d/pbb-sim.pid" pbb-sim; then stop_process "$d/pbb-sim.pid" pbb-sim TERM; removed=1; fi
-  done
+  local removed=0
+  # The daemons first, with their orderly stop signal; then the switches.
+  if stop_all pbbd RTMIN+1; then removed=1; fi
+  if stop_all pbb-sim TERM; then removed=1; fi
   local ns
   for p in "${prefixes[@]}"; do
     for ns in $(prefix=$p all_ns); do
