@@ -182,6 +182,9 @@ kill_daemon() {
   local pid; pid=$(cat "$d/pbbd.pid")
   kill -s KILL "$pid"
   wait_for 10 "pbbd (pid $pid) to go" gone "$pid" pbbd
+  # Until its parent reaps it, the process still answers a signal 0 and
+  # pbbctl would call it running.
+  wait_for 10 "pbbd (pid $pid) to be reaped" bash -c "! [ -e /proc/$pid ]" || true
   rm -f "$d/pbbd.pid"
 }
 
@@ -361,7 +364,8 @@ cmd_status() {
         '"  learned: " + (", ".join(sorted("%s %s on %s" % (e["vsi"], e["bmac"], e["interface"]) for e in d["learned"])) or "nothing")' || true
     fi
     if alive "$d/pbb-sim.pid" pbb-sim; then
-      sw_simctl "$n" --json show stats | json_get '"  links bound: " + ", ".join(l.get("interface", l.get("name", "?")) for l in d.get("links", []))' || true
+      sw_simctl "$n" --json show stats | json_get '"  links bound (Linux interface: port, frames taken): " + ", ".join("%s: %d, %d" % (l["linux"], l["port"], l["frames"]) for l in d["links"])' || true
+      sw_simctl "$n" --json show dataplane | json_get '"  data plane: " + "; ".join("%s received %d, encapsulated %d, decapsulated %d, unicast %d, flooded %d" % ((v["name"],) + tuple(v["counters"][k] for k in ("received", "encapsulated", "decapsulated", "unicast", "flooded"))) for v in d["vsis"]) if d["vsis"] else "  data plane: no frame yet"' || true
     fi
   done
   local missing=()
@@ -443,8 +447,8 @@ hping_summary() { hping "$@" | grep -E "packets transmitted|^rtt" || true; }
 
 cmd_demo() {
   require_up
-  local bg=""
-  trap '[ -n "$bg" ] && kill "$bg" 2>/dev/null; true' EXIT
+  demo_ping=""
+  trap '[ -n "$demo_ping" ] && kill "$demo_ping" 2>/dev/null; true' EXIT
   step "The lab: three switches, two VSIs, five hosts"
   cmd_status | sed -n '/^host/p'
   show sw_pbbctl 1 show mc vsi-red
@@ -475,7 +479,7 @@ cmd_demo() {
   show sw_pbbctl 2 show learned vsi-red
   show sw_simctl 2 show unicast --vsi vsi-red
   echo "r1 cannot reach r2:"
-  show hping_summary r1 r2 -c 3 -i 0.2 -w 2
+  show hping_summary r1 r2 -c 1 -w 2
 
   step "and up again: traffic resumes, sw2 learns again"
   show sw_simctl 2 link up eth-1/0/1
@@ -485,12 +489,11 @@ cmd_demo() {
 
   step "sw1's pbbd is killed (kill -9) while r1 pings r3 every 50 ms"
   ip netns exec "$(ns_host r1)" ping -n -q -i 0.05 "$(host_field r3 5)" >"$lab/demo-ping.out" 2>&1 &
-  bg=$!
+  demo_ping=$!
   wait_for 10 "r1 to reach r3" learned_has 1 vsi-red "$(bmac 3)"
   show sw_pbbctl 1 show learned vsi-red
-  local pid; pid=$(cat "$(swdir 1)/pbbd.pid")
-  show kill -9 "$pid"
-  kill_daemon 1 2>/dev/null || true
+  echo "\$ kill -9 $(cat "$(swdir 1)/pbbd.pid")"
+  kill_daemon 1
   show sw_pbbctl 1 status || true
   echo "the switch keeps what pbbd programmed and goes on forwarding:"
   show sw_simctl 1 show unicast --vsi vsi-red
@@ -504,7 +507,7 @@ cmd_demo() {
   counters 1 vsi-red
   show hping_summary r1 r3 -c 5 -i 0.2
   counters 1 vsi-red
-  kill -INT "$bg"; wait "$bg" || true; bg=""
+  kill -INT "$demo_ping"; wait "$demo_ping" || true; demo_ping=""
   echo "the background ping, across the kill and the restart:"
   grep -E "packets transmitted" "$lab/demo-ping.out" || true
 
