@@ -13,7 +13,7 @@ import tempfile
 
 import pytest
 
-from harness import build_dir, wait_until
+from harness import binary, build_dir, wait_until
 
 LAB = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "lab.sh")
 BMAC = {n: f"02:00:00:b0:00:0{n}" for n in (1, 2, 3)}
@@ -22,8 +22,8 @@ IP = {"r1": "10.0.0.11", "r2": "10.0.0.12", "r3": "10.0.0.13", "g1": "10.0.0.21"
 ENV = {}
 
 
-def run(*args, check=True, timeout=120):
-    r = subprocess.run(args, capture_output=True, text=True, timeout=timeout, env=ENV)
+def run(*args, check=True, timeout=120, env=None):
+    r = subprocess.run(args, capture_output=True, text=True, timeout=timeout, env=env or ENV)
     assert not check or r.returncode == 0, f"{args}: exit {r.returncode}\n{r.stdout}\n{r.stderr}"
     return r
 
@@ -52,7 +52,10 @@ def logs(lab_dir):
 
 
 def ctl(tool, sw, *words):
-    return json.loads(run(LAB, tool, str(sw), "--json", *words).stdout)
+    """The tool's JSON, run straight against the switch's run directory, as lab.sh pbbctl|simctl SW does."""
+    d = f"{ENV['PBB_LAB_DIR']}/sw{sw}"
+    env = dict(ENV, PBB_RUN_DIR=f"{d}/run", PBB_STATE_DIR=f"{d}/state", PBB_PLATFORM="sim")
+    return json.loads(run(binary("pbbctl" if tool == "pbbctl" else "pbb-simctl"), "--json", *words, env=env).stdout)
 
 
 def learned(sw):
