@@ -13,6 +13,7 @@ struct DaemonStatus {
     bool ready = false;
     pid_t pid = 0;
     bool alive = false;  // a process with that pid runs and it is pbbd
+    std::string error;   // the file is there but cannot be read (no right to)
 };
 
 DaemonStatus readDaemonStatus();

@@ -20,12 +20,14 @@ void runStatus(const StatusOptions& o)
     if (o.json || pbbctl::global().json) {
         nlohmann::json j{{"running", running}, {"ready", running && st.ready}, {"status_file", st.statusFile}};
         if (running) j["pid"] = st.pid;
+        if (!st.error.empty()) j["error"] = st.error;
         std::printf("%s\n", j.dump().c_str());
     } else if (running) {
         std::printf("pbbd is running (pid %d)%s\n", st.pid, st.ready ? ", start-up complete" : "");
     } else {
         std::printf("pbbd is not running\n");
     }
+    if (!st.error.empty()) std::fprintf(stderr, "pbbctl: %s\n", st.error.c_str());
     if (!running) throw pbbctl::ExitStatus{3};
 }
 
