@@ -66,7 +66,8 @@ def test_install_puts_programs_units_and_pages_in_place(tmp):
         "sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl",
         "lib/systemd/system/pbbd.service", "lib/systemd/system/pbb-sim.service",
         "share/man/man8/pbbd.8", "share/man/man8/pbb-sim.8",
-        "share/man/man1/pbbctl.1", "share/man/man1/pbb-simctl.1"}
+        "share/man/man1/pbbctl.1", "share/man/man1/pbb-simctl.1",
+        "share/bash-completion/completions/pbbctl", "share/bash-completion/completions/pbb-simctl"}
     assert set(os.listdir(tmp)) == {"usr"}, "nothing is installed outside the prefix"
     for program in ("sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl"):
         assert os.access(os.path.join(top, program), os.X_OK), program
