@@ -10,6 +10,7 @@ packages=(
   python3 python3-scapy python3-pytest iproute2
   clang
   man-db groff-base systemd   # the installation test: man --warnings, systemd-analyze verify
+  dpkg-dev file lintian       # the package: CPack's dpkg-shlibdeps (which needs file), its check
 )
 
 missing=()
