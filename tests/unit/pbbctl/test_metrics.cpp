@@ -1,7 +1,7 @@
 // The Prometheus text of pbbctl show summary: escaping, and empty families left out.
 #include <gtest/gtest.h>
 
-#include "tools/pbbctl_metrics.h"
+#include "tools/pbbctl/pbbctl_metrics.h"
 
 TEST(Metrics, EscapesLabelValuesAndHelpAndLeavesOutEmptyFamilies)
 {

@@ -1,6 +1,6 @@
 // pbbctl status: whether the daemon runs and has completed its start-up.
-#include "tools/pbbctl.h"
-#include "tools/pbbctl_daemon.h"
+#include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_daemon.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 // pbbctl help: the commands and a worked example of each.
 #include <cstdio>
 
-#include "tools/pbbctl.h"
+#include "tools/pbbctl/pbbctl.h"
 
 namespace {
 

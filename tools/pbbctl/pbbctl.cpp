@@ -1,7 +1,7 @@
 // pbbctl entry point: builds the command line from the registered
 // subcommands and turns failures into a message and a non-zero status.
-#include "tools/pbbctl.h"
-#include "tools/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_client.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "tools/pbbctl_metrics.h"
+#include "tools/pbbctl/pbbctl_metrics.h"
 
 namespace pbbctl::metrics {
 

@@ -10,9 +10,9 @@
 //   make it active, and the unicast walk of an active VSI (types 10, 11);
 // - the used configuration database, read-only: the configured uplinks
 //   (only the daemon's user may read it; for others they are unknown).
-#include "tools/pbbctl_daemon.h"
-#include "tools/pbbctl_metrics.h"
-#include "tools/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_daemon.h"
+#include "tools/pbbctl/pbbctl_metrics.h"
+#include "tools/pbbctl/pbbctl_session.h"
 
 #include "platform/dbm.h"
 #include "platform/dbm/dbm_dump.h"

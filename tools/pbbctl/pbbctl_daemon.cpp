@@ -1,4 +1,4 @@
-#include "tools/pbbctl_daemon.h"
+#include "tools/pbbctl/pbbctl_daemon.h"
 
 #include "platform/service.h"
 #include "platform/settings.h"
