@@ -11,6 +11,7 @@ packages=(
   iputils-ping ethtool        # the lab (scripts/lab.sh) and its test
   clang
   man-db groff-base systemd   # the installation test: man --warnings, systemd-analyze verify
+  dpkg-dev file lintian       # the package: CPack's dpkg-shlibdeps (which needs file), its check
 )
 
 missing=()

@@ -77,7 +77,7 @@ swdir() { echo "$lab/sw$1"; }
 binaries() {
   local b=${build:-$top/build}
   sim=$b/tools/pbb-sim/pbb-sim simctl_bin=$b/tools/pbb-simctl/pbb-simctl
-  pbbd_bin=$b/daemon/pbbd pbbctl_bin=$b/tools/pbbctl
+  pbbd_bin=$b/daemon/pbbd pbbctl_bin=$b/tools/pbbctl/pbbctl
   local f
   for f in "$sim" "$simctl_bin" "$pbbd_bin" "$pbbctl_bin"; do
     [ -x "$f" ] || die "$f is missing: build the project (or give --build-dir)"

@@ -60,13 +60,20 @@ def unit_settings(path):
     return out
 
 
+# What an installation holds, under the prefix (the package's test uses it too).
+INSTALLED = {
+    "sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl",
+    "lib/systemd/system/pbbd.service", "lib/systemd/system/pbb-sim.service",
+    "share/man/man8/pbbd.8", "share/man/man8/pbb-sim.8",
+    "share/man/man1/pbbctl.1", "share/man/man1/pbb-simctl.1",
+    "share/bash-completion/completions/pbbctl", "share/bash-completion/completions/pbb-simctl",
+    "share/doc/pbbd/copyright", "share/doc/pbbd/changelog",
+    "share/doc/pbbd/examples/pbbd-metrics.service", "share/doc/pbbd/examples/pbbd-metrics.timer"}
+
+
 def test_install_puts_programs_units_and_pages_in_place(tmp):
     top = install(tmp, "/usr")
-    assert files_under(tmp + "/usr") == {
-        "sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl",
-        "lib/systemd/system/pbbd.service", "lib/systemd/system/pbb-sim.service",
-        "share/man/man8/pbbd.8", "share/man/man8/pbb-sim.8",
-        "share/man/man1/pbbctl.1", "share/man/man1/pbb-simctl.1"}
+    assert files_under(tmp + "/usr") == INSTALLED
     assert set(os.listdir(tmp)) == {"usr"}, "nothing is installed outside the prefix"
     for program in ("sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl"):
         assert os.access(os.path.join(top, program), os.X_OK), program
@@ -93,6 +100,8 @@ def test_units_start_the_programs_of_the_prefix_installed_to(tmp, prefix):
         assert env["PBB_RUN_DIR"] == "/run/" + unit["RuntimeDirectory"][0]
         assert env["PBB_STATE_DIR"] == "/var/lib/" + unit["StateDirectory"][0]
         assert unit["RuntimeDirectoryPreserve"] == ["yes"]
+        # Its members may use pbbctl (docs/packaging.md).
+        assert unit["Group"] == ["pbb"]
 
 
 def test_units_pass_systemd_analyze_verify(tmp):

@@ -1,6 +1,6 @@
 // pbbctl uplink add|delete|all: which interfaces face the backbone, per VSI
 // or for every VSI at once.
-#include "tools/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_session.h"
 
 namespace {
 

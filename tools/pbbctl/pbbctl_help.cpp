@@ -1,7 +1,7 @@
 // pbbctl help: the commands and a worked example of each.
 #include <cstdio>
 
-#include "tools/pbbctl.h"
+#include "tools/pbbctl/pbbctl.h"
 
 namespace {
 
@@ -14,6 +14,8 @@ Examples (interfaces by name or ifIndex, VSIs by name or index):
   pbbctl show mc                               multicast entries and their ports
   pbbctl show learned vsi-red                  what vsi-red learned, B-MAC by B-MAC
   pbbctl show learned --all --json             everything learned, for programs
+  pbbctl show summary                          per VSI: state, uplinks, ports, learned; totals and limits
+  pbbctl show summary --format prometheus      the same for node_exporter's textfile collector
   pbbctl reset learned --vsi vsi-red eth-1/0/1 withdraw what vsi-red learned on eth-1/0/1
   pbbctl reset learned --bvlan 100-110         withdraw B-VLANs 100 to 110 on every interface
   pbbctl debug set event pkt                   the daemon logs events and frames

@@ -1,7 +1,7 @@
 // pbbctl status: whether the daemon runs and has completed its start-up, and
 // whether its packet socket is open (learning) or closed (being reopened).
-#include "tools/pbbctl.h"
-#include "tools/pbbctl_daemon.h"
+#include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_daemon.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -22,6 +22,7 @@ void runStatus(const StatusOptions& o)
         nlohmann::json j{{"running", running}, {"ready", running && st.ready}, {"status_file", st.statusFile}};
         if (running) j["pid"] = st.pid;
         if (running && !st.packetSocket.empty()) j["packet_socket"] = st.packetSocket;
+        if (!st.error.empty()) j["error"] = st.error;
         std::printf("%s\n", j.dump().c_str());
     } else if (running) {
         std::printf("pbbd is running (pid %d)%s\n", st.pid, st.ready ? ", start-up complete" : "");
@@ -32,6 +33,7 @@ void runStatus(const StatusOptions& o)
     } else {
         std::printf("pbbd is not running\n");
     }
+    if (!st.error.empty()) std::fprintf(stderr, "pbbctl: %s\n", st.error.c_str());
     if (!running) throw pbbctl::ExitStatus{3};
 }
 

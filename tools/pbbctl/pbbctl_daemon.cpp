@@ -1,8 +1,10 @@
-#include "tools/pbbctl_daemon.h"
+#include "tools/pbbctl/pbbctl_daemon.h"
 
 #include "platform/service.h"
 #include "platform/settings.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <signal.h>
 
@@ -25,7 +27,10 @@ DaemonStatus readDaemonStatus()
     DaemonStatus st;
     st.statusFile = plat::serviceStatusFile();
     std::ifstream in(st.statusFile);
-    if (!in) return st;
+    if (!in) {
+        if (errno != ENOENT) st.error = "cannot read " + st.statusFile + ": " + std::strerror(errno);
+        return st;
+    }
     st.fileFound = true;
     std::string line;
     while (std::getline(in, line)) {
@@ -39,7 +44,8 @@ DaemonStatus readDaemonStatus()
             }
         }
     }
-    st.alive = st.pid > 0 && kill(st.pid, 0) == 0 && isPbbd(st.pid);
+    // A member of the daemon's group may not signal it: EPERM says it runs.
+    st.alive = st.pid > 0 && (kill(st.pid, 0) == 0 || errno == EPERM) && isPbbd(st.pid);
     return st;
 }
 

@@ -1,7 +1,7 @@
 // pbbctl entry point: builds the command line from the registered
 // subcommands and turns failures into a message and a non-zero status.
-#include "tools/pbbctl.h"
-#include "tools/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_client.h"
 
 #include <cstdio>
 #include <vector>
@@ -14,13 +14,13 @@ Global& global()
     return g;
 }
 
-static std::vector<AddCommand>& commands()
+static std::vector<AddCommand>& commands(int round)
 {
-    static std::vector<AddCommand> v;
-    return v;
+    static std::vector<AddCommand> v[2];
+    return v[round];
 }
 
-void registerCommand(AddCommand add) { commands().push_back(std::move(add)); }
+void registerCommand(AddCommand add, int round) { commands(round).push_back(std::move(add)); }
 
 }  // namespace pbbctl
 
@@ -35,7 +35,8 @@ int main(int argc, char** argv)
     app.fallthrough();
     app.footer("Exit status: 0 done, 1 refused by the daemon, 2 bad usage, 3 the daemon is not running or does not\n"
                "answer. 'pbbctl help' shows examples; 'pbbctl <command> --help' the options of one command.");
-    for (auto& add : pbbctl::commands()) add(app);
+    for (int round : {0, 1})
+        for (auto& add : pbbctl::commands(round)) add(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,11 +1,11 @@
-#include "tools/pbbctl_names.h"
+#include "tools/pbbctl/pbbctl_names.h"
 
 #include <nlohmann/json.hpp>
 
 #include "platform/transport/control.h"
 #include "platform/transport/paths.h"
-#include "tools/pbbctl.h"
-#include "tools/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_client.h"
 
 namespace pbbctl {
 

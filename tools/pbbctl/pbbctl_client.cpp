@@ -1,4 +1,4 @@
-#include "tools/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl_client.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -17,10 +17,11 @@ struct Global {
 Global& global();
 
 using AddCommand = std::function<void(CLI::App& app)>;
-void registerCommand(AddCommand add);
+// Round 0 adds the commands; round 1 adds subcommands below them.
+void registerCommand(AddCommand add, int round = 0);
 
 struct Registrar {
-    explicit Registrar(AddCommand add) { registerCommand(std::move(add)); }
+    explicit Registrar(AddCommand add, int round = 0) { registerCommand(std::move(add), round); }
 };
 
 // Thrown by subcommands for an operator-facing failure: printed as

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pbbctl_proto.h"
+#include "tools/pbbctl/pbbctl_proto.h"
 
 namespace pbbctl {
 

@@ -1,7 +1,7 @@
 // pbbctl stop: stops the daemon with a stop value queued on its stop
 // signal and waits until the process is gone.
-#include "tools/pbbctl.h"
-#include "tools/pbbctl_daemon.h"
+#include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_daemon.h"
 
 #include <chrono>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "tools/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_session.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // pkt), which choose the debug lines it writes to the log.
 #include <cstdio>
 
-#include "tools/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_session.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // pbbctl show mc|learned: the daemon's multicast entries and the unicast
 // entries it learned, read with the stateless walks of its server.
-#include "tools/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_session.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // pbbctl reset learned: withdraws learned unicast entries from the switch,
 // the daemon's tables and its saved state, selected by VSI or by B-VLANs,
 // on the interfaces given (every interface of the switch when none is).
-#include "tools/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_session.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // pbbctl db dump: every stored database, key, value type and value, the
 // daemon's records decoded. Reads the store files read-only; never changes
 // them. Exit status 1 when a store cannot be read.
-#include "tools/pbbctl.h"
+#include "tools/pbbctl/pbbctl.h"
 
 #include "platform/dbm.h"
 #include "platform/dbm/dbm_dump.h"

@@ -14,6 +14,7 @@ struct DaemonStatus {
     pid_t pid = 0;
     bool alive = false;  // a process with that pid runs and it is pbbd
     std::string packetSocket;  // "open" or "closed" as the daemon last wrote it; empty when not written
+    std::string error;         // the file is there but cannot be read (no right to)
 };
 
 DaemonStatus readDaemonStatus();

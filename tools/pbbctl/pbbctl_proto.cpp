@@ -1,4 +1,4 @@
-#include "tools/pbbctl_proto.h"
+#include "tools/pbbctl/pbbctl_proto.h"
 
 #include <algorithm>
 #include <cstdio>

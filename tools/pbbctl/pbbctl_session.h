@@ -12,9 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/pbbctl.h"
-#include "tools/pbbctl_client.h"
-#include "tools/pbbctl_names.h"
+#include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl_names.h"
 
 namespace pbbctl {
 

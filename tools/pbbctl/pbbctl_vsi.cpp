@@ -4,7 +4,7 @@
 // gives it.
 #include <optional>
 
-#include "tools/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_session.h"
 
 namespace {
 
