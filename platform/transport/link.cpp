@@ -69,6 +69,11 @@ void Link::closeSocket()
     fds_.clear();
     in_ = wire::Deframer();
     mirror_.clear();
+    // Records not sent go with the connection: a daemon that registers
+    // again opens a refresh window and programs what it keeps.
+    shadow_.clear();
+    staged_ = wire::Writer();
+    stagedCount_ = 0;
 }
 
 void Link::disconnect(const std::string& why)
@@ -179,12 +184,21 @@ void Link::handle(Msg type, const std::vector<uint8_t>& payload)
         r.end();
         plat::testing::clearFaults();
         return;
+    case Msg::FibUnicast:
+    case Msg::FibMulticast:
+    case Msg::FibMarks:
+        if (!handshake_) throw wire::WireError(std::string(wire::msgName(type)) + " after the snapshot");
+        (void)shadow_.apply(type, payload);
+        return;
     default: break;
     }
     uint32_t downBefore = mirror_.downMask();
     if (!mirror_.apply(type, payload))
         throw wire::WireError(std::string("unexpected message ") + wire::msgName(type));
+    // The switch drops a removed VSI's forwarding entries.
+    if (type == Msg::DelVsi) shadow_.vsiGone(r.u32());
     uint32_t newlyDown = mirror_.downMask() & ~downBefore;
+    if ((newlyDown & Mirror::bit(sim::Service::L2vpn)) != 0) shadow_.serviceDown();
     if (handshake_ || newlyDown == 0 || !serviceDown_) return;
     for (size_t s = 0; s < sim::kServiceCount; ++s)
         if ((newlyDown & Mirror::bit(static_cast<sim::Service>(s))) != 0) serviceDown_(static_cast<sim::Service>(s));
@@ -215,6 +229,42 @@ bool Link::sendAll(const std::vector<uint8_t>& bytes, int fd, int64_t deadline)
     return true;
 }
 
+void Link::stage(const sim::MinMRequest& req, uint32_t result)
+{
+    if (!connected_) return;
+    staged_.u32(result);
+    wire::put(staged_, req);
+    ++stagedCount_;
+    // A client that adds without flushing does not make one huge message:
+    // what waits goes out early, in the same order.
+    if (staged_.bytes().size() < kStagedMax) return;
+    std::vector<uint8_t> bytes;
+    takeStaged(bytes, false, 0);
+    (void)sendAll(bytes, -1, nowMs() + kReplyTimeoutMs);
+}
+
+void Link::takeStaged(std::vector<uint8_t>& out, bool flush, uint32_t flushResult)
+{
+    if (stagedCount_ == 0 && !flush) return;
+    wire::Writer w;
+    w.u32(0).u32(stagedCount_);
+    w.raw(staged_.bytes().data(), staged_.bytes().size());
+    w.boolean(flush).u32(flushResult);
+    auto f = wire::frame(Msg::Records, w.bytes());
+    out.insert(out.end(), f.begin(), f.end());
+    recordsSent_ += stagedCount_;
+    staged_ = wire::Writer();
+    stagedCount_ = 0;
+}
+
+bool Link::commit(uint32_t flushResult)
+{
+    if (!connected_) return false;
+    std::vector<uint8_t> bytes;
+    takeStaged(bytes, true, flushResult);
+    return sendAll(bytes, -1, nowMs() + kReplyTimeoutMs);
+}
+
 std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)
 {
     if (!connected_) return std::nullopt;
@@ -223,7 +273,14 @@ std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)
     w.u32(seq);
     w.raw(body.bytes().data(), body.bytes().size());
     int64_t deadline = nowMs() + kReplyTimeoutMs;
-    if (!sendAll(wire::frame(type, w.bytes()), fd, deadline)) return std::nullopt;
+    // Records waiting go first, in the same write: the request finds them
+    // applied. A descriptor passed along travels with the write's first
+    // byte; pbb-sim keeps it until the request that takes it.
+    std::vector<uint8_t> bytes;
+    takeStaged(bytes, false, 0);
+    auto request = wire::frame(type, w.bytes());
+    bytes.insert(bytes.end(), request.begin(), request.end());
+    if (!sendAll(bytes, fd, deadline)) return std::nullopt;
     waitingFor_ = seq;
     reply_.reset();
     if (!readUntil([this] { return reply_.has_value(); }, deadline)) return std::nullopt;

@@ -13,6 +13,7 @@
 #include "platform/result.h"
 #include "platform/stub/logfile.h"
 #include "platform/transport/unix_io.h"
+#include "tools/pbb-sim/records.h"
 
 namespace pbbsim {
 
@@ -83,6 +84,7 @@ void Session::start()
         loop_.modify(watch_, kMainEvents | EPOLLOUT);
     }
     publish();
+    for (auto& [type, payload] : fibSnapshot(model_.fib())) send(type, payload);
 }
 
 void Session::snapshotDone() { send(Msg::SnapshotEnd, {}); }
@@ -94,10 +96,20 @@ bool Session::alive()
     // side down, whatever it left unread.
     pollfd p{sock_.get(), POLLRDHUP, 0};
     if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+        // What it sent before it went is served first: its records stand.
+        catchUp();
         end("the daemon went away");
         return false;
     }
     return true;
+}
+
+void Session::catchUp()
+{
+    guarded([this] {
+        while (readOnce()) {
+        }
+    });
 }
 
 void Session::end(const std::string& why)
@@ -114,20 +126,22 @@ void Session::end(const std::string& why)
     sock_.reset();
 }
 
-void Session::onReadable()
+void Session::onReadable() { (void)readOnce(); }
+
+bool Session::readOnce()
 {
-    if (ended_) return;
+    if (ended_) return false;
     std::vector<uint8_t>& buf = readBuffer_;
     if (buf.size() != kReadChunk) buf.resize(kReadChunk);
     ssize_t n = plat::transport::recvWithFds(sock_.get(), buf, fds_, MSG_DONTWAIT);
-    if (n < 0 && wouldBlock()) return;
+    if (n < 0 && wouldBlock()) return false;
     if (n == 0) {
         end("the daemon closed its connection");
-        return;
+        return false;
     }
     if (n < 0) {
         end(std::string("reading from the daemon: ") + std::strerror(errno));
-        return;
+        return false;
     }
     in_.feed(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)));
     try {
@@ -138,6 +152,7 @@ void Session::onReadable()
         ++stats_.broken;
         end(std::string("malformed request: ") + e.what());
     }
+    return !ended_;
 }
 
 void Session::guarded(const std::function<void()>& work)
@@ -170,6 +185,7 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
         fds_.pop_front();
         return fd;
     };
+    if (type == Msg::Records) return applyRecords(r);
     ++stats_.requests;
     switch (type) {
     case Msg::Subscribe: {
@@ -193,12 +209,6 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
         model_.acknowledge(ack);
         return reply(seq, PLAT_OK);
     }
-    case Msg::Program: {
-        sim::MinMRequest req = plat::wire::getMinMRequest(r);
-        r.end();
-        return reply(seq, model_.program(req));
-    }
-    case Msg::Flush: r.end(); return reply(seq, model_.flush());
     case Msg::SetPbbMode: {
         uint32_t ifIndex = r.u32();
         uint32_t mode = r.u32();
@@ -265,6 +275,16 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
     case Msg::Ping: r.end(); return reply(seq, PLAT_OK);
     default: throw WireError("unknown request type " + std::to_string(static_cast<unsigned>(type)));
     }
+}
+
+void Session::applyRecords(Reader& r)
+{
+    std::string disagreement = pbbsim::applyRecords(model_, stats_, r);
+    if (disagreement.empty() || disagreementLogged_) return;
+    disagreementLogged_ = true;
+    logError("daemon pid " + std::to_string(pid_) + " (session " + std::to_string(number_) + "): " + disagreement +
+             " (the switch changed while the record was on its way; the switch's answer stands, later ones of this "
+             "session are counted in 'show stats' only)");
 }
 
 void Session::refuseDescriptor(uint32_t seq, const std::string& what)

@@ -55,8 +55,13 @@ public:
     // True once the daemon went away or was dropped; why says why.
     bool ended() const { return ended_; }
     const std::string& why() const { return why_; }
-    // Whether the daemon is still there (asks the connection now).
+    // Whether the daemon is still there (asks the connection now). What a
+    // daemon that went away sent before it went is served first.
     bool alive();
+    // Serves everything the daemon has sent so far. Run before a control
+    // command, so that a command given after a daemon's call returned finds
+    // the records that call sent applied.
+    void catchUp();
 
     pid_t pid() const { return pid_; }
     uint32_t number() const { return number_; }
@@ -100,6 +105,10 @@ private:
     // Runs one handler's work; an exception ends this session (logged).
     void guarded(const std::function<void()>& work);
     void onReadable();
+    // One read and the messages it completes; false when nothing more can
+    // be read now (or the session ended).
+    bool readOnce();
+    void applyRecords(plat::wire::Reader& r);
     void onChannel(sim::Service s, uint32_t events);
     void onPacket(uint32_t id, uint32_t events);
     void refuseDescriptor(uint32_t seq, const std::string& what);
@@ -133,6 +142,7 @@ private:
     pid_t pid_ = 0;
     bool ended_ = false;
     std::string why_;
+    bool disagreementLogged_ = false;
 
     plat::transport::SharedCounter counter_;
     StateCopy copy_;

@@ -55,6 +55,8 @@ public:
     SimChild(const SimChild&) = delete;
     SimChild& operator=(const SimChild&) = delete;
 
+    pid_t pid() const { return pid_; }
+
     // Ends it at once, as a crash would.
     void kill()
     {
