@@ -72,7 +72,7 @@ void Link::closeSocket()
     // Records not sent go with the connection: a daemon that registers
     // again opens a refresh window and programs what it keeps.
     shadow_.clear();
-    staged_ = wire::Writer();
+    staged_.clear();
     stagedCount_ = 0;
 }
 
@@ -238,31 +238,38 @@ void Link::stage(const sim::MinMRequest& req, uint32_t result)
     // A client that adds without flushing does not make one huge message:
     // what waits goes out early, in the same order.
     if (staged_.bytes().size() < kStagedMax) return;
-    std::vector<uint8_t> bytes;
-    takeStaged(bytes, false, 0);
-    (void)sendAll(bytes, -1, nowMs() + kReplyTimeoutMs);
+    sendBuf_.clear();
+    takeStaged(sendBuf_, false, 0);
+    (void)sendAll(sendBuf_, -1, nowMs() + kReplyTimeoutMs);
 }
 
+// Written in place: a learning daemon makes one of these per entry.
 void Link::takeStaged(std::vector<uint8_t>& out, bool flush, uint32_t flushResult)
 {
     if (stagedCount_ == 0 && !flush) return;
-    wire::Writer w;
-    w.u32(0).u32(stagedCount_);
-    w.raw(staged_.bytes().data(), staged_.bytes().size());
-    w.boolean(flush).u32(flushResult);
-    auto f = wire::frame(Msg::Records, w.bytes());
-    out.insert(out.end(), f.begin(), f.end());
+    const std::vector<uint8_t>& records = staged_.bytes();
+    const uint32_t length = static_cast<uint32_t>(4 + 4 + records.size() + 1 + 4);
+    const uint16_t type = static_cast<uint16_t>(Msg::Records);
+    uint8_t head[wire::kHeaderLen + 8] = {};
+    std::memcpy(head, &length, 4);
+    std::memcpy(head + 4, &type, 2);
+    std::memcpy(head + wire::kHeaderLen + 4, &stagedCount_, 4);  // after sequence number 0
+    uint8_t tail[5] = {static_cast<uint8_t>(flush ? 1 : 0)};
+    std::memcpy(tail + 1, &flushResult, 4);
+    out.insert(out.end(), std::begin(head), std::end(head));
+    out.insert(out.end(), records.begin(), records.end());
+    out.insert(out.end(), std::begin(tail), std::end(tail));
     recordsSent_ += stagedCount_;
-    staged_ = wire::Writer();
+    staged_.clear();
     stagedCount_ = 0;
 }
 
 bool Link::commit(uint32_t flushResult)
 {
     if (!connected_) return false;
-    std::vector<uint8_t> bytes;
-    takeStaged(bytes, true, flushResult);
-    return sendAll(bytes, -1, nowMs() + kReplyTimeoutMs);
+    sendBuf_.clear();
+    takeStaged(sendBuf_, true, flushResult);
+    return sendAll(sendBuf_, -1, nowMs() + kReplyTimeoutMs);
 }
 
 std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)

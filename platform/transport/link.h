@@ -112,6 +112,7 @@ private:
     FibShadow shadow_;
     wire::Writer staged_;
     uint32_t stagedCount_ = 0;
+    std::vector<uint8_t> sendBuf_;
     uint64_t recordsSent_ = 0;
     std::function<void(sim::Service)> serviceDown_;
 

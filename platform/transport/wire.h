@@ -101,6 +101,8 @@ public:
 
     const std::vector<uint8_t>& bytes() const { return buf_; }
     std::vector<uint8_t> take() { return std::move(buf_); }
+    // Empties the writer and keeps its room.
+    void clear() { buf_.clear(); }
 
 private:
     std::vector<uint8_t> buf_;

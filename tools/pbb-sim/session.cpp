@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -106,9 +107,17 @@ bool Session::alive()
 
 void Session::catchUp()
 {
-    guarded([this] {
-        while (readOnce()) {
-        }
+    // What waits now, not what a busy daemon keeps sending meanwhile.
+    int waiting = 0;
+    if (ended_ || ::ioctl(sock_.get(), FIONREAD, &waiting) != 0) waiting = 0;
+    auto left = static_cast<size_t>(std::max(waiting, 0));
+    guarded([&] {
+        // A hang-up with nothing before it still ends the session here.
+        do {
+            size_t got = readOnce(std::clamp<size_t>(left, 1, kReadChunk));
+            if (got == 0) return;
+            left -= std::min(left, got);
+        } while (left > 0);
     });
 }
 
@@ -126,22 +135,23 @@ void Session::end(const std::string& why)
     sock_.reset();
 }
 
-void Session::onReadable() { (void)readOnce(); }
+void Session::onReadable() { (void)readOnce(kReadChunk); }
 
-bool Session::readOnce()
+size_t Session::readOnce(size_t most)
 {
-    if (ended_) return false;
+    if (ended_) return 0;
     std::vector<uint8_t>& buf = readBuffer_;
     if (buf.size() != kReadChunk) buf.resize(kReadChunk);
-    ssize_t n = plat::transport::recvWithFds(sock_.get(), buf, fds_, MSG_DONTWAIT);
-    if (n < 0 && wouldBlock()) return false;
+    std::span<uint8_t> into(buf.data(), std::min(most, kReadChunk));
+    ssize_t n = plat::transport::recvWithFds(sock_.get(), into, fds_, MSG_DONTWAIT);
+    if (n < 0 && wouldBlock()) return 0;
     if (n == 0) {
         end("the daemon closed its connection");
-        return false;
+        return 0;
     }
     if (n < 0) {
         end(std::string("reading from the daemon: ") + std::strerror(errno));
-        return false;
+        return 0;
     }
     in_.feed(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)));
     try {
@@ -152,7 +162,7 @@ bool Session::readOnce()
         ++stats_.broken;
         end(std::string("malformed request: ") + e.what());
     }
-    return !ended_;
+    return ended_ ? 0 : static_cast<size_t>(n);
 }
 
 void Session::guarded(const std::function<void()>& work)

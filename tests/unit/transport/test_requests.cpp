@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -265,15 +266,34 @@ TEST_F(Requests, AnEntryTheSwitchCannotHoldAfterAllComesBackAsANoResourceReport)
 
 // A flush returns before pbb-sim has read its records; a command given
 // afterwards finds them applied, although pbb-sim takes several rounds of
-// its loop to read them and fewer to read the command (it is stopped until
-// both wait for it). Records that pile up without a flush go out early.
+// its loop to read them and one to read the command (it is stopped until
+// both wait for it; the control connection was served before, so its
+// accept is no round). Records that pile up without a flush go out early.
 TEST_F(Requests, ACommandAfterAFlushFindsItsRecordsApplied)
 {
     pbbtest::SimChild sim;
     connect();
     Calls c;
     c.reg();
-    ::kill(sim.pid(), SIGSTOP);
+    plat::UniqueFd ctl = plat::transport::connectUnix(plat::transport::controlSocketPath(), SOCK_STREAM, false);
+    ASSERT_TRUE(ctl.valid());
+    auto ask = [&](const std::string& words) {
+        std::string line = plat::transport::encodeRequest({simcmd::split(words), true, ""}) + "\n";
+        return ::send(ctl.get(), line.data(), line.size(), 0) == static_cast<ssize_t>(line.size());
+    };
+    auto answer = [&] {
+        std::string reply, error;
+        char buf[65536];
+        for (ssize_t n = 1; reply.find('\n') == std::string::npos && n > 0 && pbbtest::waitFor(ctl.get(), POLLIN);)
+            reply.append(buf, static_cast<size_t>(std::max<ssize_t>(0, n = ::recv(ctl.get(), buf, sizeof buf, 0))));
+        auto r = plat::transport::decodeReply(reply.substr(0, reply.find('\n')), &error);
+        EXPECT_TRUE(r) << error;
+        return r ? json::parse(r->out) : json();
+    };
+    ASSERT_TRUE(ask("show stats"));
+    (void)answer();
+    int status = 0;
+    ASSERT_TRUE(::kill(sim.pid(), SIGSTOP) == 0 && ::waitpid(sim.pid(), &status, WUNTRACED) == sim.pid());
     for (uint32_t k = 0; k < 2100; ++k) {  // about 150 KB
         uint32_t port = 1;
         L2VPN_MINM_ENTRY_S e = entry(1 + k % 3, 10001 + k % 3, 0, 100, &port);
@@ -282,18 +302,10 @@ TEST_F(Requests, ACommandAfterAFlushFindsItsRecordsApplied)
         ASSERT_EQ(L2VPN_AddMinMEntry(c.fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e), PLAT_OK);
     }
     c.flush();
-    plat::UniqueFd ctl = plat::transport::connectUnix(plat::transport::controlSocketPath(), SOCK_STREAM, false);
-    std::string line = plat::transport::encodeRequest({simcmd::split("show unicast"), true, ""}) + "\n", reply;
-    bool sent = ctl.valid() && ::send(ctl.get(), line.data(), line.size(), 0) == static_cast<ssize_t>(line.size());
+    bool sent = ask("show unicast");
     ::kill(sim.pid(), SIGCONT);
     ASSERT_TRUE(sent && c.rc.back() == PLAT_OK);
-    char buf[65536];
-    for (ssize_t n = 1; reply.find('\n') == std::string::npos && n > 0 && pbbtest::waitFor(ctl.get(), POLLIN);)
-        reply.append(buf, static_cast<size_t>(std::max<ssize_t>(0, n = ::recv(ctl.get(), buf, sizeof buf, 0))));
-    std::string error;
-    auto r = plat::transport::decodeReply(reply.substr(0, reply.find('\n')), &error);
-    ASSERT_TRUE(r) << error;
-    EXPECT_EQ(json::parse(r->out)["unicast"].size(), 2100u);
+    EXPECT_EQ(answer()["unicast"].size(), 2100u);
 }
 
 TEST_F(Requests, FaultsArmedFromTheSimulatorFailTheDaemonsCalls)
