@@ -132,13 +132,27 @@ void _pbb_dbmrecover_WalkIfVsi(uint32_t hDb, const char* pcKey, uint32_t uiKeyLe
 }
 
 // Removes from the table and the run database every entry whose interface
-// does not serve its VSI after the configuration came back.
+// does not serve its VSI after the configuration came back. Whether an
+// interface serves a VSI walks the interface's running list; the entries
+// of one stored key (one interface, one VSI) come one after the other, so
+// the answer for the entry before is kept and asked again only when the
+// pair changes. Nothing the sweep does changes a running list.
 void _pbb_dbmrecover_Sweep()
 {
+    bool bKnown = false;
+    uint32_t uiIfIndex = 0;
+    uint32_t uiVsiIndex = 0;
+    bool bServes = false;
     PbbUcPw* pstNext = nullptr;
     for (PbbUcPw* pstEntry = PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr); pstEntry != nullptr; pstEntry = pstNext) {
         pstNext = PBB_ucpw_GetNext(PBB_UCPW_GET_ALL, pstEntry);
-        if (PBB_ifcb_IsRunVsiExist(pstEntry->uiIfIndex, pstEntry->uiVsiIndex) == 1) continue;
+        if (!bKnown || pstEntry->uiIfIndex != uiIfIndex || pstEntry->uiVsiIndex != uiVsiIndex) {
+            uiIfIndex = pstEntry->uiIfIndex;
+            uiVsiIndex = pstEntry->uiVsiIndex;
+            bServes = PBB_ifcb_IsRunVsiExist(uiIfIndex, uiVsiIndex) == 1;
+            bKnown = true;
+        }
+        if (bServes) continue;
         (void)PBB_dbmsave_DeleteUcPw(pstEntry);
         PBB_ucpw_Delete(pstEntry);
     }
@@ -230,6 +244,10 @@ uint32_t _pbb_dbmrecover_Vsi(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen)
     // Shorter values are not a record.
     if (DBM_GetBinary(hDb, pcKey, uiKeyLen, 0, sizeof(stRec), &stRec) < static_cast<int32_t>(sizeof(stRec)))
         return DBM_PROC_DELETE;
+
+    // A B-VLAN beyond the highest VLAN ID (fewer VLANs than when it was
+    // stored) has no list in the unicast table.
+    if (stRec.usBVlan != PBB_BVLAN_NONE && stRec.usBVlan > g_usPbbMaxVlanId) return DBM_PROC_DELETE;
 
     const char* pcDot = strchr(pcKey, '.');
     char szVsiName[PBB_VSI_NAME_LEN] = "";

@@ -11,7 +11,10 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 int g_iPbbSocket = PBB_INVALID_FD;
@@ -28,6 +31,23 @@ namespace {
 constexpr const char* PBB_GS_UNKNOWN_TLV = "Failed to recognize an invalid TLV. Keep on processing the next one.\r\n";
 constexpr const char* PBB_GS_BAD_VALUE = "Refused a malformed request of type %u with a value of %u bytes.\r\n";
 constexpr const char* PBB_GS_BAD_BITMAP = "Refused a reset request whose B-VLAN set is malformed.\r\n";
+constexpr const char* PBB_GS_DROPPED = "Closed a management connection: the reply to a request of type %u could not be sent.\r\n";
+constexpr const char* PBB_GS_NO_FD = "Out of descriptors: new management connections are closed at once until one is free.\r\n";
+
+// Longest time the replies of one read may wait, in all, for room on
+// their connection. A client whose replies do not fit in that time is
+// dropped: the daemon serves nobody else while it waits.
+constexpr uint64_t PBB_GS_SEND_WAIT_MS = 500;
+
+// When the replies of the read being served stop waiting for room
+// (monotonic milliseconds); 0 until one of them has had to wait.
+uint64_t g_ulPbbGsWaitEndMs = 0;
+
+// Held so that a connection can still be taken off the listening socket
+// and closed when the process is out of descriptors; -1 while not held.
+int g_iPbbGsSpareFd = PBB_INVALID_FD;
+// The process ran out of descriptors and has not accepted a connection since.
+bool g_bPbbGsOutOfFd = false;
 
 // Each request's value is copied here before its handler runs: the
 // handlers convert in place, read 32-bit fields and hand interface arrays
@@ -49,6 +69,38 @@ void _pbb_gs_LogError(const char* szFormat, uint32_t uiArg1 = 0, uint32_t uiArg2
 {
     if (PBB_log_IsDebugSwitchOn(PBB_DBG_ERROR) != 1) return;
     PBB_log_Print("ERROR", szFormat, uiArg1, uiArg2);
+}
+
+uint64_t _pbb_gs_NowMs()
+{
+    struct timespec stNow {};
+    (void)clock_gettime(CLOCK_MONOTONIC, &stNow);
+    return static_cast<uint64_t>(stNow.tv_sec) * 1000u + static_cast<uint64_t>(stNow.tv_nsec) / 1000000u;
+}
+
+// Waits until the connection can take more, within what is left of the
+// read's waiting time; false when that time is spent.
+bool _pbb_gs_WaitForRoom(int iFd)
+{
+    const uint64_t ulNow = _pbb_gs_NowMs();
+    if (g_ulPbbGsWaitEndMs == 0) g_ulPbbGsWaitEndMs = ulNow + PBB_GS_SEND_WAIT_MS;
+    if (ulNow >= g_ulPbbGsWaitEndMs) return false;
+    struct pollfd stPoll {iFd, POLLOUT, 0};
+    const int iReady = poll(&stPoll, 1, static_cast<int>(g_ulPbbGsWaitEndMs - ulNow));
+    return iReady > 0 || (iReady < 0 && errno == EINTR);
+}
+
+// Out of descriptors, a pending connection stays queued and keeps the
+// level-triggered listening socket readable: the spare descriptor is let
+// go for the time it takes to accept the connection and close it.
+void _pbb_gs_RefuseConnection(int iListenFd)
+{
+    if (!g_bPbbGsOutOfFd) _pbb_gs_LogError(PBB_GS_NO_FD);
+    g_bPbbGsOutOfFd = true;
+    if (g_iPbbGsSpareFd >= 0) close(g_iPbbGsSpareFd);
+    int iFd = accept(iListenFd, nullptr, nullptr);
+    if (iFd >= 0) close(iFd);
+    g_iPbbGsSpareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 // A name field is usable when it ends within its width.
@@ -111,6 +163,12 @@ uint32_t PBB_gs_Init()
     if (g_iPbbSocket >= 0) return PBB_OK;
     int iFd = PBB_elipc_Server(PBB_GS_PORT, g_iPbbEpollFd, _pbb_gs_Server_Accept);
     if (iFd < 0) return PBB_ERR;
+    g_iPbbGsSpareFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (g_iPbbGsSpareFd < 0) {
+        (void)PBB_elipc_Close(g_iPbbEpollFd, iFd);
+        return PBB_ERR;
+    }
+    g_bPbbGsOutOfFd = false;
     g_iPbbSocket = iFd;
     return PBB_OK;
 }
@@ -120,11 +178,16 @@ void PBB_gs_Exit()
     if (g_iPbbSocket < 0) return;
     (void)PBB_elipc_Close(g_iPbbEpollFd, g_iPbbSocket);
     g_iPbbSocket = PBB_INVALID_FD;
+    if (g_iPbbGsSpareFd >= 0) close(g_iPbbGsSpareFd);
+    g_iPbbGsSpareFd = PBB_INVALID_FD;
 }
 
 uint32_t _pbb_gs_Server_Accept(uint32_t uiEvents, int iFd)
 {
-    (void)PBB_elipc_ServerAccept(uiEvents, g_iPbbEpollFd, iFd, _pbb_gs_ProcEpollEvent);
+    if (PBB_elipc_ServerAccept(uiEvents, g_iPbbEpollFd, iFd, _pbb_gs_ProcEpollEvent) >= 0)
+        g_bPbbGsOutOfFd = false;
+    else if (errno == EMFILE || errno == ENFILE)
+        _pbb_gs_RefuseConnection(iFd);
     return 0;
 }
 
@@ -143,20 +206,20 @@ uint32_t _pbb_gs_RecvMsg(int iFd)
     ssize_t lRead = recv(iFd, aucData, sizeof(aucData), MSG_DONTWAIT);
     if (lRead == 0) return PBB_ERR;
     if (lRead < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? PBB_OK : PBB_ERR;
-    _pbb_gs_ServeData(iFd, aucData, static_cast<uint16_t>(lRead & 0xFFFF));
-    return PBB_OK;
+    return _pbb_gs_ServeData(iFd, aucData, static_cast<uint16_t>(lRead & 0xFFFF));
 }
 
-void _pbb_gs_ServeData(int iFd, const uint8_t* pucData, uint16_t usLen)
+uint32_t _pbb_gs_ServeData(int iFd, const uint8_t* pucData, uint16_t usLen)
 {
     const uint8_t* pucCur = pucData;
     uint16_t usLeft = usLen;
+    g_ulPbbGsWaitEndMs = 0;
     for (;;) {
         uint16_t usType = 0;
         uint16_t usValueLen = 0;
         void* pValue = nullptr;
         (void)STLV_Get(pucCur, usLeft, &usType, &usValueLen, &pValue);
-        if (pValue == nullptr) return;
+        if (pValue == nullptr) return PBB_OK;
 
         uint32_t uiResult;
         if (usType >= PBB_GS_REQ_SLOTS || g_apfPBBRequestFunc[usType] == nullptr) {
@@ -169,8 +232,13 @@ void _pbb_gs_ServeData(int iFd, const uint8_t* pucData, uint16_t usLen)
             memcpy(g_aucPbbGsValue, pValue, usValueLen);
             uiResult = g_apfPBBRequestFunc[usType](g_aucPbbGsValue, iFd);
         }
-        // A reply that could not be sent ends this read.
-        if (uiResult != PBB_OK) return;
+        // A reply that could not be sent ends this read and the connection:
+        // the client no longer takes its replies, and one cut off would
+        // leave the replies after it out of step.
+        if (uiResult != PBB_OK) {
+            _pbb_gs_LogError(PBB_GS_DROPPED, usType);
+            return PBB_ERR;
+        }
 
         const auto* pucEnd = static_cast<const uint8_t*>(pValue) + usValueLen;
         usLeft = static_cast<uint16_t>(usLeft - (pucEnd - pucCur));
@@ -220,7 +288,8 @@ uint32_t _pbb_gs_SendMsg(int iFd, const void* pBuf, uint32_t uiLen)
         // A peer that has gone must not raise SIGPIPE in the daemon.
         ssize_t lSent = send(iFd, pBuf, uiLen, MSG_NOSIGNAL);
         if (lSent == static_cast<ssize_t>(uiLen)) return PBB_OK;
-        if (lSent < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (lSent < 0 && errno == EINTR) continue;
+        if (lSent < 0 && errno == EAGAIN && _pbb_gs_WaitForRoom(iFd)) continue;
         return PBB_ERR;
     }
 }

@@ -146,11 +146,13 @@ uint32_t _pbb_gs_Server_Accept(uint32_t uiEvents, int iFd);
 uint32_t _pbb_gs_ProcEpollEvent(uint32_t uiEvents, int iFd);
 // Serves the requests of one read. Returns 0 while the connection is
 // usable (also when nothing was there to read), 0x40010001 when the peer
-// has closed it or reading failed, so that the caller closes it.
+// has closed it, reading failed or a reply could not be sent, so that the
+// caller closes it.
 uint32_t _pbb_gs_RecvMsg(int iFd);
 // Serves the requests in len bytes that one read returned; the bytes are
-// decoded on their own (a trailing incomplete TLV is dropped).
-void _pbb_gs_ServeData(int iFd, const uint8_t* pucData, uint16_t usLen);
+// decoded on their own (a trailing incomplete TLV is dropped). Returns
+// 0x40010001 when a reply could not be sent (the rest is not served).
+uint32_t _pbb_gs_ServeData(int iFd, const uint8_t* pucData, uint16_t usLen);
 // Bytes a request value of this type needs at least (type 4: the header;
 // its names are checked separately); 0 for types that read no value.
 uint32_t _pbb_gs_MinValueLen(uint16_t usType);
@@ -158,6 +160,9 @@ uint32_t _pbb_gs_MinValueLen(uint16_t usType);
 // will read.
 bool _pbb_gs_IsValueComplete(uint16_t usType, const void* pValue, uint16_t usLen);
 
+// Sends one encoded reply. While the connection has no room it waits for
+// some, within what is left of the 500 ms the replies of one read may
+// wait in all. Returns 0, or 0x40010001 when the reply was not sent whole.
 uint32_t _pbb_gs_SendMsg(int iFd, const void* pBuf, uint32_t uiLen);
 uint32_t _pbb_gs_SendResult(int iFd, uint32_t uiCode);
 uint32_t _pbb_gs_SendDebug(int iFd, uint32_t uiFlag);

@@ -3,13 +3,16 @@
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_elipc.h"
+#include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
 #include "platform/ifm.h"
+#include "platform/service.h"
 #include "platform/sti.h"
 
 #include <cstring>
@@ -17,12 +20,22 @@
 #include <unistd.h>
 
 int g_iPbbPktSocketFd = PBB_INVALID_FD;
+uint32_t g_ulPbbPktTimerFd = PBB_TMR_INVALID;
 
 namespace {
 
 // Bytes of the data read: I-Tag flags, I-SID, C-DA, C-SA.
 constexpr ssize_t PBB_PKT_DATA_MIN = 16;
 constexpr const char* PBB_PKT_LEARN_FAILED = "Failed to learn the Unicast Pseudo Wire entry.\r\n";
+constexpr uint32_t PBB_PKT_REOPEN_SECONDS = 1;
+constexpr uint32_t PBB_PKT_WARNING_SEVERITY = 4;
+constexpr uint32_t PBB_PKT_NOTICE_SEVERITY = 5;
+
+// The socket's state as tools read it from the service manager's status file.
+void _pbb_pkt_TellState(const char* szState)
+{
+    (void)SERVICE_SetState(PBB_PKT_STATE_NAME, szState);
+}
 
 void _pbb_pkt_LogError(const char* szFormat, const char* szArg = nullptr)
 {
@@ -60,10 +73,17 @@ void _pbb_pkt_Dump(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
                   static_cast<int>(pstFrame->uiISid), pstFrame->aucCDa, pstFrame->aucCSa);
 }
 
-// The six checks, in order. Returns the frame's VSI, or null when one
+// The seven checks, in order. Returns the frame's VSI, or null when one
 // failed (its messages are logged).
 PbbVsi* _pbb_pkt_Check(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
 {
+    // A group address (the lowest bit of its first octet set) or all zeros
+    // names no station: a bridge never learns it as a source.
+    static constexpr uint8_t s_aucNoMac[6] = {0, 0, 0, 0, 0, 0};
+    if ((pstFrame->aucBSa[0] & 0x01) != 0 || memcmp(pstFrame->aucBSa, s_aucNoMac, sizeof(s_aucNoMac)) == 0) {
+        _pbb_pkt_Refuse("The B-SA of this PBB packet is not a unicast address.\r\n");
+        return nullptr;
+    }
     uint32_t uiVsiIndex = PBB_vsi_GetIndexByISid(pstFrame->uiISid);
     if (uiVsiIndex == PBB_VSI_INVALID_INDEX) {
         _pbb_pkt_Refuse("The I-SID of this PBB packet is not the same as configured.\r\n");
@@ -74,7 +94,9 @@ PbbVsi* _pbb_pkt_Check(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
         _pbb_pkt_Refuse("Failed to get VSI block.\r\n");
         return nullptr;
     }
-    if (pstFrame->usBVlan != pstVsi->usBVlan) {
+    // A VSI without a B-VLAN holds 0xFFFF: a frame of B-VLAN 0xFFFF, or of
+    // any VLAN ID beyond the highest, has no list in the unicast table.
+    if (pstFrame->usBVlan != pstVsi->usBVlan || pstFrame->usBVlan > g_usPbbMaxVlanId) {
         _pbb_pkt_Refuse("The B-VLAN of this PBB packet is not the same as configured.\r\n");
         return nullptr;
     }
@@ -189,11 +211,13 @@ uint32_t PBB_pkt_Init()
     int iFd = _pbb_pkt_SocketInit();
     if (iFd < 0) return PBB_ERR;
     g_iPbbPktSocketFd = iFd;
+    _pbb_pkt_TellState(PBB_PKT_STATE_OPEN);
     return PBB_OK;
 }
 
 void PBB_pkt_Exit()
 {
+    PBB_tmr_DeletePeriodTimer(&g_ulPbbPktTimerFd);
     if (g_iPbbPktSocketFd < 0) return;
     PBB_elipc_Del(g_iPbbEpollFd, g_iPbbPktSocketFd);
     close(g_iPbbPktSocketFd);
@@ -205,9 +229,26 @@ uint32_t _pbb_pkt_EpollCallback(uint32_t uiEvents, int iFd)
     if ((uiEvents & PBB_EV_IN) != 0) (void)_pbb_pkt_EpollInProc(iFd);
     if ((uiEvents & PBB_EV_ERR_HUP) != 0) {
         PBB_pkt_Exit();
-        return PBB_pkt_Init();
+        if (PBB_pkt_Init() == PBB_OK) return PBB_OK;
+        // Nothing is learned until the socket opens again: said whatever the
+        // debug switches, shown in the status file, retried every second.
+        PBB_log_PrintLog(PBB_PKT_WARNING_SEVERITY, "PBB_PKTSOCK_WARNING",
+                         "The PBB packet socket was closed and cannot be opened again: no PBB frame is learned "
+                         "until it opens. Retrying every second.\r\n");
+        _pbb_pkt_TellState(PBB_PKT_STATE_CLOSED);
+        g_ulPbbPktTimerFd = PBB_tmr_CreatePeriodTimer(PBB_PKT_REOPEN_SECONDS, _pbb_pkt_ReopenTimerExpiry, nullptr);
+        return PBB_ERR;
     }
     return PBB_OK;
+}
+
+void _pbb_pkt_ReopenTimerExpiry(void* pArg)
+{
+    (void)pArg;
+    if (PBB_pkt_Init() != PBB_OK) return;
+    PBB_tmr_DeletePeriodTimer(&g_ulPbbPktTimerFd);
+    PBB_log_PrintLog(PBB_PKT_NOTICE_SEVERITY, "PBB_PKTSOCK_NOTICE",
+                     "The PBB packet socket has been opened again: PBB frames are learned again.\r\n");
 }
 
 void _pbb_pkt_Learn(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)

@@ -3,7 +3,9 @@
 // multicast entry and learned entries for the requests to find. Every
 // reply is a complete TLV of a reply type with the length of that type.
 // The databases are not opened (their calls fail and are not examined) and
-// the log lines are dropped, so that nothing is written to files.
+// the log lines are dropped, so that nothing is written to files. The
+// client reads the replies on a thread while they are served, as a client
+// that reads does: one read's replies can be more than a connection holds.
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_gs.h"
 #include "daemon/pbb_ifcb.h"
@@ -17,13 +19,16 @@
 #include "platform/stlv.h"
 #include "platform/testing.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -103,15 +108,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int sv[2];
     FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv) == 0);
     setUp();
+    std::vector<uint8_t> in;
+    std::thread client([&in, fd = sv[0]] {
+        uint8_t buf[8192];
+        for (struct pollfd p {fd, POLLIN, 0};; (void)poll(&p, 1, -1)) {
+            ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) in.insert(in.end(), buf, buf + n);
+            if (n == 0 || (n < 0 && errno != EAGAIN)) return;
+        }
+    });
     if (size > 0) FUZZ_CHECK(send(sv[0], data, size, 0) == static_cast<ssize_t>(size));
     // One read, as the daemon makes it; then the end of data closes.
     if (size > 0) FUZZ_CHECK(_pbb_gs_RecvMsg(sv[1]) == PBB_OK);
     shutdown(sv[0], SHUT_WR);
     FUZZ_CHECK(_pbb_gs_RecvMsg(sv[1]) == PBB_ERR);
-
-    std::vector<uint8_t> in;
-    uint8_t buf[8192];
-    for (ssize_t n; (n = recv(sv[0], buf, sizeof buf, MSG_DONTWAIT)) > 0;) in.insert(in.end(), buf, buf + n);
+    shutdown(sv[1], SHUT_WR);
+    client.join();
     for (size_t at = 0; at < in.size();) {
         uint16_t type = 0, len = 0;
         void* value = nullptr;

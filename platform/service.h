@@ -14,6 +14,14 @@ constexpr uint32_t SERVICE_STATUS_READY = 2;
 
 uint32_t SERVICE_SetStatus(uint32_t uiStatus);
 
+// A state of the daemon that tools read from the status file: the line
+// "<name>=<value>" after the status lines. The latest value of each name is
+// kept and written with every later write of the file; before the first
+// write (readiness) it is only kept. A name is letters, digits and '_' and
+// is none of READY, MAINPID and STATUS; a value holds no line end. Result:
+// 0; 1 when the file could not be written; 2 for a name or value refused.
+uint32_t SERVICE_SetState(const char* szName, const char* szValue);
+
 namespace plat {
 // Path of the status file under the current run directory.
 std::string serviceStatusFile();

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/lipc.h"
+#include "platform/transport/unix_io.h"
 
 namespace pbbctl {
 
@@ -42,7 +43,11 @@ std::string hex(uint32_t code)
 
 MgmtClient::MgmtClient(int timeoutMs) : timeoutMs_(timeoutMs)
 {
-    fd_ = plat::lipcConnect(kPort);
+    // A daemon whose queue of connections is full leaves the connect
+    // waiting: it has the time-out of every other wait.
+    fd_ = plat::transport::connectUnixWithin(plat::lipcPath(kPort), SOCK_STREAM, timeoutMs_).release();
+    if (fd_ < 0 && errno == EAGAIN)
+        throw NoAnswer("pbbd does not answer (no connection within " + std::to_string(timeoutMs_) + " ms)");
     if (fd_ < 0) {
         std::string why = std::strerror(errno);
         throw NoAnswer("pbbd is not running (nothing answers at " + plat::lipcPath(kPort) + ": " + why + ")");

@@ -32,7 +32,8 @@ public:
     static constexpr uint16_t kPort = 1169;
 
     // Connects to the server under the current run directory; NoAnswer
-    // when nobody listens there.
+    // when nobody listens there or it takes no connection within the
+    // time-out.
     explicit MgmtClient(int timeoutMs);
     ~MgmtClient();
     MgmtClient(const MgmtClient&) = delete;

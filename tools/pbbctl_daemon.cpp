@@ -30,6 +30,7 @@ DaemonStatus readDaemonStatus()
     std::string line;
     while (std::getline(in, line)) {
         if (line == "READY=1") st.ready = true;
+        if (line.rfind("PACKET_SOCKET=", 0) == 0) st.packetSocket = line.substr(14);
         if (line.rfind("MAINPID=", 0) == 0) {
             try {
                 st.pid = static_cast<pid_t>(std::stol(line.substr(8)));

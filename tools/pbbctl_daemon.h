@@ -13,6 +13,7 @@ struct DaemonStatus {
     bool ready = false;
     pid_t pid = 0;
     bool alive = false;  // a process with that pid runs and it is pbbd
+    std::string packetSocket;  // "open" or "closed" as the daemon last wrote it; empty when not written
 };
 
 DaemonStatus readDaemonStatus();

@@ -1,4 +1,5 @@
-// pbbctl status: whether the daemon runs and has completed its start-up.
+// pbbctl status: whether the daemon runs and has completed its start-up, and
+// whether its packet socket is open (learning) or closed (being reopened).
 #include "tools/pbbctl.h"
 #include "tools/pbbctl_daemon.h"
 
@@ -20,9 +21,14 @@ void runStatus(const StatusOptions& o)
     if (o.json || pbbctl::global().json) {
         nlohmann::json j{{"running", running}, {"ready", running && st.ready}, {"status_file", st.statusFile}};
         if (running) j["pid"] = st.pid;
+        if (running && !st.packetSocket.empty()) j["packet_socket"] = st.packetSocket;
         std::printf("%s\n", j.dump().c_str());
     } else if (running) {
         std::printf("pbbd is running (pid %d)%s\n", st.pid, st.ready ? ", start-up complete" : "");
+        if (st.packetSocket == "closed")
+            std::printf("packet socket closed: no PBB frame is learned; the daemon reopens it every second\n");
+        else if (!st.packetSocket.empty())
+            std::printf("packet socket %s\n", st.packetSocket.c_str());
     } else {
         std::printf("pbbd is not running\n");
     }

@@ -9,10 +9,12 @@
 #include "platform/stub/unix_addr.h"
 #include "platform/testing.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <string>
 #include <sys/socket.h>
 #include <syslog.h>
@@ -22,6 +24,7 @@ namespace {
 
 constexpr uint32_t SERVICE_OK = 0;
 constexpr uint32_t SERVICE_ERR_FILE = 1;  // the status file could not be written
+constexpr uint32_t SERVICE_ERR_STATE = 2;  // a state name or value refused
 
 void reportFailure(const std::string& what)
 {
@@ -93,6 +96,27 @@ bool writeStatusFile(const std::string& text)
 
 plat::ReadinessCheck g_readinessCheck = nullptr;
 
+// The daemon's states by name, and the status lines the file was last
+// written with (empty until it was): a state change writes the file again
+// with both.
+std::map<std::string, std::string> g_states;
+std::string g_statusLines;
+
+std::string statesText()
+{
+    std::string text;
+    for (const auto& [name, value] : g_states) text += name + "=" + value + "\n";
+    return text;
+}
+
+bool stateNameOk(const std::string& name)
+{
+    if (name.empty() || name == "READY" || name == "MAINPID" || name == "STATUS") return false;
+    for (char c : name)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+    return true;
+}
+
 // A start-up made without the switch leaves the daemon's tables built from
 // an empty switch and its registrations refused: it is reported as failed
 // and the process ends, so that whoever started it (a supervisor, a test)
@@ -135,9 +159,30 @@ uint32_t SERVICE_SetStatus(uint32_t uiStatus)
     } else {
         text = "STATUS=" + std::to_string(uiStatus) + "\nMAINPID=" + pid + "\n";
     }
-    uint32_t rc = writeStatusFile(text) ? SERVICE_OK : SERVICE_ERR_FILE;
+    uint32_t rc = writeStatusFile(text + statesText()) ? SERVICE_OK : SERVICE_ERR_FILE;
+    if (rc == SERVICE_OK) g_statusLines = text;
     if (uiStatus == SERVICE_STATUS_READY && rc == SERVICE_OK)
         plat::writeLog(LOG_DAEMON | LOG_INFO, "platform", "SERVICE", "pid " + pid + " reports start-up complete");
     plat::testing::record("SERVICE_SetStatus", args + " result=" + std::to_string(rc));
+    return rc;
+}
+
+uint32_t SERVICE_SetState(const char* szName, const char* szValue)
+{
+    const std::string name = szName != nullptr ? szName : "";
+    const std::string value = szValue != nullptr ? szValue : "";
+    std::string args = "name=" + name + " value=" + value;
+    if (auto f = plat::testing::fault("SERVICE_SetState")) {
+        plat::testing::record("SERVICE_SetState", args + " result=" + std::to_string(static_cast<uint32_t>(*f)));
+        return static_cast<uint32_t>(*f);
+    }
+    uint32_t rc = SERVICE_OK;
+    if (szValue == nullptr || !stateNameOk(name) || value.find_first_of("\r\n") != std::string::npos) {
+        rc = SERVICE_ERR_STATE;
+    } else {
+        g_states[name] = value;
+        if (!g_statusLines.empty() && !writeStatusFile(g_statusLines + statesText())) rc = SERVICE_ERR_FILE;
+    }
+    plat::testing::record("SERVICE_SetState", args + " result=" + std::to_string(rc));
     return rc;
 }

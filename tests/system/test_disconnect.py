@@ -1,7 +1,10 @@
 """Daemons that go away in the middle of a call, or speak garbage, do not
 disturb pbb-sim: the switch keeps its state and the next daemon is
-served."""
+served. The packet service going away, or pbb-sim killed and started
+again, stops the daemon's learning only until its packet socket opens
+again."""
 
+import signal
 import struct
 
 import harness
@@ -64,3 +67,33 @@ def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(s
     st = system.stats()
     assert st["daemon"]["pid"] == daemon.pid, st
     assert "malformed request" in system.log()
+
+
+def packet_socket(system):
+    return system.ctl("status").get("packet_socket")
+
+
+def learned_from_a_frame(system, bsa):
+    system.simctl("frame", "send", "eth-1/0/1", "--isid", 10010, "--bvlan", 100, "--bsa", bsa)
+    harness.wait_until(f"{bsa} learned", lambda: bsa in {e["bmac"] for e in system.learned("vsi-red")})
+
+
+def test_learning_resumes_once_the_packet_socket_opens_again(system):
+    system.start_sim()
+    system.start_daemon()
+    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
+    system.simctl("service", "down", "packet")
+    harness.wait_until("the packet socket closed", lambda: packet_socket(system) == "closed")
+    system.simctl("service", "up", "packet")
+    harness.wait_until("the packet socket open again", lambda: packet_socket(system) == "open")
+    learned_from_a_frame(system, "00:bb:00:00:00:02")
+
+    system.sim.stop(signal.SIGKILL)
+    harness.wait_until("the packet socket closed", lambda: packet_socket(system) == "closed")
+    system.start_sim()
+    harness.wait_until("the packet socket open again", lambda: packet_socket(system) == "open")
+    # The new switch has vsi-red's multicast entry once the daemon has
+    # registered with its L2VPN module again and resynchronised.
+    harness.wait_until("vsi-red programmed again",
+                       lambda: system.simctl("show", "multicast", json=True)["multicast"])
+    learned_from_a_frame(system, "00:bb:00:00:00:03")

@@ -1,6 +1,7 @@
-"""Peers that misbehave on pbb-sim's control socket, and files that are not
-what a command expects: pbb-sim stays up, keeps its memory bounded and
-serves everybody else; pbb-simctl gives up on a socket that takes nobody."""
+"""Peers that misbehave on pbb-sim's control socket and on pbbd's management
+socket, and files that are not what a command expects: pbb-sim and pbbd
+stay up, keep their memory and CPU bounded and serve everybody else;
+pbb-simctl and pbbctl give up on a socket that takes nobody."""
 
 import json
 import os
@@ -15,8 +16,9 @@ import pytest
 import harness
 
 # Under the sanitizers the allocator keeps freed memory in quarantine and
-# the runtime holds descriptors of its own, so memory and descriptor bounds
-# measured from outside mean nothing there; the normal build checks them.
+# the runtime holds descriptors of its own (and out of them, its checks of
+# a virtual call fail), so memory and descriptor bounds measured from
+# outside mean nothing there; the normal build checks them.
 resource_bound = pytest.mark.skipif(os.environ.get("PBB_SANITIZED") == "1",
                                     reason="memory and descriptor bounds are measured in the normal build")
 
@@ -39,13 +41,30 @@ def control_path(system):
     return os.path.join(system.run_dir, "sim-ctl.sock")
 
 
-def connect(system):
-    """A blocking connection; while pbb-sim's queue is full the kernel waits
-    for room, up to the deadline (then EAGAIN)."""
+def mgmt_path(system):
+    return os.path.join(system.run_dir, "lipc.1169")
+
+
+def connect(system, path=None):
+    """A blocking connection (to pbb-sim's control socket unless another
+    path is given); while the queue is full the kernel waits for room, up to
+    the deadline (then EAGAIN)."""
     s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDTIMEO, struct.pack("ll", int(harness.DEADLINE), 0))
-    s.connect(control_path(system))
+    s.connect(path or control_path(system))
     return s
+
+
+def received(s, most):
+    """What the peer sent: most bytes, or fewer when it closed the connection."""
+    s.settimeout(harness.DEADLINE)
+    got = b""
+    try:
+        while len(got) < most and (chunk := s.recv(65536)):
+            got += chunk
+    except ConnectionResetError:
+        pass
+    return got
 
 
 def closing(system, socks):
@@ -109,11 +128,14 @@ def test_out_of_descriptors_pbb_sim_closes_idle_clients_and_does_not_spin(system
     assert system.simctl("show", "slots").code == 0
 
 
-def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
+@pytest.mark.parametrize("tool, name, words", [("pbb-simctl", "sim-ctl.sock", ["show", "stats"]),
+                                               ("pbbctl", "lipc.1169", ["debug", "show"])])
+def test_tools_give_up_on_a_socket_that_takes_nobody(system, tool, name, words):
     os.makedirs(system.run_dir, exist_ok=True)
+    path = os.path.join(system.run_dir, name)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     system.on_cleanup(listener.close)
-    listener.bind(control_path(system))
+    listener.bind(path)
     listener.listen(0)
     # Fills its queue: further connections wait for room that never comes.
     queued = closing(system, [])
@@ -121,16 +143,68 @@ def test_pbb_simctl_gives_up_on_a_socket_that_takes_nobody(system):
         s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         s.setblocking(False)
         try:
-            s.connect(control_path(system))
+            s.connect(path)
         except BlockingIOError:
             s.close()
             break
         queued.append(s)
     start = time.monotonic()
-    r = system.run([harness.binary("pbb-simctl"), "--timeout", "1", "show", "stats"], check=False)
+    r = system.run([harness.binary(tool), "--timeout", "1"] + words, check=False)
     assert time.monotonic() - start < 5, r
     assert r.code == 3, r
     assert "does not answer" in r.err, r
+
+
+# A type 6 request (the debug word) with no value, and its reply with the
+# word 1 (the error switch on): type and length big-endian, then the value.
+GET_DEBUG = struct.pack(">HH", 6, 0)
+DEBUG_REPLY = struct.pack(">HHI", 6, 4, 1)
+
+
+def test_pbbd_drops_a_client_that_does_not_read_and_goes_on_serving_and_learning(system):
+    system.start_sim()
+    system.start_daemon()
+    system.ctl("debug", "set", "error")
+    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
+    # 1,000 requests in one write, whose 1,000 replies never fit in the
+    # connection unread, and not one read.
+    stuck = closing(system, [connect(system, mgmt_path(system))])[0]
+    stuck.sendall(GET_DEBUG * 1000)
+    assert system.pbbctl("--timeout", "1", "debug", "show", "--json", check=False).code == 0
+    system.simctl("frame", "burst", "eth-1/0/1", 20, "--isid", 10010, "--bvlan", 100, "--bsa", "00:bb:00:00:00:10")
+    harness.wait_until("20 entries learned", lambda: len(system.learned("vsi-red")) == 20)
+    dropped = harness.wait_until("the client dropped", lambda: [
+        l for l in system.log().splitlines() if "Closed a management connection" in l])
+    got = received(stuck, len(DEBUG_REPLY) * 1000)
+    assert len(got) < len(DEBUG_REPLY) * 1000 and got == DEBUG_REPLY * (len(got) // len(DEBUG_REPLY)), len(got)
+    assert len(dropped) == 1, dropped
+    # A client that reads gets every reply of such a write, in order.
+    reader = closing(system, [connect(system, mgmt_path(system))])[0]
+    reader.sendall(GET_DEBUG * 600)
+    assert received(reader, len(DEBUG_REPLY) * 600) == DEBUG_REPLY * 600
+
+
+@resource_bound
+def test_out_of_descriptors_pbbd_closes_new_clients_at_once_and_does_not_spin(system):
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, 2048), max(hard, 2048)))  # room for 1,100 connections
+    system.on_cleanup(lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard)))
+    system.start_sim()
+    daemon = system.start_daemon()
+    system.ctl("debug", "set", "error")
+    resource.prlimit(daemon.pid, resource.RLIMIT_NOFILE, (1024, 1024))
+    idle = closing(system, [])
+    for _ in range(1100):
+        idle.append(connect(system, mgmt_path(system)))  # times out when pbbd stopped accepting
+    start = cpu_seconds(daemon.pid)
+    time.sleep(1.0)  # a measuring window, not a wait for anything
+    assert cpu_seconds(daemon.pid) - start < 0.1
+    r = system.pbbctl("--timeout", "2", "debug", "show", check=False)
+    assert r.code == 3 and "closed the connection" in r.err, r
+    assert len([l for l in system.log().splitlines() if "Out of descriptors" in l]) == 1, system.log()
+    for s in idle:
+        s.close()
+    harness.wait_until("pbbctl answered", lambda: system.pbbctl("debug", "show", check=False).code == 0)
 
 
 def test_files_that_are_not_regular_are_refused_at_once(system):

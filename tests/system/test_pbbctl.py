@@ -26,14 +26,25 @@ def test_learned_entries_are_shown_and_withdrawn(system):
     assert (mc[0]["vsi"], mc[0]["isid"], mc[0]["bvlan"]) == ("vsi-red", 10010, 100)
     assert sorted(mc[0]["portNames"]) == ["eth-1/0/1", "eth-2/0/1"]
 
+    # Group and all-zero source addresses (the VSI's own group address among
+    # them) are refused before anything is programmed; the unicast frames
+    # behind them (those of eth-2/0/1 locally administered) are learned, so
+    # once those are, these were handled.
+    seen = system.simctl("show", "calls", "--max", 1, json=True)["last"]
+    for bsa in ("01:1e:83:00:27:1a", "ff:ff:ff:ff:ff:ff", "00:00:00:00:00:00", "03:00:5e:00:00:01"):
+        burst(system, "eth-1/0/1", 1, bsa)
     burst(system, "eth-1/0/1", 5, "00:bb:00:00:00:10")
-    burst(system, "eth-2/0/1", 3, "00:bb:00:00:01:00")
+    burst(system, "eth-2/0/1", 3, "02:bb:00:00:01:00")
     learned = harness.wait_until("8 learned entries", lambda: len(e := system.learned("vsi-red")) == 8 and e)
     assert [e["bmac"] for e in learned] == sorted(e["bmac"] for e in learned), "the walk is in B-MAC order"
     want = {(f"00:bb:00:00:00:{0x10 + i:02x}", "eth-1/0/1") for i in range(5)} | \
-           {(f"00:bb:00:00:01:{i:02x}", "eth-2/0/1") for i in range(3)}
+           {(f"02:bb:00:00:01:{i:02x}", "eth-2/0/1") for i in range(3)}
     assert shown(learned) == want
     assert fib(system, "vsi-red") == want
+    programmed = {c["entry"]["bmac"] for c in system.simctl("show", "calls", "--since", seen, json=True)["calls"]
+                  if c["call"] == "L2VPN_AddMinMEntry"}
+    assert programmed == {mac for mac, _ in want}
+    assert system.log().count("The B-SA of this PBB packet is not a unicast address.") == 4
     assert shown(system.learned("--all")) == want
     ifindex = {e["interface"]: e["ifIndex"] for e in learned}
     in_db = {(mac, ifindex[port], 1) for mac, port in want}

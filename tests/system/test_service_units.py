@@ -75,7 +75,8 @@ def test_both_programs_report_readiness_once_they_serve(system):
     daemon = system.start_daemon()
     assert notify.recv(256).decode() == f"READY=1\nMAINPID={daemon.pid}\n"
     assert system.ctl("status") == {"running": True, "ready": True, "pid": daemon.pid,
-                                    "status_file": os.path.join(system.run_dir, "pbbd.status")}
+                                    "status_file": os.path.join(system.run_dir, "pbbd.status"),
+                                    "packet_socket": "open"}
 
     assert system.stop_daemon() == 0
     assert sim.stop() == 0

@@ -7,6 +7,7 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_pkt.h"
+#include "daemon/pbb_tmr.h"
 #include "platform/model/pbb_frame.h"
 #include "support/daemon_loop.h"
 #include "support/logread.h"
@@ -79,6 +80,7 @@ protected:
     void TearDown() override
     {
         PBB_pkt_Exit();
+        PBB_tmr_Exit();
         pbbtest::closeDaemonLoop();
         g_uiPbbDbgFlag = 0;
         Ctl::TearDown();

@@ -12,6 +12,7 @@ constexpr const char* kSecondLine = "Failed to learn the Unicast Pseudo Wire ent
 constexpr const char* kDuplicate = "The Unicast Pseudo Wire entry has already been learned.";
 constexpr const char* kTotalLimit = "The total number of Unicast Pseudo Wire entries has reached the upper limit.";
 constexpr const char* kVsiLimit = "entries in this VSI(VsiIndex 1) has reached the upper limit.";
+constexpr const char* kNotUnicast = "The B-SA of this PBB packet is not a unicast address.";
 
 // Sixteen bytes of frame hold the I-TAG and the C-SA: enough to learn.
 TEST_F(Learning, FrameIsLearnedInDriverTableAndDatabase)
@@ -55,13 +56,26 @@ TEST_P(Refused, LogsItsMessageThenTheSecondLineAndChangesNothing)
 INSTANTIATE_TEST_SUITE_P(
     EachCheck, Refused,
     ::testing::Values(
+        Refusal{"AllZeroSource", [](Learning&, Frame& f) { f.bsa.fill(0); }, kNotUnicast},
+        // Checked first: the I-SID, unknown too, is not looked at.
+        Refusal{"GroupSourceOfAnUnknownISid",
+                [](Learning&, Frame& f) {
+                    f.bsa = sim::groupAddress(kISid);
+                    f.isid = kISid + 1;
+                },
+                kNotUnicast},
         Refusal{"UnknownISid", [](Learning&, Frame& f) { f.isid = kISid + 1; },
                 "The I-SID of this PBB packet is not the same as configured."},
         Refusal{"VsiBlockGone", [](Learning&, Frame&) { PBB_vsi_DeleteVsi(kVsi); }, "Failed to get VSI block."},
         Refusal{"OtherBVlan", [](Learning&, Frame& f) { f.bvlan = kBVlan + 1; },
                 "The B-VLAN of this PBB packet is not the same as configured."},
-        Refusal{"VsiWithoutBVlan",
-                [](Learning&, Frame&) { PBB_vsi_GetVsiByIndex(kVsi)->usBVlan = PBB_BVLAN_NONE; },
+        // The VSI's multicast entry stays (as after the VSI was announced
+        // anew): 0xFFFF would be the index of the frame's B-VLAN list.
+        Refusal{"VsiWithoutBVlanFrameOfBVlan0xFFFF",
+                [](Learning&, Frame& f) {
+                    PBB_vsi_GetVsiByIndex(kVsi)->usBVlan = PBB_BVLAN_NONE;
+                    f.bvlan = 0xFFFF;
+                },
                 "The B-VLAN of this PBB packet is not the same as configured."},
         Refusal{"VsiDown", [](Learning&, Frame&) { PBB_vsi_GetVsiByIndex(kVsi)->usShutdownFlag = 1; },
                 "Failed to learn PBB packet because the VSI is administratively down."},

@@ -68,19 +68,32 @@ TEST_F(Learning, DumpIsLeftOutWhenThePortHasNoNameButLearningGoesOn)
     EXPECT_EQ(PBB_ucpw_GetTotalNum(), 1u);
 }
 
-TEST_F(Learning, HangUpReopensTheSocketAndAFailedReopenLeavesItClosed)
+// A hang-up reopens the socket at once. When that fails learning stops: a
+// warning says so whatever the debug switches, the status file's state says
+// closed, and every tick tries again until one opens it. (The loop's own
+// tick is not served here: the test ticks.)
+TEST_F(Learning, HangUpReopensAtOnceOrEverySecondUntilThePacketServiceIsBack)
 {
-    int before = g_iPbbPktSocketFd;
-    EXPECT_EQ(_pbb_pkt_EpollCallback(PBB_EV_HUP, before), PBB_OK);
-    ASSERT_GE(g_iPbbPktSocketFd, 0);
-    send(on(a));
-    serve();
-    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 1u);
+    EXPECT_EQ(_pbb_pkt_EpollCallback(PBB_EV_HUP, g_iPbbPktSocketFd), PBB_OK);
+    EXPECT_EQ(plat::inproc::deliverDatagram(datagram(on(a))), 1u);
 
-    plat::testing::failCall("PKT_Socket", -1);
-    EXPECT_EQ(_pbb_pkt_EpollCallback(PBB_EV_ERR, g_iPbbPktSocketFd), PBB_ERR);
+    ASSERT_EQ(PBB_tmr_Init(), PBB_OK);
+    g_uiPbbDbgFlag = 0;
+    sw->setServiceUp(sim::Service::Packet, false);
+    EXPECT_EQ(_pbb_pkt_EpollCallback(PBB_EV_HUP, g_iPbbPktSocketFd), PBB_ERR);
+    EXPECT_EQ(logged("PBB_PKTSOCK_WARNING warning: The PBB packet socket was closed").size(), 1u);
+    EXPECT_NE(plat::testing::callsNamed("Timer_Create").at(0).args.find("periodMs=1000"), std::string::npos);
+    ASSERT_EQ(Timer_Tick_Announce(g_hTimerInstance), 0u);
     EXPECT_EQ(g_iPbbPktSocketFd, -1);
-    EXPECT_EQ(plat::inproc::deliverDatagram(datagram(on(a))), 0u);
+
+    sw->setServiceUp(sim::Service::Packet, true);
+    ASSERT_EQ(Timer_Tick_Announce(g_hTimerInstance), 0u);
+    EXPECT_EQ(g_ulPbbPktTimerFd, PBB_TMR_INVALID);
+    EXPECT_EQ(plat::inproc::deliverDatagram(datagram(on(a))), 1u);
+    EXPECT_EQ(logged("PBB_PKTSOCK_NOTICE notice: The PBB packet socket has been opened again").size(), 1u);
+    std::string states;
+    for (const auto& c : plat::testing::callsNamed("SERVICE_SetState")) states += c.args.substr(0, 26) + ";";
+    EXPECT_EQ(states, "name=PACKET_SOCKET value=o;name=PACKET_SOCKET value=c;name=PACKET_SOCKET value=o;");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ TEST_F(Recover, RebuildsVsisUplinksAndEntriesAndProgramsNothing)
 {
     PBB_dbmsave_AddVsiCfg(1, "vsi-a", 1001, 10, 3);
     PBB_dbmsave_AddVsiCfg(2, "vsi-b", 1002, PBB_BVLAN_NONE, 5);
+    PBB_dbmsave_AddVsiCfg(3, "vsi-c", 1003, 4095, 2);  // beyond the highest VLAN ID: dropped
     PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_USED, nameOf(a).c_str(), "vsi-a");
     PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_USED, nameOf(a).c_str(), "vsi-ghost");  // no "vsi." record
     PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, nameOf(b).c_str());
@@ -36,6 +37,7 @@ TEST_F(Recover, RebuildsVsisUplinksAndEntriesAndProgramsNothing)
     ASSERT_NE(PBB_vsi_GetVsiByIndex(2), nullptr);
     EXPECT_EQ(PBB_vsi_GetVsiByIndex(2)->usBVlan, PBB_BVLAN_NONE);
     EXPECT_EQ(PBB_vsi_GetVsiByIndex(2)->uiEncapType, 5u);
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(3), nullptr);
 
     EXPECT_EQ(uplinks(1), (Ifs{a, b}));
     EXPECT_EQ(uplinks(2), (Ifs{b}));
