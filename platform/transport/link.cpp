@@ -33,6 +33,12 @@ bool Link::connect()
         note(LOG_ERR, "cannot reach the simulated switch at " + path + ": " + std::strerror(errno));
         return false;
     }
+    // Room for many forwarding records on their way: each is a small write
+    // that the socket accounts at about a kilobyte, so the default room
+    // held a few hundred, and a restarting or learning daemon stopped at
+    // each few hundred entries until pbb-sim was scheduled to read them.
+    int room = kSendRoom;
+    (void)::setsockopt(s.get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     sock_ = std::move(s);
     in_ = wire::Deframer();
     fds_.clear();

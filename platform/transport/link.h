@@ -87,6 +87,9 @@ public:
     static constexpr int kReplyTimeoutMs = 5000;
     // Records that may wait for a flush or request before they are sent.
     static constexpr size_t kStagedMax = 64u << 10;
+    // The connection's send buffer asked for (the system caps it at
+    // net.core.wmem_max).
+    static constexpr int kSendRoom = 4 << 20;
 
 private:
     bool connect();
