@@ -6,7 +6,8 @@
 //    sim_frames_per_cpu_second is what pbb-sim alone could make per second
 //    of its CPU time (the reader's share is the rest);
 //  - one forwarding programming call (L2VPN_AddMinMEntry then
-//    L2VPN_FlushPwEntry) over the socket transport and in process;
+//    L2VPN_FlushPwEntry) over the socket transport, where it is one write
+//    that does not wait for pbb-sim, and in process;
 //  - one request that does nothing and its reply (the transport's floor);
 //  - one query (IF_GetDataByIfIndex) over the socket transport and in
 //    process: answered from the library's copy, it costs about the same.
@@ -163,7 +164,7 @@ BENCHMARK(BM_ProgramEntry_Socket)->Unit(benchmark::kMicrosecond)->UseRealTime();
 void BM_ProgramEntry_InProcess(benchmark::State& state) { program(state, inProcessSwitch()); }
 
 // One request that does nothing and its reply: the transport's own cost,
-// of which the programming call above makes two.
+// which the programming call above does not wait for.
 void BM_RoundTrip_Socket(benchmark::State& state)
 {
     connectAsDaemon();

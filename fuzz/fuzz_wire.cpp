@@ -1,9 +1,11 @@
 // The byte stream a daemon's library reads from the simulated switch: cut
 // into messages, requests and records decoded, state messages applied to
-// the library's copy of the switch. Malformed input is refused with
-// WireError and nothing else; a decoded record, encoded, decodes to a
-// record that encodes to the same bytes again.
+// the library's copy of the switch and of its forwarding working tables.
+// Malformed input is refused with WireError and nothing else; a decoded
+// record, encoded, decodes to a record that encodes to the same bytes
+// again.
 #include "fuzz/fuzz_check.h"
+#include "platform/transport/fib_shadow.h"
 #include "platform/transport/mirror.h"
 #include "platform/transport/wire.h"
 
@@ -33,7 +35,27 @@ void roundTrip(std::span<const uint8_t> body, Get get)
     FUZZ_CHECK(w2.bytes() == w.bytes());
 }
 
-void decode(wire::Msg type, const std::vector<uint8_t>& payload, transport::Mirror& mirror)
+// The records of a Records message, each round-tripped.
+void records(std::span<const uint8_t> body)
+{
+    wire::Reader r(body);
+    for (uint32_t n = r.u32(); n != 0; --n) {
+        (void)r.u32();
+        auto rec = wire::getMinMRequest(r);
+        wire::Writer w;
+        wire::put(w, rec);
+        wire::Reader again(w.bytes());
+        wire::Writer w2;
+        wire::put(w2, wire::getMinMRequest(again));
+        FUZZ_CHECK(w2.bytes() == w.bytes());
+    }
+    (void)r.boolean();
+    (void)r.u32();
+    r.end();
+}
+
+void decode(wire::Msg type, const std::vector<uint8_t>& payload, transport::Mirror& mirror,
+            transport::FibShadow& shadow)
 {
     std::span<const uint8_t> p(payload);
     // Requests start with their sequence number.
@@ -41,10 +63,10 @@ void decode(wire::Msg type, const std::vector<uint8_t>& payload, transport::Mirr
     switch (type) {
     case wire::Msg::Subscribe: roundTrip(body, wire::getSubscription); return;
     case wire::Msg::Acknowledge: roundTrip(body, wire::getAck); return;
-    case wire::Msg::Program: roundTrip(body, wire::getMinMRequest); return;
+    case wire::Msg::Records: records(body); return;
     default: break;
     }
-    (void)mirror.apply(type, p);
+    if (!shadow.apply(type, p)) (void)mirror.apply(type, p);
 }
 
 }  // namespace
@@ -63,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     wire::Deframer d;
     transport::Mirror mirror;
     mirror.clear();
+    transport::FibShadow shadow;
     size_t pos = 0;
     try {
         while (pos < size) {
@@ -75,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::vector<uint8_t> payload;
             while (d.next(type, payload)) {
                 try {
-                    decode(type, payload, mirror);
+                    decode(type, payload, mirror, shadow);
                 } catch (const wire::WireError&) {
                 }
             }

@@ -62,6 +62,8 @@ public:
     void flush();
     // Any refused request also ends a chunked multicast add.
     void endChunk() { chunkVsi_.reset(); }
+    // The VSI whose multicast add the next one for it extends, if any.
+    std::optional<uint32_t> chunkVsi() const { return chunkVsi_; }
 
     void setPbbPort(uint32_t ifIndex, bool on);
     void setEncap(uint32_t vsi, uint32_t type);

@@ -33,6 +33,12 @@ bool Link::connect()
         note(LOG_ERR, "cannot reach the simulated switch at " + path + ": " + std::strerror(errno));
         return false;
     }
+    // Room for many forwarding records on their way: each is a small write
+    // that the socket accounts at about a kilobyte, so the default room
+    // held a few hundred, and a restarting or learning daemon stopped at
+    // each few hundred entries until pbb-sim was scheduled to read them.
+    int room = kSendRoom;
+    (void)::setsockopt(s.get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
     sock_ = std::move(s);
     in_ = wire::Deframer();
     fds_.clear();
@@ -69,6 +75,11 @@ void Link::closeSocket()
     fds_.clear();
     in_ = wire::Deframer();
     mirror_.clear();
+    // Records not sent go with the connection: a daemon that registers
+    // again opens a refresh window and programs what it keeps.
+    shadow_.clear();
+    staged_.clear();
+    stagedCount_ = 0;
 }
 
 void Link::disconnect(const std::string& why)
@@ -179,12 +190,21 @@ void Link::handle(Msg type, const std::vector<uint8_t>& payload)
         r.end();
         plat::testing::clearFaults();
         return;
+    case Msg::FibUnicast:
+    case Msg::FibMulticast:
+    case Msg::FibMarks:
+        if (!handshake_) throw wire::WireError(std::string(wire::msgName(type)) + " after the snapshot");
+        (void)shadow_.apply(type, payload);
+        return;
     default: break;
     }
     uint32_t downBefore = mirror_.downMask();
     if (!mirror_.apply(type, payload))
         throw wire::WireError(std::string("unexpected message ") + wire::msgName(type));
+    // The switch drops a removed VSI's forwarding entries.
+    if (type == Msg::DelVsi) shadow_.vsiGone(r.u32());
     uint32_t newlyDown = mirror_.downMask() & ~downBefore;
+    if ((newlyDown & Mirror::bit(sim::Service::L2vpn)) != 0) shadow_.serviceDown();
     if (handshake_ || newlyDown == 0 || !serviceDown_) return;
     for (size_t s = 0; s < sim::kServiceCount; ++s)
         if ((newlyDown & Mirror::bit(static_cast<sim::Service>(s))) != 0) serviceDown_(static_cast<sim::Service>(s));
@@ -215,6 +235,49 @@ bool Link::sendAll(const std::vector<uint8_t>& bytes, int fd, int64_t deadline)
     return true;
 }
 
+void Link::stage(const sim::MinMRequest& req, uint32_t result)
+{
+    if (!connected_) return;
+    staged_.u32(result);
+    wire::put(staged_, req);
+    ++stagedCount_;
+    // A client that adds without flushing does not make one huge message:
+    // what waits goes out early, in the same order.
+    if (staged_.bytes().size() < kStagedMax) return;
+    sendBuf_.clear();
+    takeStaged(sendBuf_, false, 0);
+    (void)sendAll(sendBuf_, -1, nowMs() + kReplyTimeoutMs);
+}
+
+// Written in place: a learning daemon makes one of these per entry.
+void Link::takeStaged(std::vector<uint8_t>& out, bool flush, uint32_t flushResult)
+{
+    if (stagedCount_ == 0 && !flush) return;
+    const std::vector<uint8_t>& records = staged_.bytes();
+    const uint32_t length = static_cast<uint32_t>(4 + 4 + records.size() + 1 + 4);
+    const uint16_t type = static_cast<uint16_t>(Msg::Records);
+    uint8_t head[wire::kHeaderLen + 8] = {};
+    std::memcpy(head, &length, 4);
+    std::memcpy(head + 4, &type, 2);
+    std::memcpy(head + wire::kHeaderLen + 4, &stagedCount_, 4);  // after sequence number 0
+    uint8_t tail[5] = {static_cast<uint8_t>(flush ? 1 : 0)};
+    std::memcpy(tail + 1, &flushResult, 4);
+    out.insert(out.end(), std::begin(head), std::end(head));
+    out.insert(out.end(), records.begin(), records.end());
+    out.insert(out.end(), std::begin(tail), std::end(tail));
+    recordsSent_ += stagedCount_;
+    staged_.clear();
+    stagedCount_ = 0;
+}
+
+bool Link::commit(uint32_t flushResult)
+{
+    if (!connected_) return false;
+    sendBuf_.clear();
+    takeStaged(sendBuf_, true, flushResult);
+    return sendAll(sendBuf_, -1, nowMs() + kReplyTimeoutMs);
+}
+
 std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)
 {
     if (!connected_) return std::nullopt;
@@ -223,7 +286,14 @@ std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)
     w.u32(seq);
     w.raw(body.bytes().data(), body.bytes().size());
     int64_t deadline = nowMs() + kReplyTimeoutMs;
-    if (!sendAll(wire::frame(type, w.bytes()), fd, deadline)) return std::nullopt;
+    // Records waiting go first, in the same write: the request finds them
+    // applied. A descriptor passed along travels with the write's first
+    // byte; pbb-sim keeps it until the request that takes it.
+    std::vector<uint8_t> bytes;
+    takeStaged(bytes, false, 0);
+    auto request = wire::frame(type, w.bytes());
+    bytes.insert(bytes.end(), request.begin(), request.end());
+    if (!sendAll(bytes, fd, deadline)) return std::nullopt;
     waitingFor_ = seq;
     reply_.reset();
     if (!readUntil([this] { return reply_.has_value(); }, deadline)) return std::nullopt;

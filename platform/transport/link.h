@@ -1,6 +1,15 @@
 // A daemon's connection to the simulated switch, as its platform library
-// keeps it: the copy of the switch's state (Mirror), the shared counter that
-// says when there is something to read, and requests with their replies.
+// keeps it: the copy of the switch's state (Mirror) and of its forwarding
+// working tables (FibShadow), the shared counter that says when there is
+// something to read, requests with their replies, and forwarding records,
+// which are not answered.
+//
+// Records wait here until the next flush or request and then go out in
+// the same write, ahead of it: pbb-sim serves the connection in order, so
+// a request finds every record sent before it applied, and a flush returns
+// once its records are in pbb-sim's socket, where pbb-sim reads them
+// before it serves any control command (a `pbb-simctl show` made after the
+// call sees them).
 //
 // The connection is made at the first platform call and again, after the
 // simulator went away, whenever a call needs the switch to be there (a
@@ -20,6 +29,7 @@
 #include <vector>
 
 #include "platform/model/unique_fd.h"
+#include "platform/transport/fib_shadow.h"
 #include "platform/transport/mirror.h"
 #include "platform/transport/shared_counter.h"
 #include "platform/transport/wire.h"
@@ -52,18 +62,34 @@ public:
     std::optional<uint32_t> call(wire::Msg type, const wire::Writer& body, int fd = -1);
     void disconnect(const std::string& why);
 
+    // A forwarding record and the answer the caller got (from shadow()):
+    // it waits for the next flush or request (or until kStagedMax bytes
+    // wait). Dropped while not connected.
+    void stage(const sim::MinMRequest& req, uint32_t result);
+    // Sends what waits, then a flush with the answer given, without waiting
+    // for pbb-sim. False when the connection failed.
+    bool commit(uint32_t flushResult);
+
     // The first failure to reach or keep the switch since this link was
     // made (empty while there has been none).
     const std::string& firstProblem() const { return firstProblem_; }
 
     const Mirror& mirror() const { return mirror_; }
+    FibShadow& shadow() { return shadow_; }
     pid_t simulatorPid() const { return simPid_; }
     uint32_t session() const { return session_; }
     // Requests sent so far, each one round trip (for benchmarks).
     uint32_t requests() const { return seq_; }
+    // Records sent so far, none of them waited for.
+    uint64_t recordsSent() const { return recordsSent_; }
 
     // How long a reply (and the snapshot at connection) may take.
     static constexpr int kReplyTimeoutMs = 5000;
+    // Records that may wait for a flush or request before they are sent.
+    static constexpr size_t kStagedMax = 64u << 10;
+    // The connection's send buffer asked for (the system caps it at
+    // net.core.wmem_max).
+    static constexpr int kSendRoom = 4 << 20;
 
 private:
     bool connect();
@@ -72,6 +98,8 @@ private:
     bool readUntil(const std::function<bool()>& done, int64_t deadline);
     void handle(wire::Msg type, const std::vector<uint8_t>& payload);
     bool sendAll(const std::vector<uint8_t>& bytes, int fd, int64_t deadline);
+    // The staged records as one Records message appended to out.
+    void takeStaged(std::vector<uint8_t>& out, bool flush, uint32_t flushResult);
     void closeSocket();
     void note(int priority, const std::string& text);
 
@@ -84,6 +112,11 @@ private:
     std::deque<UniqueFd> fds_;
     std::vector<uint8_t> buf_;
     Mirror mirror_;
+    FibShadow shadow_;
+    wire::Writer staged_;
+    uint32_t stagedCount_ = 0;
+    std::vector<uint8_t> sendBuf_;
+    uint64_t recordsSent_ = 0;
     std::function<void(sim::Service)> serviceDown_;
 
     uint32_t seq_ = 0;

@@ -13,32 +13,44 @@ uint32_t RemoteSwitch::command(Msg type, const wire::Writer& body)
 
 uint32_t RemoteSwitch::program(const sim::MinMRequest& req)
 {
-    wire::Writer w;
-    wire::put(w, req);
-    return command(Msg::Program, w);
+    if (!link_.connected()) return PLAT_ERR_UNAVAILABLE;
+    uint32_t rc = link_.shadow().program(req, link_.mirror());
+    link_.stage(req, rc);
+    return rc;
 }
 
-uint32_t RemoteSwitch::flush() { return command(Msg::Flush, wire::Writer()); }
+uint32_t RemoteSwitch::flush()
+{
+    if (!link_.connected()) return PLAT_ERR_UNAVAILABLE;
+    uint32_t rc = link_.shadow().flush();
+    return link_.commit(rc) ? rc : PLAT_ERR_UNAVAILABLE;
+}
 
 uint32_t RemoteSwitch::setPbbMode(uint32_t ifIndex, uint32_t mode)
 {
     wire::Writer w;
     w.u32(ifIndex).u32(mode);
-    return command(Msg::SetPbbMode, w);
+    uint32_t rc = command(Msg::SetPbbMode, w);
+    if (rc == PLAT_OK) link_.shadow().portOrVsiSet();
+    return rc;
 }
 
 uint32_t RemoteSwitch::setVsiAttr(uint32_t vsiIndex, uint32_t attr, uint32_t value)
 {
     wire::Writer w;
     w.u32(vsiIndex).u32(attr).u32(value);
-    return command(Msg::SetVsiAttr, w);
+    uint32_t rc = command(Msg::SetVsiAttr, w);
+    if (rc == PLAT_OK) link_.shadow().portOrVsiSet();
+    return rc;
 }
 
 uint32_t RemoteSwitch::refreshWindow(uint32_t client, uint32_t phase)
 {
     wire::Writer w;
     w.u32(client).u32(phase);
-    return command(Msg::RefreshWindow, w);
+    uint32_t rc = command(Msg::RefreshWindow, w);
+    if (rc == PLAT_OK) link_.shadow().window(phase);
+    return rc;
 }
 
 uint32_t RemoteSwitch::requestBatch(uint32_t selector)
@@ -59,7 +71,9 @@ uint32_t RemoteSwitch::subscribe(const sim::Subscription& sub)
     if (!link_.ensure()) return 0;
     wire::Writer w;
     wire::put(w, sub);
-    return link_.call(Msg::Subscribe, w).value_or(0);
+    uint32_t handle = link_.call(Msg::Subscribe, w).value_or(0);
+    if (handle != 0 && sub.kind == sim::EventKind::L2vpn) link_.shadow().registered(sub.client);
+    return handle;
 }
 
 uint32_t RemoteSwitch::unsubscribe(uint32_t handle, uint32_t mask)

@@ -1,6 +1,8 @@
 // The simulated switch as the platform calls see it from a daemon's
 // process: queries answered from the library's copy of the switch's state,
-// commands and registrations sent as requests.
+// forwarding records answered from the copy of its working tables and sent
+// without waiting (flushes too), other commands and registrations sent as
+// requests.
 #pragma once
 
 #include "platform/model/services.h"

@@ -10,8 +10,6 @@ const char* msgName(Msg m)
     case Msg::Subscribe: return "Subscribe";
     case Msg::Unsubscribe: return "Unsubscribe";
     case Msg::Acknowledge: return "Acknowledge";
-    case Msg::Program: return "Program";
-    case Msg::Flush: return "Flush";
     case Msg::SetPbbMode: return "SetPbbMode";
     case Msg::SetVsiAttr: return "SetVsiAttr";
     case Msg::RefreshWindow: return "RefreshWindow";
@@ -21,6 +19,7 @@ const char* msgName(Msg m)
     case Msg::PacketBind: return "PacketBind";
     case Msg::PacketRecvAll: return "PacketRecvAll";
     case Msg::Ping: return "Ping";
+    case Msg::Records: return "Records";
     case Msg::Hello: return "Hello";
     case Msg::Refused: return "Refused";
     case Msg::Reply: return "Reply";
@@ -35,6 +34,9 @@ const char* msgName(Msg m)
     case Msg::Services: return "Services";
     case Msg::Fault: return "Fault";
     case Msg::ClearFaults: return "ClearFaults";
+    case Msg::FibUnicast: return "FibUnicast";
+    case Msg::FibMulticast: return "FibMulticast";
+    case Msg::FibMarks: return "FibMarks";
     }
     return "unknown";
 }
@@ -352,6 +354,40 @@ sim::MinMRequest getMinMRequest(Reader& r)
     e.uiZero = r.u32();
     q.ports = r.list32();
     return q;
+}
+
+void put(Writer& w, const sim::UcEntry& e)
+{
+    w.u32(e.vsi).u32(e.isid).mac(e.bmac).mac(e.cmac).u32(e.bvlan).u32(e.port).u32(e.flags);
+}
+
+sim::UcEntry getUcEntry(Reader& r)
+{
+    sim::UcEntry e;
+    e.vsi = r.u32();
+    e.isid = r.u32();
+    e.bmac = r.mac();
+    e.cmac = r.mac();
+    e.bvlan = r.u32();
+    e.port = r.u32();
+    e.flags = r.u32();
+    return e;
+}
+
+void put(Writer& w, const sim::McEntry& e)
+{
+    w.u32(e.vsi).u32(e.isid).mac(e.group).u32(e.bvlan).list32(e.ports);
+}
+
+sim::McEntry getMcEntry(Reader& r)
+{
+    sim::McEntry e;
+    e.vsi = r.u32();
+    e.isid = r.u32();
+    e.group = r.mac();
+    e.bvlan = r.u32();
+    e.ports = r.list32();
+    return e;
 }
 
 void put(Writer& w, const Scalars& s)

@@ -6,11 +6,14 @@
 // payload. Numbers are in the host's byte order: both ends run on one
 // machine. The simulator speaks first: Hello (with a shared-memory
 // descriptor, see shared_counter.h) and the snapshot of the switch's
-// queryable state, closed by SnapshotEnd; or Refused with a reason. After
-// that the simulator sends state changes, faults to arm and replies; the
-// library sends requests, each answered by one Reply carrying the request's
-// sequence number. Requests are answered in order, so a reply also tells
-// that every state change sent before it has arrived.
+// queryable state and forwarding working tables, closed by SnapshotEnd; or
+// Refused with a reason. After that the simulator sends state changes,
+// faults to arm and replies; the library sends requests, each answered by
+// one Reply carrying the request's sequence number, and forwarding records,
+// which are not answered (Records). Everything the library sends is served
+// in the order sent, so a reply also tells that every record sent before
+// its request has been applied, and that every state change sent before it
+// has arrived.
 //
 // Events travel on their own sequenced-packet descriptors, one per service
 // (OpenChannel passes one end), one event per packet. Frames for the packet
@@ -25,11 +28,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/model/fib.h"
 #include "platform/model/records.h"
 
 namespace plat::wire {
 
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr size_t kHeaderLen = 8;
 constexpr uint32_t kMaxPayload = 16u << 20;
 
@@ -38,8 +42,7 @@ enum class Msg : uint16_t {
     Subscribe = 1,       // Subscription -> handle (0: refused)
     Unsubscribe = 2,     // handle, mask -> result
     Acknowledge = 3,     // Ack -> 0
-    Program = 4,         // MinMRequest -> result
-    Flush = 5,           // -> result
+    // 4 and 5 were the answered forms of Records.
     SetPbbMode = 6,      // ifIndex, mode -> result
     SetVsiAttr = 7,      // VSI index, attribute, value -> result
     RefreshWindow = 8,   // client, phase -> result
@@ -49,6 +52,10 @@ enum class Msg : uint16_t {
     PacketBind = 12,     // socket id, EtherType -> 0
     PacketRecvAll = 13,  // socket id, 0/1 -> 0
     Ping = 14,           // -> 0
+    // Not answered: sequence number 0, the count, per record the result the
+    // library gave the caller and the MinMRequest, then whether a flush
+    // follows them and the flush's result as given.
+    Records = 15,
 
     // Simulator to library.
     Hello = 100,         // version, simulator pid, session number; with the shared counter's descriptor
@@ -65,6 +72,10 @@ enum class Msg : uint16_t {
     Services = 117,      // the services that are away, one bit per service
     Fault = 118,         // call name, result, times: armed in the library's process
     ClearFaults = 119,
+    // Snapshot only, before SnapshotEnd: the forwarding working tables.
+    FibUnicast = 120,    // count, UcEntry each
+    FibMulticast = 121,  // count, McEntry each
+    FibMarks = 122,      // window open, its marks (unicast keys, multicast VSIs), the open multicast chunk; last
 };
 
 const char* msgName(Msg m);
@@ -90,6 +101,8 @@ public:
 
     const std::vector<uint8_t>& bytes() const { return buf_; }
     std::vector<uint8_t> take() { return std::move(buf_); }
+    // Empties the writer and keeps its room.
+    void clear() { buf_.clear(); }
 
 private:
     std::vector<uint8_t> buf_;
@@ -145,6 +158,8 @@ void put(Writer& w, const sim::Event& e);
 void put(Writer& w, const sim::Subscription& s);
 void put(Writer& w, const sim::Ack& a);
 void put(Writer& w, const sim::MinMRequest& r);
+void put(Writer& w, const sim::UcEntry& e);
+void put(Writer& w, const sim::McEntry& e);
 
 sim::Slot getSlot(Reader& r);
 sim::Interface getInterface(Reader& r);
@@ -153,6 +168,8 @@ sim::Event getEvent(Reader& r);
 sim::Subscription getSubscription(Reader& r);
 sim::Ack getAck(Reader& r);
 sim::MinMRequest getMinMRequest(Reader& r);
+sim::UcEntry getUcEntry(Reader& r);
+sim::McEntry getMcEntry(Reader& r);
 
 // The simulator's scalars.
 struct Scalars {

@@ -10,7 +10,7 @@ import struct
 import harness
 
 REPLY = 102
-SUBSCRIBE, FLUSH, PING = 1, 5, 14
+SUBSCRIBE, PING, RECORDS = 1, 14, 15
 L2VPN_EVENTS = 4
 
 
@@ -35,14 +35,15 @@ def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(s
     s.sendall(message(PING, struct.pack("<I", 1))[:6])
     s.close()
 
-    # Registered as the MAC-in-MAC client, then gone before the answer to the next call.
+    # Registered as the MAC-in-MAC client, then gone after a flush (not answered)
+    # and before the answer to the next call.
     s = harness.raw_daemon(system)
     sub = struct.pack("<IBIIII", 1, L2VPN_EVENTS, 27, 0, 0, 5)
     s.sendall(message(SUBSCRIBE, sub))
     reply = s.recv(16)
     length, kind, _ = struct.unpack_from("<IHH", reply)
     assert kind == REPLY and struct.unpack_from("<II", reply, 8)[1] != 0, reply
-    s.sendall(message(FLUSH, struct.pack("<I", 2)))
+    s.sendall(message(RECORDS, struct.pack("<IIBI", 0, 0, 1, 0)) + message(PING, struct.pack("<I", 2)))
     s.close()
 
     # Garbage.

@@ -209,6 +209,8 @@ void Server::endSession()
 simcmd::Outcome Server::command(const std::vector<std::string>& words, bool json)
 {
     ++stats_.commands;
+    // What the daemon sent before this command is served before it.
+    if (Session* d = daemon()) d->catchUp();
     simcmd::Outcome o;
     sink_.hold();
     try {
@@ -468,6 +470,9 @@ void Server::readLink(const std::string& name)
     auto it = links_.find(name);
     if (it == links_.end()) return;
     BoundLink& l = it->second;
+    // Records the daemon sent before these frames came are applied first:
+    // the data plane forwards by what they programmed.
+    if (Session* d = daemon()) d->catchUp();
     try {
         l.capture->readEach(256, [&](std::span<const uint8_t> f) {
             if (!forwarder_.receive(l.port, f)) return;
@@ -497,6 +502,9 @@ json Server::stats() const
     j["refused"] = stats_.refused;
     j["broken"] = stats_.broken;
     j["requests"] = stats_.requests;
+    j["records"] = {{"applied", stats_.records},
+                    {"mismatched", stats_.recordsMismatched},
+                    {"reported", stats_.recordsReported}};
     j["commands"] = stats_.commands;
     j["events"] = {{"sent", stats_.eventsSent}, {"dropped", stats_.eventsDropped}};
     Session* d = daemon();

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -13,6 +14,7 @@
 #include "platform/result.h"
 #include "platform/stub/logfile.h"
 #include "platform/transport/unix_io.h"
+#include "tools/pbb-sim/records.h"
 
 namespace pbbsim {
 
@@ -83,6 +85,7 @@ void Session::start()
         loop_.modify(watch_, kMainEvents | EPOLLOUT);
     }
     publish();
+    for (auto& [type, payload] : fibSnapshot(model_.fib())) send(type, payload);
 }
 
 void Session::snapshotDone() { send(Msg::SnapshotEnd, {}); }
@@ -94,10 +97,28 @@ bool Session::alive()
     // side down, whatever it left unread.
     pollfd p{sock_.get(), POLLRDHUP, 0};
     if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+        // What it sent before it went is served first: its records stand.
+        catchUp();
         end("the daemon went away");
         return false;
     }
     return true;
+}
+
+void Session::catchUp()
+{
+    // What waits now, not what a busy daemon keeps sending meanwhile.
+    int waiting = 0;
+    if (ended_ || ::ioctl(sock_.get(), FIONREAD, &waiting) != 0) waiting = 0;
+    auto left = static_cast<size_t>(std::max(waiting, 0));
+    guarded([&] {
+        // A hang-up with nothing before it still ends the session here.
+        do {
+            size_t got = readOnce(std::clamp<size_t>(left, 1, kReadChunk));
+            if (got == 0) return;
+            left -= std::min(left, got);
+        } while (left > 0);
+    });
 }
 
 void Session::end(const std::string& why)
@@ -114,20 +135,23 @@ void Session::end(const std::string& why)
     sock_.reset();
 }
 
-void Session::onReadable()
+void Session::onReadable() { (void)readOnce(kReadChunk); }
+
+size_t Session::readOnce(size_t most)
 {
-    if (ended_) return;
+    if (ended_) return 0;
     std::vector<uint8_t>& buf = readBuffer_;
     if (buf.size() != kReadChunk) buf.resize(kReadChunk);
-    ssize_t n = plat::transport::recvWithFds(sock_.get(), buf, fds_, MSG_DONTWAIT);
-    if (n < 0 && wouldBlock()) return;
+    std::span<uint8_t> into(buf.data(), std::min(most, kReadChunk));
+    ssize_t n = plat::transport::recvWithFds(sock_.get(), into, fds_, MSG_DONTWAIT);
+    if (n < 0 && wouldBlock()) return 0;
     if (n == 0) {
         end("the daemon closed its connection");
-        return;
+        return 0;
     }
     if (n < 0) {
         end(std::string("reading from the daemon: ") + std::strerror(errno));
-        return;
+        return 0;
     }
     in_.feed(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)));
     try {
@@ -138,6 +162,7 @@ void Session::onReadable()
         ++stats_.broken;
         end(std::string("malformed request: ") + e.what());
     }
+    return ended_ ? 0 : static_cast<size_t>(n);
 }
 
 void Session::guarded(const std::function<void()>& work)
@@ -170,6 +195,7 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
         fds_.pop_front();
         return fd;
     };
+    if (type == Msg::Records) return applyRecords(r);
     ++stats_.requests;
     switch (type) {
     case Msg::Subscribe: {
@@ -193,12 +219,6 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
         model_.acknowledge(ack);
         return reply(seq, PLAT_OK);
     }
-    case Msg::Program: {
-        sim::MinMRequest req = plat::wire::getMinMRequest(r);
-        r.end();
-        return reply(seq, model_.program(req));
-    }
-    case Msg::Flush: r.end(); return reply(seq, model_.flush());
     case Msg::SetPbbMode: {
         uint32_t ifIndex = r.u32();
         uint32_t mode = r.u32();
@@ -265,6 +285,16 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
     case Msg::Ping: r.end(); return reply(seq, PLAT_OK);
     default: throw WireError("unknown request type " + std::to_string(static_cast<unsigned>(type)));
     }
+}
+
+void Session::applyRecords(Reader& r)
+{
+    std::string disagreement = pbbsim::applyRecords(model_, stats_, r);
+    if (disagreement.empty() || disagreementLogged_) return;
+    disagreementLogged_ = true;
+    logError("daemon pid " + std::to_string(pid_) + " (session " + std::to_string(number_) + "): " + disagreement +
+             " (the switch changed while the record was on its way; the switch's answer stands, later ones of this "
+             "session are counted in 'show stats' only)");
 }
 
 void Session::refuseDescriptor(uint32_t seq, const std::string& what)

@@ -11,6 +11,11 @@
 // becomes writable. Events are kept; frames beyond a socket's queue limit
 // are dropped, as a switch drops what its CPU queue cannot hold. Frames are
 // gathered and written together (flushFrames), many per system call.
+//
+// What the daemon sends is served in the order sent: requests, each with
+// its reply, and forwarding records, which get none (records.h). Before a
+// control command pbb-sim serves what the daemon has sent (catchUp()), so
+// the command finds the records of a call that returned before it applied.
 #pragma once
 
 #include <sys/types.h>
@@ -55,8 +60,13 @@ public:
     // True once the daemon went away or was dropped; why says why.
     bool ended() const { return ended_; }
     const std::string& why() const { return why_; }
-    // Whether the daemon is still there (asks the connection now).
+    // Whether the daemon is still there (asks the connection now). What a
+    // daemon that went away sent before it went is served first.
     bool alive();
+    // Serves what the daemon has sent so far. Run before a control command,
+    // so that a command given after a daemon's call returned finds the
+    // records that call sent applied.
+    void catchUp();
 
     pid_t pid() const { return pid_; }
     uint32_t number() const { return number_; }
@@ -100,6 +110,10 @@ private:
     // Runs one handler's work; an exception ends this session (logged).
     void guarded(const std::function<void()>& work);
     void onReadable();
+    // One read of at most `most` bytes and the messages it completes; the
+    // bytes read, 0 when there was nothing to read (or the session ended).
+    size_t readOnce(size_t most);
+    void applyRecords(plat::wire::Reader& r);
     void onChannel(sim::Service s, uint32_t events);
     void onPacket(uint32_t id, uint32_t events);
     void refuseDescriptor(uint32_t seq, const std::string& what);
@@ -133,6 +147,7 @@ private:
     pid_t pid_ = 0;
     bool ended_ = false;
     std::string why_;
+    bool disagreementLogged_ = false;
 
     plat::transport::SharedCounter counter_;
     StateCopy copy_;

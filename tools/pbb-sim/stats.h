@@ -9,7 +9,10 @@ struct Stats {
     uint64_t sessions = 0;         // daemons that connected
     uint64_t refused = 0;          // connections refused while a daemon was connected
     uint64_t broken = 0;           // daemons dropped for a malformed message or a stuck connection
-    uint64_t requests = 0;         // daemon requests served
+    uint64_t requests = 0;         // daemon requests served (each answered)
+    uint64_t records = 0;          // forwarding records applied (not answered)
+    uint64_t recordsMismatched = 0;  // records and flushes the switch answered otherwise than the library
+    uint64_t recordsReported = 0;  // entries refused late, reported to the daemon as lacking resources
     uint64_t commands = 0;         // control commands run
     uint64_t eventsSent = 0;       // events written to a daemon's channel
     uint64_t eventsDropped = 0;    // events with no open channel to go to

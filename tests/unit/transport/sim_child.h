@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/model/inproc.h"
+#include "platform/stub/logfile.h"
 #include "platform/testing.h"
 #include "platform/transport/control.h"
 #include "platform/transport/paths.h"
@@ -54,6 +55,8 @@ public:
     SimChild(const SimChild&) = delete;
     SimChild& operator=(const SimChild&) = delete;
 
+    pid_t pid() const { return pid_; }
+
     // Ends it at once, as a crash would.
     void kill()
     {
@@ -66,7 +69,10 @@ public:
 private:
     [[noreturn]] static void serve(const std::string& topology, int ready)
     {
-        // Nothing of the parent's connections may stay open here.
+        // Nothing of the parent's connections may stay open here. The log
+        // file the parent had open goes first: left to the next log line,
+        // its stale handle would close whatever took its descriptor number.
+        plat::closeLogFile();
         int keep = ::dup2(ready, 3);
         ::close_range(4, ~0u, 0);
         sigset_t stop;
