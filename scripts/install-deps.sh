@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
   python3 python3-scapy python3-pytest iproute2
+  python3-matplotlib          # scripts/bench.sh --plot
   clang
   man-db groff-base systemd   # the installation test: man --warnings, systemd-analyze verify
 )
