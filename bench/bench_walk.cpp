@@ -16,8 +16,15 @@
 //  - BM_PbbctlShowAll/V/N: the pbbctl process itself ('pbbctl --json show
 //    learned --all', output to /dev/null) against the same server: start,
 //    walk, JSON; found at ../tools/pbbctl/pbbctl from this binary or PBBCTL_BIN.
+//    Between its runs (outside the timed part) the same server's request
+//    rate on one connection is measured as bench_gs measures it: type 6
+//    requests, one per write, the client and the loop on one thread, so
+//    no wake-up between them (requests_per_second). entries_per_second is
+//    the pbbctl walk's; ratio is the one over the other, both of this run.
+//    rt_per_second: type 6 round trips of pbbctl's client against the loop
+//    on its own thread, the rate of a client that waits for each answer.
 //
-// Run with --benchmark_repetitions=3 for medians.
+// Run with --benchmark_repetitions=5 for medians.
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_elipc.h"
 #include "daemon/pbb_gs.h"
@@ -25,8 +32,10 @@
 #include "daemon/pbb_mcpw.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
+#include "platform/lipc.h"
 #include "platform/model/inproc.h"
 #include "platform/settings.h"
+#include "platform/stlv.h"
 #include "tools/pbbctl/pbbctl_client.h"
 
 #include <benchmark/benchmark.h>
@@ -35,11 +44,13 @@
 #include <spawn.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -89,14 +100,11 @@ public:
         g_iPbbEpollFd = epoll_create1(EPOLL_CLOEXEC);
         PBB_elipc_InitFdList();
         if (g_iPbbEpollFd < 0 || PBB_gs_Init() != PBB_OK) throw std::runtime_error("server");
-        loop_ = std::thread([this] {
-            while (!stop_.load(std::memory_order_relaxed)) (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 20);
-        });
+        start();
     }
     ~Daemon()
     {
-        stop_ = true;
-        loop_.join();
+        stop();
         PBB_gs_Exit();
         PBB_elipc_FiniFdList();
         close(g_iPbbEpollFd);
@@ -112,6 +120,54 @@ public:
     Daemon& operator=(const Daemon&) = delete;
 
     const std::string& dir() const { return dir_; }
+
+    // The loop on its own thread, as the daemon's in its process.
+    void start()
+    {
+        stop_ = false;
+        loop_ = std::thread([this] {
+            while (!stop_.load(std::memory_order_relaxed)) (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 20);
+        });
+    }
+    void stop()
+    {
+        stop_ = true;
+        if (loop_.joinable()) loop_.join();
+    }
+
+    // Type 6 round trips on one connection, the client and the loop on
+    // this thread (the loop's thread stopped meanwhile): requests served
+    // per second.
+    double requestRate(int requests)
+    {
+        stop();
+        const int fd = plat::lipcConnect(PBB_GS_PORT);
+        if (fd < 0) throw std::runtime_error("connect");
+        uint8_t req[STLV_HEADER_LEN];
+        (void)STLV_Set(req, sizeof req, PBB_GS_REQ_GET_DEBUG, 0, nullptr);
+        uint8_t buf[PBB_GS_BUF_LEN];
+        const size_t replyLen = STLV_HEADER_LEN + sizeof(uint32_t);
+        // The first round trip also accepts the connection.
+        auto roundTrip = [&] {
+            if (send(fd, req, sizeof req, 0) != static_cast<ssize_t>(sizeof req)) return false;
+            for (size_t got = 0; got < replyLen;) {
+                (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 100);
+                ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+                if (n > 0) got += static_cast<size_t>(n);
+            }
+            return true;
+        };
+        bool ok = roundTrip();
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; ok && i < requests; ++i) ok = roundTrip();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
+        close(fd);
+        // The loop notices the closed connection.
+        for (int i = 0; i < 4; ++i) (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 0);
+        start();
+        if (!ok) throw std::runtime_error("round trip");
+        return requests / took.count();
+    }
 
 private:
     std::string dir_;
@@ -169,6 +225,7 @@ void BM_PbbctlShowAll(benchmark::State& state)
 {
     const auto vsis = static_cast<uint32_t>(state.range(0));
     const auto per = static_cast<uint32_t>(state.range(1));
+    const uint64_t entries = static_cast<uint64_t>(vsis) * per;
     Daemon d(vsis, per);
     const std::string bin = pbbctlPath();
     // The child's run directory is the server's; no pbb-sim answers there,
@@ -180,8 +237,11 @@ void BM_PbbctlShowAll(benchmark::State& state)
     env.push_back(runDir.data());
     env.push_back(nullptr);
     const char* argv[] = {bin.c_str(), "--json", "--timeout", "60", "show", "learned", "--all", nullptr};
-    double childCpu = 0, childUser = 0;
+    constexpr int kRateRequests = 20000;
+    double childCpu = 0, childUser = 0, walkS = 0, rateS = 0, rtS = 0;
+    int64_t rates = 0;
     for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
@@ -194,14 +254,33 @@ void BM_PbbctlShowAll(benchmark::State& state)
             state.SkipWithError(("pbbctl failed: " + bin).c_str());
             break;
         }
+        walkS += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         childUser += static_cast<double>(ru.ru_utime.tv_sec) + static_cast<double>(ru.ru_utime.tv_usec) / 1e6;
         childCpu += static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                     static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+        // The server's rates, between the walks of the same run.
+        state.PauseTiming();
+        rateS += kRateRequests / d.requestRate(kRateRequests);
+        {
+            pbbctl::MgmtClient c(10000);
+            const auto r0 = std::chrono::steady_clock::now();
+            for (int i = 0; i < kRateRequests; ++i) (void)c.debugWord();
+            rtS += std::chrono::duration<double>(std::chrono::steady_clock::now() - r0).count();
+        }
+        ++rates;
+        state.ResumeTiming();
     }
-    counters(state, static_cast<uint64_t>(vsis) * per);
+    counters(state, entries);
+    const double n = static_cast<double>(std::max<int64_t>(rates, 1));
     // CPU seconds of one pbbctl run: its own share of the wall time.
-    state.counters["pbbctl_cpu_s"] = childCpu / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
-    state.counters["pbbctl_user_s"] = childUser / static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+    state.counters["pbbctl_cpu_s"] = childCpu / n;
+    state.counters["pbbctl_user_s"] = childUser / n;
+    const double walkRate = walkS > 0 ? static_cast<double>(entries) * n / walkS : 0;
+    const double reqRate = rateS > 0 ? kRateRequests * n / rateS : 0;
+    state.counters["entries_per_second"] = walkRate;
+    state.counters["requests_per_second"] = reqRate;
+    state.counters["rt_per_second"] = rtS > 0 ? kRateRequests * n / rtS : 0;
+    state.counters["ratio"] = reqRate > 0 ? walkRate / reqRate : 0;
 }
 
 }  // namespace

@@ -4,17 +4,44 @@
 # is met.
 #   scripts/bench.sh [--repetitions N] [--json] [--out DIR]
 # The benchmarks' own JSON output stays in DIR (default build-bench/results).
+#
+#   scripts/bench.sh --plot [--from FILE] [--baseline FILE] [--repetitions N] [--out DIR]
+# Runs only the unicast table's lookup, add, delete and page at 16k to 1M
+# entries (bench_ucpw; JSON in DIR/bench_ucpw_table.json), or reads that
+# JSON from FILE, and draws them into docs/img/ucpw_*.png
+# (scripts/plot_bench.py); --baseline draws an older run's JSON dashed
+# beside them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-reps=3 json="" out=build-bench/results
+reps=3 json="" out=build-bench/results plot="" from="" baseline=""
+usage="usage: scripts/bench.sh [--repetitions N] [--json] [--out DIR] [--plot [--from FILE] [--baseline FILE]]"
 while [ $# -gt 0 ]; do
   case $1 in
     --repetitions) reps=$2; shift 2 ;;
     --json) json=--json; shift ;;
     --out) out=$2; shift 2 ;;
-    *) echo "usage: scripts/bench.sh [--repetitions N] [--json] [--out DIR]" >&2; exit 2 ;;
+    --plot) plot=1; shift ;;
+    --from) from=$2; shift 2 ;;
+    --baseline) baseline=$2; shift 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
+
+if [ -n "$plot" ]; then
+  if [ -z "$from" ]; then
+    scripts/install-deps.sh >&2
+    cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPBB_BENCH=ON >/dev/null
+    cmake --build build-bench -j "$(nproc)" --target bench_ucpw >&2
+    mkdir -p "$out"
+    from=$out/bench_ucpw_table.json
+    echo "running bench_ucpw's table operations ($reps repetitions)" >&2
+    build-bench/bench/bench_ucpw --benchmark_filter='^BM_(Get|Add|Delete|GetNextByIndex)/' \
+      --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+      --benchmark_out="$from" --benchmark_out_format=json >"$out/bench_ucpw_table.txt" 2>&1
+  fi
+  exec python3 scripts/plot_bench.py "$from" ${baseline:+--baseline "$baseline"} --out docs/img
+fi
+[ -z "$from$baseline" ] || { echo "--from and --baseline go with --plot" >&2; exit 2; }
 
 scripts/install-deps.sh >&2
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPBB_BENCH=ON >/dev/null

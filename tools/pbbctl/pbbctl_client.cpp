@@ -4,11 +4,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "platform/lipc.h"
+#include "platform/stlv.h"
 #include "platform/transport/unix_io.h"
 
 namespace pbbctl {
@@ -52,6 +54,10 @@ MgmtClient::MgmtClient(int timeoutMs) : timeoutMs_(timeoutMs)
         std::string why = std::strerror(errno);
         throw NoAnswer("pbbd is not running (nothing answers at " + plat::lipcPath(kPort) + ": " + why + ")");
     }
+    // Replies are waited for in the read itself: one call per reply, not a
+    // poll and then a read.
+    timeval limit{timeoutMs_ / 1000, static_cast<suseconds_t>(timeoutMs_ % 1000) * 1000};
+    (void)::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
 MgmtClient::~MgmtClient()
@@ -80,31 +86,56 @@ void MgmtClient::send(const Bytes& bytes)
     }
 }
 
-Tlv MgmtClient::receive()
+TlvView MgmtClient::receive()
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+    constexpr size_t kReadLen = 16384;
     for (;;) {
-        if (auto t = reader_.next()) return std::move(*t);
-        struct pollfd p {fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, msLeft(deadline));
-        if (r < 0 && errno == EINTR) continue;
-        if (r == 0) throw NoAnswer("pbbd does not answer (no reply within " + std::to_string(timeoutMs_) + " ms)");
-        uint8_t buf[8192];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) throw NoAnswer("pbbd closed the connection before it answered");
-        reader_.feed(buf, static_cast<size_t>(n));
+        if (auto t = reader_.nextView()) return *t;
+        ssize_t n = ::recv(fd_, reader_.room(kReadLen), kReadLen, 0);
+        if (n > 0) {
+            reader_.commit(static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            throw NoAnswer("pbbd does not answer (no reply within " + std::to_string(timeoutMs_) + " ms)");
+        throw NoAnswer("pbbd closed the connection before it answered");
     }
+}
+
+void MgmtClient::request(const Bytes& bytes, uint16_t type)
+{
+    settle();
+    ++requests_;
+    send(bytes);
+    outstanding_ = type;
+}
+
+TlvView MgmtClient::answer()
+{
+    for (;;) {
+        TlvView t = receive();
+        if (endsAnswer(static_cast<uint16_t>(outstanding_), t.type)) {
+            outstanding_ = -1;
+            return t;
+        }
+    }
+}
+
+void MgmtClient::settle()
+{
+    if (outstanding_ >= 0) (void)answer();
 }
 
 std::vector<Tlv> MgmtClient::exchange(uint16_t type, const Bytes& value)
 {
-    ++requests_;
-    send(tlv(type, value));
+    request(tlv(type, value), type);
     std::vector<Tlv> replies;
     do {
-        replies.push_back(receive());
+        TlvView t = receive();
+        replies.push_back({t.type, Bytes(t.value, t.value + t.len)});
     } while (!endsAnswer(type, replies.back().type));
+    outstanding_ = -1;
     return replies;
 }
 
@@ -162,28 +193,43 @@ std::vector<McMsg> MgmtClient::multicastWalk()
 std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* endCode)
 {
     std::vector<UcMsg> entries;
-    UcMsg req = vsi;
-    req.ifIndex = 0;
-    req.bmac = {};
+    const uint32_t code = learnedWalk(vsi, [&entries](const UcMsg& e) { entries.push_back(e); });
+    if (endCode) *endCode = code;
+    return entries;
+}
+
+uint32_t MgmtClient::learnedWalk(const UcMsg& vsi, const EntryFn& each)
+{
+    UcMsg key = vsi;
+    key.ifIndex = 0;
+    key.bmac = {};
+    const Bytes value = ucMsg(key);
+    // The next steps differ only in the B-MAC: encoded once, then written
+    // over in place.
+    Bytes next = tlv(kGetNextUc, value);
+    uint8_t* nextBmac = next.data() + STLV_HEADER_LEN + kUcBmacAt;
+    Mac last{};
     uint16_t type = kGetFirstUc;
+    request(tlv(type, value), type);
     for (;;) {
-        auto replies = exchange(type, ucMsg(req));
-        const Tlv& t = replies.back();
+        const TlvView t = answer();
         if (t.type == kResultReply) {
-            auto code = word(t.value.data(), t.value.size());
+            auto code = word(t.value, t.len);
             if (!code) throw BadReply("malformed result of a unicast request");
             if (type == kGetNextUc && *code != kNoMoreUc && *code != kFailed)
                 throw BadReply("the walk of " + vsi.vsiName + " stopped with code " + hex(*code));
-            if (endCode) *endCode = *code;
-            return entries;
+            return *code;
         }
-        auto m = parseUc(t.value.data(), t.value.size());
+        auto m = parseUc(t.value, t.len);
         if (!m) throw BadReply("malformed unicast reply");
-        if (type == kGetNextUc && m->bmac <= req.bmac)
+        if (type == kGetNextUc && m->bmac <= last)
             throw BadReply("the walk of " + vsi.vsiName + " went backwards at " + formatMac(m->bmac));
-        req.bmac = m->bmac;
-        entries.push_back(std::move(*m));
+        // The daemon serves the next step while this entry is handed on.
+        last = m->bmac;
+        std::copy(last.begin(), last.end(), nextBmac);
         type = kGetNextUc;
+        request(next, type);
+        each(*m);
     }
 }
 

@@ -6,9 +6,15 @@
 // reads. Every wait has the connection's time-out; a daemon that does not
 // answer within it, or closes the connection, ends the exchange with
 // NoAnswer.
+//
+// A walk of learned entries sends its next request as soon as an answer
+// gives the position to continue from, and hands the entry on while the
+// daemon serves that request: the requests and their order are those of
+// one request at a time.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -67,18 +73,33 @@ public:
     // VSI so or has nothing learned; at a later one, it no longer knows
     // the VSI (the entries read before are returned).
     std::vector<proto::UcMsg> learnedWalk(const proto::UcMsg& vsi, uint32_t* endCode = nullptr);
+    // The same walk, handing each entry to `each` as it arrives; returns
+    // the code that ended it. The entry is valid only during the call.
+    using EntryFn = std::function<void(const proto::UcMsg&)>;
+    uint32_t learnedWalk(const proto::UcMsg& vsi, const EntryFn& each);
 
     // Requests made on this connection.
     uint64_t requests() const { return requests_; }
 
 private:
     void send(const proto::Bytes& bytes);
-    proto::Tlv receive();
+    // The next reply; valid until the next receive.
+    proto::TlvView receive();
+    // Sends a request and notes that its answer is still to be read.
+    void request(const proto::Bytes& bytes, uint16_t type);
+    // Reads the replies up to the one that ends the answer to the request
+    // sent last (`outstanding_`); returns that one.
+    proto::TlvView answer();
+    // Reads and drops the answer to a request sent before a walk was left
+    // by an exception, so that the next answer is that of the next request.
+    void settle();
 
     int fd_ = -1;
     int timeoutMs_;
     proto::TlvReader reader_;
     uint64_t requests_ = 0;
+    // Type of the request whose answer has not been read; -1 when none.
+    int outstanding_ = -1;
 };
 
 }  // namespace pbbctl

@@ -118,7 +118,7 @@ Bytes ucMsg(const UcMsg& m)
     put32(b, 0, m.vsiIndex);
     put32(b, 4, m.isid);
     put16(b, 8, m.bvlan);
-    std::copy(m.bmac.begin(), m.bmac.end(), b.begin() + 10);
+    std::copy(m.bmac.begin(), m.bmac.end(), b.begin() + kUcBmacAt);
     put32(b, 16, m.ifIndex);
     putName(b, 20, m.vsiName);
     return b;
@@ -151,7 +151,7 @@ std::optional<UcMsg> parseUc(const uint8_t* value, size_t len)
     m.vsiIndex = get32(value);
     m.isid = get32(value + 4);
     m.bvlan = get16(value + 8);
-    std::copy(value + 10, value + 16, m.bmac.begin());
+    std::copy(value + kUcBmacAt, value + kUcBmacAt + 6, m.bmac.begin());
     m.ifIndex = get32(value + 16);
     m.vsiName = getName(value + 20);
     return m;
@@ -181,16 +181,27 @@ Bytes tlv(uint16_t type, const Bytes& value)
     return b;
 }
 
-void TlvReader::feed(const uint8_t* data, size_t len)
+uint8_t* TlvReader::room(size_t len)
 {
+    // What was taken goes first; the buffer grows only for a TLV larger
+    // than what it holds.
     if (pos_ > 0) {
-        buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(pos_));
+        std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+        end_ -= pos_;
         pos_ = 0;
     }
-    buf_.insert(buf_.end(), data, data + len);
+    if (buf_.size() < end_ + len) buf_.resize(end_ + len);
+    return buf_.data() + end_;
 }
 
-std::optional<Tlv> TlvReader::next()
+void TlvReader::feed(const uint8_t* data, size_t len)
+{
+    if (len == 0) return;
+    std::memcpy(room(len), data, len);
+    commit(len);
+}
+
+std::optional<TlvView> TlvReader::nextView()
 {
     size_t avail = std::min<size_t>(pending(), 0xFFFF);
     uint16_t type = 0, len = 0;
@@ -199,9 +210,15 @@ std::optional<Tlv> TlvReader::next()
         value == nullptr)
         return std::nullopt;
     const auto* v = static_cast<const uint8_t*>(value);
-    Tlv t{type, Bytes(v, v + len)};
     pos_ = static_cast<size_t>(v + len - buf_.data());
-    return t;
+    return TlvView{type, v, len};
+}
+
+std::optional<Tlv> TlvReader::next()
+{
+    auto t = nextView();
+    if (!t) return std::nullopt;
+    return Tlv{t->type, Bytes(t->value, t->value + t->len)};
 }
 
 std::string formatMac(const Mac& mac)

@@ -62,6 +62,7 @@ constexpr size_t kResetReqLen = 1108;
 constexpr size_t kResetBitmapLen = 560;
 constexpr size_t kResetIfMax = 128;
 constexpr size_t kUcMsgLen = 52;
+constexpr size_t kUcBmacAt = 10;  // the B-MAC's offset in a unicast message
 constexpr size_t kMcMsgLen = 2100;
 constexpr size_t kMcPortsMax = 512;
 // The daemon decodes each read of at most this many bytes on its own.
@@ -128,15 +129,27 @@ struct Tlv {
     uint16_t type = 0;
     Bytes value;
 };
+// A TLV inside the reader's buffer: valid until the reader is fed again.
+struct TlvView {
+    uint16_t type = 0;
+    const uint8_t* value = nullptr;
+    uint16_t len = 0;
+};
 class TlvReader {
 public:
     void feed(const uint8_t* data, size_t len);
+    // Room for up to `len` bytes to be read into directly, then taken with
+    // commit(the bytes read).
+    uint8_t* room(size_t len);
+    void commit(size_t len) { end_ += len; }
     std::optional<Tlv> next();
-    size_t pending() const { return buf_.size() - pos_; }
+    std::optional<TlvView> nextView();
+    size_t pending() const { return end_ - pos_; }
 
 private:
     Bytes buf_;
     size_t pos_ = 0;
+    size_t end_ = 0;
 };
 
 std::string formatMac(const Mac& mac);

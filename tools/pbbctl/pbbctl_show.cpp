@@ -1,5 +1,6 @@
 // pbbctl show mc|learned: the daemon's multicast entries and the unicast
 // entries it learned, read with the stateless walks of its server.
+#include "tools/pbbctl/pbbctl_listing.h"
 #include "tools/pbbctl/pbbctl_session.h"
 
 #include <cstdio>
@@ -53,16 +54,11 @@ void showMc(const std::string& vsiWord)
     printShown(s, note + table(kMcHeader, rows), {{"multicast", list}, {"count", list.size()}});
 }
 
-nlohmann::json vsiJson(const proto::McMsg& m)
-{
-    return {{"vsi", m.vsiName}, {"vsiIndex", m.vsiIndex}, {"isid", m.isid}, {"bvlan", m.bvlan}};
-}
-
-// Walks one VSI's learned entries; the VSI's identity comes from its
-// multicast answer, since the daemon wants index, I-SID and B-VLAN with
-// every step of the walk. Returns why the VSI is skipped when the daemon
-// no longer knows it, empty when it was walked.
-std::string walk(Session& s, const proto::McMsg& m, nlohmann::json& out, std::vector<std::vector<std::string>>& rows)
+// Walks one VSI's learned entries into the listing; the VSI's identity
+// comes from its multicast answer, since the daemon wants index, I-SID and
+// B-VLAN with every step of the walk. Returns why the VSI is skipped when
+// the daemon no longer knows it, empty when it was walked.
+std::string walk(Session& s, const proto::McMsg& m, LearnedListing& out)
 {
     // The multicast entry of a VSI removed at a batch end stays in the
     // daemon's table, answered without a VSI name.
@@ -72,25 +68,14 @@ std::string walk(Session& s, const proto::McMsg& m, nlohmann::json& out, std::ve
     key.isid = m.isid;
     key.bvlan = m.bvlan;
     key.vsiName = m.vsiName;
-    uint32_t end = proto::kNoMoreUc;
-    const auto entries = s.daemon().learnedWalk(key, &end);
+    size_t got = 0;
+    const uint32_t end = s.daemon().learnedWalk(key, [&](const proto::UcMsg& e) {
+        out.entry(e);
+        ++got;
+    });
     // Refused after the first step: the VSI went while it was read, and its
     // learned entries with it.
-    if (end == proto::kFailed && !entries.empty()) return "the daemon removed the VSI while its entries were read";
-    // Only what is printed is built: a walk may hold tens of thousands of entries.
-    for (const auto& e : entries) {
-        std::string port = s.names().ifLabel(e.ifIndex);
-        if (s.json())
-            out.push_back({{"vsi", e.vsiName},
-                           {"vsiIndex", e.vsiIndex},
-                           {"isid", e.isid},
-                           {"bvlan", e.bvlan},
-                           {"bmac", proto::formatMac(e.bmac)},
-                           {"ifIndex", e.ifIndex},
-                           {"interface", port}});
-        else
-            rows.push_back({e.vsiName, std::to_string(e.isid), std::to_string(e.bvlan), proto::formatMac(e.bmac), port});
-    }
+    if (end == proto::kFailed && got > 0) return "the daemon removed the VSI while its entries were read";
     return {};
 }
 
@@ -100,25 +85,18 @@ void showLearned(const std::string& vsiWord, bool all)
 {
     if (all == !vsiWord.empty()) throw Usage("show learned needs a VSI or --all");
     Session s;
-    nlohmann::json learned = nlohmann::json::array();
-    nlohmann::json vsis = nlohmann::json::array();
-    nlohmann::json skipped = nlohmann::json::array();
-    std::vector<std::vector<std::string>> rows;
+    LearnedListing listing(s.json(), [&s](uint32_t ifIndex) { return s.names().ifLabel(ifIndex); });
     std::string note;
     // A VSI the daemon no longer knows is skipped, and the walk goes on.
     auto visit = [&](const proto::McMsg& m) {
-        const size_t before = learned.size() + rows.size();
-        nlohmann::json v = vsiJson(m);
-        if (std::string why = walk(s, m, learned, rows); !why.empty()) {
-            v["reason"] = why;
-            skipped.push_back(v);
+        if (std::string why = walk(s, m, listing); !why.empty()) {
+            listing.skipped(m, why);
             if (!s.json())
                 std::fprintf(stderr, "pbbctl: skipped VSI index %u (I-SID %u, B-VLAN %u): %s\n", m.vsiIndex, m.isid,
                              m.bvlan, why.c_str());
             return;
         }
-        v["count"] = learned.size() + rows.size() - before;
-        vsis.push_back(v);
+        listing.walked(m);
     };
     if (all) {
         for (const auto& m : s.daemon().multicastWalk()) visit(m);
@@ -127,9 +105,16 @@ void showLearned(const std::string& vsiWord, bool all)
     } else {
         note = vsiWord + " is not active (no B-VLAN, or no uplink): nothing learned\n";
     }
+    if (s.json()) {
+        const std::string doc = listing.json();
+        std::fwrite(doc.data(), 1, doc.size(), stdout);
+        std::fputc('\n', stdout);
+        return;
+    }
+    const auto& rows = listing.rows();
     std::string text = note + table(kUcHeader, rows);
     if (!rows.empty()) text += std::to_string(rows.size()) + " learned entr" + (rows.size() == 1 ? "y" : "ies") + "\n";
-    printShown(s, text, {{"vsis", vsis}, {"skipped", skipped}, {"learned", learned}, {"count", learned.size()}});
+    std::fputs(text.c_str(), stdout);
 }
 
 Registrar regShow([](CLI::App& app) {

@@ -105,6 +105,10 @@ TEST_F(AgainstServer, RequestsAndWalksSeeTheDaemonsTables)
         return out;
     };
     EXPECT_EQ(walked(), (std::vector<std::pair<uint8_t, uint32_t>>{{3, b}, {5, a}, {7, a}}));
+    // A walk left from its first entry: the step already sent is answered,
+    // and that answer is not taken for the next request's.
+    EXPECT_THROW(cl.learnedWalk(vsiA, [](const UcMsg&) { throw std::runtime_error("stop"); }), std::runtime_error);
+    EXPECT_EQ(walked(), (std::vector<std::pair<uint8_t, uint32_t>>{{3, b}, {5, a}, {7, a}}));
     EXPECT_EQ(cl.call(kResetLearned, resetReq({kVlan}, {a}, "vsi-a")), kOk);
     EXPECT_EQ(walked(), (std::vector<std::pair<uint8_t, uint32_t>>{{3, b}}));
     UcMsg other = vsiA;

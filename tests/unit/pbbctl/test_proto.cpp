@@ -1,9 +1,12 @@
 // The management messages pbbctl writes and reads: the exact bytes of each
-// layout, and replies decoded back to what was encoded.
+// layout, and replies decoded back to what was encoded; the listing of
+// learned entries written as nlohmann-json writes the same document.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <nlohmann/json.hpp>
 
+#include "tools/pbbctl/pbbctl_listing.h"
 #include "tools/pbbctl/pbbctl_proto.h"
 
 using namespace pbbctl::proto;
@@ -129,6 +132,57 @@ TEST(Tlv, HeaderThenValueAndAStreamSplitAnywhere)
         EXPECT_EQ(std::tuple(got[0].type, got[0].value.size(), got[1].type, got[1].value.size(), got[2].type,
                              got[2].value.size(), r.pending()),
                   std::tuple(kGetFirstUc, kUcMsgLen, kGetDebug, size_t{0}, kMcReply, kMcMsgLen, size_t{0}));
+    }
+}
+
+// Two VSIs walked (names and labels that need escaping), one skipped
+// after some of its entries arrived, none at all: the JSON is, byte for
+// byte, nlohmann-json's dump(2) of the same values, and the skipped VSI's
+// entries are in neither form.
+TEST(Listing, WritesWhatNlohmannWritesAndDropsASkippedVsisEntries)
+{
+    auto label = [](uint32_t ifIndex) { return ifIndex == 7 ? std::string("eth \"7\"\\x") : std::to_string(ifIndex); };
+    const McMsg red{1, 101, 100, {}, "red\"vsi", {}}, gone{2, 102, 100, {}, "gone", {}}, blue{3, 103, 200, {}, "blue", {}};
+    const std::vector<UcMsg> redEntries{{1, 101, 100, {0, 0xab, 0, 0, 0, 1}, 7, "red\"vsi"},
+                                        {1, 101, 100, {2, 0, 0, 0, 0xff, 2}, 4096, "red\"vsi"}};
+    for (int vsis : {0, 3}) {
+        nlohmann::json learned = nlohmann::json::array(), walked = nlohmann::json::array(),
+                       skipped = nlohmann::json::array();
+        LearnedListing json(true, label), text(false, label);
+        auto walk = [&](const McMsg& m, const std::vector<UcMsg>& entries, const char* why) {
+            for (const UcMsg& e : entries) {
+                json.entry(e);
+                text.entry(e);
+                if (!why)
+                    learned.push_back({{"vsi", e.vsiName}, {"vsiIndex", e.vsiIndex}, {"isid", e.isid},
+                                       {"bvlan", e.bvlan}, {"bmac", formatMac(e.bmac)}, {"ifIndex", e.ifIndex},
+                                       {"interface", label(e.ifIndex)}});
+            }
+            nlohmann::json v{{"vsi", m.vsiName}, {"vsiIndex", m.vsiIndex}, {"isid", m.isid}, {"bvlan", m.bvlan}};
+            if (why) {
+                json.skipped(m, why);
+                text.skipped(m, why);
+                v["reason"] = why;
+                skipped.push_back(v);
+            } else {
+                json.walked(m);
+                text.walked(m);
+                v["count"] = entries.size();
+                walked.push_back(v);
+            }
+        };
+        if (vsis > 0) {
+            walk(red, redEntries, nullptr);
+            walk(gone, {{2, 102, 100, {2, 0, 0, 0, 0, 9}, 5, "gone"}}, "removed");
+            walk(blue, {{3, 103, 200, {2, 0, 0, 0, 0, 3}, 7, "blue"}}, nullptr);
+        }
+        const nlohmann::json doc{{"vsis", walked}, {"skipped", skipped}, {"learned", learned}, {"count", learned.size()}};
+        EXPECT_EQ(json.json(), doc.dump(2)) << vsis;
+        ASSERT_EQ(text.rows().size(), learned.size());
+        for (size_t i = 0; i < learned.size(); ++i)
+            EXPECT_EQ(text.rows()[i], (std::vector<std::string>{learned[i]["vsi"], std::to_string(learned[i]["isid"].get<uint32_t>()),
+                                                                std::to_string(learned[i]["bvlan"].get<uint32_t>()),
+                                                                learned[i]["bmac"], learned[i]["interface"]}));
     }
 }
 
