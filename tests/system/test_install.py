@@ -3,6 +3,7 @@ pass systemd's checks, and that the manual pages format cleanly and name
 every command and option the programs offer, so that they cannot fall
 behind the programs unnoticed."""
 
+import itertools
 import os
 import re
 import shutil
@@ -140,8 +141,7 @@ def test_manual_page_formats_without_warnings_and_has_every_section(pages, progr
     source, code, warnings, text = pages[program]
     assert code == 0 and warnings == "", warnings
     headings = [h.strip('"') for h in re.findall(r"^\.SH (.+)$", source, re.M)]
-    for section in SECTIONS:
-        assert section in headings, f"{program}: no {section} section"
+    assert [s for s in SECTIONS if s not in headings] == [], f"{program}: sections missing"
     assert "OPTIONS" in headings or "COMMANDS" in headings
     assert text.startswith(f"{program.upper()}("), text[:80]
 
@@ -152,15 +152,10 @@ def help_of(*args):
     return r.stdout
 
 
-def listed(help_text, heading):
-    """Names listed under a heading of CLI help ("Subcommands:")."""
-    block = help_text.split(heading, 1)[1] if heading in help_text else ""
-    names = []
-    for line in block.splitlines()[1:]:
-        if not line.startswith("  "):
-            break
-        names.append(line.split()[0])
-    return names
+def subcommands(help_text):
+    """The names listed under "Subcommands:" of CLI help."""
+    block = help_text.partition("Subcommands:")[2].splitlines()[1:]
+    return [line.split()[0] for line in itertools.takewhile(lambda line: line.startswith("  "), block)]
 
 
 def options(help_text):
@@ -171,12 +166,12 @@ def test_pbbctl_page_names_every_command_and_option(pages):
     text = pages["pbbctl"][3]
     pbbctl = harness.binary("pbbctl")
     top = help_of(pbbctl)
-    commands = listed(top, "Subcommands:")
+    commands = subcommands(top)
     assert len(commands) >= 10 and "bvlan" in commands, top
     missing = sorted(o for o in options(top) if o not in text)
     for command in commands:
         one = help_of(pbbctl, command)
-        subs = listed(one, "Subcommands:")
+        subs = subcommands(one)
         words = [f"{command} {s}" for s in subs] or [command]
         missing += [w for w in words if f" {w} " not in f" {text} "]
         for w in words:
@@ -191,15 +186,10 @@ def test_pbb_sim_pages_name_every_command_and_option(pages, system):
     text = pages["pbb-simctl"][3]
     missing = []
     for c in commands:
-        usage = c["usage"].split()
-        words = []
-        for w in usage:
-            if w.startswith(("<", "[", "-")):
-                break
-            words.append(w)
-        if f" {' '.join(words)} " not in f" {text} ":
+        words = " ".join(itertools.takewhile(lambda w: not w.startswith(("<", "[", "-")), c["usage"].split()))
+        if f" {words} " not in f" {text} ":
             missing.append(c["usage"])
-        missing += [f"{' '.join(words)}: {o}" for o in options(c["usage"]) if o not in text]
+        missing += [f"{words}: {o}" for o in options(c["usage"]) if o not in text]
     missing += [o for o in options(help_of(harness.binary("pbb-simctl"))) if o not in text]
     sim_text = pages["pbb-sim"][3]
     missing += [f"pbb-sim {o}" for o in options(help_of(harness.binary("pbb-sim"))) if o not in sim_text]
