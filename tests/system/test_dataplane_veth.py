@@ -1,5 +1,6 @@
 """pbb-sim as a backbone edge bridge over two veth pairs: customer frame encapsulated, backbone frame
-decapsulated, the remote bridge learned by pbbd from the CPU copy, then unicast to, then aged out of pbbd."""
+decapsulated, the remote bridge learned by pbbd from the CPU copy, then unicast to. (Its ageing out of pbbd
+through the line-card report is the lab test's.)"""
 
 import os
 import socket
@@ -100,7 +101,3 @@ def test_customer_frames_cross_the_backbone_both_ways(system):
     ports = {p["name"]: p["counters"] for p in dp["ports"]}
     assert (ports["eth-1/0/1"]["transmitted"], ports["eth-3/0/1"]["transmitted"]) == (2, 1)
     assert {(e["mac"], e["ifIndex"], e["bmac"]) for e in dp["customerMacs"]} == {(H1, 7, None), (H2, None, R)}
-
-    system.simctl("bridge", "age", 1)
-    wait_until("R aged out of pbbd", lambda: system.learned("vsi-red") == [])
-    assert system.simctl("show", "dataplane", json=True)["reports"]["aged"] >= 1

@@ -75,14 +75,13 @@ def unicast(sw):
     return sorted((e["vsi"], e["bmac"], e["bvlan"], e["portName"]) for e in ctl("simctl", sw, "show", "unicast")["unicast"])
 
 
+def pinger(a, b, *opts):
+    return subprocess.Popen(["ip", "netns", "exec", f"{ENV['PBB_LAB_PREFIX']}-{a}", "ping", "-n", "-q", *opts, IP[b]],
+                            stdout=subprocess.DEVNULL)
+
+
 def ping(a, b, *opts):
-    return run("ip", "netns", "exec", f"{ENV['PBB_LAB_PREFIX']}-{a}", "ping", "-n", "-q", *opts, IP[b],
-               check=False).returncode == 0
-
-
-def pinger(a, b, interval, *opts):
-    return subprocess.Popen(["ip", "netns", "exec", f"{ENV['PBB_LAB_PREFIX']}-{a}", "ping", "-n", "-q",
-                             "-i", interval, *opts, IP[b]], stdout=subprocess.DEVNULL)
+    return pinger(a, b, *opts).wait(timeout=120) == 0
 
 
 def test_first_frames_flood_then_go_unicast(lab):
@@ -136,7 +135,7 @@ def test_backbone_link_down_withdraws_and_link_up_resumes(lab):
 
 
 def test_daemon_killed_under_traffic_recovers(lab):
-    traffic = pinger("r1", "r3", "0.05")
+    traffic = pinger("r1", "r3", "-i", "0.05")
     try:
         wait_until("sw1 learns sw3", lambda: ("vsi-red", BMAC[3]) in learned(1))
         entries, programmed = learned(1), unicast(1)
@@ -160,7 +159,7 @@ def test_vsi_down_stops_its_own_traffic_only(lab):
     run(LAB, "simctl", "3", "vsi", "down", "vsi-green")
     try:
         pairs = [("r1", "r3"), ("r3", "r2"), ("g1", "g3"), ("g3", "g1")]
-        pings = [pinger(a, b, "0.2", "-c", "1", "-w", "2") for a, b in pairs]
+        pings = [pinger(a, b, "-i", "0.2", "-c", "1", "-w", "2") for a, b in pairs]
         assert [p.wait() == 0 for p in pings] == [True, True, False, False]
         assert learned(3) == red
     finally:
@@ -170,7 +169,7 @@ def test_vsi_down_stops_its_own_traffic_only(lab):
 
 def test_silent_remote_bridge_ages_out_through_the_report(lab):
     assert {("vsi-red", BMAC[2]), ("vsi-red", BMAC[3])} <= learned(1)
-    traffic = pinger("r1", "r3", "0.2")
+    traffic = pinger("r1", "r3", "-i", "0.2")
     since = ctl("simctl", 1, "show", "calls", "--max", "1")["last"]
     run(LAB, "simctl", "1", "bridge", "age", "2")
     try:

@@ -9,52 +9,40 @@ import signal
 import socket
 
 import harness
+import test_install
 
 UNITS = os.path.join(os.path.dirname(__file__), "..", "..", "dist", "systemd")
 
 
 def unit_setting(unit, key):
-    with open(os.path.join(UNITS, unit + ".in")) as f:
-        values = [line.split("=", 1)[1].strip() for line in f if line.startswith(key + "=")]
-    assert len(values) == 1, f"{unit}: {key}= {values}"
-    return values[0]
+    [value] = test_install.unit_settings(os.path.join(UNITS, unit + ".in"))[key]
+    return value
 
 
 def signal_number(name):
     """A signal as systemd names it: SIGTERM, SIGRTMIN+1."""
-    name = name.removeprefix("SIG")
-    if name.startswith("RTMIN+"):
-        return signal.SIGRTMIN + int(name[len("RTMIN+"):])
-    return getattr(signal, "SIG" + name)
-
-
-def requests_served(system):
-    """The platform calls pbb-sim served, once no daemon is connected."""
-    harness.wait_until("pbb-sim noticing the daemon left", lambda: not system.stats()["daemon"]["connected"])
-    return system.stats()["requests"]
+    base, _, offset = name.partition("+")
+    return getattr(signal, base) + int(offset or 0)
 
 
 def test_kill_signal_of_the_unit_stops_the_daemon_as_pbbctl_stop_does(system):
     system.start_sim()
+
+    def served_while_stopping(stop):
+        """The platform calls pbb-sim served from before stop(daemon) until it notices the daemon left."""
+        daemon = system.start_daemon()
+        before = system.stats()["requests"]
+        assert stop(daemon) == 0
+        system.daemon = None
+        harness.wait_until("pbb-sim noticing the daemon left", lambda: not system.stats()["daemon"]["connected"])
+        return system.stats()["requests"] - before
+
     # The shutdown sequence makes platform calls; an immediate exit makes none.
-    daemon = system.start_daemon()
-    before = system.stats()["requests"]
-    system.ctl("stop", "--value", "7")
-    assert daemon.wait() == 0
-    assert requests_served(system) == before
-
-    daemon = system.start_daemon()
-    before = system.stats()["requests"]
-    assert system.stop_daemon() == 0
-    orderly = requests_served(system) - before
+    assert served_while_stopping(lambda d: (system.ctl("stop", "--value", "7"), d.wait())[1]) == 0
+    orderly = served_while_stopping(lambda d: system.stop_daemon())
     assert orderly > 0
-
-    daemon = system.start_daemon()
-    before = system.stats()["requests"]
-    os.kill(daemon.pid, signal_number(unit_setting("pbbd.service", "KillSignal")))
-    assert daemon.wait() == 0
-    system.daemon = None
-    assert requests_served(system) - before == orderly
+    kill = signal_number(unit_setting("pbbd.service", "KillSignal"))
+    assert served_while_stopping(lambda d: os.kill(d.pid, kill) or d.wait()) == orderly
 
 
 def test_both_programs_report_readiness_once_they_serve(system):

@@ -23,25 +23,15 @@ namespace {
 
 // What the switch holds, to ask about: indexes and names (with unknown ones).
 struct Subjects {
-    std::vector<uint32_t> ifs;
-    std::vector<std::string> names;
-    std::vector<std::string> vsiNames;
-};
+    std::vector<uint32_t> ifs{0, 99999};
+    std::vector<std::string> names{"no-such-if"}, vsiNames{"no-such-vsi"};
 
-Subjects subjectsOf(const sim::SwitchModel& m)
-{
-    Subjects s;
-    for (const auto& [i, ifc] : m.interfaces()) {
-        s.ifs.push_back(i);
-        s.names.push_back(ifc.name);
+    void add(const sim::SwitchModel& m)
+    {
+        for (const auto& [i, ifc] : m.interfaces()) ifs.push_back(i), names.push_back(ifc.name);
+        for (const auto& [i, v] : m.vsis()) vsiNames.push_back(v.name);
     }
-    s.ifs.push_back(0);
-    s.ifs.push_back(99999);
-    s.names.push_back("no-such-if");
-    for (const auto& [i, v] : m.vsis()) s.vsiNames.push_back(v.name);
-    s.vsiNames.push_back("no-such-vsi");
-    return s;
-}
+};
 
 std::string vlanList(const BITMAP_S* map)
 {
@@ -141,12 +131,7 @@ TEST_F(MirrorTest, EveryQueryAnswersAsTheSwitchInProcessAtConnectionAndAfterEach
 {
     // What to ask about: everything that exists at some step.
     Subjects all;
-    for (size_t k = 0; k <= std::size(kChanges); ++k) {
-        Subjects s = subjectsOf(inProcess(k));
-        all.ifs.insert(all.ifs.end(), s.ifs.begin(), s.ifs.end());
-        all.names.insert(all.names.end(), s.names.begin(), s.names.end());
-        all.vsiNames.insert(all.vsiNames.end(), s.vsiNames.begin(), s.vsiNames.end());
-    }
+    for (size_t k = 0; k <= std::size(kChanges); ++k) all.add(inProcess(k));
     std::vector<std::vector<std::string>> expected;
     for (size_t k = 0; k <= std::size(kChanges); ++k) {
         inProcess(k);

@@ -15,25 +15,6 @@ namespace {
 
 using namespace plat::wire;
 
-// Records with something in every list and string, so that each count is
-// read before what it counts.
-sim::Interface anInterface()
-{
-    return {.name = "eth-12/0/47", .members = {9, 8, 7}, .vlans = {1, 7, 4094}, .stp = {{7, 1}, {4094, 2}}};
-}
-
-sim::Event anEvent()
-{
-    return {.items = {1, 2, 3}, .infos = {19, 21, 56}, .vlans = {10, 20, 4094}, .vsi = {.name = "vsi-x"}};
-}
-
-sim::MinMRequest aRequest()
-{
-    sim::MinMRequest q;
-    q.ports = {11, 12};
-    return q;
-}
-
 template <class T>
 std::vector<uint8_t> bytesOf(const T& v)
 {
@@ -44,10 +25,16 @@ std::vector<uint8_t> bytesOf(const T& v)
 
 TEST(Wire, EveryShortenedRecordIsRefused)
 {
+    // Records with something in every list and string, so that each count
+    // is read before what it counts.
     std::vector<std::pair<std::string, std::pair<std::vector<uint8_t>, std::function<void(Reader&)>>>> cases = {
-        {"interface", {bytesOf(anInterface()), [](Reader& r) { getInterface(r); }}},
-        {"event", {encodeEvent(anEvent()), [](Reader& r) { getEvent(r); }}},
-        {"request", {bytesOf(aRequest()), [](Reader& r) { getMinMRequest(r); }}},
+        {"interface",
+         {bytesOf(sim::Interface{.name = "eth-12/0/47", .members = {9, 8, 7}, .vlans = {1, 7, 4094}, .stp = {{7, 1}, {4094, 2}}}),
+          [](Reader& r) { getInterface(r); }}},
+        {"event",
+         {encodeEvent(sim::Event{.items = {1, 2, 3}, .infos = {19, 21, 56}, .vlans = {10, 20, 4094}, .vsi = {.name = "vsi-x"}}),
+          [](Reader& r) { getEvent(r); }}},
+        {"request", {bytesOf(sim::MinMRequest{.ports = {11, 12}}), [](Reader& r) { getMinMRequest(r); }}},
     };
     for (auto& [name, c] : cases) {
         auto& [bytes, read] = c;
