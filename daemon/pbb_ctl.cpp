@@ -8,6 +8,7 @@
 #include "daemon/pbb_mcpw.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
+#include "platform/dbm.h"
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
 
@@ -501,11 +502,19 @@ uint32_t _pbb_ctl_CreateUplinkIf(uint32_t uiIfIndex, PbbIfCb** ppstIfCb)
     return PBB_OK;
 }
 
-// An interface left without any uplink role stops being a PBB port.
-void _pbb_ctl_ReleaseUplinkIf(uint32_t uiIfIndex)
+// An interface left without any uplink role stops being a PBB port; a
+// control block the interface manager would not give up is a failure.
+uint32_t _pbb_ctl_ReleaseUplinkIf(uint32_t uiIfIndex)
 {
     PBB_l2vpn_ResetIfPBB(uiIfIndex);
-    (void)PBB_ifcb_Delete(uiIfIndex);
+    return PBB_ifcb_Delete(uiIfIndex) == 0 ? PBB_OK : PBB_ERR;
+}
+
+// The result of deleting a record: one that was not there is gone all the
+// same; any other refusal leaves it stored.
+uint32_t _pbb_ctl_RecordDeleted(uint32_t uiDbmRet)
+{
+    return uiDbmRet == DBM_OK || uiDbmRet == DBM_ERR_NOT_FOUND ? PBB_OK : PBB_ERR;
 }
 
 }  // namespace
@@ -614,7 +623,7 @@ uint32_t PBB_ctl_DeleteUplink(uint32_t uiIfIndex, uint32_t uiCount, const char (
     }
     if (PBB_ifcb_IsDefaultCfg(uiIfIndex) == 1) {
         (void)PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName);
-        _pbb_ctl_ReleaseUplinkIf(uiIfIndex);
+        (void)_pbb_ctl_ReleaseUplinkIf(uiIfIndex);
     }
     return PBB_OK;
 }
@@ -650,14 +659,16 @@ uint32_t PBB_ctl_SetAllVsiUplink(uint32_t uiIfIndex)
     return PBB_OK;
 }
 
+// Every step is made whatever the others gave; the result says whether a
+// record or the control block could not be deleted.
 uint32_t PBB_ctl_ResetAllVsiUplink(uint32_t uiIfIndex)
 {
     if (IF_IsTempIf(uiIfIndex) == 1) {
         char szIfName[PBB_IF_NAME_LEN];
         _pbb_ctl_GetIfName(uiIfIndex, szIfName);
-        (void)PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_UNUSED, szIfName);
-        (void)PBB_dbmsave_DeleteIfCfg(PBB_DBM_SEL_UNUSED, szIfName);
-        return PBB_OK;
+        uint32_t uiRet = _pbb_ctl_RecordDeleted(PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_UNUSED, szIfName));
+        uiRet |= _pbb_ctl_RecordDeleted(PBB_dbmsave_DeleteIfCfg(PBB_DBM_SEL_UNUSED, szIfName));
+        return uiRet;
     }
 
     PbbIfCb* pstIfCb = PBB_ifcb_Get(uiIfIndex);
@@ -671,8 +682,8 @@ uint32_t PBB_ctl_ResetAllVsiUplink(uint32_t uiIfIndex)
     }
     PBB_ifcb_DeleteAllRunVsiNode(uiIfIndex);
     PBB_ifcb_DeleteAllCfgVsiNode(uiIfIndex);
-    (void)PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName);
-    (void)PBB_dbmsave_DeleteIfCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName);
-    _pbb_ctl_ReleaseUplinkIf(uiIfIndex);
-    return PBB_OK;
+    uint32_t uiRet = _pbb_ctl_RecordDeleted(PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName));
+    uiRet |= _pbb_ctl_RecordDeleted(PBB_dbmsave_DeleteIfCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName));
+    uiRet |= _pbb_ctl_ReleaseUplinkIf(uiIfIndex);
+    return uiRet;
 }

@@ -132,13 +132,27 @@ void _pbb_dbmrecover_WalkIfVsi(uint32_t hDb, const char* pcKey, uint32_t uiKeyLe
 }
 
 // Removes from the table and the run database every entry whose interface
-// does not serve its VSI after the configuration came back.
+// does not serve its VSI after the configuration came back. Whether an
+// interface serves a VSI walks the interface's running list; the entries
+// of one stored key (one interface, one VSI) come one after the other, so
+// the answer for the entry before is kept and asked again only when the
+// pair changes. Nothing the sweep does changes a running list.
 void _pbb_dbmrecover_Sweep()
 {
+    bool bKnown = false;
+    uint32_t uiIfIndex = 0;
+    uint32_t uiVsiIndex = 0;
+    bool bServes = false;
     PbbUcPw* pstNext = nullptr;
     for (PbbUcPw* pstEntry = PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr); pstEntry != nullptr; pstEntry = pstNext) {
         pstNext = PBB_ucpw_GetNext(PBB_UCPW_GET_ALL, pstEntry);
-        if (PBB_ifcb_IsRunVsiExist(pstEntry->uiIfIndex, pstEntry->uiVsiIndex) == 1) continue;
+        if (!bKnown || pstEntry->uiIfIndex != uiIfIndex || pstEntry->uiVsiIndex != uiVsiIndex) {
+            uiIfIndex = pstEntry->uiIfIndex;
+            uiVsiIndex = pstEntry->uiVsiIndex;
+            bServes = PBB_ifcb_IsRunVsiExist(uiIfIndex, uiVsiIndex) == 1;
+            bKnown = true;
+        }
+        if (bServes) continue;
         (void)PBB_dbmsave_DeleteUcPw(pstEntry);
         PBB_ucpw_Delete(pstEntry);
     }

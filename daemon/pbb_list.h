@@ -65,20 +65,15 @@ inline void unlink(T* node)
 // element goes behind the elements with an equal key. less(a, b) orders
 // the list. An element not less than the last one goes behind it, which is
 // where the walk from the front would put it too; so elements added in
-// ascending order (learning a range, recovery) cost one comparison each.
-// hint, when given, is an element of the list (typically the one added
-// before): a node not less than it is placed by a walk that starts behind
-// it instead of at the front, again where the walk from the front would
-// put it. Merging another ascending run into a list then costs a walk over
-// the elements passed, not over the list.
+// ascending order cost one comparison each.
 template <typename T, typename Less>
-inline void insertOrdered(T* head, T* node, Less less, T* hint = nullptr)
+inline void insertOrdered(T* head, T* node, Less less)
 {
     if (head->pstPrev == head || !less(node, head->pstPrev)) {
         pushBack(head, node);
         return;
     }
-    T* pos = hint != nullptr && !less(node, hint) ? hint->pstNext : head->pstNext;
+    T* pos = head->pstNext;
     while (pos != head && !less(node, pos)) pos = pos->pstNext;
     insertBefore(pos, node);
 }

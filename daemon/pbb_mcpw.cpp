@@ -3,11 +3,20 @@
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_list.h"
 #include "daemon/pbb_log.h"
+#include "daemon/pbb_vsi.h"
 
 #include <cstddef>
 #include <cstdlib>
 
 PbbMcNode g_stPbbMcList = {&g_stPbbMcList, &g_stPbbMcList};
+
+// Beside the list, the entry of each VSI index, so that a lookup (made for
+// every received frame) does not walk the list: slot i holds the first
+// entry of the list with VSI index i, or null. Sized from the VSI table at
+// initialisation; without it, or for an index beyond it, lookups walk the
+// list as before.
+PbbMcPw** g_ppstPbbMcByVsi = nullptr;
+uint32_t g_uiPbbMcByVsiNum = 0;
 
 // The list link is the entry's first field, so an entry and its link share
 // their address.
@@ -65,6 +74,11 @@ uint32_t PBB_mcpw_Init()
     // Entries left from an earlier run of the module are not kept.
     PBB_mcpw_Exit();
     pbb::list::init(&g_stPbbMcList);
+    if (g_ppstVsi != nullptr) {
+        uint32_t uiNum = g_uiPbbMaxVsiIndex + 1;
+        g_ppstPbbMcByVsi = static_cast<PbbMcPw**>(calloc(uiNum, sizeof(PbbMcPw*)));
+        if (g_ppstPbbMcByVsi != nullptr) g_uiPbbMcByVsiNum = uiNum;
+    }
     return PBB_OK;
 }
 
@@ -76,6 +90,9 @@ void PBB_mcpw_Exit()
         pbb::list::unlink(pstNode);
         _pbb_mcpw_FreeNode(_pbb_mcpw_Entry(pstNode));
     }
+    free(static_cast<void*>(g_ppstPbbMcByVsi));
+    g_ppstPbbMcByVsi = nullptr;
+    g_uiPbbMcByVsiNum = 0;
 }
 
 PbbMcPw* PBB_mcpw_Create(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan)
@@ -98,12 +115,22 @@ PbbMcPw* PBB_mcpw_Create(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan)
     pbb::list::insertOrdered(&g_stPbbMcList, &pstMcPw->stMcNode, [](PbbMcNode* a, PbbMcNode* b) {
         return _pbb_mcpw_Entry(a)->uiVsiIndex < _pbb_mcpw_Entry(b)->uiVsiIndex;
     });
+    // An entry goes behind those of its index: the slot keeps the first.
+    if (uiVsiIndex < g_uiPbbMcByVsiNum && g_ppstPbbMcByVsi[uiVsiIndex] == nullptr)
+        g_ppstPbbMcByVsi[uiVsiIndex] = pstMcPw;
     return pstMcPw;
 }
 
 void PBB_mcpw_Destroy(PbbMcPw* pstMcPw)
 {
     if (pstMcPw == nullptr) return;
+    const uint32_t uiVsiIndex = pstMcPw->uiVsiIndex;
+    if (uiVsiIndex < g_uiPbbMcByVsiNum && g_ppstPbbMcByVsi[uiVsiIndex] == pstMcPw) {
+        PbbMcNode* pstNext = pstMcPw->stMcNode.pstNext;
+        g_ppstPbbMcByVsi[uiVsiIndex] =
+            pstNext != &g_stPbbMcList && _pbb_mcpw_Entry(pstNext)->uiVsiIndex == uiVsiIndex ? _pbb_mcpw_Entry(pstNext)
+                                                                                          : nullptr;
+    }
     pbb::list::unlink(&pstMcPw->stMcNode);
     _pbb_mcpw_FreeNode(pstMcPw);
 }
@@ -139,6 +166,7 @@ uint32_t PBB_mcpw_IsPortExist(const PbbMcPw* pstMcPw, uint32_t uiIfIndex)
 
 PbbMcPw* PBB_mcpw_Get(uint32_t uiVsiIndex)
 {
+    if (uiVsiIndex < g_uiPbbMcByVsiNum) return g_ppstPbbMcByVsi[uiVsiIndex];
     PbbMcNode* pstHead = &g_stPbbMcList;
     for (PbbMcNode* pstNode = pstHead->pstNext; pstNode != pstHead; pstNode = pstNode->pstNext)
         if (_pbb_mcpw_Entry(pstNode)->uiVsiIndex == uiVsiIndex) return _pbb_mcpw_Entry(pstNode);

@@ -2,8 +2,11 @@
 // list of all entries (newest first), its VSI's list (ascending B-MAC), its
 // interface's list, its B-VLAN's list and the B-MAC hash. Each bulk
 // operation walks the one list that holds its entries; a lookup by key is
-// one hash probe. The table programs nothing and stores nothing: callers
-// take care of the driver and the database.
+// one hash probe. Beside each VSI's list a red-black tree holds the same
+// entries in the same order, so that an insert and a page find their place
+// in logarithmic time instead of walking the list. The table programs
+// nothing and stores nothing: callers take care of the driver and the
+// database.
 #include "daemon/pbb_ucpw.h"
 
 #include "daemon/pbb_common.h"
@@ -15,6 +18,7 @@
 #include "platform/l2vpn.h"
 #include "platform/vlan.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,9 +28,14 @@ static_assert(offsetof(PbbUcPw, uiISid) == offsetof(PbbUcPw, uiVsiIndex) + 4);
 static_assert(offsetof(PbbUcPw, aucBMac) == offsetof(PbbUcPw, usBVlan) + 2);
 static_assert(offsetof(PbbUcPwHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
 static_assert(sizeof(HASH_NODE_S) == 2 * sizeof(void*));
+// The order node follows the age status; 136 bytes come in a 144-byte
+// block of the allocator, as the 112 bytes without it came in 128.
+static_assert(offsetof(PbbUcPw, stOrderNode) == offsetof(PbbUcPw, pstAgeStatus) + sizeof(BITMAP_S*));
+static_assert(sizeof(PbbUcPw) == 136);
+static_assert(offsetof(PbbUcPwVsiHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
 
 PbbUcPwHead g_stPbb_UcPwList = {{&g_stPbb_UcPwList.stLink, &g_stPbb_UcPwList.stLink}, 0};
-PbbUcPwHead* g_pstPbb_VsiUcPwList = nullptr;
+PbbUcPwVsiHead* g_pstPbb_VsiUcPwList = nullptr;
 PbbUcPwLink* g_pstPbb_VlanUcPwList = nullptr;
 uint32_t g_ulPbb_IfUcPwHandle = PBB_INVALID_HANDLE;
 HASH_TABLE_S* g_pstPbb_BmacHashTbl = nullptr;
@@ -41,13 +50,14 @@ constexpr uint32_t PBB_UCPW_BMAC_LEN = 6;
 uint32_t g_uiPbb_VsiUcPwHeadNum = 0;
 uint32_t g_uiPbb_VlanUcPwHeadNum = 0;
 
-// The entry added last, while it is in the table: where the next ordered
-// insert into the same VSI list starts its walk when the new B-MAC is not
-// smaller (the stored entries of one key come back in ascending order).
-PbbUcPw* g_pstPbb_UcPwLastAdded = nullptr;
+// Bucket counts are powers of two: an index is the key's hash masked.
+static_assert((PBB_UCPW_HASH_BUCKETS & (PBB_UCPW_HASH_BUCKETS - 1)) == 0);
+constexpr uint32_t PBB_UCPW_HASH_MAX_BUCKETS = 1u << 31;
 
-constexpr uint32_t PBB_UCPW_HASH_MASK = 0xFFF;
-static_assert(PBB_UCPW_HASH_MASK + 1 == PBB_UCPW_HASH_BUCKETS);
+// Number of entries above which the hash gets twice its buckets. After a
+// failed attempt it moves on by the bucket count, so that a daemon short
+// of memory does not try again on every add.
+uint32_t g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
 
 // The entry that holds a link, given the link's offset in the entry.
 inline PbbUcPw* _pbb_ucpw_EntryOf(PbbUcPwLink* pstLink, size_t ulOffset)
@@ -59,6 +69,60 @@ inline PbbUcPw* _pbb_ucpw_EntryOfHash(const HASH_NODE_S* pstNode)
 {
     return reinterpret_cast<PbbUcPw*>(reinterpret_cast<char*>(const_cast<HASH_NODE_S*>(pstNode)) -
                                       offsetof(PbbUcPw, stHashNode));
+}
+
+inline PbbUcPw* _pbb_ucpw_EntryOfOrder(PbbTreeNode* pstNode)
+{
+    return reinterpret_cast<PbbUcPw*>(reinterpret_cast<char*>(pstNode) - offsetof(PbbUcPw, stOrderNode));
+}
+
+// The B-MAC as a number, first byte most significant: numbers compare as
+// the addresses do byte by byte.
+inline uint64_t _pbb_ucpw_MacOrder(const uint8_t* pucBMac)
+{
+    uint32_t uiHigh = 0;
+    uint16_t usLow = 0;
+    std::memcpy(&uiHigh, pucBMac, sizeof(uiHigh));
+    std::memcpy(&usLow, pucBMac + sizeof(uiHigh), sizeof(usLow));
+    if constexpr (std::endian::native == std::endian::little) {
+        uiHigh = __builtin_bswap32(uiHigh);
+        usLow = __builtin_bswap16(usLow);
+    }
+    return (static_cast<uint64_t>(uiHigh) << 16) | usLow;
+}
+
+// A walk down the tree waits for each node it reads. Asking for both
+// children of the node it is at lets the next node's reading overlap
+// with this one's.
+inline void _pbb_ucpw_PrefetchChildren(const PbbTreeNode* pstNode)
+{
+    for (const PbbTreeNode* pstChild : {pstNode->pstLeft, pstNode->pstRight}) {
+        if (pstChild == nullptr) continue;
+        __builtin_prefetch(_pbb_ucpw_EntryOfOrder(const_cast<PbbTreeNode*>(pstChild))->aucBMac);
+        __builtin_prefetch(&pstChild->pstRight);
+    }
+}
+
+// Hash of the fields the key compare looks at: B-MAC, B-VLAN and, outside
+// shared-VSI mode, the VSI index. Every bit of the fields reaches every bit
+// of the result (the finaliser of MurmurHash3), so that consecutive
+// addresses spread over all buckets.
+uint32_t _pbb_ucpw_BmacHash(const PbbUcPw* pstKey)
+{
+    uint64_t ulKey = _pbb_ucpw_MacOrder(pstKey->aucBMac) | (static_cast<uint64_t>(pstKey->usBVlan) << 48);
+    if (PBB_l2vpn_IsShareVsi() != 1) ulKey ^= static_cast<uint64_t>(pstKey->uiVsiIndex) * 0x9E3779B97F4A7C15ull;
+    ulKey ^= ulKey >> 33;
+    ulKey *= 0xFF51AFD7ED558CCDull;
+    ulKey ^= ulKey >> 33;
+    ulKey *= 0xC4CEB9FE1A85EC53ull;
+    ulKey ^= ulKey >> 33;
+    return static_cast<uint32_t>(ulKey);
+}
+
+// Bucket of a linked entry in a hash of uiBuckets buckets, for a resize.
+uint32_t _pbb_ucpw_BmacNodeIndex(const HASH_NODE_S* pstNode, uint32_t uiBuckets)
+{
+    return _pbb_ucpw_BmacHash(_pbb_ucpw_EntryOfHash(pstNode)) & (uiBuckets - 1);
 }
 
 // First entry of a list, or null when the list is empty.
@@ -95,6 +159,53 @@ PbbUcPwLink* _pbb_ucpw_GetVsiHead(uint32_t uiVsiIndex)
     return &g_pstPbb_VsiUcPwList[uiVsiIndex].stLink;
 }
 
+// Links the entry into its VSI's list behind every entry whose B-MAC is
+// less than or equal to its own, and into the VSI's tree at the same
+// place. Walking down the tree, the new entry goes right of every entry
+// not greater than it; the last entry it went left of is the first one
+// greater, before which it goes in the list. (Ascending adds walk down the
+// right edge of the tree, which they keep in the cache.)
+void _pbb_ucpw_OrderInsert(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry)
+{
+    const uint64_t ulKey = _pbb_ucpw_MacOrder(pstEntry->aucBMac);
+    PbbUcPwLink* pstList = &pstHead->stLink;
+    PbbTreeNode* pstParent = nullptr;
+    PbbTreeNode** ppstLink = &pstHead->pstOrderRoot;
+    PbbUcPw* pstGreater = nullptr;
+    while (*ppstLink != nullptr) {
+        pstParent = *ppstLink;
+        _pbb_ucpw_PrefetchChildren(pstParent);
+        PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstParent);
+        if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
+            pstGreater = pstAt;
+            ppstLink = &pstParent->pstLeft;
+        } else {
+            ppstLink = &pstParent->pstRight;
+        }
+    }
+    pbb::tree::insert(&pstHead->pstOrderRoot, pstParent, ppstLink, &pstEntry->stOrderNode);
+    if (pstGreater != nullptr)
+        pbb::list::insertBefore(&pstGreater->stVsiNode, &pstEntry->stVsiNode);
+    else
+        pbb::list::pushBack(pstList, &pstEntry->stVsiNode);
+}
+
+// Makes the hash twice as large once the entries outnumber its buckets,
+// keeping chains at one entry or less on average.
+void _pbb_ucpw_HashGrow()
+{
+    HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
+    if (g_stPbb_UcPwList.uiCount <= g_uiPbb_BmacHashGrowAt || pstTbl->uiBuckets >= PBB_UCPW_HASH_MAX_BUCKETS) return;
+    uint32_t uiBuckets = pstTbl->uiBuckets * 2;
+    if (HASH_Resize(pstTbl, uiBuckets, _pbb_ucpw_BmacNodeIndex) == 0) {
+        g_uiPbb_BmacHashGrowAt = uiBuckets;
+        return;
+    }
+    g_uiPbb_BmacHashGrowAt += pstTbl->uiBuckets;
+    if (PBB_log_IsDebugSwitchOn(PBB_DBG_ERROR) == 1)
+        PBB_log_Print("ERROR", "Failed to allocate memory for %u Unicast Pseudo Wire hash buckets.\r\n", uiBuckets);
+}
+
 PbbUcPwLink* _pbb_ucpw_GetVlanHead(uint16_t usVlanId)
 {
     if (g_pstPbb_VlanUcPwList == nullptr || usVlanId >= g_uiPbb_VlanUcPwHeadNum) return nullptr;
@@ -105,15 +216,6 @@ PbbUcPwLink* _pbb_ucpw_GetVlanHead(uint16_t usVlanId)
 void _pbb_ucpw_DestroyIfCb(void* pData)
 {
     free(pData);
-}
-
-// Byte-wise B-MAC order: +1 when a is less than b, -1 otherwise (never 0).
-int _pbb_ucpw_CmpNode(const uint8_t* pucA, const uint8_t* pucB)
-{
-    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) {
-        if (pucA[i] != pucB[i]) return pucA[i] < pucB[i] ? 1 : -1;
-    }
-    return -1;
 }
 
 // Slot bitmap of the age status: one bit per global slot up to the
@@ -175,12 +277,14 @@ void _pbb_ucpw_HashRemove(PbbUcPw* pstEntry)
 }
 
 // Unlinks the entry from every index, in the order VSI, B-VLAN, interface,
-// hash, all entries, keeping the counts.
+// hash, all entries, keeping the counts. A VSI whose tree has been cleared
+// (it is being emptied whole) only loses the entry from its list.
 void _pbb_ucpw_RemoveFromAllList(PbbUcPw* pstEntry)
 {
-    if (pstEntry == g_pstPbb_UcPwLastAdded) g_pstPbb_UcPwLastAdded = nullptr;
+    PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[pstEntry->uiVsiIndex];
+    if (pstVsiHead->pstOrderRoot != nullptr) pbb::tree::erase(&pstVsiHead->pstOrderRoot, &pstEntry->stOrderNode);
     pbb::list::unlink(&pstEntry->stVsiNode);
-    g_pstPbb_VsiUcPwList[pstEntry->uiVsiIndex].uiCount--;
+    pstVsiHead->uiCount--;
     pbb::list::unlink(&pstEntry->stVlanNode);
     pbb::list::unlink(&pstEntry->stIfNode);
     _pbb_ucpw_HashRemove(pstEntry);
@@ -246,12 +350,8 @@ void _pbb_ucpw_LogNoMemory(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVla
 
 uint32_t _pbb_ucpw_GetBmacHashIndex(const void* pKey)
 {
-    const auto* pstKey = static_cast<const PbbUcPw*>(pKey);
-    uint32_t uiSum = 0;
-    for (uint32_t i = 0; i < PBB_UCPW_BMAC_LEN; ++i) uiSum += pstKey->aucBMac[i];
-    uiSum += pstKey->usBVlan;
-    if (PBB_l2vpn_IsShareVsi() != 1) uiSum += pstKey->uiVsiIndex;
-    return uiSum & PBB_UCPW_HASH_MASK;
+    uint32_t uiBuckets = g_pstPbb_BmacHashTbl != nullptr ? g_pstPbb_BmacHashTbl->uiBuckets : PBB_UCPW_HASH_BUCKETS;
+    return _pbb_ucpw_BmacHash(static_cast<const PbbUcPw*>(pKey)) & (uiBuckets - 1);
 }
 
 int _pbb_ucpw_BmacHashKeyCmp(const HASH_NODE_S* pstNode, const void* pKey)
@@ -277,7 +377,7 @@ uint32_t PBB_ucpw_Init()
         bFailed = true;
     } else {
         uint32_t uiHeads = uiVsiNum + 1;
-        g_pstPbb_VsiUcPwList = static_cast<PbbUcPwHead*>(calloc(uiHeads, sizeof(PbbUcPwHead)));
+        g_pstPbb_VsiUcPwList = static_cast<PbbUcPwVsiHead*>(calloc(uiHeads, sizeof(PbbUcPwVsiHead)));
         if (g_pstPbb_VsiUcPwList == nullptr) {
             PBB_log_TracePrint("Failed to allocate memory for VSI Unicast Pseudo Wire list with VSI number %u.\r\n",
                                uiHeads);
@@ -306,6 +406,7 @@ uint32_t PBB_ucpw_Init()
     }
 
     g_pstPbb_BmacHashTbl = HASH_Create(PBB_UCPW_HASH_BUCKETS, _pbb_ucpw_GetBmacHashIndex);
+    g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
     if (g_pstPbb_BmacHashTbl == nullptr) {
         PBB_log_TracePrint("Failed to create Unicast Pseudo Wire hash table.\r\n");
         bFailed = true;
@@ -415,23 +516,14 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     g_stPbb_UcPwList.uiCount++;
 
     // Behind every entry whose B-MAC is less than or equal to the new one.
-    PbbUcPwHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
-    PbbUcPwLink* pstHint = g_pstPbb_UcPwLastAdded != nullptr && g_pstPbb_UcPwLastAdded->uiVsiIndex == uiVsiIndex
-                               ? &g_pstPbb_UcPwLastAdded->stVsiNode
-                               : nullptr;
-    pbb::list::insertOrdered(
-        &pstVsiHead->stLink, &pstEntry->stVsiNode,
-        [](PbbUcPwLink* pstNew, PbbUcPwLink* pstPos) {
-            return _pbb_ucpw_CmpNode(_pbb_ucpw_EntryOf(pstNew, PBB_UCPW_OFF_VSI)->aucBMac,
-                                     _pbb_ucpw_EntryOf(pstPos, PBB_UCPW_OFF_VSI)->aucBMac) == 1;
-        },
-        pstHint);
+    PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
+    _pbb_ucpw_OrderInsert(pstVsiHead, pstEntry);
     pstVsiHead->uiCount++;
-    g_pstPbb_UcPwLastAdded = pstEntry;
 
     pbb::list::pushFront(&g_pstPbb_VlanUcPwList[usBVlan], &pstEntry->stVlanNode);
 
     _pbb_ucpw_HashInsert(pstEntry);
+    _pbb_ucpw_HashGrow();
     return PBB_OK;
 }
 
@@ -515,15 +607,24 @@ PbbUcPw* PBB_ucpw_GetNext(uint32_t uiType, const PbbUcPw* pstCurrent)
     }
 }
 
+// The first entry of the list greater than the B-MAC: the leftmost node of
+// the tree greater than it, found on the way down.
 PbbUcPw* PBB_ucpw_GetNextByIndex(uint32_t uiVsiIndex, const uint8_t* pucBMac)
 {
-    PbbUcPwLink* pstHead = _pbb_ucpw_GetVsiHead(uiVsiIndex);
-    if (pstHead == nullptr || pucBMac == nullptr) return nullptr;
-    for (PbbUcPwLink* pstLink = pstHead->pstNext; pstLink != pstHead; pstLink = pstLink->pstNext) {
-        PbbUcPw* pstEntry = _pbb_ucpw_EntryOf(pstLink, PBB_UCPW_OFF_VSI);
-        if (_pbb_ucpw_CmpNode(pucBMac, pstEntry->aucBMac) == 1) return pstEntry;
+    if (_pbb_ucpw_GetVsiHead(uiVsiIndex) == nullptr || pucBMac == nullptr) return nullptr;
+    const uint64_t ulKey = _pbb_ucpw_MacOrder(pucBMac);
+    PbbUcPw* pstGreater = nullptr;
+    for (PbbTreeNode* pstNode = g_pstPbb_VsiUcPwList[uiVsiIndex].pstOrderRoot; pstNode != nullptr;) {
+        _pbb_ucpw_PrefetchChildren(pstNode);
+        PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstNode);
+        if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
+            pstGreater = pstAt;
+            pstNode = pstNode->pstLeft;
+        } else {
+            pstNode = pstNode->pstRight;
+        }
     }
-    return nullptr;
+    return pstGreater;
 }
 
 uint32_t PBB_ucpw_GetTotalNum()
@@ -569,6 +670,7 @@ void PBB_ucpw_DeleteByVsi(uint32_t uiVsiIndex)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetVsiHead(uiVsiIndex);
     if (pstHead == nullptr) return;
+    g_pstPbb_VsiUcPwList[uiVsiIndex].pstOrderRoot = nullptr;  // every node goes
     _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_VSI, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
     g_pstPbb_VsiUcPwList[uiVsiIndex].uiCount = 0;
@@ -610,6 +712,7 @@ void PBB_ucpw_DeleteByIfVsi(uint32_t uiIfIndex, uint32_t uiVsiIndex)
 
 void PBB_ucpw_DeleteAll()
 {
+    for (uint32_t i = 0; i < g_uiPbb_VsiUcPwHeadNum; ++i) g_pstPbb_VsiUcPwList[i].pstOrderRoot = nullptr;
     PbbUcPwLink* pstHead = &g_stPbb_UcPwList.stLink;
     _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_ALL, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);

@@ -1,8 +1,10 @@
 // Unicast pseudo-wire table: every learned entry, linked into five indexes
 // (all entries, per VSI in B-MAC order, per interface, per B-VLAN, and a
-// B-MAC hash), with each entry's per-slot age status.
+// B-MAC hash), with each entry's per-slot age status. Each VSI's list has
+// an ordered tree beside it that finds a position in it.
 #pragma once
 
+#include "daemon/pbb_tree.h"
 #include "platform/bitmap.h"
 #include "platform/hash.h"
 
@@ -34,6 +36,15 @@ struct PbbUcPw {
     uint8_t aucBMac[6];
     uint32_t uiIfIndex;
     BITMAP_S* pstAgeStatus;
+    // Node of the VSI's order tree: its in-order sequence is the VSI's list.
+    PbbTreeNode stOrderNode;
+};
+
+// Head of a VSI's list: the list, its count and the root of its order tree.
+struct PbbUcPwVsiHead {
+    PbbUcPwLink stLink;
+    uint32_t uiCount;
+    PbbTreeNode* pstOrderRoot;
 };
 
 struct PbbUcPwFilter {
@@ -50,10 +61,12 @@ constexpr uint32_t PBB_UCPW_GET_BY_VLAN_IF = 3;
 constexpr uint32_t PBB_UCPW_GET_BY_IF_VSI = 4;
 constexpr uint32_t PBB_UCPW_GET_ALL = 5;
 
+// Buckets of the B-MAC hash at start-up; the count doubles whenever the
+// entries outnumber the buckets.
 constexpr uint32_t PBB_UCPW_HASH_BUCKETS = 4096;
 
 extern PbbUcPwHead g_stPbb_UcPwList;
-extern PbbUcPwHead* g_pstPbb_VsiUcPwList;
+extern PbbUcPwVsiHead* g_pstPbb_VsiUcPwList;
 extern PbbUcPwLink* g_pstPbb_VlanUcPwList;
 extern uint32_t g_ulPbb_IfUcPwHandle;
 extern HASH_TABLE_S* g_pstPbb_BmacHashTbl;

@@ -5,6 +5,7 @@
 #include "daemon/pbb_log.h"
 #include "platform/l2vpn.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -70,9 +71,14 @@ void _pbb_vsi_LinkISid(uint32_t uiVsiIndex, uint32_t uiISid)
 
 }  // namespace
 
+// Multiplicative hashing: the top bits of the I-SID times 2^32 over the
+// golden ratio. Consecutive I-SIDs, and I-SIDs a constant step apart, land
+// in different buckets.
 uint32_t _pbb_vsi_GetISidHashIndex(const void* pKey)
 {
-    return *static_cast<const uint32_t*>(pKey) % PBB_VSI_ISID_BUCKETS;
+    uint32_t uiBuckets = g_pstPbb_IsidHashTbl != nullptr ? g_pstPbb_IsidHashTbl->uiBuckets : PBB_VSI_ISID_BUCKETS;
+    uint32_t uiHash = *static_cast<const uint32_t*>(pKey) * 0x9E3779B1u;
+    return uiHash >> (32 - std::countr_zero(uiBuckets));
 }
 
 int _pbb_vsi_ISidKeyCmp(const HASH_NODE_S* pstNode, const void* pKey)
@@ -93,7 +99,10 @@ uint32_t PBB_vsi_Init()
     auto** ppstVsi = static_cast<PbbVsi**>(calloc(uiMaxVsiNum, sizeof(PbbVsi*)));
     if (ppstVsi == nullptr) return PBB_ERR;
 
-    HASH_TABLE_S* pstTable = HASH_Create(PBB_VSI_ISID_BUCKETS, _pbb_vsi_GetISidHashIndex);
+    // One bucket or more per VSI, a power of two.
+    uint32_t uiBuckets = PBB_VSI_ISID_BUCKETS;
+    while (uiBuckets < uiMaxVsiNum && uiBuckets < (1u << 31)) uiBuckets <<= 1;
+    HASH_TABLE_S* pstTable = HASH_Create(uiBuckets, _pbb_vsi_GetISidHashIndex);
     if (pstTable == nullptr) {
         free(static_cast<void*>(ppstVsi));
         return PBB_ERR;

@@ -11,7 +11,9 @@ constexpr uint32_t PBB_VSI_NAME_LEN = 32;     // 31 characters and the NUL
 constexpr uint16_t PBB_BVLAN_NONE = 0xFFFF;
 constexpr uint32_t PBB_ENCAP_DEFAULT = 2;
 constexpr uint32_t PBB_VSI_INVALID_INDEX = 0xFFFFFFFFu;
-constexpr uint32_t PBB_VSI_ISID_BUCKETS = 4094;
+// Least bucket count of the I-SID hash; a table of more VSIs gets the
+// power of two at or above its VSI count.
+constexpr uint32_t PBB_VSI_ISID_BUCKETS = 4096;
 
 struct PbbUplink {
     PbbUplink* pstPrev;

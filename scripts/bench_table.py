@@ -34,6 +34,10 @@ FIGURES = [
     ("pbbctl walk of 64 VSIs x 1,000 entries", "bench_walk", "BM_PbbctlShowAll/64/1000", "real_time", 1, "ms", ("<", 2000)),
     ("pbbctl walk of one VSI of 64,000 entries", "bench_walk", "BM_PbbctlShowAll/1/64000", "real_time", 1, "ms", None),
     ("frames from pbb-sim into the packet socket", "bench_sim", "BM_FramesIntoThePacketSocket", "items_per_second", 1, "/s", (">=", 200000)),
+    ("pbb-sim forwarding, circuit to backbone and back (veth)", "bench_forward", "BM_ForwardBothWays/128/", "forwarded_per_second", 1, "/s", None),
+    ("raw AF_PACKET send and read over veth, same run", "bench_forward", "BM_ForwardBothWays/128/", "raw_per_second", 1, "/s", None),
+    ("forwarding against the raw AF_PACKET rate", "bench_forward", "BM_ForwardBothWays/128/", "ratio", 1, "", (">=", 0.5)),
+    ("pbb-sim CPU per forwarded frame", "bench_forward", "BM_ForwardBothWays/128/", "sim_cpu_us_per_frame", 1, "us", None),
     ("one empty round trip of the socket transport", "bench_sim", "BM_RoundTrip_Socket", "real_time", 1, "us", None),
     ("saving one learned entry (write-behind)", "bench_dbm", "BM_SaveLearnedEntry", "real_time", 1, "ns", None),
 ]

@@ -107,6 +107,7 @@ void SwitchModel::deleteInterface(uint32_t ifIndex)
     if (ifc.active) takeDown({ifIndex}, 0);
     emitList(EventKind::Interface, IF_EVT_DELETE, {ifIndex});
     ifs_.erase(ifIndex);
+    bridge_.detach(ifIndex);
 }
 
 void SwitchModel::takeDown(const std::vector<uint32_t>& ifIndexes, uint32_t dataWord)

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/model/bridge_config.h"
 #include "platform/model/fib.h"
 #include "platform/model/line_report.h"
 #include "platform/model/pbb_frame.h"
@@ -109,6 +110,10 @@ public:
     // The programming calls served, with their records and results.
     const ProgramLog& programCalls() const { return calls_; }
 
+    // The switch as a backbone edge bridge (pbb-sim's data plane).
+    BridgeConfig& bridge() { return bridge_; }
+    const BridgeConfig& bridge() const { return bridge_; }
+
     // Services.
     void setServiceUp(Service service, bool up);
     const std::vector<Ack>& acks() const { return acks_; }
@@ -181,6 +186,7 @@ private:
     uint32_t nextHandle_ = 1;
     uint32_t nextContext_ = 1;
     std::vector<Ack> acks_;
+    BridgeConfig bridge_;
 };
 
 }  // namespace sim

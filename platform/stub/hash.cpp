@@ -1,6 +1,7 @@
 // Hash-table service: a bucket array of chain heads. The caller links and
 // unlinks nodes itself (head insertion with back pointers); the table only
-// finds nodes and, when destroyed, hands the still linked ones back.
+// finds nodes, moves them to a bucket array of another size, and, when
+// destroyed, hands the still linked ones back.
 
 #include "platform/hash.h"
 
@@ -65,4 +66,46 @@ void HASH_Destroy(HASH_TABLE_S* pstTable, HASH_FREE_FN pfFree)
     }
     std::free(static_cast<void*>(pstTable->ppstBuckets));
     std::free(pstTable);
+}
+
+uint32_t HASH_Resize(HASH_TABLE_S* pstTable, uint32_t uiBuckets, HASH_NODE_INDEX_FN pfNodeIndex)
+{
+    if (plat::testing::fault("HASH_Resize")) {
+        plat::testing::record("HASH_Resize", "buckets=" + std::to_string(uiBuckets) + " result=fault");
+        return 1;
+    }
+    HASH_NODE_S** ppstNew = nullptr;
+    if (pstTable != nullptr && pfNodeIndex != nullptr && uiBuckets != 0)
+        ppstNew = static_cast<HASH_NODE_S**>(std::calloc(uiBuckets, sizeof(HASH_NODE_S*)));
+    if (plat::testing::recording())
+        plat::testing::record("HASH_Resize",
+                              "buckets=" + std::to_string(uiBuckets) + (ppstNew != nullptr ? " result=ok" : " result=null"));
+    if (ppstNew == nullptr) return 1;
+
+    for (uint32_t b = 0; b < pstTable->uiBuckets; ++b) {
+        // The chain reversed first, then each node pushed at the head of its
+        // new bucket: nodes that share a new bucket keep their old order.
+        HASH_NODE_S* pstReversed = nullptr;
+        for (HASH_NODE_S* n = pstTable->ppstBuckets[b]; n != nullptr;) {
+            HASH_NODE_S* pstNext = n->pstNext;
+            n->pstNext = pstReversed;
+            pstReversed = n;
+            n = pstNext;
+        }
+        while (pstReversed != nullptr) {
+            HASH_NODE_S* n = pstReversed;
+            pstReversed = n->pstNext;
+            uint32_t uiBucket = pfNodeIndex(n, uiBuckets);
+            if (uiBucket >= uiBuckets) uiBucket = 0;  // a stray index: still linked, so that HASH_Destroy finds it
+            HASH_NODE_S** ppstHead = &ppstNew[uiBucket];
+            n->pstNext = *ppstHead;
+            n->ppstPrev = ppstHead;
+            if (*ppstHead != nullptr) (*ppstHead)->ppstPrev = &n->pstNext;
+            *ppstHead = n;
+        }
+    }
+    std::free(static_cast<void*>(pstTable->ppstBuckets));
+    pstTable->ppstBuckets = ppstNew;
+    pstTable->uiBuckets = uiBuckets;
+    return 0;
 }

@@ -87,6 +87,8 @@ int main(int argc, char** argv)
         source = topology;
     }
     sim::SwitchModel model;
+    // One pbb-sim per run directory: it names the switch unless a topology does.
+    model.bridge().setFallbackName(plat::runDir());
     simcmd::Outcome loaded = simcmd::loadTopology(model, text, source);
     if (loaded.status != 0) return fail(loaded.status == 2 ? 2 : 1, loaded.err);
 

@@ -56,7 +56,7 @@ void Server::Sink::release()
     for (auto& o : out) s_.route(o);
 }
 
-Server::Server(sim::SwitchModel& model) : model_(model), sink_(*this)
+Server::Server(sim::SwitchModel& model) : model_(model), sink_(*this), forwarder_(loop_, model_, stats_)
 {
     model_.setSink(&sink_);
     spare_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
@@ -445,6 +445,7 @@ simcmd::Outcome Server::bindLink(const std::string& linuxIf, const std::string& 
         return {1, "", e.what()};
     }
     l.port = port;
+    forwarder_.attach(port, l.capture->fd());
     l.watch = loop_.add(l.capture->fd(), EPOLLIN, [this, linuxIf](uint32_t) { readLink(linuxIf); });
     links_[linuxIf] = std::move(l);
     return {0, "frames received on " + linuxIf + (netns.empty() ? "" : " (network namespace " + netns + ")") +
@@ -456,6 +457,7 @@ simcmd::Outcome Server::unbindLink(const std::string& linuxIf)
 {
     auto it = links_.find(linuxIf);
     if (it == links_.end()) return {2, "", linuxIf + " is not bound"};
+    forwarder_.detach(it->second.capture->fd());
     loop_.remove(it->second.watch);
     links_.erase(it);
     return {0, linuxIf + " is no longer bound\n", ""};
@@ -466,21 +468,21 @@ void Server::readLink(const std::string& name)
     auto it = links_.find(name);
     if (it == links_.end()) return;
     BoundLink& l = it->second;
-    std::vector<simcmd::Frame> frames;
     try {
-        frames = l.capture->readFrames();
+        l.capture->readEach(256, [&](std::span<const uint8_t> f) {
+            if (!forwarder_.receive(l.port, f)) return;
+            ++l.frames;
+            ++stats_.framesInjected;
+            ++stats_.framesFromLinks;
+        });
     } catch (const std::exception& e) {
         logError("reading " + name + ": " + e.what() + "; unbound");
+        forwarder_.detach(l.capture->fd());
         loop_.remove(l.watch);
         links_.erase(it);
         return;
     }
-    for (const auto& f : frames) {
-        ++l.frames;
-        ++stats_.framesInjected;
-        ++stats_.framesFromLinks;
-        if (model_.receiveFrame(l.port, f)) ++stats_.framesToCpu;
-    }
+    forwarder_.flush();
 }
 
 json Server::stats() const

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/model/switch_model.h"
+#include "tools/pbb-sim/forwarder.h"
 #include "tools/pbb-sim/injector.h"
 #include "tools/pbb-sim/loop.h"
 #include "tools/pbb-sim/session.h"
@@ -66,6 +67,7 @@ public:
     simcmd::Outcome unbindLink(const std::string& linuxIf) override;
     int passedFile(const std::string& path) override;
     nlohmann::json stats() const override;
+    nlohmann::json dataplane() const override { return forwarder_.show(); }
 
 private:
     struct FrameOut {
@@ -150,6 +152,7 @@ private:
     Sink sink_;
     Stats stats_;
     Injector injector_;
+    Forwarder forwarder_;
     plat::UniqueFd daemonListen_;
     plat::UniqueFd controlListen_;
     std::string daemonPath_;

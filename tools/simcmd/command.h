@@ -45,10 +45,13 @@ std::vector<CommandSpec> reportCommands();
 std::vector<CommandSpec> frameCommands();
 std::vector<CommandSpec> showCommands();
 std::vector<CommandSpec> programCommands();
+std::vector<CommandSpec> bridgeCommands();
 
 // The switch's configuration as commands of this language, one a line
 // (slots, interfaces, VLANs, spanning tree, VSIs, limits, services).
 std::vector<std::string> configLines(const sim::SwitchModel& m);
+// The bridge's part of it: name, backbone address, age time, circuits.
+std::vector<std::string> bridgeConfigLines(const sim::SwitchModel& m);
 
 // A word as messages quote it.
 inline std::string q(const std::string& w) { return "'" + w + "'"; }

@@ -70,6 +70,7 @@ std::vector<std::string> configLines(const sim::SwitchModel& m)
         out.push_back("vsi add " + std::to_string(i) + " " + word(v.name) + " " + std::to_string(v.isid) +
                       (v.down ? " --down" : ""));
 
+    for (std::string& l : bridgeConfigLines(m)) out.push_back(std::move(l));
     for (sim::Service sv : {sim::Service::Ifm, sim::Service::Vlan, sim::Service::L2vpn, sim::Service::Sti,
                             sim::Service::Packet})
         if (!m.serviceUp(sv)) out.push_back("service down " + serviceName(sv));

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -55,20 +57,6 @@ private:
 
 }  // namespace
 
-Frame restoreTag(std::span<const uint8_t> bytes, const StrippedTag& tag)
-{
-    if (!tag.present || bytes.size() < 12) return Frame(bytes.begin(), bytes.end());
-    Frame out;
-    out.reserve(bytes.size() + 4);
-    out.insert(out.end(), bytes.begin(), bytes.begin() + 12);
-    out.push_back(static_cast<uint8_t>(tag.tpid >> 8));
-    out.push_back(static_cast<uint8_t>(tag.tpid));
-    out.push_back(static_cast<uint8_t>(tag.tci >> 8));
-    out.push_back(static_cast<uint8_t>(tag.tci));
-    out.insert(out.end(), bytes.begin() + 12, bytes.end());
-    return out;
-}
-
 LinkCapture::LinkCapture(const std::string& linuxIf, const std::string& netns) : ifName_(linuxIf), netns_(netns)
 {
     if (linuxIf.empty() || linuxIf.size() >= IFNAMSIZ)
@@ -82,10 +70,14 @@ LinkCapture::LinkCapture(const std::string& linuxIf, const std::string& netns) :
     int on = 1;
     if (::setsockopt(fd_.get(), SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) != 0)
         throw sysError("PACKET_AUXDATA on '" + linuxIf + "'");
-    // Room for bursts between two turns of the simulator's loop; the kernel
-    // caps it at its maximum, which is as good as it gets.
+    // What pbb-sim sends on the interface need not come back to it (kernels
+    // before 4.20 lack the option: the PACKET_OUTGOING check below does it).
+    (void)::setsockopt(fd_.get(), SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on);
+    // Room for bursts between two turns of the simulator's loop: past the
+    // kernel's cap when the process may (root), else up to the cap.
     int rcvbuf = 4 << 20;
-    (void)::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUFFORCE, &rcvbuf, sizeof rcvbuf) != 0)
+        (void)::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
     sockaddr_ll sll{};
     sll.sll_family = AF_PACKET;
     sll.sll_protocol = htons(ETH_P_ALL);
@@ -97,40 +89,57 @@ LinkCapture::LinkCapture(const std::string& linuxIf, const std::string& netns) :
 std::vector<Frame> LinkCapture::readFrames(size_t max)
 {
     std::vector<Frame> out;
-    std::vector<uint8_t> buf(65536);
-    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(tpacket_auxdata))];
-    for (size_t n = 0; n < max; ++n) {
-        sockaddr_ll from{};
-        iovec iov{buf.data(), buf.size()};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t len = ::recvmsg(fd_.get(), &msg, MSG_TRUNC);
-        if (len < 0) {
+    readEach(max, [&out](std::span<const uint8_t> f) {
+        if (isPbbFrame(f)) out.emplace_back(f.begin(), f.end());
+    });
+    return out;
+}
+
+size_t LinkCapture::readEach(size_t max, const std::function<void(std::span<const uint8_t>)>& each)
+{
+    constexpr size_t kSlot = 4 + kFrameMax;
+    if (buffers_.empty()) buffers_.resize(kBatch * kSlot);
+    std::array<mmsghdr, kBatch> msgs{};
+    std::array<iovec, kBatch> iov{};
+    std::array<sockaddr_ll, kBatch> from{};
+    alignas(cmsghdr) uint8_t control[kBatch][CMSG_SPACE(sizeof(tpacket_auxdata))];
+    size_t read = 0;
+    while (read < max) {
+        size_t want = std::min(kBatch, max - read);
+        for (size_t i = 0; i < want; ++i) {
+            iov[i] = {buffers_.data() + i * kSlot + 4, kFrameMax};
+            msgs[i].msg_hdr = msghdr{&from[i], sizeof from[i], &iov[i], 1, control[i], sizeof control[i], 0};
+        }
+        int n = ::recvmmsg(fd_.get(), msgs.data(), static_cast<unsigned>(want), MSG_TRUNC, nullptr);
+        if (n < 0) {
             if (errno == EINTR) continue;
             break;   // EAGAIN: nothing more waits; other errors end this read too
         }
-        if (from.sll_pkttype == PACKET_OUTGOING) continue;
-        if (static_cast<size_t>(len) > buf.size()) continue;   // larger than any frame we handle
-        StrippedTag tag;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA) continue;
-            tpacket_auxdata aux;
-            std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
-            if (aux.tp_vlan_tci != 0 || (aux.tp_status & TP_STATUS_VLAN_VALID)) {
-                tag.present = true;
-                tag.tci = aux.tp_vlan_tci;
-                tag.tpid = (aux.tp_status & TP_STATUS_VLAN_TPID_VALID) ? aux.tp_vlan_tpid : 0x8100;
+        read += static_cast<size_t>(n);
+        for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+            msghdr& msg = msgs[i].msg_hdr;
+            if (from[i].sll_pkttype == PACKET_OUTGOING || (msg.msg_flags & MSG_TRUNC) != 0) continue;
+            uint8_t* start = buffers_.data() + i * kSlot + 4;
+            size_t len = msgs[i].msg_len;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr && len >= 12; c = CMSG_NXTHDR(&msg, c)) {
+                if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA) continue;
+                tpacket_auxdata aux;
+                std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+                if (aux.tp_vlan_tci == 0 && (aux.tp_status & TP_STATUS_VLAN_VALID) == 0) continue;
+                uint16_t tpid = (aux.tp_status & TP_STATUS_VLAN_TPID_VALID) ? aux.tp_vlan_tpid : 0x8100;
+                std::memmove(start - 4, start, 12);
+                start -= 4;
+                len += 4;
+                const uint8_t tag[4] = {uint8_t(tpid >> 8), uint8_t(tpid), uint8_t(aux.tp_vlan_tci >> 8),
+                                        uint8_t(aux.tp_vlan_tci)};
+                std::memcpy(start + 12, tag, 4);
+                break;
             }
+            each(std::span<const uint8_t>(start, len));
         }
-        Frame f = restoreTag(std::span<const uint8_t>(buf.data(), static_cast<size_t>(len)), tag);
-        if (isPbbFrame(f)) out.push_back(std::move(f));
+        if (static_cast<size_t>(n) < want) break;
     }
-    return out;
+    return read;
 }
 
 }  // namespace simcmd

@@ -1,11 +1,13 @@
 // Frames received on a real Linux interface (a veth end, say), for a
 // simulated port. A packet socket hands a frame over with its outer VLAN tag
-// already stripped: the tag comes back from the auxiliary data
-// (PACKET_AUXDATA) and is put in front of the EtherType again, so that the
-// frame is as it was on the wire.
+// already stripped: the tag (TCI, and the TPID the kernel reports, 0x8100
+// when it reports none) comes back from the auxiliary data (PACKET_AUXDATA)
+// and is put in front of the EtherType again, so that the frame is as it
+// was on the wire; a frame whose tag was not taken off stays as it is.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,17 +16,6 @@
 #include "tools/simcmd/frames.h"
 
 namespace simcmd {
-
-// The outer tag as the auxiliary data reports it.
-struct StrippedTag {
-    bool present = false;   // the kernel took a tag off
-    uint16_t tpid = 0x8100;
-    uint16_t tci = 0;
-};
-
-// The frame with its stripped tag put back after the source MAC; as it is
-// when no tag was stripped (or the frame is shorter than two MACs).
-Frame restoreTag(std::span<const uint8_t> bytes, const StrippedTag& tag);
 
 class LinkCapture {
 public:
@@ -42,11 +33,19 @@ public:
     // The frames waiting (at most max): I-tagged frames only, with the B-Tag
     // restored; frames this interface sent are left out.
     std::vector<Frame> readFrames(size_t max = 256);
+    // Every frame waiting (at most max), tag restored, handed to `each`
+    // (the bytes are valid during the call only); read kBatch at a time.
+    // Frames longer than kFrameMax are left out. Returns the frames read.
+    size_t readEach(size_t max, const std::function<void(std::span<const uint8_t>)>& each);
+
+    static constexpr size_t kBatch = 32;
+    static constexpr size_t kFrameMax = 16384;
 
 private:
     std::string ifName_;
     std::string netns_;
     plat::UniqueFd fd_;
+    std::vector<uint8_t> buffers_;   // kBatch slots of 4 + kFrameMax bytes: room for a tag put back
 };
 
 }  // namespace simcmd

@@ -16,7 +16,8 @@ const std::vector<CommandSpec>& table()
     static const std::vector<CommandSpec> all = [] {
         std::vector<CommandSpec> v;
         for (auto family :
-             {switchCommands, l2vpnCommands, reportCommands, frameCommands, showCommands, programCommands}) {
+             {switchCommands, l2vpnCommands, reportCommands, frameCommands, showCommands, programCommands,
+              bridgeCommands}) {
             auto part = family();
             v.insert(v.end(), part.begin(), part.end());
         }

@@ -47,6 +47,9 @@ public:
     }
     // Daemon connected?, frames injected/delivered, calls served ...
     virtual nlohmann::json stats() const = 0;
+    // The data plane: counters, customer MAC table, backbone addresses
+    // followed; null when there is none.
+    virtual nlohmann::json dataplane() const { return nullptr; }
 };
 
 // Runs one command (already split into words) against the model. host may be

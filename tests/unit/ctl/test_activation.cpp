@@ -28,10 +28,16 @@ void expectRecord(const char* name, uint32_t index, uint32_t isid, uint32_t enca
     EXPECT_EQ(rec->usBVlan, bvlan);
 }
 
-// 600 uplinks take the port array past its first 512 slots (the chunks the
-// driver receives are checked by the forwarding tests).
+// 600 uplinks take the port array past its first 512 slots, which it
+// doubles (the chunks the driver receives are checked by the forwarding
+// tests).
 TEST_F(Ctl, ActivationProgramsSixHundredUplinksInUplinkOrder)
 {
+    uint32_t capacity = 512;
+    uint32_t* list = _pbb_ctl_ReAllocMcPortList(512, _pbb_ctl_ReAllocMcPortList(0, nullptr, &capacity), &capacity);
+    EXPECT_EQ(capacity, 1024u);
+    free(list);
+
     std::vector<uint32_t> ports;
     for (int i = 0; i < 600; ++i) {
         ports.push_back(sw->addPort("eth-1/1/" + std::to_string(i), 1));

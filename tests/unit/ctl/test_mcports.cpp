@@ -1,6 +1,6 @@
-// Multicast ports: the port rule, and a port the driver refuses leaving the
-// table as it was. Ports joining and leaving one by one are checked by the
-// interface-event tests.
+// Multicast ports: the port rule, a port the driver refuses leaving the
+// table as it was, and the last port taking the entry with it. Ports
+// joining and leaving one by one are checked by the interface-event tests.
 #include "ctl_test.h"
 
 #include <functional>
@@ -62,6 +62,18 @@ TEST_F(Ctl, RefusedPortsLeaveTheTableAsItWas)
     plat::testing::failCall("L2VPN_FlushPwEntry", 7);
     PBB_ctl_ActiveMcPort(1, b);
     EXPECT_EQ(tableMc(1), std::vector<uint32_t>{a});
+
+    // Withdrawing a port the entry lacks calls nothing; withdrawing its last
+    // port deletes the whole entry, with no port deletion.
+    const uint64_t mark = sw->programCalls().last();
+    PBB_ctl_DeactiveMcPort(1, b);
+    EXPECT_EQ(sw->programCalls().last(), mark);
+    PBB_ctl_DeactiveMcPort(1, a);
+    std::vector<uint32_t> ops;
+    for (const sim::ProgramCall* call : sw->programCalls().since(mark))
+        if (call->minm) ops.push_back(call->minm->op);
+    EXPECT_EQ(ops, std::vector<uint32_t>{PBB_MINM_DEL_MCPW});
+    expectMc(1, {});
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // Unicast resets over several VSIs: each selection takes exactly its
 // entries out of the driver, the database and the table, and keeps every
 // other entry. Resets by interface and B-VLAN are checked by the
-// topology-change flushes, a single entry by ageing, the batch resets over
-// a list of interfaces by the management tests' reset requests.
+// topology-change flushes, the batch resets over a list of interfaces by
+// the management tests' reset requests.
 #include "ctl_test.h"
 
 #include <functional>
@@ -18,11 +18,15 @@ struct ResetCase {
     std::function<bool(const Uc&, uint32_t a)> removed;
 };
 
+constexpr uint8_t kMac1[6] = {0, 0x11, 0x22, 0x33, 0, 1};  // learned in B-VLAN 10 as station 1
+
 const ResetCase kResets[] = {
     {"ByVsi", [](uint32_t) { PBB_ctl_ResetUcPwByVsi(1); },
      [](const Uc& e, uint32_t) { return std::get<0>(e) == 1; }},
     {"WithVsiEmptyListIsEveryInterface", [](uint32_t) { PBB_ctl_ResetUcPwBatchWithVsi(2, 0, nullptr); },
      [](const Uc& e, uint32_t) { return std::get<0>(e) == 2; }},
+    {"OneKeyAndAKeyNotInTheTable", [](uint32_t) { for (uint16_t vlan : {30, 10}) PBB_ctl_ResetUcPw(1, vlan, kMac1); },
+     [](const Uc& e, uint32_t a) { return e == Uc{1, 10, 1, a}; }},
 };
 
 class Resets : public Ctl, public ::testing::WithParamInterface<ResetCase> {};

@@ -96,13 +96,22 @@ TEST_F(Uplinks, AllVsiModeReplacesNamesAndRefusesPerVsiDeletes)
     expectUc({});
 }
 
-TEST_F(Uplinks, ResettingAllVsiModeAlsoDropsPerVsiNames)
+// Resetting the all-VSI mode undoes per-VSI names as well. A record the
+// database refuses to delete, or a control block the interface manager
+// keeps, is reported; the other steps are made all the same.
+TEST_F(Uplinks, ResettingAllVsiModeUndoesEitherModeAndReportsAFailedStep)
 {
     auto req = names({"vsi-a", "vsi-b"});
-    ASSERT_EQ(PBB_ctl_AddUplink(a, 2, raw(req)), PBB_OK);
-    EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
-    EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
-    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+    for (std::string fault : {"", "DBM_DeleteKey", "IF_DelPrivateData"}) {
+        ASSERT_EQ(fault == "DBM_DeleteKey" ? PBB_ctl_SetAllVsiUplink(a) : PBB_ctl_AddUplink(a, 2, raw(req)), PBB_OK);
+        if (!fault.empty()) plat::testing::failCall(fault, 7);
+        EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(a), fault.empty() ? PBB_OK : PBB_ERR) << fault;
+        EXPECT_EQ(PBB_ifcb_Get(a) != nullptr, fault == "IF_DelPrivateData") << fault;
+        EXPECT_TRUE(cfgNames(a).empty() && PBB_ifcb_IsRunVsiExist(a, 1) == 0) << "a block kept is emptied";
+        for (const char* key : {"if.eth-1/0/1", "ifvsi.eth-1/0/1"}) EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, key));
+        EXPECT_FALSE(sw->pbbMode(a));
+        expectMc(1, {});
+    }
 }
 
 TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
@@ -123,7 +132,8 @@ TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
     EXPECT_EQ(PBB_ctl_AddUplink(tmp, 2, raw(req)), PBB_OK);
     EXPECT_FALSE(pbbtest::keyExists(g_hPbbUnusedCfgDB, "ifvsi.eth-3/0/1"));
     EXPECT_EQ(PBB_ctl_DeleteUplink(tmp, 1, raw(req)), PBB_ERR_UPLINK_ALL);
-    EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(tmp), PBB_OK);
+    plat::testing::failCall("DBM_DeleteKey", 7);  // the VSI list record: refused
+    EXPECT_EQ(PBB_ctl_ResetAllVsiUplink(tmp), PBB_ERR);
     EXPECT_FALSE(pbbtest::keyExists(g_hPbbUnusedCfgDB, "if.eth-3/0/1"));
 
     EXPECT_EQ(PBB_ifcb_Get(tmp), nullptr);

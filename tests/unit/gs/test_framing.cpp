@@ -33,6 +33,8 @@ TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrderAndMalformedOnesChangeNothing)
     namesNotSent[4 + 11] = 2;
     Bytes countBeyondAnyRead = uplinkReq(0, a, {"vsi-a"});
     countBeyondAnyRead[4 + 8] = 0x08;
+    Bytes bytesAfterTheNames = unterminated(uplinkReq(1, a, {"vsi-a", "vsi-b"}));
+    bytesAfterTheNames[4 + 11] = 1;  // one name counted: what follows it is not read
     std::vector<FramingCase> cases = {
         {"set then get", pairReq(0, 2, 0x4) + kGetDebug, {{15, 0}, {6, 0x4}}},
         {"clear only clears", pairReq(0, 0, 0x6) + pairReq(0, 1, 0x2) + kGetDebug, {{15, 0}, {15, 0}, {6, 0x4}}},
@@ -41,6 +43,7 @@ TEST_F(Gs, EveryRequestOfAReadIsAnsweredInOrderAndMalformedOnesChangeNothing)
         {"trailing bytes that are no TLV", kGetDebug + Bytes{0, 6}, {{6, 0}}},
         {"uplink names counted, not sent", namesNotSent + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
         {"uplink count beyond any read", countBeyondAnyRead + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
+        {"uplink bytes after the counted names", bytesAfterTheNames + kGetDebug, {{15, 0}, {6, 0}}},
         {"uplink name without its NUL", unterminated(uplinkReq(0, a, {"vsi-a", "vsi-b"})) + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
         {"set name without its NUL", unterminated(setReq(1, 0, 20, 1001, "vsi-a")) + kGetDebug, {{15, PBB_ERR}, {6, 0}}},
     };

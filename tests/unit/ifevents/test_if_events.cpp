@@ -57,9 +57,9 @@ TEST_F(IfEvents, ARepeatedLinkEventCallsNothing)
     EXPECT_EQ(logged("Receive event: interface_down on the interface eth-1/0/1.").size(), 1u);
 }
 
-// An interface going inactive is parked with its configuration or
-// discarded; parked, it comes back with it. A deletion removes parked
-// records only.
+// An interface going inactive leaves PBB mode, parked with its
+// configuration or discarded; parked, it comes back with it, to every VSI.
+// A deletion removes parked records only.
 TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
 {
     for (uint32_t p : {a, b, c}) ASSERT_EQ(PBB_ctl_SetAllVsiUplink(p), PBB_OK);
@@ -67,24 +67,32 @@ TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
     sw->deactivate(b, 0);
     serve();
     EXPECT_EQ(PBB_ifcb_Get(c), nullptr);
+    EXPECT_FALSE(sw->pbbMode(b) || sw->pbbMode(c));
     EXPECT_TRUE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
     for (uint32_t hDb : {g_hPbbUsedCfgDB, g_hPbbUnusedCfgDB}) EXPECT_FALSE(stored(hDb, "if.eth-1/0/2"));
     EXPECT_FALSE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
+    sw->activate(b);  // nothing parked: no control block, no PBB mode
     sw->activate(c);
     serve();
+    EXPECT_FALSE(PBB_ifcb_Get(b) != nullptr || sw->pbbMode(b));
     ASSERT_NE(PBB_ifcb_Get(c), nullptr);
     EXPECT_EQ(PBB_ifcb_Get(c)->usUplinkAll, 1);
+    EXPECT_TRUE(sw->pbbMode(c) && PBB_ifcb_IsRunVsiExist(c, 1) && PBB_ifcb_IsRunVsiExist(c, 2));
     EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/3"));
 
     sw->deactivate(c, IF_INACTIVE_PARK);
     serve();
-    _pbb_if_ProcIfDelete(c);
+    PbbIfEvent deleted{{c}, 0};
+    _pbb_if_IfEventCallback(PBB_IF_EVT_DELETE, &deleted, 1, 0, nullptr);
     _pbb_if_ProcIfDelete(a);
     EXPECT_FALSE(stored(g_hPbbUnusedCfgDB, "if.eth-1/0/3"));
     EXPECT_TRUE(stored(g_hPbbUsedCfgDB, "if.eth-1/0/1")) << "an active interface's records stay";
+    for (auto [event, n] : std::initializer_list<std::pair<const char*, size_t>>{{"deactive", 2}, {"active", 1}, {"delete", 1}})
+        EXPECT_EQ(logged(std::string("Receive event: interface_") + event + " on the interface eth-1/0/3.").size(), n);
 }
 
-// Entries that no slot holds any more go when a board is pulled.
+// Entries that no slot holds any more go when a board is pulled; put back,
+// it holds every entry again.
 TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
 {
     sw->addSlot(3, {.minm = true});
@@ -96,6 +104,10 @@ TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
     sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 1}, kVlan}}}});
     serve();
     sw->removeBoard(3);
+    serve();
+    expectUc({e2});
+    sw->insertBoard(3);  // back, it holds every entry again
+    sw->sendReport({sim::AgeReport{.slot = 1, .vsi = 1, .isid = 1001, .entries = {{{0, 0x11, 0x22, 0x33, 0, 2}, kVlan}}}});
     serve();
     expectUc({e2});
 }
@@ -142,6 +154,7 @@ TEST_F(IfEvents, EmptyListsAreAcknowledgedAndAHangUpRegistersAgain)
     plat::testing::clearCalls();
     EXPECT_EQ(_pbb_if_ProcEpollEvent(PBB_EV_HUP, g_iIfHandle), 0u);
     EXPECT_EQ(plat::testing::countCalls("IF_Event_Init"), 1u);
+    EXPECT_EQ(plat::testing::countCalls("IF_UnRegEvent"), 3u) << "the old registrations end";
     for (const char* reg : {"IF_RegIfEvent", "IF_RegLinkEvent", "IF_RegSlotEvent"})
         EXPECT_EQ(plat::testing::countCalls(reg), 1u) << reg;
     EXPECT_GE(g_iIfHandle, 0);

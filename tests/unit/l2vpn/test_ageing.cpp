@@ -59,7 +59,8 @@ TEST_F(Ageing, AnEntryGoesWithItsLastSlot)
 }
 
 // Several TLVs in one message are handled in order; other types, empty
-// reports and counts beyond the bytes received do no harm.
+// reports, keys the table lacks and counts beyond the bytes received do no
+// harm.
 TEST_F(Ageing, OddReportsAreCutOrSkipped)
 {
     auto raw = [](sim::AgeReport r, uint32_t claimed) {
@@ -76,8 +77,10 @@ TEST_F(Ageing, OddReportsAreCutOrSkipped)
         }
         return sim::RawTlv{PBB_AGE_TLV_AGING, v};
     };
+    const Uc otherVlan{1, 20, 2, 2};  // e2's B-MAC in another B-VLAN
     report({age(kSlotA, PBB_AGE_TYPE_AGED, {}), sim::RawTlv{7, {1, 2, 3}}, raw(age(kSlotA, PBB_AGE_TYPE_AGED, {e1}), 5000),
-            sim::RawTlv{PBB_AGE_TLV_AGING, {1, 2, 3}}, age(kSlotB, PBB_AGE_TYPE_AGED, {e1})});
+            sim::RawTlv{PBB_AGE_TLV_AGING, {1, 2, 3}}, age(kSlotB, PBB_AGE_TYPE_AGED, {e1, otherVlan}),
+            age(kSlotA, PBB_AGE_TYPE_AGED, {otherVlan})});
     expectUc({e2});  // the claimed 5000 entries were cut to the one received
     EXPECT_EQ(logged("Unicast Pseudo Wire number 0.").size(), 1u);
     report({age(kSlotA, 9, {e2}), age(kSlotB, PBB_AGE_TYPE_AGED, {e2})});
@@ -88,8 +91,10 @@ TEST_F(Ageing, OddReportsAreCutOrSkipped)
 TEST_F(Ageing, AHangUpReopensTheSocket)
 {
     ASSERT_GE(g_iAgeFd, 0);
+    plat::testing::clearCalls();
     EXPECT_EQ(_pbb_l2vpn_ProcAgeMsg(PBB_EV_HUP, g_iAgeFd), 0u);
     ASSERT_GE(g_iAgeFd, 0);
+    EXPECT_EQ(plat::testing::countCalls("LIPC_Bind"), 1u) << "a new socket";
     report({age(kSlotA, PBB_AGE_TYPE_AGED, {e1}), age(kSlotB, PBB_AGE_TYPE_AGED, {e1})});
     expectUc({e2});
 }

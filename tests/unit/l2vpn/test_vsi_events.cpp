@@ -39,10 +39,16 @@ TEST_F(VsiEvents, StartUpFailures)
 }
 
 // The module away and back: one registration a second, the first success
-// stops the timer, and the batch drops a VSI it no longer reports.
+// stops the timer, and the batch drops a VSI it no longer reports with its
+// learned entries; of the others it sends again (with no C-MAC) those on
+// ports of the multicast entry and drops the rest.
 TEST_F(VsiEvents, ReconnectAndBatchResynchronise)
 {
     activateA();
+    sw->setVlans(c, {20});
+    auto list = names({"vsi-a"});
+    ASSERT_EQ(PBB_ctl_AddUplink(c, 1, raw(list)), PBB_OK);  // an uplink of vsi-a, no port of its entry
+    for (const Uc& e : {Uc{1, kVlan, 1, a}, Uc{1, kVlan, 3, c}, Uc{2, kVlan, 2, a}}) learn(e);
     sw->setServiceUp(sim::Service::L2vpn, false);
     serve();
     sw->deleteVsi(2);  // unseen while the module is away
@@ -57,6 +63,8 @@ TEST_F(VsiEvents, ReconnectAndBatchResynchronise)
     ASSERT_GE(g_iL2vpnEvtFd, 0);
     EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr);
     expectMc(1, {a, b});
+    expectUc({{1, kVlan, 1, a}});
+    for (const auto& [key, e] : sw->fib().committed().uc) EXPECT_EQ(e.cmac, sim::Mac{});
 }
 
 TEST_F(VsiEvents, VsiAddCreatesReplacesOrRefreshes)
@@ -72,18 +80,22 @@ TEST_F(VsiEvents, VsiAddCreatesReplacesOrRefreshes)
     EXPECT_EQ(PBB_vsi_GetUplinkList(8)->pstNext->uiIfIndex, c);
     EXPECT_EQ(sw->multicast(8), nullptr) << "no B-VLAN: nothing programmed";
 
+    // Another name under a known index: the record goes, outside a batch too.
+    sw->addVsi(2, "vsi-other", 1002);
+    serve();
+    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr);
+    EXPECT_EQ(PBB_vsi_GetIndexByISid(1002), PBB_VSI_INVALID_INDEX);
+    EXPECT_FALSE(PBB_ifcb_IsRunVsiExist(c, 2));
+
     // A stored VSI that matches, with its own encapsulation: programmed again.
     ASSERT_EQ(PBB_ctl_ResetAllVsiUplink(c), PBB_OK);
     activateA();
     ASSERT_EQ(PBB_ctl_SetEncapType(7, "vsi-a", 1001), PBB_OK);
     plat::testing::clearCalls();
-    PbbVsi* renamed = PBB_vsi_GetVsiByIndex(2);
-    strcpy(renamed->szVsiName, "vsi-old");
     batch();
     EXPECT_EQ(plat::testing::countCalls("L2VPN_SetVSI"), 1u);
     EXPECT_EQ(sw->encapType(1), 7u);
     expectMc(1, {a, b});
-    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2), nullptr) << "another name under a known index drops the record";
 }
 
 TEST_F(VsiEvents, ISidChangesAndState)
@@ -93,17 +105,17 @@ TEST_F(VsiEvents, ISidChangesAndState)
     learn({1, kVlan, 1, a});
     ASSERT_TRUE(cfgSaved("vsi-a"));
 
-    // Down twice: only the change acts.
-    sw->setVsiDown(1, true);
-    serve();
-    expectMc(1, {});
-    const size_t afterDown = sw->programCalls().last();
-    sw->setVsiDown(1, true);
-    serve();
-    EXPECT_EQ(sw->programCalls().last(), afterDown) << "a second down makes no call";
-    sw->setVsiDown(1, false);
-    serve();
-    EXPECT_EQ(logged("Receive vsi_up event: VsiIndex 1, VsiName vsi-a.").size(), 1u);
+    // Down, then up, each twice: only the change acts.
+    for (bool down : {true, false}) {
+        sw->setVsiDown(1, down);
+        serve();
+        expectMc(1, down ? std::vector<uint32_t>{} : std::vector<uint32_t>{a, b});
+        const size_t mark = sw->programCalls().last();
+        sw->setVsiDown(1, down);
+        serve();
+        EXPECT_EQ(sw->programCalls().last(), mark) << "a second " << (down ? "down" : "up") << " makes no call";
+    }
+    EXPECT_EQ(logged("Receive vsi_up event: VsiIndex 1, VsiName vsi-a.").size(), 2u);
 
     // A new I-SID: defaults back, uplinks kept.
     sw->setVsiIsid(1, 2001);

@@ -30,7 +30,7 @@ TEST(Run, EmptyAndHelp)
     std::set<std::string> verbs;
     for (const auto& c : j["commands"]) verbs.insert(simcmd::split(c["usage"].get<std::string>())[0]);
     EXPECT_EQ(verbs, (std::set<std::string>{"slot", "port", "agg", "link", "if", "vlan", "stp", "vsi", "l2vpn",
-                                            "service", "report", "frame", "fail", "show", "help"}));
+                                            "service", "report", "frame", "fail", "show", "help", "bridge", "ac"}));
     EXPECT_EQ(simcmd::run(m, nullptr, {"help", "nothing"}, false).status, 2);
 }
 

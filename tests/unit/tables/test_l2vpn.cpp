@@ -159,6 +159,9 @@ TEST_F(L2vpn, FailedChunkOrFlushWithdrawsTheGroup)
     EXPECT_EQ(sw_->multicast(kVsi), nullptr);
     EXPECT_EQ(sw_->fib().working().mc.count(kVsi), 0u);
     EXPECT_EQ(logged("Failed to add Multicast Pseudo Wire entries to driver."), 2u);
+    // Both withdrawals succeeded; one of a group that is not there fails.
+    PBB_l2vpn_DeleteMcPw(kVsi, kISid);
+    EXPECT_EQ(logged("Failed to delete Multicast Pseudo Wire entries from driver."), 1u);
 }
 
 TEST_F(L2vpn, MulticastPortChangesAreSingleAddsWithTheirOwnOperations)
@@ -173,6 +176,7 @@ TEST_F(L2vpn, MulticastPortChangesAreSingleAddsWithTheirOwnOperations)
     EXPECT_EQ(calls.at(0).ports, std::vector<uint32_t>{p2_});
     EXPECT_EQ(calls.at(1).ports, std::vector<uint32_t>{p1_});
     EXPECT_EQ(sw_->multicast(kVsi)->ports, std::vector<uint32_t>{p2_});
+    EXPECT_EQ(logged("Multicast"), 0u);
     // A refused port change: its message, its code, no flush.
     EXPECT_EQ(PBB_l2vpn_AddMcPwPort(kVsi, kISid, kBVlan, 99999), PLAT_ERR_NOT_FOUND);
     PBB_l2vpn_DeleteMcPwPort(kVsi, kISid, kBVlan, p1_);  // no longer there

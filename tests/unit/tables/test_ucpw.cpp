@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -231,6 +233,125 @@ TEST_F(UcPw, LookupByFullKeyNewestDuplicateFirstAndSharedVsiMode)
     PbbUcPw* s = add(3, 100, m, p1);
     EXPECT_EQ(PBB_ucpw_Get(15, 100, m.data()), s);
     EXPECT_EQ(PBB_ucpw_Get(15, 200, m.data()), nullptr);
+}
+
+// Seeded random adds and deletions, by every deletion path, over five VSIs
+// and four B-VLANs with few distinct B-MACs (one B-MAC on several B-VLANs,
+// exact duplicate keys), past the size at which the hash grows. After each
+// step a page and a lookup are compared with plain walks of the lists, and
+// a VSI's list must ascend with equal B-MACs in the order they were added.
+TEST_F(UcPw, RandomisedPagesAndLookupsAnswerAsPlainWalks)
+{
+    const uint32_t ports[] = {p1, p2, p3};
+    const uint16_t vlans[] = {10, 20, 30, 4094};
+    const uint32_t vsis[] = {0, 1, 2, 3, 16};
+    for (uint16_t share : {0, 1}) {
+        SCOPED_TRACE(share);
+        g_bIsVsiShare = share;
+        init();
+        std::mt19937 rng(1206u + share);
+        auto pick = [&rng](size_t n) { return static_cast<uint32_t>(rng() % n); };
+        std::vector<PbbUcPw*> live;
+        std::map<const PbbUcPw*, uint64_t> seq;  // order of adding, of the live entries
+        uint64_t added = 0;
+        auto less = [](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, 6) < 0; };
+        auto walkOf = [](uint32_t type, PbbUcPwFilter f) {
+            std::vector<PbbUcPw*> out;
+            for (PbbUcPw* p = PBB_ucpw_GetFirst(type, &f); p != nullptr; p = PBB_ucpw_GetNext(type, p)) out.push_back(p);
+            return out;
+        };
+        auto dropIf = [&](auto pred) {
+            for (PbbUcPw* e : live)
+                if (pred(e)) seq.erase(e);
+            live.erase(std::remove_if(live.begin(), live.end(), pred), live.end());
+        };
+        auto someMac = [&] {
+            if (!live.empty() && pick(3) != 0) {
+                Mac m;
+                std::copy_n(live[pick(live.size())]->aucBMac, 6, m.begin());
+                m[5] = static_cast<uint8_t>(m[5] + pick(3) - 1);
+                return m;
+            }
+            return Mac{0x02, static_cast<uint8_t>(pick(2)), 0, 0, static_cast<uint8_t>(pick(16)),
+                       static_cast<uint8_t>(pick(256))};
+        };
+        for (uint32_t step = 0; step < 9000; ++step) {
+            // First mostly adds (the hash grows at 4,097 entries), then churn.
+            uint32_t r = step < 6000 ? pick(97) : pick(100);
+            if (step < 6000 ? r < 87 : r < 50) {
+                Mac m = someMac();
+                uint32_t vsi = vsis[pick(5)];
+                ASSERT_EQ(PBB_ucpw_Add(vsi, 1000 + vsi, vlans[pick(4)], m.data(), ports[pick(3)]), PBB_OK);
+                live.push_back(PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr));
+                seq[live.back()] = ++added;
+            } else if (r < 97 && !live.empty()) {
+                PbbUcPw* victim = live[pick(live.size())];
+                dropIf([victim](const PbbUcPw* e) { return e == victim; });
+                PBB_ucpw_Delete(victim);
+            } else if (!live.empty()) {
+                const PbbUcPw* e = live[pick(live.size())];
+                uint32_t vsi = e->uiVsiIndex, ifIndex = e->uiIfIndex;
+                uint16_t vlan = e->usBVlan;
+                switch (pick(6)) {
+                case 0:
+                    dropIf([=](const PbbUcPw* x) { return x->uiVsiIndex == vsi; });
+                    PBB_ucpw_DeleteByVsi(vsi);
+                    break;
+                case 1:
+                    dropIf([=](const PbbUcPw* x) { return x->usBVlan == vlan; });
+                    PBB_ucpw_DeleteByVlan(vlan);
+                    break;
+                case 2:
+                    dropIf([=](const PbbUcPw* x) { return x->usBVlan == vlan && x->uiIfIndex == ifIndex; });
+                    PBB_ucpw_DeleteByVlanIf(vlan, ifIndex);
+                    break;
+                case 3:
+                    dropIf([=](const PbbUcPw* x) { return x->uiIfIndex == ifIndex; });
+                    PBB_ucpw_DeleteByIf(ifIndex);
+                    break;
+                case 4:
+                    dropIf([=](const PbbUcPw* x) { return x->uiIfIndex == ifIndex && x->uiVsiIndex == vsi; });
+                    PBB_ucpw_DeleteByIfVsi(ifIndex, vsi);
+                    break;
+                default:
+                    if (pick(4) != 0) break;
+                    dropIf([](const PbbUcPw*) { return true; });
+                    PBB_ucpw_DeleteAll();
+                }
+            }
+            ASSERT_EQ(PBB_ucpw_GetTotalNum(), live.size()) << "step " << step;
+
+            // The VSI's list: ascending, equal B-MACs in the order added.
+            uint32_t vsi = vsis[pick(5)];
+            auto list = walkOf(PBB_UCPW_GET_BY_VSI, {vsi, 0, 0});
+            ASSERT_EQ(list.size(), PBB_ucpw_GetNumByVsi(vsi));
+            for (size_t i = 1; i < list.size(); ++i) {
+                ASSERT_FALSE(less(list[i]->aucBMac, list[i - 1]->aucBMac)) << "step " << step;
+                if (std::memcmp(list[i]->aucBMac, list[i - 1]->aucBMac, 6) == 0) {
+                    ASSERT_LT(seq.at(list[i - 1]), seq.at(list[i])) << "step " << step;
+                }
+            }
+            // A page: the first entry of that list greater than the B-MAC.
+            Mac probe = someMac();
+            auto next = std::find_if(list.begin(), list.end(),
+                                     [&](const PbbUcPw* e) { return less(probe.data(), e->aucBMac); });
+            ASSERT_EQ(PBB_ucpw_GetNextByIndex(vsi, probe.data()), next == list.end() ? nullptr : *next)
+                << "step " << step;
+            // A lookup: the newest entry of the key, found first in its B-VLAN's list.
+            uint16_t vlan = vlans[pick(4)];
+            PbbUcPw* newest = nullptr;
+            for (PbbUcPw* e : walkOf(PBB_UCPW_GET_BY_VLAN, {0, vlan, 0})) {
+                if (std::memcmp(e->aucBMac, probe.data(), 6) == 0 && (share == 1 || e->uiVsiIndex == vsi)) {
+                    newest = e;
+                    break;
+                }
+            }
+            ASSERT_EQ(PBB_ucpw_Get(vsi, vlan, probe.data()), newest) << "step " << step;
+        }
+        EXPECT_GT(g_pstPbb_BmacHashTbl->uiBuckets, PBB_UCPW_HASH_BUCKETS);
+        expectConsistent();
+        PBB_ucpw_Exit();
+    }
 }
 
 TEST_F(UcPw, InitAndAddFailuresLeaveNothingAllocated)
