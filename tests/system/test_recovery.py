@@ -52,6 +52,7 @@ def restarted(system):
 
 def test_an_orderly_restart_brings_everything_back_and_a_kill_loses_at_most_the_write_behind(system):
     system.start_sim()
+    system.simctl("l2vpn", "limits", "--total", 30000, "--per-vsi", 30000)  # read at start-up: room for the burst
     first = system.start_daemon()
     served(system, first, 1)
     configure(system)
@@ -91,7 +92,6 @@ def test_an_orderly_restart_brings_everything_back_and_a_kill_loses_at_most_the_
     # Killed while it learns a burst: what it had committed to the run
     # database comes back, and at least the entries it had programmed 1024
     # save calls before the kill.
-    system.simctl("l2vpn", "limits", "--total", 30000, "--per-vsi", 30000)
     harness.wait_until("the first entries stored", lambda: len(system.stored_learned()) == len(want))
     count = 20000
     system.simctl("frame", "burst", "eth-2/0/1", count, "--isid", 10010, "--bvlan", 100, "--bsa", "00:dd:00:00:00:00")
