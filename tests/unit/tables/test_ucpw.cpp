@@ -367,11 +367,8 @@ TEST_F(UcPw, InitAndAddFailuresLeaveNothingAllocated)
         SCOPED_TRACE(c.call);
         plat::testing::failCall(c.call, c.result, 1);
         EXPECT_EQ(PBB_ucpw_Init(), PBB_ERR);
-        EXPECT_EQ(g_pstPbb_VsiUcPwList, nullptr);
-        EXPECT_EQ(g_pstPbb_VlanUcPwList, nullptr);
+        EXPECT_TRUE(!g_pstPbb_VsiUcPwList && !g_pstPbb_VlanUcPwList && !g_pstPbb_BmacHashTbl && !g_pstPbb_AgeStatusMap);
         EXPECT_EQ(g_ulPbb_IfUcPwHandle, PBB_INVALID_HANDLE);
-        EXPECT_EQ(g_pstPbb_BmacHashTbl, nullptr);
-        EXPECT_EQ(g_pstPbb_AgeStatusMap, nullptr);
         EXPECT_EQ(PBB_ucpw_Add(1, 1, 10, mac(1).data(), p1), PBB_ERR);
         if (c.message != nullptr) {
             EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"PBB_TRACE", c.message}).size(), 1u);
