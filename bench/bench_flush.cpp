@@ -9,6 +9,11 @@
 // what is left. Argument 0: the in-process switch; 1: pbb-sim as a child
 // process over the socket transport (reported, no goal).
 //
+// BM_FlushScale_InProcess: both events in process with 64,000 and with
+// 256,000 entries (64,000 per uplink) in one iteration; link_down_ratio and
+// topology_change_ratio are the larger table's time over the smaller's
+// (goal <= 4.5 each).
+//
 // Run with --benchmark_repetitions=5 for medians.
 #include "bench/bench_support.h"
 #include "daemon/pbb_ctl.h"
@@ -27,6 +32,7 @@ namespace {
 using namespace pbbbench;
 
 constexpr uint32_t kEntries = 64000;
+constexpr uint32_t kLargeEntries = 256000;
 constexpr uint32_t kVsis = 64;
 constexpr uint16_t kBVlan = 100;
 constexpr uint32_t kFirstISid = 20000;
@@ -79,9 +85,9 @@ Switch makeSwitch(bool overSim)
     return sw;
 }
 
-// The daemon's modules with 64 active VSIs and 64,000 entries programmed,
-// in the table and saved.
-void fill(const Switch& sw)
+// The daemon's modules with 64 active VSIs and `entries` entries
+// programmed, in the table and saved.
+void fill(const Switch& sw, uint32_t entries = kEntries)
 {
     startModules();
     auto deadline = Clock::now() + std::chrono::seconds(60);
@@ -90,7 +96,7 @@ void fill(const Switch& sw)
     for (uint32_t p : sw.ports) check(PBB_ctl_SetAllVsiUplink(p) == PBB_OK, "uplink refused");
     for (uint32_t v = 0; v < kVsis; ++v)
         check(PBB_ctl_SetBVlan(kBVlan, vsiName(v).c_str(), kFirstISid + v) == PBB_OK, "B-VLAN refused");
-    addEntries(kEntries, kVsis, kFirstVsi, kFirstISid, kBVlan, sw.ports);
+    addEntries(entries, kVsis, kFirstVsi, kFirstISid, kBVlan, sw.ports);
 }
 
 // Serves the loop until the table holds `left` entries.
@@ -103,31 +109,44 @@ double serveUntil(Clock::time_point t0, uint32_t left)
     return t;
 }
 
+// One flush: the daemon filled with `entries` entries, then the link of
+// the first uplink down (a quarter of them go) or a topology change of all
+// (all go); the time from the event to the table holding the rest.
+double flushTime(bool overSim, bool topologyChange, uint32_t entries)
+{
+    Dirs dirs;
+    Switch sw = makeSwitch(overSim);
+    fill(sw, entries);
+    auto t0 = Clock::now();
+    if (topologyChange) sw.topologyChange();
+    else sw.linkDown(0);
+    double t = serveUntil(t0, topologyChange ? 0 : entries - entries / 4);
+    stopModules();
+    return t;
+}
+
 void BM_LinkDown(benchmark::State& state)
 {
-    for (auto _ : state) {
-        Dirs dirs;
-        Switch sw = makeSwitch(state.range(0) == 1);
-        fill(sw);
-        auto t0 = Clock::now();
-        sw.linkDown(0);
-        double t = serveUntil(t0, kEntries - kEntries / 4);
-        stopModules();
-        state.SetIterationTime(t);
-    }
+    for (auto _ : state) state.SetIterationTime(flushTime(state.range(0) == 1, false, kEntries));
 }
 
 void BM_TopologyChange(benchmark::State& state)
 {
+    for (auto _ : state) state.SetIterationTime(flushTime(state.range(0) == 1, true, kEntries));
+}
+
+void BM_FlushScale_InProcess(benchmark::State& state)
+{
     for (auto _ : state) {
-        Dirs dirs;
-        Switch sw = makeSwitch(state.range(0) == 1);
-        fill(sw);
-        auto t0 = Clock::now();
-        sw.topologyChange();
-        double t = serveUntil(t0, 0);
-        stopModules();
-        state.SetIterationTime(t);
+        double down = flushTime(false, false, kEntries), downLarge = flushTime(false, false, kLargeEntries);
+        double tc = flushTime(false, true, kEntries), tcLarge = flushTime(false, true, kLargeEntries);
+        state.SetIterationTime(tcLarge);
+        state.counters["link_down_64k_s"] = down;
+        state.counters["link_down_256k_s"] = downLarge;
+        state.counters["link_down_ratio"] = downLarge / down;
+        state.counters["topology_change_64k_s"] = tc;
+        state.counters["topology_change_256k_s"] = tcLarge;
+        state.counters["topology_change_ratio"] = tcLarge / tc;
     }
 }
 
@@ -135,4 +154,5 @@ void BM_TopologyChange(benchmark::State& state)
 
 BENCHMARK(BM_LinkDown)->ArgName("over_sim")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TopologyChange)->ArgName("over_sim")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FlushScale_InProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

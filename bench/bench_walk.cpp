@@ -1,7 +1,7 @@
 // A full walk of a VSI's learned entries as pbbctl makes it: one type 10
 // request, then one type 11 request per entry carrying the last B-MAC, each
 // written alone and answered before the next, through pbbctl's client
-// library (tools/pbbctl_client) against the real management server.
+// library (tools/pbbctl/pbbctl_client) against the real management server.
 //
 // The daemon's tables are filled in process (the in-process platform, the
 // VSI, multicast and unicast tables filled directly, as bench_ucpw does);
@@ -15,7 +15,7 @@
 //    learned --all' does (multicast walk, then each VSI);
 //  - BM_PbbctlShowAll/V/N: the pbbctl process itself ('pbbctl --json show
 //    learned --all', output to /dev/null) against the same server: start,
-//    walk, JSON; found at ../tools/pbbctl from this binary or PBBCTL_BIN.
+//    walk, JSON; found at ../tools/pbbctl/pbbctl from this binary or PBBCTL_BIN.
 //
 // Run with --benchmark_repetitions=3 for medians.
 #include "daemon/pbb_common.h"
@@ -27,7 +27,7 @@
 #include "daemon/pbb_vsi.h"
 #include "platform/model/inproc.h"
 #include "platform/settings.h"
-#include "tools/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl_client.h"
 
 #include <benchmark/benchmark.h>
 
@@ -162,7 +162,7 @@ void BM_WalkAllVsis(benchmark::State& state)
 std::string pbbctlPath()
 {
     if (const char* p = std::getenv("PBBCTL_BIN")) return p;
-    return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "pbbctl").string();
+    return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "tools" / "pbbctl" / "pbbctl").string();
 }
 
 void BM_PbbctlShowAll(benchmark::State& state)

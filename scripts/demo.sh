@@ -26,7 +26,7 @@ cleanup() {
 trap cleanup EXIT
 
 export PBB_RUN_DIR=$work/run PBB_STATE_DIR=$work/state PBB_LOG_FILE=$work/pbb.log PBB_PLATFORM=sim
-pbbctl() { "$top/build/tools/pbbctl" "$@"; }
+pbbctl() { "$top/build/tools/pbbctl/pbbctl" "$@"; }
 simctl() { "$top/build/tools/pbb-simctl/pbb-simctl" "$@"; }
 step() { printf '\n== %s\n' "$*"; }
 run() { printf '$ %s\n' "$*"; "$@"; }
@@ -48,7 +48,7 @@ batch_done() { simctl show refresh | grep -q "refresh window closed"; }
 start_pbbd() {
   "$top/build/daemon/pbbd" &
   pbbd_pid=$!
-  wait_for "pbbd to complete its start-up" sh -c "'$top/build/tools/pbbctl' status --json | grep -q '\"pid\":$pbbd_pid'"
+  wait_for "pbbd to complete its start-up" sh -c "'$top/build/tools/pbbctl/pbbctl' status --json | grep -q '\"pid\":$pbbd_pid'"
   wait_for "pbbd's first L2VPN batch" batch_done
 }
 

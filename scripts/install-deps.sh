@@ -8,8 +8,10 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
   python3 python3-scapy python3-pytest iproute2
+  iputils-ping ethtool        # the lab (scripts/lab.sh) and its test
   clang
   man-db groff-base systemd   # the installation test: man --warnings, systemd-analyze verify
+  dpkg-dev file lintian       # the package: CPack's dpkg-shlibdeps (which needs file), its check
 )
 
 missing=()

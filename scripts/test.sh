@@ -16,6 +16,9 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 scripts/install-deps.sh
+# A build tree from before pbbctl had a folder of its own holds the program
+# where its folder now goes.
+if [ -f "$build/tools/pbbctl" ]; then rm -f "$build/tools/pbbctl"; fi
 cmake -S . -B "$build" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" -j 2 --output-on-failure --timeout 300

@@ -35,7 +35,7 @@ uint32_t DBM_SetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint3
     if (old != nullptr && old->kind == Kind::List) {
         ops[n].kind = OpKind::DeleteKey;
         ops[n].db = db->dbId;
-        ops[n++].key = std::string(key);
+        ops[n++].key = key;
     }
     KeyEntry entry;
     entry.valueType = uiValueType;
@@ -44,10 +44,10 @@ uint32_t DBM_SetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint3
     ops[n].kind = OpKind::PutBinary;
     ops[n].db = db->dbId;
     ops[n].valueType = uiValueType;
-    ops[n].key = std::string(key);
-    ops[n++].data = entry.value;
+    ops[n].key = key;
+    ops[n++].data = std::string_view(static_cast<const char*>(pValue), uiValueLen);
     image.put(key, std::move(entry));
-    return write(*db->store, std::span<Op>(ops, n));
+    return write(*db->store, std::span<const Op>(ops, n));
 }
 
 int32_t DBM_GetBinary(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiOffset, uint32_t uiValueLen,

@@ -22,13 +22,13 @@ void recordElement(const char* name, uint32_t hDb, const char* pcKey, uint32_t u
                           rec ? std::any(*rec) : std::any(std::string(bytes)));
 }
 
-Op elementOp(OpKind kind, const Database& db, std::string_view key, std::string field)
+Op elementOp(OpKind kind, const Database& db, std::string_view key, std::string_view field)
 {
     Op op;
     op.kind = kind;
     op.db = db.dbId;
-    op.key = std::string(key);
-    op.field = std::move(field);
+    op.key = key;
+    op.field = field;
     return op;
 }
 
@@ -37,7 +37,7 @@ Op listOp(const Database& db, std::string_view key, const KeyEntry& e)
     Op op;
     op.kind = OpKind::PutList;
     op.db = db.dbId;
-    op.key = std::string(key);
+    op.key = key;
     op.valueType = e.valueType;
     op.desc = e.desc;
     op.elemLen = e.elemLen;
@@ -150,12 +150,11 @@ uint32_t DBM_InsertSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
             ops[n++] = listOp(*db, key, *e);
         }
     }
-    std::string field = sortField(e->desc, elem);
-    std::string data(reinterpret_cast<const char*>(elem), uiElemLen);
-    e->elems.insert_or_assign(field, data);
-    ops[n] = elementOp(OpKind::PutElem, *db, key, std::move(field));
-    ops[n++].data = std::move(data);
-    return write(*db->store, std::span<Op>(ops, n));
+    std::string_view data(reinterpret_cast<const char*>(elem), uiElemLen);
+    auto stored = e->elems.insert_or_assign(sortField(e->desc, elem), std::string(data)).first;
+    ops[n] = elementOp(OpKind::PutElem, *db, key, stored->first);
+    ops[n++].data = data;
+    return write(*db->store, std::span<const Op>(ops, n));
 }
 
 uint32_t DBM_RemoveSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t uiElemLen,
@@ -176,8 +175,8 @@ uint32_t DBM_RemoveSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
     auto it = e->elems.find(field);
     if (it == e->elems.end()) return DBM_ERR_NOT_FOUND;
     e->elems.erase(it);
-    Op op = elementOp(OpKind::DeleteElem, *db, key, std::move(field));
-    return write(*db->store, std::span<Op>(&op, 1));
+    Op op = elementOp(OpKind::DeleteElem, *db, key, field);
+    return write(*db->store, std::span<const Op>(&op, 1));
 }
 
 int32_t DBM_GetNextSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, uint32_t* puiIterator,

@@ -17,8 +17,8 @@ uint32_t deleteKey(Database& db, std::string_view key)
     Op op;
     op.kind = OpKind::DeleteKey;
     op.db = db.dbId;
-    op.key = std::string(key);
-    return write(*db.store, std::span<Op>(&op, 1));
+    op.key = key;
+    return write(*db.store, std::span<const Op>(&op, 1));
 }
 
 uint32_t moveKey(Database& src, Database& dst, std::string_view key)
@@ -30,8 +30,8 @@ uint32_t moveKey(Database& src, Database& dst, std::string_view key)
     op.kind = OpKind::MoveKey;
     op.db = src.dbId;
     op.toDb = dst.dbId;
-    op.key = std::string(key);
-    return write(*src.store, std::span<Op>(&op, 1));
+    op.key = key;
+    return write(*src.store, std::span<const Op>(&op, 1));
 }
 
 }  // namespace plat::dbm

@@ -73,10 +73,10 @@ static uint32_t afterSubmit(Store& store, uint32_t rc)
     return rc;
 }
 
-uint32_t write(Store& store, std::span<Op> ops)
+uint32_t write(Store& store, std::span<const Op> ops)
 {
     if (store.batchDepth > 0) {
-        for (auto& op : ops) store.batchOps.push_back(std::move(op));
+        store.batchOps.append(ops);
         return DBM_OK;
     }
     return afterSubmit(store, store.writer->submit(ops));
@@ -85,10 +85,11 @@ uint32_t write(Store& store, std::span<Op> ops)
 uint32_t endBatch(Store& store)
 {
     if (store.batchDepth == 0 || --store.batchDepth > 0) return DBM_OK;
-    OpGroup ops;
-    ops.swap(store.batchOps);
-    if (ops.empty()) return DBM_OK;
-    return afterSubmit(store, store.writer->submit(ops));
+    if (store.batchOps.empty()) return DBM_OK;
+    std::vector<Op> ops = store.batchOps.views();
+    uint32_t rc = store.writer->submit(ops);
+    store.batchOps = OpList{};  // a batch can be large: its buffer is not kept
+    return afterSubmit(store, rc);
 }
 
 }  // namespace plat::dbm

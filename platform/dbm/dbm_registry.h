@@ -21,7 +21,7 @@ struct Store {
     std::unique_ptr<Writer> writer;  // null when read-only
     uint32_t openHandles = 0;
     uint32_t batchDepth = 0;         // inside DBM_Batch_Proc: changes gather in batchOps
-    OpGroup batchOps;
+    OpList batchOps;
 };
 
 struct Database {
@@ -48,7 +48,7 @@ bool isOpen(const std::string& name, const std::string& group);
 // otherwise submitted to the writer. When a durable commit fails the
 // images are read again from the file, so that they never show what the
 // file does not hold.
-uint32_t write(Store& store, std::span<Op> ops);
+uint32_t write(Store& store, std::span<const Op> ops);
 // Ends a batch: submits everything it gathered as one call.
 uint32_t endBatch(Store& store);
 // Logs what the store's committer reported.

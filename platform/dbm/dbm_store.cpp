@@ -1,6 +1,7 @@
 #include "platform/dbm/dbm_store.h"
 
 #include "platform/dbm.h"
+#include "platform/dbm/dbm_rows.h"
 #include "platform/settings.h"
 
 #include <cerrno>
@@ -14,8 +15,12 @@
 namespace plat::dbm {
 namespace {
 
-constexpr const char* kFormat = "1";
-
+// Format 2: a sort list's elements are its key row's value, and committed
+// changes not yet folded into the key rows are in dbm_log. Format 1 kept
+// each element in a row of dbm_elements; such a store is read as it is and
+// changed to format 2 when it is opened for writing.
+constexpr const char* kFormat = "2";
+constexpr const char* kFormatElementRows = "1";
 constexpr const char* kSchema =
     "CREATE TABLE dbm_meta(name TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
     "CREATE TABLE dbm_databases(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
@@ -23,9 +28,7 @@ constexpr const char* kSchema =
     " kind INTEGER NOT NULL, value BLOB, sort_kind INTEGER NOT NULL DEFAULT 0,"
     " sort_offset INTEGER NOT NULL DEFAULT 0, sort_length INTEGER NOT NULL DEFAULT 0,"
     " sort_compare INTEGER NOT NULL DEFAULT 0, sort_flags INTEGER NOT NULL DEFAULT 0,"
-    " elem_len INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(db, key)) WITHOUT ROWID;"
-    "CREATE TABLE dbm_elements(db INTEGER NOT NULL, key TEXT NOT NULL, field BLOB NOT NULL,"
-    " elem BLOB NOT NULL, PRIMARY KEY(db, key, field)) WITHOUT ROWID;";
+    " elem_len INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(db, key)) WITHOUT ROWID;";
 
 bool fileExists(const std::string& p)
 {
@@ -63,17 +66,11 @@ void syncDir(const std::string& file)
     }
 }
 
-bool validKeyText(std::string_view k)
-{
-    return !k.empty() && k.size() < DBM_MAX_KEY_LEN && k.find('\0') == std::string_view::npos;
-}
-
 }  // namespace
 
 StoreFile::~StoreFile()
 {
-    for (auto* s : {&m_putKey, &m_delKey, &m_delElems, &m_putElem, &m_delElem, &m_moveKey, &m_moveElems, &m_begin,
-                    &m_commit, &m_rollback})
+    for (auto* s : {&m_getKey, &m_putKey, &m_delKey, &m_addLog, &m_clearLog, &m_begin, &m_commit, &m_rollback})
         s->finalize();
     m_conn.close();
     if (m_lockFd >= 0) ::close(m_lockFd);
@@ -126,8 +123,9 @@ uint32_t StoreFile::open(const StoreSpec& spec, std::unique_ptr<StoreFile>& out,
             rc = DBM_ERR_STORE;
         }
     }
-    if (rc == DBM_OK && spec.writable) rc = f->prepareWrites(error);
     if (rc == DBM_OK) rc = f->load(images, error);
+    if (rc == DBM_OK && spec.writable && f->m_elementRows) rc = f->upgrade(images, error);
+    if (rc == DBM_OK && spec.writable) rc = f->prepareWrites(error);
     if (rc == DBM_OK && !spec.writable && exists && fileExists(spec.path + "-wal")) {
         // Opened as immutable while the file had no write-ahead log, and a
         // writer has started since: read again through the log.
@@ -200,7 +198,7 @@ uint32_t StoreFile::createSchema(const std::vector<std::string>& names, std::str
         error = "cannot create store " + m_path + ": " + m_conn.error();
         return DBM_ERR_STORE;
     }
-    bool ok = m_conn.exec(kSchema) == SQLITE_OK;
+    bool ok = m_conn.exec(kSchema) == SQLITE_OK && m_conn.exec(kLogTable) == SQLITE_OK;
     sql::Statement meta, db;
     ok = ok && meta.prepare(m_conn, "INSERT INTO dbm_meta(name, value) VALUES('format', ?1)") == SQLITE_OK;
     if (ok) {
@@ -227,11 +225,13 @@ uint32_t StoreFile::readDatabases(const StoreSpec& spec, std::string& error)
 {
     sql::Statement st;
     int tables = 0, ours = 0;
+    bool elementRows = false;
     if (st.prepare(m_conn, "SELECT name FROM sqlite_schema WHERE type = 'table'") == SQLITE_OK) {
         while (st.step() == SQLITE_ROW) {
             ++tables;
             std::string_view n = st.text(0);
-            ours += (n == "dbm_meta" || n == "dbm_databases" || n == "dbm_keys" || n == "dbm_elements");
+            elementRows = elementRows || n == "dbm_elements";
+            ours += (n == "dbm_meta" || n == "dbm_databases" || n == "dbm_keys" || n == "dbm_elements" || n == "dbm_log");
         }
     }
     st.finalize();
@@ -250,10 +250,11 @@ uint32_t StoreFile::readDatabases(const StoreSpec& spec, std::string& error)
     if (st.prepare(m_conn, "SELECT value FROM dbm_meta WHERE name = 'format'") == SQLITE_OK && st.step() == SQLITE_ROW)
         format = std::string(st.text(0));
     st.finalize();
-    if (format != kFormat) {
+    if ((format != kFormat || elementRows) && (format != kFormatElementRows || !elementRows)) {
         error = "store " + m_path + " is damaged (unknown format \"" + format + "\")";
         return DBM_ERR_CORRUPT;
     }
+    m_elementRows = format == kFormatElementRows;
     std::vector<std::pair<uint32_t, std::string>> inFile;
     if (st.prepare(m_conn, "SELECT id, name FROM dbm_databases ORDER BY id") == SQLITE_OK) {
         while (st.step() == SQLITE_ROW)
@@ -282,204 +283,6 @@ uint32_t StoreFile::readDatabases(const StoreSpec& spec, std::string& error)
             error = "store " + m_path + " is damaged (it does not hold database \"" + want + "\")";
             return DBM_ERR_CORRUPT;
         }
-    }
-    return DBM_OK;
-}
-
-uint32_t StoreFile::prepareWrites(std::string& error)
-{
-    struct {
-        sql::Statement* st;
-        const char* text;
-    } const all[] = {
-        {&m_putKey,
-         "INSERT OR REPLACE INTO dbm_keys(db, key, value_type, kind, value, sort_kind, sort_offset, sort_length,"
-         " sort_compare, sort_flags, elem_len) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"},
-        {&m_delKey, "DELETE FROM dbm_keys WHERE db = ?1 AND key = ?2"},
-        {&m_delElems, "DELETE FROM dbm_elements WHERE db = ?1 AND key = ?2"},
-        {&m_putElem, "INSERT OR REPLACE INTO dbm_elements(db, key, field, elem) VALUES(?1, ?2, ?3, ?4)"},
-        {&m_delElem, "DELETE FROM dbm_elements WHERE db = ?1 AND key = ?2 AND field = ?3"},
-        {&m_moveKey, "UPDATE dbm_keys SET db = ?3 WHERE db = ?1 AND key = ?2"},
-        {&m_moveElems, "UPDATE dbm_elements SET db = ?3 WHERE db = ?1 AND key = ?2"},
-        {&m_begin, "BEGIN IMMEDIATE"},
-        {&m_commit, "COMMIT"},
-        {&m_rollback, "ROLLBACK"},
-    };
-    for (const auto& s : all) {
-        if (s.st->prepare(m_conn, s.text) != SQLITE_OK) {
-            error = "cannot prepare writes to store " + m_path + ": " + m_conn.error();
-            return DBM_ERR_STORE;
-        }
-    }
-    return DBM_OK;
-}
-
-uint32_t StoreFile::load(std::vector<Image>& images, std::string& error)
-{
-    // Every table is read in one read transaction: a reader beside a
-    // running writer (the operator's dump) sees one committed state, never
-    // keys of one commit and elements of the next.
-    if (m_conn.exec("BEGIN") != SQLITE_OK) {
-        error = "cannot read store " + m_path + ": " + m_conn.error();
-        return DBM_ERR_STORE;
-    }
-    struct EndRead {
-        sql::Connection& conn;
-        ~EndRead() { (void)conn.exec("COMMIT"); }
-    } endRead{m_conn};
-    images.assign(m_names.size(), Image{});
-    auto indexOf = [this](int64_t id) -> int {
-        for (size_t i = 0; i < m_ids.size(); ++i)
-            if (m_ids[i] == id) return static_cast<int>(i);
-        return -1;
-    };
-    auto damaged = [&](const std::string& what) {
-        error = "store " + m_path + " is damaged (" + what + ")";
-        for (auto& im : images) im.clear();
-        return DBM_ERR_CORRUPT;
-    };
-    sql::Statement st;
-    if (st.prepare(m_conn,
-                   "SELECT db, key, value_type, kind, value, sort_kind, sort_offset, sort_length, sort_compare,"
-                   " sort_flags, elem_len FROM dbm_keys ORDER BY db, key") != SQLITE_OK) {
-        error = "cannot read store " + m_path + ": " + m_conn.error();
-        return DBM_ERR_STORE;
-    }
-    int rc;
-    while ((rc = st.step()) == SQLITE_ROW) {
-        int idx = indexOf(st.integer(0));
-        if (idx < 0) continue;  // a database of the file that this open did not ask for
-        std::string_view key = st.text(1);
-        if (!validKeyText(key)) return damaged("a key of " + std::to_string(key.size()) + " characters");
-        int64_t vt = st.integer(2);
-        if (vt < 0 || vt > 0xFFFFFFFFLL) return damaged("key \"" + std::string(key) + "\" has value type " + std::to_string(vt));
-        KeyEntry e;
-        e.valueType = static_cast<uint32_t>(vt);
-        int64_t kind = st.integer(3);
-        if (kind == static_cast<int64_t>(Kind::Binary)) {
-            e.kind = Kind::Binary;
-            e.value = std::string(st.blob(4));
-            if (e.value.size() > DBM_MAX_VALUE_LEN) return damaged("key \"" + std::string(key) + "\" has an oversized value");
-        } else if (kind == static_cast<int64_t>(Kind::List)) {
-            e.kind = Kind::List;
-            auto u32 = [&](int col) { return static_cast<uint32_t>(st.integer(col)); };
-            e.desc = SortDesc{u32(5), u32(6), u32(7), u32(8), u32(9)};
-            e.elemLen = u32(10);
-            if (!validSortDesc(e.desc) || !fitsElement(e.desc, e.elemLen))
-                return damaged("key \"" + std::string(key) + "\" has a bad sort description");
-        } else {
-            return damaged("key \"" + std::string(key) + "\" is of kind " + std::to_string(kind));
-        }
-        images[static_cast<size_t>(idx)].put(key, std::move(e));
-    }
-    if (rc != SQLITE_DONE) {
-        error = "cannot read store " + m_path + ": " + m_conn.error();
-        return (rc & 0xFF) == SQLITE_CORRUPT ? damaged(m_conn.error()) : DBM_ERR_STORE;
-    }
-    if (st.prepare(m_conn, "SELECT db, key, field, elem FROM dbm_elements ORDER BY db, key, field") != SQLITE_OK) {
-        error = "cannot read store " + m_path + ": " + m_conn.error();
-        return DBM_ERR_STORE;
-    }
-    KeyEntry* cur = nullptr;
-    int64_t curDb = -1;
-    std::string curKey;
-    while ((rc = st.step()) == SQLITE_ROW) {
-        int64_t db = st.integer(0);
-        std::string_view key = st.text(1);
-        if (cur == nullptr || db != curDb || key != curKey) {
-            int idx = indexOf(db);
-            curDb = db;
-            curKey = std::string(key);
-            cur = idx < 0 ? nullptr : images[static_cast<size_t>(idx)].find(key);
-            if (idx >= 0 && (cur == nullptr || cur->kind != Kind::List))
-                return damaged("an element under \"" + curKey + "\", which is no sort list");
-            if (idx < 0) continue;
-        }
-        if (cur == nullptr) continue;
-        std::string_view field = st.blob(2), elem = st.blob(3);
-        if (elem.size() != cur->elemLen ||
-            sortField(cur->desc, reinterpret_cast<const uint8_t*>(elem.data())) != field)
-            return damaged("an element under \"" + curKey + "\" does not match its list");
-        cur->elems.emplace_hint(cur->elems.end(), std::string(field), std::string(elem));
-    }
-    if (rc != SQLITE_DONE) {
-        error = "cannot read store " + m_path + ": " + m_conn.error();
-        return (rc & 0xFF) == SQLITE_CORRUPT ? damaged(m_conn.error()) : DBM_ERR_STORE;
-    }
-    return DBM_OK;
-}
-
-uint32_t StoreFile::runOp(const Op& op)
-{
-    auto keyOnly = [&](sql::Statement& s) {
-        s.bind(1, static_cast<int64_t>(op.db));
-        s.bind(2, std::string_view(op.key));
-        return s.run();
-    };
-    switch (op.kind) {
-    case OpKind::PutBinary:
-    case OpKind::PutList: {
-        bool list = op.kind == OpKind::PutList;
-        m_putKey.bind(1, static_cast<int64_t>(op.db));
-        m_putKey.bind(2, std::string_view(op.key));
-        m_putKey.bind(3, static_cast<int64_t>(op.valueType));
-        m_putKey.bind(4, static_cast<int64_t>(list ? Kind::List : Kind::Binary));
-        if (list) m_putKey.bindNull(5);
-        else m_putKey.bindBlob(5, op.data);
-        m_putKey.bind(6, static_cast<int64_t>(op.desc.kind));
-        m_putKey.bind(7, static_cast<int64_t>(op.desc.offset));
-        m_putKey.bind(8, static_cast<int64_t>(op.desc.length));
-        m_putKey.bind(9, static_cast<int64_t>(op.desc.compare));
-        m_putKey.bind(10, static_cast<int64_t>(op.desc.flags));
-        m_putKey.bind(11, static_cast<int64_t>(op.elemLen));
-        return m_putKey.run();
-    }
-    case OpKind::DeleteKey: {
-        int rc = keyOnly(m_delKey);
-        return rc != SQLITE_OK ? rc : keyOnly(m_delElems);
-    }
-    case OpKind::PutElem:
-    case OpKind::DeleteElem: {
-        sql::Statement& s = op.kind == OpKind::PutElem ? m_putElem : m_delElem;
-        s.bind(1, static_cast<int64_t>(op.db));
-        s.bind(2, std::string_view(op.key));
-        s.bindBlob(3, op.field);
-        if (op.kind == OpKind::PutElem) s.bindBlob(4, op.data);
-        return s.run();
-    }
-    case OpKind::MoveKey: {
-        Op drop;
-        drop.kind = OpKind::DeleteKey;
-        drop.db = op.toDb;
-        drop.key = op.key;
-        int rc = runOp(drop);
-        for (sql::Statement* s : {&m_moveKey, &m_moveElems}) {
-            if (rc != SQLITE_OK) break;
-            s->bind(1, static_cast<int64_t>(op.db));
-            s->bind(2, std::string_view(op.key));
-            s->bind(3, static_cast<int64_t>(op.toDb));
-            rc = s->run();
-        }
-        return rc;
-    }
-    }
-    return SQLITE_MISUSE;
-}
-
-uint32_t StoreFile::apply(const OpGroup& ops, std::string& error)
-{
-    if (ops.empty()) return DBM_OK;
-    if (!m_begin.ready()) {
-        error = "store " + m_path + " is read-only";
-        return DBM_ERR_READ_ONLY;
-    }
-    int rc = m_begin.run();
-    for (size_t i = 0; rc == SQLITE_OK && i < ops.size(); ++i) rc = runOp(ops[i]);
-    if (rc == SQLITE_OK) rc = m_commit.run();
-    if (rc != SQLITE_OK) {
-        error = "cannot write store " + m_path + ": " + m_conn.error();
-        if (!sqlite3_get_autocommit(m_conn.get())) m_rollback.run();
-        return DBM_ERR_STORE;
     }
     return DBM_OK;
 }

@@ -3,6 +3,13 @@
 // two databases are single transactions). Opening checks the file
 // (quick_check, schema, every row) before anything is written to it, so a
 // damaged store is reported and left as it is, never emptied.
+//
+// A key is one row; a sort list's row holds its elements in sort order. A
+// commit either appends the calls' changes to the file's change log, one
+// row per commit, or folds them, with everything logged before, into the
+// key rows (and empties the log); loading reads the key rows and replays
+// the log. Appending costs a commit the size of its changes, wherever
+// their keys lie, and a fold rewrites each key it touches once.
 #pragma once
 
 #include "platform/dbm/dbm_image.h"
@@ -23,8 +30,7 @@ struct StoreSpec {
     bool writable = true;
     bool create = true;
     int synchronous = 2;  // SQLite synchronous level: 1 NORMAL, 2 FULL
-    // Write-ahead log pages between checkpoints: larger batches of scattered
-    // writes (learned entries) gain from copying each page back once.
+    // Write-ahead log pages between checkpoints.
     uint32_t checkpointPages = 1000;
 };
 
@@ -41,8 +47,12 @@ public:
 
     // Reads every database of the file again into images.
     uint32_t load(std::vector<Image>& images, std::string& error);
-    // Applies the changes in one transaction; all or nothing.
-    uint32_t apply(const OpGroup& ops, std::string& error);
+    // Commits the changes in one transaction, all or nothing: appended to
+    // the change log, or, once the log would hold `foldAt` changes or more,
+    // folded into the key rows with the log's changes (0: always folded).
+    uint32_t commit(const OpList& ops, size_t foldAt, std::string& error);
+    // Changes in the change log.
+    size_t logged() const { return m_logged; }
 
     const std::string& path() const { return m_path; }
     const std::vector<std::string>& names() const { return m_names; }
@@ -55,16 +65,23 @@ private:
     uint32_t check(std::string& error);
     uint32_t createSchema(const std::vector<std::string>& names, std::string& error);
     uint32_t readDatabases(const StoreSpec& spec, std::string& error);
+    uint32_t upgrade(const std::vector<Image>& images, std::string& error);
     uint32_t prepareWrites(std::string& error);
-    uint32_t runOp(const Op& op);
+    int appendLog(const OpList& ops);
+    int fold(const OpList& ops, std::string& why);
 
     std::string m_path;
     std::vector<std::string> m_names;
     std::vector<uint32_t> m_ids;
+    bool m_elementRows = false;  // format 1
+    size_t m_logged = 0;
     int m_lockFd = -1;
     sql::Connection m_conn;
-    sql::Statement m_putKey, m_delKey, m_delElems, m_putElem, m_delElem, m_moveKey, m_moveElems;
+    sql::Statement m_getKey, m_putKey, m_delKey, m_addLog, m_clearLog;
     sql::Statement m_begin, m_commit, m_rollback;
+    // The change log's entries, as committed: a fold takes them from here
+    // rather than reading them back.
+    std::string m_log;
 };
 
 }  // namespace plat::dbm

@@ -1,21 +1,20 @@
 #include "platform/dbm/dbm_writebehind.h"
 
-#include <iterator>
-
 namespace plat::dbm {
 
 WriteBehind::WriteBehind(StoreFile& file, const Tuning& tuning)
     : m_file(file),
       m_interval(tuning.flushIntervalMs),
       m_flushCalls(tuning.flushCalls == 0 ? 1 : tuning.flushCalls),
-      m_maxPending(tuning.maxPendingCalls == 0 ? 1 : tuning.maxPendingCalls)
+      m_maxPending(tuning.maxPendingCalls == 0 ? 1 : tuning.maxPendingCalls),
+      m_foldAt(tuning.foldChanges == 0 ? 1 : tuning.foldChanges)
 {
     m_thread = std::thread([this] { run(); });
 }
 
 WriteBehind::~WriteBehind() { close(); }
 
-uint32_t WriteBehind::submit(std::span<Op> ops)
+uint32_t WriteBehind::submit(std::span<const Op> ops)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_queuedCalls + m_inflightCalls >= m_maxPending) {
@@ -25,7 +24,7 @@ uint32_t WriteBehind::submit(std::span<Op> ops)
     }
     bool wasEmpty = m_queuedCalls == 0;
     if (wasEmpty) m_oldest = Clock::now();
-    m_queue.insert(m_queue.end(), std::make_move_iterator(ops.begin()), std::make_move_iterator(ops.end()));
+    m_queue.append(ops);
     ++m_queuedCalls;
     ++m_submitted;
     if (wasEmpty || m_queuedCalls == m_flushCalls) m_wake.notify_one();
@@ -56,6 +55,14 @@ uint32_t WriteBehind::close()
     }
     m_wake.notify_one();
     m_thread.join();
+    // What the log holds goes into the key rows, so that the next open
+    // reads rows only.
+    std::string error;
+    if (m_file.commit(OpList{}, 0, error) != DBM_OK) {
+        m_errors.push_back(error);
+        m_hasErrors.store(true, std::memory_order_relaxed);
+        rc = DBM_ERR_STORE;
+    }
     return rc;
 }
 
@@ -76,7 +83,7 @@ bool WriteBehind::commitDue(Clock::time_point now) const
 
 void WriteBehind::run()
 {
-    OpGroup batch;
+    OpList batch;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         if (m_queuedCalls == 0) {
@@ -98,7 +105,7 @@ void WriteBehind::run()
         lock.unlock();
 
         std::string error;
-        uint32_t rc = m_file.apply(batch, error);
+        uint32_t rc = m_file.commit(batch, m_foldAt, error);
         if (rc != DBM_OK) {
             // One more try after a pause (a passing I/O error); then the
             // calls are given up so that the daemon's thread never waits
@@ -106,7 +113,7 @@ void WriteBehind::run()
             lock.lock();
             m_wake.wait_for(lock, m_interval, [this] { return m_stopping; });
             lock.unlock();
-            rc = m_file.apply(batch, error);
+            rc = m_file.commit(batch, m_foldAt, error);
         }
         batch.clear();
 

@@ -26,7 +26,7 @@ public:
     WriteBehind(const WriteBehind&) = delete;
     WriteBehind& operator=(const WriteBehind&) = delete;
 
-    uint32_t submit(std::span<Op> ops) override;
+    uint32_t submit(std::span<const Op> ops) override;
     uint32_t flush() override;
     std::vector<std::string> takeErrors() override;
     bool hasErrors() const override { return m_hasErrors.load(std::memory_order_relaxed); }
@@ -42,11 +42,12 @@ private:
     const std::chrono::milliseconds m_interval;
     const uint32_t m_flushCalls;
     const uint32_t m_maxPending;
+    const size_t m_foldAt;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;  // the committer waits here
     std::condition_variable m_done;  // callers wait here for commits
-    OpGroup m_queue;
+    OpList m_queue;
     uint32_t m_queuedCalls = 0;
     uint32_t m_inflightCalls = 0;
     Clock::time_point m_oldest{};

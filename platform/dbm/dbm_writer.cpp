@@ -2,16 +2,15 @@
 
 #include "platform/dbm.h"
 
-#include <iterator>
 
 namespace plat::dbm {
 
-uint32_t DurableWriter::submit(std::span<Op> ops)
+uint32_t DurableWriter::submit(std::span<const Op> ops)
 {
-    // The file's apply takes a group; a call's changes are few.
-    OpGroup group(std::make_move_iterator(ops.begin()), std::make_move_iterator(ops.end()));
+    m_group.clear();
+    m_group.append(ops);
     std::string error;
-    uint32_t rc = m_file.apply(group, error);
+    uint32_t rc = m_file.commit(m_group, 0, error);
     if (rc != DBM_OK) m_errors.push_back(error);
     return rc;
 }

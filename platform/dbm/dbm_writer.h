@@ -16,8 +16,8 @@ namespace plat::dbm {
 class Writer {
 public:
     virtual ~Writer() = default;
-    // The changes of one call, moved from; committed together.
-    virtual uint32_t submit(std::span<Op> ops) = 0;
+    // The changes of one call, copied; committed together.
+    virtual uint32_t submit(std::span<const Op> ops) = 0;
     // Returns once everything submitted so far is committed; DBM_ERR_STORE
     // when a commit failed since the last flush.
     virtual uint32_t flush() = 0;
@@ -31,7 +31,7 @@ public:
 class DurableWriter final : public Writer {
 public:
     explicit DurableWriter(StoreFile& file) : m_file(file) {}
-    uint32_t submit(std::span<Op> ops) override;
+    uint32_t submit(std::span<const Op> ops) override;
     uint32_t flush() override { return DBM_OK; }
     std::vector<std::string> takeErrors() override;
     bool hasErrors() const override { return !m_errors.empty(); }
@@ -39,6 +39,7 @@ public:
 
 private:
     StoreFile& m_file;
+    OpList m_group;
     std::vector<std::string> m_errors;
 };
 

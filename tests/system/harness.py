@@ -35,7 +35,7 @@ def build_dir():
 def binary(name):
     paths = {
         "pbbd": "daemon/pbbd",
-        "pbbctl": "tools/pbbctl",
+        "pbbctl": "tools/pbbctl/pbbctl",
         "pbb-sim": "tools/pbb-sim/pbb-sim",
         "pbb-simctl": "tools/pbb-simctl/pbb-simctl",
         "pbb-pktread": "tests/system/pktread/pbb-pktread",

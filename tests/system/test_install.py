@@ -60,15 +60,22 @@ def unit_settings(path):
     return out
 
 
+# What an installation holds, under the prefix (the package's test uses it too).
+INSTALLED = {
+    "sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl",
+    "lib/systemd/system/pbbd.service", "lib/systemd/system/pbb-sim.service",
+    "share/man/man8/pbbd.8", "share/man/man8/pbb-sim.8",
+    "share/man/man1/pbbctl.1", "share/man/man1/pbb-simctl.1",
+    "share/bash-completion/completions/pbbctl", "share/bash-completion/completions/pbb-simctl",
+    "share/doc/pbbd/copyright", "share/doc/pbbd/changelog",
+    "share/doc/pbbd/examples/pbbd-metrics.service", "share/doc/pbbd/examples/pbbd-metrics.timer"}
+
+
 @pytest.mark.parametrize("prefix", ["/usr", "/opt/pbb"])
 def test_install_puts_programs_and_pages_in_place_and_units_that_start_them(tmp, prefix):
     top = install(tmp, prefix)
-    assert files_under(top) == {
-        "sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl",
-        "lib/systemd/system/pbbd.service", "lib/systemd/system/pbb-sim.service",
-        "share/man/man8/pbbd.8", "share/man/man8/pbb-sim.8",
-        "share/man/man1/pbbctl.1", "share/man/man1/pbb-simctl.1"}
-    assert files_under(tmp) == {prefix[1:] + "/" + f for f in files_under(top)}, "nothing outside the prefix"
+    assert files_under(top) == INSTALLED
+    assert files_under(tmp) == {prefix[1:] + "/" + f for f in INSTALLED}, "nothing outside the prefix"
     for program in ("sbin/pbbd", "sbin/pbb-sim", "bin/pbbctl", "bin/pbb-simctl"):
         assert os.access(os.path.join(top, program), os.X_OK), program
     # The installed tools run.
@@ -89,6 +96,8 @@ def test_install_puts_programs_and_pages_in_place_and_units_that_start_them(tmp,
         assert env["PBB_RUN_DIR"] == "/run/" + unit["RuntimeDirectory"][0]
         assert env["PBB_STATE_DIR"] == "/var/lib/" + unit["StateDirectory"][0]
         assert unit["RuntimeDirectoryPreserve"] == ["yes"]
+        # Its members may use pbbctl (docs/packaging.md).
+        assert unit["Group"] == ["pbb"]
 
 
 def test_units_pass_systemd_analyze_verify(tmp):

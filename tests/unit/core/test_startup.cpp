@@ -113,6 +113,11 @@ struct StopValue {
 
 class StopValueDeathTest : public ::testing::TestWithParam<StopValue> {};
 
+std::string stopValueName(const ::testing::TestParamInfo<StopValue>& i)
+{
+    return i.param.value < 0 ? "ValueMinus" + std::to_string(-i.param.value) : "Value" + std::to_string(i.param.value);
+}
+
 TEST_P(StopValueDeathTest, OrderlyValuesRunTheShutdownOthersExitAtOnce)
 {
     EXPECT_EXIT(
@@ -140,7 +145,8 @@ constexpr const char* kOrderly = "calls: Timer_Finalize=1 closelog2=1 SERVICE_Se
 constexpr const char* kAtOnce = "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1 DBM_Close=0 channels closed=0";
 INSTANTIATE_TEST_SUITE_P(Values, StopValueDeathTest,
                          ::testing::Values(StopValue{0, kOrderly}, StopValue{1, kOrderly}, StopValue{3, kOrderly},
-                                           StopValue{2, kAtOnce}, StopValue{4, kAtOnce}, StopValue{-1, kAtOnce}));
+                                           StopValue{2, kAtOnce}, StopValue{4, kAtOnce}, StopValue{-1, kAtOnce}),
+                         stopValueName);
 
 // One learned entry, in the driver, the table and the run database, when the
 // stop value arrives; what is left of it is printed when the process ends.
@@ -209,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(Values, StopWithLearnedEntryDeathTest,
                                            StopValue{1, "driver=1 database=1 order=\\."},
                                            StopValue{2, "driver=1 database=1 order=\\."},
                                            // The driver first, then the database.
-                                           StopValue{3, "driver=0 database=0 order=gr gr db \\."}));
+                                           StopValue{3, "driver=0 database=0 order=gr gr db \\."}),
+                         stopValueName);
 
 TEST(StopSignal, ShortRecordIsIgnoredAndHangupForgetsTheDescriptor)
 {

@@ -164,7 +164,7 @@ TEST_F(DbmWriteBehind, AFailingStoreIsReportedAndDoesNotHoldTheCallerUp)
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(runFile().c_str(), &db), SQLITE_OK);
     sqlite3_busy_timeout(db, 5000);
-    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE dbm_elements", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE dbm_log", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
     auto start = Clock::now();  // beyond the cap each call waits for a commit that fails twice
     for (uint32_t i = 1; i < 10; ++i) EXPECT_EQ(learn(i), DBM_OK);

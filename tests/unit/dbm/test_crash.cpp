@@ -120,12 +120,15 @@ int64_t monoNs()
 // The child performs the stream and reports the time at which each call
 // returned (8 bytes, written whole). The parent reads the reports, kills
 // it after `killAt` of them and a short spin, and reads what was left.
-std::vector<int64_t> runAndKill(uint64_t seed, bool burst, size_t killAt, int64_t spinNs, int64_t& killNs)
+// `foldChanges`: the child's run store folds its change log that often.
+std::vector<int64_t> runAndKill(uint64_t seed, bool burst, size_t killAt, int64_t spinNs, uint32_t foldChanges,
+                                int64_t& killNs)
 {
     int fds[2];
     EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     pid_t pid = ::fork();
     if (pid == 0) {
+        plat::dbm::tuning().foldChanges = foldChanges;
         Handles h{};
         if (DBM_OpenCfgDB("ePBB", "pPBB", "pbb", 0, &kCfgParam, &h.used, &h.unused) != DBM_OK ||
             DBM_Open("lPBB", "pbb", 7, &kRunParam, &h.run) != DBM_OK)
@@ -182,7 +185,9 @@ TEST_F(DbmCrash, KilledWritersLeaveConsistentStoresWithinTheBound)
         int64_t spinNs = int64_t(plan() % 3000) * 1000, killNs = 0;
         std::filesystem::remove_all(replay);
         if (std::filesystem::exists(state)) std::filesystem::copy(state, replay, std::filesystem::copy_options::recursive);
-        const std::vector<int64_t> reports = runAndKill(seed, burst, killAt, spinNs, killNs);
+        // Every other round folds often, so that kills also land in folds.
+        const uint32_t fold = round % 2 ? 1 + uint32_t(plan() % 300) : plat::dbm::Tuning{}.foldChanges;
+        const std::vector<int64_t> reports = runAndKill(seed, burst, killAt, spinNs, fold, killNs);
         ASSERT_FALSE(HasFailure());
         totalWrites += reports.size();
 

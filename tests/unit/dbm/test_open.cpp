@@ -106,7 +106,7 @@ TEST_F(DbmOpen, DamagedStoresFailToOpenAndAreLeftAsTheyAre)
              std::filesystem::remove(p);
              sqlExec(p, "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
          }},
-        {"element not matching its list", [](const std::string& p) { sqlExec(p, "UPDATE dbm_elements SET elem = x'00'"); }},
+        {"element not matching its list", [](const std::string& p) { sqlExec(p, "UPDATE dbm_keys SET value = x'00'"); }},
         {"unknown format", [](const std::string& p) { sqlExec(p, "UPDATE dbm_meta SET value = '9'"); }},
     };
     for (const auto& [what, apply] : damages) {
@@ -128,6 +128,48 @@ TEST_F(DbmOpen, DamagedStoresFailToOpenAndAreLeftAsTheyAre)
     std::ofstream(runFile(), std::ios::trunc).close();
     ASSERT_EQ(openRun(), DBM_OK);
     EXPECT_EQ(DBM_GetKeyNumByValueType(run, 0), 0u);
+}
+
+// A store of the earlier format, one row per element, is read as it is
+// (the dump) and changed to the present one when opened for writing.
+TEST_F(DbmOpen, AStoreWithOneRowPerElementIsReadAndChangedOnItsFirstWritableOpen)
+{
+    const auto e1 = ucpw(1, 100, 2, mac(1), 3), e2 = ucpw(1, 100, 2, mac(2), 3);
+    auto hex = [](const uint8_t* p, size_t n) {
+        std::string out = "x'";
+        for (size_t i = 0; i < n; ++i) out += "0123456789abcdef"[p[i] >> 4], out += "0123456789abcdef"[p[i] & 15];
+        return out + "'";
+    };
+    std::string rows;
+    for (const auto* e : {&e2, &e1})  // in no particular order
+        rows += "INSERT INTO dbm_elements VALUES(1, 'ucpw.1.2.3.ge1', " + hex(e->data() + 12, 8) + ", " + hex(e->data(), 20) + ");";
+    std::filesystem::create_directories(storeDir());
+    sqlExec(runFile(), ("CREATE TABLE dbm_meta(name TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
+                        "CREATE TABLE dbm_databases(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+                        "CREATE TABLE dbm_keys(db INTEGER NOT NULL, key TEXT NOT NULL, value_type INTEGER NOT NULL,"
+                        " kind INTEGER NOT NULL, value BLOB, sort_kind INTEGER NOT NULL DEFAULT 0,"
+                        " sort_offset INTEGER NOT NULL DEFAULT 0, sort_length INTEGER NOT NULL DEFAULT 0,"
+                        " sort_compare INTEGER NOT NULL DEFAULT 0, sort_flags INTEGER NOT NULL DEFAULT 0,"
+                        " elem_len INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(db, key)) WITHOUT ROWID;"
+                        "CREATE TABLE dbm_elements(db INTEGER NOT NULL, key TEXT NOT NULL, field BLOB NOT NULL,"
+                        " elem BLOB NOT NULL, PRIMARY KEY(db, key, field)) WITHOUT ROWID;"
+                        "INSERT INTO dbm_meta VALUES('format', '1'); INSERT INTO dbm_databases VALUES(1, 'lPBB');"
+                        "INSERT INTO dbm_keys VALUES(1, 'ucpw.1.2.3.ge1', 0, 2, NULL, 1, 12, 8, 4, 0, 20);"
+                        "INSERT INTO dbm_keys VALUES(1, 'if.ge1', 2, 1, x'0100', 0, 0, 0, 0, 0, 0);" + rows).c_str());
+    const Key k("ucpw.1.2.3.ge1");
+    EXPECT_EQ(onDiskElems(runFile(), 0, k.c()), 2);
+    for (int open = 0; open < 2; ++open) {
+        SCOPED_TRACE(open);
+        ASSERT_EQ(openRun(), DBM_OK) << logText();
+        EXPECT_EQ(walk<UcPwElem>(run, k), (std::vector<UcPwElem>{e1, e2}));
+        uint8_t v[2] = {};
+        EXPECT_EQ(DBM_GetBinary(run, "if.ge1", 7, 0, 2, v), 2);
+        EXPECT_EQ(v[0], 1);
+        ASSERT_EQ(DBM_Close(run), DBM_OK);
+        run = DBM_INVALID_HANDLE;
+    }
+    sqlExec(runFile(), "SELECT 1 FROM dbm_log");  // the present format's tables
+    EXPECT_EQ(onDiskElems(runFile(), 0, k.c()), 2);
 }
 
 TEST_F(DbmOpen, ArmedFaultsAnswerInsteadOfTheCallAndTheCallLogDecodesRecords)

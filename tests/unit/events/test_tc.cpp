@@ -150,7 +150,10 @@ TEST_P(TcLongVlans, GoOutInLinesAndPieces)
 
 INSTANTIATE_TEST_SUITE_P(Tc, TcLongVlans, ::testing::Values(std::pair<uint16_t, uint16_t>{1, 4093},
                                                             std::pair<uint16_t, uint16_t>{4, 602},
-                                                            std::pair<uint16_t, uint16_t>{10, 600}));
+                                                            std::pair<uint16_t, uint16_t>{10, 600}),
+                         [](const auto& i) {
+                             return "Vlans" + std::to_string(i.param.first) + "To" + std::to_string(i.param.second);
+                         });
 
 // 17 names of 40 characters and a filler bring the text to 778 or 779
 // characters; a name of 20 then still fits (778 + 20 + 1 is below 800) or
@@ -180,7 +183,7 @@ TEST_P(TcNameEdge, ANameThatWouldReach800StartsTheNextPiece)
     EXPECT_EQ(eventTexts(), GetParam() == 8 ? fits : split);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tc, TcNameEdge, ::testing::Values(8, 9));
+INSTANTIATE_TEST_SUITE_P(Tc, TcNameEdge, ::testing::Values(8, 9), ::testing::PrintToStringParamName());
 
 // Changes go unseen while the service is away; each tick tries once, and
 // the first tick that connects ends the retrying. An error reconnects at
@@ -294,7 +297,7 @@ TEST_P(TcInit, FailsStartUpAndExitReleasesWhatIsLeft)
     EXPECT_EQ(plat::testing::countCalls("TC_DeregisterTC"), 2u) << "withdrawn on every exit";
 }
 
-INSTANTIATE_TEST_SUITE_P(Tc, TcInit, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Tc, TcInit, ::testing::Bool(), ::testing::PrintToStringParamName());
 
 }  // namespace
 }  // namespace evtest

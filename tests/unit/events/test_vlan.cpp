@@ -145,7 +145,10 @@ TEST_P(VlanLongList, GoesOutInLinesAndPieces)
 
 INSTANTIATE_TEST_SUITE_P(Vlan, VlanLongList, ::testing::Values(std::pair<uint16_t, uint16_t>{1, 4093},
                                                                std::pair<uint16_t, uint16_t>{2, 600},
-                                                               std::pair<uint16_t, uint16_t>{10, 600}));
+                                                               std::pair<uint16_t, uint16_t>{10, 600}),
+                         [](const auto& i) {
+                             return "Vlans" + std::to_string(i.param.first) + "To" + std::to_string(i.param.second);
+                         });
 
 // After an error or a hang-up the channel stays closed and membership is
 // no longer followed, even with the service there; what was readable in
@@ -171,7 +174,8 @@ TEST_P(VlanBroken, LaterChangesHaveNoEffect)
     EXPECT_EQ(plat::testing::countCalls("VLAN_EventInit"), 1u) << "not opened again";
 }
 
-INSTANTIATE_TEST_SUITE_P(Vlan, VlanBroken, ::testing::Values(PBB_EV_ERR, PBB_EV_IN | PBB_EV_HUP));
+INSTANTIATE_TEST_SUITE_P(Vlan, VlanBroken, ::testing::Values(PBB_EV_ERR, PBB_EV_IN | PBB_EV_HUP),
+                         [](const auto& i) { return std::string(i.param == PBB_EV_ERR ? "Error" : "HangUp"); });
 
 // Start-up: registered once for both kinds, or failed with the descriptor
 // left to the shutdown; the exit, run twice, releases it once.

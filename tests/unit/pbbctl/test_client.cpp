@@ -20,7 +20,7 @@
 #include "platform/lipc.h"
 #include "support/daemon_loop.h"
 #include "support/tempdir.h"
-#include "tools/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl_client.h"
 #include "unit/ctl/ctl_test.h"
 
 using namespace pbbctl;

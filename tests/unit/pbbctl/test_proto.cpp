@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "tools/pbbctl_proto.h"
+#include "tools/pbbctl/pbbctl_proto.h"
 
 using namespace pbbctl::proto;
 

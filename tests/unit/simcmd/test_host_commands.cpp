@@ -2,6 +2,8 @@
 // pcap files, bound links and faults reach the host with the right
 // arguments; without a host they fail plainly. Raw packet-socket
 // datagrams, the log of programming calls and the refresh window.
+#include <cctype>
+
 #include "platform/l2vpn_age.h"
 #include "platform/model/line_report.h"
 #include "platform/model/pbb_frame.h"
@@ -123,7 +125,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Raw{"eth-1/0/2 --ctrl-type 7 --ifindex 0", 16, 7, 0, 64, 0x88E7},
                       Raw{"eth-1/0/2 --no-ctrl", 0, 0, 0, 64, 0x88E7},
                       Raw{"eth-1/0/2 --isid 10010 --len 5", 16, 1, 2, 5, 0x88E7},
-                      Raw{"eth-1/0/2 --data 00002710 --ethertype 0x8100", 16, 1, 2, 4, 0x8100}));
+                      Raw{"eth-1/0/2 --data 00002710 --ethertype 0x8100", 16, 1, 2, 4, 0x8100}),
+    [](const ::testing::TestParamInfo<Raw>& i) {  // the arguments, letters and digits only
+        std::string name;
+        for (const char* c = i.param.args; *c; ++c)
+            if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+            else if (!name.empty() && name.back() != '_') name += '_';
+        return name;
+    });
 
 TEST_F(HostCommands, CallsAreListedInOrderWithTheirRecordsAndResults)
 {

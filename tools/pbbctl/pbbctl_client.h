@@ -1,0 +1,84 @@
+// A connection to the daemon's management server (local port 1169) and the
+// exchanges pbbctl makes over it.
+//
+// One request is written per write and all its replies are read before the
+// next request goes out, so that no request straddles two of the daemon's
+// reads. Every wait has the connection's time-out; a daemon that does not
+// answer within it, or closes the connection, ends the exchange with
+// NoAnswer.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/pbbctl/pbbctl_proto.h"
+
+namespace pbbctl {
+
+// The daemon cannot be reached or does not answer (pbbctl exit status 3).
+struct NoAnswer : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A reply that does not fit the request (a daemon speaking something else).
+struct BadReply : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class MgmtClient {
+public:
+    static constexpr uint16_t kPort = 1169;
+
+    // Connects to the server under the current run directory; NoAnswer
+    // when nobody listens there or it takes no connection within the
+    // time-out.
+    explicit MgmtClient(int timeoutMs);
+    ~MgmtClient();
+    MgmtClient(const MgmtClient&) = delete;
+    MgmtClient& operator=(const MgmtClient&) = delete;
+
+    // Sends one request and returns every reply up to and including the
+    // one that ends its answer: a result (type 15) for every request; a
+    // debug reply for type 6; a unicast reply for types 10 and 11.
+    std::vector<proto::Tlv> exchange(uint16_t type, const proto::Bytes& value);
+
+    // A request answered by one result reply: its code.
+    uint32_t call(uint16_t type, const proto::Bytes& value);
+    uint32_t debugWord();
+
+    // One VSI's multicast answer: the entry (ports of all its replies put
+    // together) and the answer's final code (kMcEnd when there was one).
+    struct McAnswer {
+        uint32_t code = proto::kFailed;
+        proto::McMsg entry;
+    };
+    McAnswer multicast(uint16_t type, const proto::Bytes& value);
+
+    // Every multicast entry with ports, in VSI index order (types 8 and 9).
+    std::vector<proto::McMsg> multicastWalk();
+
+    // Every learned entry of a VSI in B-MAC order (type 10, then 11 from
+    // the last B-MAC until there is no further one). The VSI's index,
+    // I-SID, B-VLAN and name must be the daemon's. The code that ended the
+    // walk is kept in *endCode: kNoMoreUc after the last entry; kFailed
+    // when the daemon refused a step: at the first, it does not know the
+    // VSI so or has nothing learned; at a later one, it no longer knows
+    // the VSI (the entries read before are returned).
+    std::vector<proto::UcMsg> learnedWalk(const proto::UcMsg& vsi, uint32_t* endCode = nullptr);
+
+    // Requests made on this connection.
+    uint64_t requests() const { return requests_; }
+
+private:
+    void send(const proto::Bytes& bytes);
+    proto::Tlv receive();
+
+    int fd_ = -1;
+    int timeoutMs_;
+    proto::TlvReader reader_;
+    uint64_t requests_ = 0;
+};
+
+}  // namespace pbbctl
