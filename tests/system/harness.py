@@ -140,32 +140,28 @@ class System:
         self.processes.append(p)
         return p
 
+    def started(self, name, args, ready):
+        """Starts a program and waits until ready() holds; it must still run then."""
+        p = self.start(name, args)
+        wait_until(f"{name} ready", lambda: not p.running() or ready(p), describe=lambda: self.describe(p))
+        if not p.running():
+            raise AssertionError(f"{name} ended during start-up (exit {p.proc.returncode})\n{self.describe(p)}")
+        return p
+
     def start_sim(self, topology=None, args=()):
         """Starts pbb-sim and waits for its ready line."""
         cmd = [binary("pbb-sim")] + (["--topology", topology] if topology else []) + list(args)
-        p = self.start("pbb-sim", cmd)
-        wait_until("pbb-sim ready", lambda: "pbb-sim ready" in p.output() or not p.running(),
-                   describe=lambda: self.describe(p))
-        if not p.running():
-            raise AssertionError(f"pbb-sim ended during start-up (exit {p.proc.returncode})\n{self.describe(p)}")
-        self.sim = p
-        return p
+        self.sim = self.started("pbb-sim", cmd, lambda p: "pbb-sim ready" in p.output())
+        return self.sim
 
     def start_daemon(self):
         """Starts pbbd and waits until pbbctl reports it ready."""
-        p = self.start("pbbd", [binary("pbbd")])
-
-        def ready():
-            if not p.running():
-                return True
+        def ready(p):
             r = self.pbbctl("status", "--json", check=False)
             return r.code == 0 and r.json().get("ready") and r.json().get("pid") == p.pid
 
-        wait_until("pbbd ready", ready, describe=lambda: self.describe(p))
-        if not p.running():
-            raise AssertionError(f"pbbd ended during start-up (exit {p.proc.returncode})\n{self.describe(p)}")
-        self.daemon = p
-        return p
+        self.daemon = self.started("pbbd", [binary("pbbd")], ready)
+        return self.daemon
 
     def stop_daemon(self):
         """Stops pbbd the orderly way (pbbctl stop) and returns its exit status."""
@@ -183,12 +179,8 @@ class System:
 
     def start_pktread(self, *args):
         """Starts pbb-pktread (the packet socket as the daemon reads it) and waits for its ready line."""
-        p = self.start("pbb-pktread", [binary("pbb-pktread")] + [str(a) for a in args])
-        wait_until("pbb-pktread ready", lambda: '"ready"' in p.output() or not p.running(),
-                   describe=lambda: self.describe(p))
-        if not p.running():
-            raise AssertionError(f"pbb-pktread ended during start-up\n{self.describe(p)}")
-        return p
+        return self.started("pbb-pktread", [binary("pbb-pktread")] + [str(a) for a in args],
+                            lambda p: '"ready"' in p.output())
 
     # Tools.
 

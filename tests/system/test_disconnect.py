@@ -18,6 +18,15 @@ def message(kind, payload):
     return struct.pack("<IHH", len(payload), kind, 0) + payload
 
 
+def packet_socket(system):
+    return system.ctl("status").get("packet_socket")
+
+
+def learned_from_a_frame(system, bsa):
+    system.simctl("frame", "send", "eth-1/0/1", "--isid", 10010, "--bvlan", 100, "--bsa", bsa)
+    harness.wait_until(f"{bsa} learned", lambda: bsa in {e["bmac"] for e in system.learned("vsi-red")})
+
+
 def closed_by_simulator(s):
     try:
         return s.recv(1) == b""
@@ -25,7 +34,7 @@ def closed_by_simulator(s):
         return True
 
 
-def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(system):
+def test_daemons_gone_or_speaking_garbage_and_services_gone_leave_the_simulator_and_daemon_serving(system):
     sim = system.start_sim()
     system.simctl("link", "down", "eth-1/0/2")
     before = system.switch_state()
@@ -68,19 +77,8 @@ def test_daemons_gone_mid_call_or_speaking_garbage_leave_the_simulator_serving(s
     assert st["daemon"]["pid"] == daemon.pid, st
     assert "malformed request" in system.log()
 
-
-def packet_socket(system):
-    return system.ctl("status").get("packet_socket")
-
-
-def learned_from_a_frame(system, bsa):
-    system.simctl("frame", "send", "eth-1/0/1", "--isid", 10010, "--bvlan", 100, "--bsa", bsa)
-    harness.wait_until(f"{bsa} learned", lambda: bsa in {e["bmac"] for e in system.learned("vsi-red")})
-
-
-def test_learning_resumes_once_the_packet_socket_opens_again(system):
-    system.start_sim()
-    system.start_daemon()
+    # The packet service away and back, then pbb-sim killed and started
+    # again: learning resumes once the packet socket opens again.
     system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
     system.simctl("service", "down", "packet")
     harness.wait_until("the packet socket closed", lambda: packet_socket(system) == "closed")

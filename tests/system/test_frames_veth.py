@@ -1,6 +1,6 @@
 """Frames built by scapy, sent on a veth pair whose other end is bound to a
 simulated port, come out of the platform's packet socket as the daemon reads
-it (pbb-pktread): ingress ifIndex, B-VLAN, B-SA, B-DA, I-SID, C-DA, C-SA and
+it (pbb-pktread): ingress ifIndex (a member port's aggregate), B-VLAN, B-SA, B-DA, I-SID, C-DA, C-SA and
 the rest of the customer frame, for 0x88A8 and 0x8100 B-tags alike."""
 
 import itertools
@@ -75,9 +75,17 @@ def seen(line):
 def test_scapy_frames_reach_the_packet_socket_with_their_fields(system):
     system.start_sim()
     ns, sim_end, peer_end = veth_in_netns(system)
-    port = system.simctl("show", "interfaces", json=True)["interfaces"][1]
-    assert port["name"] == "eth-1/0/2"
-    system.simctl("link", "bind", sim_end, "eth-1/0/2", "--netns", ns)
+    # A member port: its frames carry the aggregate's ifIndex.
+    ifs = {i["name"]: i for i in system.simctl("show", "interfaces", json=True)["interfaces"]}
+    member, agg = ifs["eth-1/0/3"]["ifIndex"], ifs["agg-1"]["ifIndex"]
+    assert ifs["eth-1/0/3"]["aggregate"] == agg
+    # What does not exist, or is no port, is not bound.
+    r = system.simctl("link", "bind", "pbb-no-such0", "eth-1/0/2", check=False)
+    assert r.code != 0 and "pbb-no-such0" in r.err, r
+    r = system.simctl("link", "bind", "lo", "agg-1", check=False)
+    assert r.code == 2 and "is an aggregate, not a port" in r.err, r
+    assert system.stats()["links"] == []
+    system.simctl("link", "bind", sim_end, member, "--netns", ns)
     frames = [
         pbb("01:1e:83:00:27:1a", "02:00:00:00:aa:01", Dot1AD(vlan=100, prio=3), 10010,
             "00:00:5e:00:53:01", "00:00:5e:00:53:02", IP(dst="192.0.2.1") / UDP(dport=9) / Raw(b"first")),
@@ -90,33 +98,11 @@ def test_scapy_frames_reach_the_packet_socket_with_their_fields(system):
     # frame with another EtherType after the tag.
     noise = [Ether(dst="02:00:00:00:00:09", src="02:00:00:00:00:08") / IP(dst="192.0.2.9") / UDP(dport=9),
              Ether(dst="02:00:00:00:00:09", src="02:00:00:00:00:08") / Dot1AD(vlan=100) / IP(dst="192.0.2.9")]
-    reader = system.start_pktread("--pbb-port", port["ifIndex"], "--count", len(frames), "--timeout", 15)
+    reader = system.start_pktread("--pbb-port", member, "--count", len(frames), "--timeout", 15)
     send(ns, peer_end, noise[:1] + frames[:2] + noise[1:] + frames[2:])
     got = system.read_frames(reader)
-    assert [seen(g) for g in got] == [expected(f, port["ifIndex"]) for f in frames]
+    assert [seen(g) for g in got] == [expected(f, agg) for f in frames]
     assert all(g["etherType"] == 0x88E7 for g in got)
     links = system.stats()["links"]
-    assert [(l["linux"], l["port"], l["frames"]) for l in links] == [(sim_end, port["ifIndex"], len(frames))]
+    assert [(l["linux"], l["port"], l["frames"]) for l in links] == [(sim_end, member, len(frames))]
 
-
-def test_a_member_port_frame_carries_its_aggregate(system):
-    system.start_sim()
-    ns, sim_end, peer_end = veth_in_netns(system)
-    ifs = {i["name"]: i for i in system.simctl("show", "interfaces", json=True)["interfaces"]}
-    member, agg = ifs["eth-1/0/3"], ifs["agg-1"]
-    assert member["aggregate"] == agg["ifIndex"]
-    system.simctl("link", "bind", sim_end, member["ifIndex"], "--netns", ns)
-    frame = pbb("01:1e:83:00:27:1a", "02:00:00:00:cc:01", Dot1AD(vlan=105), 10010,
-                "00:00:5e:00:53:11", "00:00:5e:00:53:12", Raw(b"via the aggregate"))
-    reader = system.start_pktread("--pbb-port", member["ifIndex"], "--count", 1, "--timeout", 15)
-    send(ns, peer_end, [frame])
-    assert [seen(g) for g in system.read_frames(reader)] == [expected(frame, agg["ifIndex"])]
-
-
-def test_binding_refuses_what_does_not_exist(system):
-    system.start_sim()
-    r = system.simctl("link", "bind", "pbb-no-such0", "eth-1/0/2", check=False)
-    assert r.code != 0 and "pbb-no-such0" in r.err, r
-    r = system.simctl("link", "bind", "lo", "agg-1", check=False)
-    assert r.code == 2 and "is an aggregate, not a port" in r.err, r
-    assert system.stats()["links"] == []

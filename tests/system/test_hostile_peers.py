@@ -207,23 +207,22 @@ def test_out_of_descriptors_pbbd_closes_new_clients_at_once_and_does_not_spin(sy
     harness.wait_until("pbbctl answered", lambda: system.pbbctl("debug", "show", check=False).code == 0)
 
 
-def test_files_that_are_not_regular_are_refused_at_once(system):
+def test_files_that_are_not_captures_are_refused_and_a_written_one_replaces_the_old(system, tmp_path):
     system.start_sim()
     fifo = os.path.join(system.dir, "fifo")
     os.mkfifo(fifo)
-    for path in ("/dev/zero", fifo, system.dir):
+    text = tmp_path / "notes.pcap"
+    text.write_text("not a capture\n")
+    for path, says in (("/dev/zero", "not a regular file"), (fifo, "not a regular file"),
+                       (system.dir, "not a regular file"), (str(text), "not a pcap file")):
         start = time.monotonic()
         r = system.simctl("frame", "pcap", "eth-1/0/1", path, check=False)
         assert time.monotonic() - start < 5, r
-        assert r.code == 2, r
-        assert f"{path}: not a regular file" in r.err, r
+        assert r.code == 2 and f"{path}: {says}" in r.err, r
     assert system.stats()["frames"]["injected"] == 0
 
-
-def test_a_file_written_through_pbb_sim_replaces_the_old_one_or_is_not_left(system, tmp_path):
     # pbb-simctl opens the file and passes it to pbb-sim (a link at the
     # temporary path of an in-process write is the unit tests' concern).
-    system.start_sim()
     out = tmp_path / "out.pcap"
     out.write_text("x" * 10000)
     system.simctl("frame", "write", str(out), "--count", "2", "--isid", "7")

@@ -73,15 +73,11 @@ INSTALLED = {
 
 
 # The files' modes, and that the installed programs run, are the package test's.
-def test_install_puts_programs_units_and_pages_in_place(tmp):
-    install(tmp, "/usr")
-    assert files_under(tmp + "/usr") == INSTALLED
-    assert set(os.listdir(tmp)) == {"usr"}, "nothing is installed outside the prefix"
-
-
 @pytest.mark.parametrize("prefix", ["/usr", "/opt/pbb"])
-def test_units_start_the_programs_of_the_prefix_installed_to(tmp, prefix):
+def test_install_puts_programs_and_pages_in_place_and_units_that_start_them(tmp, prefix):
     top = install(tmp, prefix)
+    assert files_under(top) == INSTALLED
+    assert files_under(tmp) == {prefix[1:] + "/" + f for f in INSTALLED}, "nothing outside the prefix"
     daemon = unit_settings(os.path.join(top, "lib/systemd/system/pbbd.service"))
     sim = unit_settings(os.path.join(top, "lib/systemd/system/pbb-sim.service"))
     assert daemon["ExecStart"] == [f"{prefix}/sbin/pbbd"]

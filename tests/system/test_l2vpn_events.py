@@ -24,7 +24,7 @@ def minm_slots(system):
     return [s["slot"] for s in system.simctl("show", "slots", json=True)["slots"] if s["minm"] and s["present"]]
 
 
-def test_an_entry_aged_on_every_slot_is_withdrawn_everywhere(system):
+def test_entries_aged_on_every_slot_are_withdrawn_and_the_module_away_and_back_is_resynchronised(system):
     system.start_sim()
     system.start_daemon()
     system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
@@ -49,11 +49,7 @@ def test_an_entry_aged_on_every_slot_is_withdrawn_everywhere(system):
     harness.wait_until("the first entry aged out", lambda: daemon_macs(system, "vsi-red") == set())
     assert switch_macs(system, "vsi-red") == set()
 
-
-def test_the_module_away_and_back_is_followed_by_a_resynchronisation(system):
-    system.start_sim()
-    system.start_daemon()
-    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
+    # The module away and back: a re-registration and a resynchronisation.
     system.pbb_vsi("vsi-green", 101, ["eth-1/0/1"])
     learn(system, "vsi-red", 100, 10010, "eth-1/0/1", ["00:bb:00:00:00:01"])
     learn(system, "vsi-green", 101, 10020, "eth-1/0/1", ["00:cc:00:00:00:01"])

@@ -68,8 +68,28 @@ def test_learned_entries_are_shown_and_withdrawn(system):
     assert system.ctl("show", "mc")["multicast"] == []
 
 
-def test_refusals_name_the_problem_and_keep_the_code(system):
+BAD = [
+    ["bvlan", "set", "vsi-x", "100"],
+    ["bvlan", "set", "vsi-red", "4095"],
+    ["bvlan", "set", "vsi-plain", "100"],
+    ["uplink", "add", "eth-9/0/9", "vsi-red"],
+    ["uplink", "add", "eth-1/0/1", "vsi-x"],
+    ["uplink", "all", "eth-1/0/1", "maybe"],
+    ["reset", "learned"],
+    ["reset", "learned", "--vsi", "vsi-red", "--bvlan", "100"],
+    ["reset", "learned", "--bvlan", "110-100"],
+    ["show", "learned"],
+    ["show", "mc", "vsi-x"],
+    ["debug", "set", "loud"],
+    ["frobnicate"],
+]
+
+
+def test_refusals_and_bad_usage_change_nothing_and_no_daemon_is_status_3(system):
     system.start_sim()
+    for words in (["show", "mc"], ["show", "learned", "vsi-red"], ["debug", "show"], ["bvlan", "set", "vsi-red", "100"]):
+        r = system.pbbctl(*words, check=False)
+        assert r.code == 3 and "pbbd is not running" in r.err, r
     system.start_daemon()
     system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
 
@@ -90,32 +110,6 @@ def test_refusals_name_the_problem_and_keep_the_code(system):
 
     debug = system.ctl("debug", "set", "event", "pkt")
     assert (debug["error"], debug["event"], debug["pkt"]) == (False, True, True)
-    debug = system.ctl("debug", "clear", "all")
-    assert debug["word"] == 0
-
-
-BAD = [
-    ["bvlan", "set", "vsi-x", "100"],
-    ["bvlan", "set", "vsi-red", "4095"],
-    ["bvlan", "set", "vsi-plain", "100"],
-    ["uplink", "add", "eth-9/0/9", "vsi-red"],
-    ["uplink", "add", "eth-1/0/1", "vsi-x"],
-    ["uplink", "all", "eth-1/0/1", "maybe"],
-    ["reset", "learned"],
-    ["reset", "learned", "--vsi", "vsi-red", "--bvlan", "100"],
-    ["reset", "learned", "--bvlan", "110-100"],
-    ["show", "learned"],
-    ["show", "mc", "vsi-x"],
-    ["debug", "set", "loud"],
-    ["frobnicate"],
-]
-
-
-def test_bad_usage_is_status_2_and_changes_nothing(system):
-    system.start_sim()
-    system.start_daemon()
-    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
-    system.ctl("debug", "set", "event")
 
     def state():
         return (system.switch_state(), system.ctl("show", "mc"), system.learned("--all"),
@@ -130,16 +124,7 @@ def test_bad_usage_is_status_2_and_changes_nothing(system):
     assert "not a PBB VSI" in system.pbbctl(*BAD[2], check=False).err
     assert state() == before
 
-
-def test_no_daemon_is_status_3(system):
-    system.start_sim()
-    for words in (["show", "mc"], ["show", "learned", "vsi-red"], ["debug", "show"], ["bvlan", "set", "vsi-red", "100"]):
-        r = system.pbbctl(*words, check=False)
-        assert r.code == 3, r
-        assert "pbbd is not running" in r.err, r
-
-    system.start_daemon()
-    system.ctl("debug", "show")
+    assert system.ctl("debug", "clear", "all")["word"] == 0
     system.stop_daemon()
     r = system.pbbctl("show", "learned", "--all", check=False)
     assert r.code == 3 and "pbbd is not running" in r.err, r

@@ -44,6 +44,36 @@ struct Name {
     char s[PBB_VSI_NAME_LEN];
 };
 
+// What a list of the daemon's holds, in its order (nothing without a head).
+template <typename Node, typename Head, typename Get>
+auto walk(Head* head, Get get)
+{
+    std::vector<decltype(get(head->pstNext))> out;
+    for (Node* n = head ? head->pstNext : nullptr; n && n != head; n = n->pstNext) out.push_back(get(n));
+    return out;
+}
+inline std::vector<uint32_t> uplinks(uint32_t v)
+{
+    return walk<PbbUplink>(PBB_vsi_GetUplinkList(v), [](PbbUplink* n) { return n->uiIfIndex; });
+}
+inline std::vector<uint32_t> runVsis(uint32_t i)
+{
+    return walk<PbbIfVsiNode>(PBB_ifcb_GetRunVsiList(i), [](PbbIfVsiNode* n) { return n->uiVsiIndex; });
+}
+inline std::vector<std::string> cfgNames(uint32_t i)
+{
+    return walk<PbbIfVsiCfgNode>(PBB_ifcb_GetCfgVsiList(i), [](PbbIfVsiCfgNode* n) { return std::string(n->szVsiName); });
+}
+// The VLANs of an interface's control block (none without one).
+inline std::set<uint16_t> vlansOf(uint32_t ifIndex)
+{
+    std::set<uint16_t> out;
+    const PbbIfCb* cb = PBB_ifcb_Get(ifIndex);
+    for (uint32_t v = 0; cb != nullptr && v <= cb->pstVlanMap->uiSize; ++v)
+        if (Bitmap_Check(cb->pstVlanMap, v) == 1) out.insert(static_cast<uint16_t>(v));
+    return out;
+}
+
 class Ctl : public ::testing::Test {
 protected:
     static constexpr uint16_t kVlan = 10;

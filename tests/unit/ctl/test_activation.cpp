@@ -22,10 +22,7 @@ void expectRecord(const char* name, uint32_t index, uint32_t isid, uint32_t enca
 {
     auto rec = vsiRecord(name);
     ASSERT_TRUE(rec.has_value()) << name;
-    EXPECT_EQ(rec->uiVsiIndex, index);
-    EXPECT_EQ(rec->uiISid, isid);
-    EXPECT_EQ(rec->uiEncapType, encap);
-    EXPECT_EQ(rec->usBVlan, bvlan);
+    EXPECT_EQ(std::tuple(rec->uiVsiIndex, rec->uiISid, rec->uiEncapType, rec->usBVlan), std::tuple(index, isid, encap, bvlan));
 }
 
 // 600 uplinks take the port array past its first 512 slots, which it
@@ -63,14 +60,10 @@ TEST_F(Ctl, ReactivationReprogramsCurrentPortsThenAddsTheMissing)
 
     PBB_ctl_ActiveVsi(1);
 
-    auto adds = plat::testing::callsNamed("L2VPN_AddMinMEntry");
-    ASSERT_EQ(adds.size(), 2u);
-    auto first = std::any_cast<sim::MinMRequest>(adds[0].payload);
-    EXPECT_EQ(first.op, PBB_MINM_ADD_MCPW);
-    EXPECT_EQ(first.ports, std::vector<uint32_t>{b});
-    auto second = std::any_cast<sim::MinMRequest>(adds[1].payload);
-    EXPECT_EQ(second.op, PBB_MINM_ADD_MCPW_PORT);
-    EXPECT_EQ(second.ports, std::vector<uint32_t>{a});
+    std::vector<std::pair<uint32_t, std::vector<uint32_t>>> adds;
+    for (const auto& call : plat::testing::callsNamed("L2VPN_AddMinMEntry"))
+        adds.emplace_back(std::any_cast<sim::MinMRequest>(call.payload).op, std::any_cast<sim::MinMRequest>(call.payload).ports);
+    EXPECT_EQ(adds, (decltype(adds){{PBB_MINM_ADD_MCPW, {b}}, {PBB_MINM_ADD_MCPW_PORT, {a}}}));
     expectMc(1, {a, b});
 }
 

@@ -14,14 +14,6 @@ std::vector<std::string> ifVsiNames(uint32_t hDb, const std::string& ifName)
     return out;
 }
 
-std::vector<std::string> cfgNames(uint32_t ifIndex)
-{
-    std::vector<std::string> out;
-    PbbIfVsiCfgNode* head = PBB_ifcb_GetCfgVsiList(ifIndex);
-    for (PbbIfVsiCfgNode* n = head ? head->pstNext : nullptr; n && n != head; n = n->pstNext) out.emplace_back(n->szVsiName);
-    return out;
-}
-
 class Uplinks : public Ctl {
 protected:
     void SetUp() override

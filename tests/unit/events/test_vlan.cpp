@@ -23,14 +23,6 @@ protected:
         ASSERT_GE(g_iPbbVlanEvtFd, 0);
         ASSERT_NE(g_uiPbbVlanEvt, 0u);
     }
-    static VlanSet vlanSetOf(uint32_t ifIndex)
-    {
-        VlanSet out;
-        const PbbIfCb* cb = PBB_ifcb_Get(ifIndex);
-        for (uint32_t v = 0; cb != nullptr && v <= cb->pstVlanMap->uiSize; ++v)
-            if (Bitmap_Check(cb->pstVlanMap, v) == 1) out.insert(static_cast<uint16_t>(v));
-        return out;
-    }
 };
 
 // VSIs 1 to 4 have the B-VLANs 20, 12, 11 and 10 and uplink a. A set is handled VLAN by VLAN in
@@ -56,13 +48,13 @@ TEST_F(Vlan, MembershipFollowsTheSetInAscendingOrder)
     for (const sim::ProgramCall* call : sw->programCalls().since(mark))
         if (call->call == "L2VPN_AddMinMEntry" && call->minm) order.push_back(call->minm->entry.uiVsiIndex);
     EXPECT_EQ(order, (std::vector<uint32_t>{4, 3, 2, 1}));
-    EXPECT_EQ(vlanSetOf(a), (VlanSet{10, 11, 12, 20, 30}));
+    EXPECT_EQ(ctltest::vlansOf(a), (VlanSet{10, 11, 12, 20, 30}));
     for (uint32_t v = 1; v <= 4; ++v) expectMc(v, {a});
 
     for (const Uc& e : {Uc{3, 11, 1, a}, Uc{4, 10, 2, a}, Uc{1, 30, 3, a}, Uc{1, 20, 4, c}}) learn(e);
     sw->setVlans(a, {10, 12});
     EXPECT_GE(serve(), 1);
-    EXPECT_EQ(vlanSetOf(a), (VlanSet{10, 12}));
+    EXPECT_EQ(ctltest::vlansOf(a), (VlanSet{10, 12}));
     expectMc(1, {});
     expectMc(2, {a});
     expectMc(3, {});
@@ -72,7 +64,7 @@ TEST_F(Vlan, MembershipFollowsTheSetInAscendingOrder)
     PBB_ifcb_Get(a)->usLinkUp = 0;
     sw->setVlans(a, {10, 12, 20});
     EXPECT_GE(serve(), 1);
-    EXPECT_EQ(vlanSetOf(a), (VlanSet{10, 12, 20}));
+    EXPECT_EQ(ctltest::vlansOf(a), (VlanSet{10, 12, 20}));
     expectMc(1, {});
 }
 
@@ -124,7 +116,7 @@ TEST_P(VlanText, PrintedUnderTheEventSwitch)
     g_uiPbbDbgFlag = PBB_DBG_EVENT;
     EXPECT_EQ(_pbb_vlan_EventCallBack(tc.kind, &ev), 0u);
     EXPECT_EQ(eventTexts(), std::vector<std::string>{tc.text});
-    EXPECT_EQ(vlanSetOf(a), tc.after);
+    EXPECT_EQ(ctltest::vlansOf(a), tc.after);
     EXPECT_EQ(PBB_ifcb_Get(c), nullptr) << "no control block made";
     Bitmap_Destroy(map);
 }
@@ -177,7 +169,7 @@ TEST_P(VlanBroken, LaterChangesHaveNoEffect)
 
     sw->setVlans(a, {10, 20, 100});
     EXPECT_EQ(serve(), 0);
-    EXPECT_EQ(vlanSetOf(a), kept);
+    EXPECT_EQ(ctltest::vlansOf(a), kept);
     expectMc(1, {});
     EXPECT_EQ(plat::testing::countCalls("VLAN_EventInit"), 1u) << "not opened again";
 }

@@ -95,9 +95,7 @@ TEST_F(IfEvents, InactiveParksOrDiscardsAndDeleteRemovesOnlyParkedRecords)
 // it holds every entry again.
 TEST_F(IfEvents, SlotRemovalWithdrawsWhatNoOtherSlotHolds)
 {
-    sw->addSlot(3, {.minm = true});
-    PBB_ucpw_Exit();  // entries are now installed on slots 1 and 3
-    ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
+    addSecondMinmSlot();
     const Uc e1{1, kVlan, 1, a}, e2{1, kVlan, 2, b};
     learn(e1);
     learn(e2);

@@ -22,12 +22,11 @@ protected:
     {
         Adapter::SetUp();
         if (HasFatalFailure()) return;
-        sw->addSlot(3, {.minm = true});
+        addSecondMinmSlot();
         d = sw->addPort("eth-3/0/1", 3);
         sw->setVlans(d, {10, 20});
         agg = sw->addAggregate("agg-1");
-        PBB_ucpw_Exit();  // entries are installed on slots 1 and 3
-        ASSERT_EQ(PBB_ucpw_Init() + PBB_if_Init() + PBB_pkt_Init() + PBB_tc_Init() + PBB_vlan_Init(), PBB_OK);
+        ASSERT_EQ(PBB_if_Init() + PBB_pkt_Init() + PBB_tc_Init() + PBB_vlan_Init(), PBB_OK);
         g_uiMaxPwNum = 1000;
         g_uiMaxPwNumPerVsi = 1000;
         for (uint32_t p : {a, b, c, d}) ASSERT_EQ(PBB_ctl_SetAllVsiUplink(p), PBB_OK);

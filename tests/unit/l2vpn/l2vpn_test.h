@@ -69,6 +69,14 @@ protected:
         ASSERT_EQ(PBB_ctl_SetBVlan(kVlan, "vsi-a", 1001), PBB_OK);
         expectMc(1, ports);
     }
+    // A second MAC-in-MAC board (slot 3): entries learned from now on are
+    // installed on slots 1 and 3.
+    void addSecondMinmSlot()
+    {
+        sw->addSlot(3, {.minm = true});
+        PBB_ucpw_Exit();
+        ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
+    }
     std::vector<std::string> logged(const std::string& text) const { return pbbtest::grepLines(dirs.logFile(), {text}); }
     static bool cfgSaved(const char* vsiName)
     {

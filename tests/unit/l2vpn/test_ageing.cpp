@@ -14,9 +14,7 @@ protected:
     {
         Adapter::SetUp();
         if (HasFatalFailure()) return;
-        sw->addSlot(kSlotB, {.minm = true});
-        PBB_ucpw_Exit();  // entries are now installed on both slots
-        ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
+        addSecondMinmSlot();
         for (const Uc& e : {e1, e2}) learn(e);
     }
     static sim::Mac bmac(const Uc& e) { return {0, 0x11, 0x22, 0x33, 0, std::get<2>(e)}; }

@@ -1,8 +1,6 @@
-// Helpers of the switch-model tests: a fresh in-process switch with the
-// call log on, and descriptor state checks.
+// The switch-model tests' fixture: a fresh in-process switch with the call
+// log on.
 #pragma once
-
-#include <poll.h>
 
 #include <gtest/gtest.h>
 
@@ -27,15 +25,5 @@ protected:
 
     sim::SwitchModel* sw = nullptr;
 };
-
-// The poll events a descriptor reports now. The in-process services write
-// to their descriptors before the model call returns, so no wait is needed.
-inline short readyNow(int fd)
-{
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1 ? p.revents : 0;
-}
-
-inline bool readable(int fd) { return (readyNow(fd) & POLLIN) != 0; }
 
 }  // namespace pbbtest

@@ -31,7 +31,7 @@ protected:
         fd = L2VPN_Register(0, 27, kClient, ignoreEvent);
         ASSERT_GE(fd, 0);
     }
-    uint32_t addUc(uint32_t vsi, const sim::Mac& bmac, uint32_t port, bool commit = true)
+    uint32_t addUc(uint32_t vsi, const sim::Mac& bmac, uint32_t port)
     {
         L2VPN_MINM_ENTRY_S e{};
         e.uiVsiIndex = vsi;
@@ -43,17 +43,8 @@ protected:
         e.uiPortNum = 1;
         e.puiPortList = &port;
         uint32_t rc = L2VPN_AddMinMEntry(fd, kClient, L2VPN_MINM_ADD_UC, &e);
-        return rc == 0 && commit ? L2VPN_FlushPwEntry(fd) : rc;
+        return rc == 0 ? L2VPN_FlushPwEntry(fd) : rc;
     }
-    uint32_t delUc(uint32_t vsi, const sim::Mac& bmac, bool commit = true)
-    {
-        L2VPN_MINM_ENTRY_S e{};
-        e.uiVsiIndex = vsi;
-        std::memcpy(e.aucBMac, bmac.data(), 6);
-        uint32_t rc = L2VPN_DelMinMEntry(fd, kClient, L2VPN_MINM_DEL_UC, &e);
-        return rc == 0 && commit ? L2VPN_FlushPwEntry(fd) : rc;
-    }
-    bool same() { return sw->fib().committed() == sw->fib().working(); }
 
     std::vector<uint32_t> ports;
     int fd = -1;
@@ -77,14 +68,17 @@ TEST_F(Forwarding, RequestsAreCheckedAgainstTheSwitchAndItsLimits)
     EXPECT_EQ(addUc(1, kMacC, ports[0]), 0u);
     EXPECT_EQ(addUc(1, kMacA, ports[0]), PLAT_ERR_NO_RESOURCE) << "total limit";
     // Room follows every way entries leave: deletion, a closing window, a deleted VSI.
-    EXPECT_EQ(delUc(0, kMacB), 0u);
+    L2VPN_MINM_ENTRY_S del{};
+    std::memcpy(del.aucBMac, kMacB.data(), 6);
+    EXPECT_EQ(L2VPN_DelMinMEntry(fd, kClient, L2VPN_MINM_DEL_UC, &del), 0u);
+    EXPECT_EQ(L2VPN_FlushPwEntry(fd), 0u);
     EXPECT_EQ(addUc(1, kMacA, ports[0]), 0u);
     EXPECT_EQ(L2VPN_SendGrEvent(fd, kClient, 3), PLAT_ERR_PARAM) << "no such phase";
     EXPECT_EQ(L2VPN_SendGrEvent(fd, 4, L2VPN_GR_BEGIN), PLAT_ERR_PARAM) << "another client";
     ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_BEGIN), 0u);
     ASSERT_EQ(addUc(1, kMacA, ports[0]), 0u);
     ASSERT_EQ(L2VPN_SendGrEvent(fd, kClient, L2VPN_GR_END), 0u);
-    EXPECT_TRUE(same());
+    EXPECT_TRUE(sw->fib().committed() == sw->fib().working());
     EXPECT_EQ(addUc(0, kMacC, ports[0]), 0u);
     EXPECT_EQ(addUc(0, kMacB, ports[0]), 0u);
     EXPECT_EQ(addUc(1, kMacB, ports[0]), PLAT_ERR_NO_RESOURCE);

@@ -26,29 +26,25 @@ std::vector<Seen> g_seen;
 uint32_t g_ifHandle = 0;
 uint32_t g_slotHandle = 0;
 
-uint32_t onIf(uint32_t code, IF_EVENT_S* list, uint32_t n, uint32_t context, uint32_t* data)
+// Records an event: the interfaces (or the slots) it lists, and its data.
+void record(uint32_t code, const IF_EVENT_S* list, uint32_t n, uint32_t data = 0, bool slots = false)
 {
-    Seen s{code, {}, *data};
-    for (uint32_t i = 0; i < n; ++i) s.items.push_back(list[i].uiIfIndex);
-    g_seen.push_back(s);
-    IF_NotifyFinalStatus(g_ifHandle, code, list, n, context);
-    return 0;
+    g_seen.push_back({code, {}, data});
+    for (uint32_t i = 0; i < n; ++i) g_seen.back().items.push_back(slots ? list[i].usSlot : list[i].uiIfIndex);
 }
 
-uint32_t onLink(uint32_t code, IF_EVENT_S* list, uint32_t n)
+uint32_t onIf(uint32_t code, IF_EVENT_S* list, uint32_t n, uint32_t context, uint32_t* data)
 {
-    g_seen.push_back({code, {}, 0});
-    for (uint32_t i = 0; i < n; ++i) g_seen.back().items.push_back(list[i].uiIfIndex);
-    return 0;
+    record(code, list, n, *data);
+    return IF_NotifyFinalStatus(g_ifHandle, code, list, n, context), 0;
 }
+
+uint32_t onLink(uint32_t code, IF_EVENT_S* list, uint32_t n) { return record(code, list, n), 0; }
 
 uint32_t onSlot(uint32_t code, IF_EVENT_S* list, uint32_t n, uint32_t context)
 {
-    Seen s{code, {}, 0};
-    for (uint32_t i = 0; i < n; ++i) s.items.push_back(list[i].usSlot);
-    g_seen.push_back(s);
-    IF_NotifyFinalStatus(g_slotHandle, code, list, n, context);
-    return 0;
+    record(code, list, n, 0, true);
+    return IF_NotifyFinalStatus(g_slotHandle, code, list, n, context), 0;
 }
 
 constexpr uint32_t kIfMask = 0x2030001C;

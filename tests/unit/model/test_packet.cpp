@@ -13,18 +13,13 @@
 #include "platform/l2vpn.h"
 #include "platform/model/pbb_frame.h"
 #include "platform/pktsock.h"
+#include "support/tempdir.h"
 
 namespace {
 
-const sim::PbbFrame kFrame{.bda = {0x01, 0x1e, 0x83, 0x00, 0x00, 0x64},
-                           .bsa = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55},
-                           .bvid = 30,
-                           .bpcp = 5,
-                           .itagFlags = 0x40,
-                           .isid = 0x012345,
-                           .cda = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff},
-                           .csa = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09},
-                           .rest = {0x08, 0x06, 0xaa}};
+const sim::PbbFrame kFrame{.bda = {0x01, 0x1e, 0x83, 0, 0, 0x64}, .bsa = {0, 0x11, 0x22, 0x33, 0x44, 0x55}, .bvid = 30,
+                           .bpcp = 5, .itagFlags = 0x40, .isid = 0x012345, .cda = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff},
+                           .csa = {2, 0, 0, 0, 0, 9}, .rest = {0x08, 0x06, 0xaa}};
 
 uint32_t onEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
 
@@ -87,7 +82,7 @@ TEST_F(Packets, OnlyWellFormedFramesOnUpPbbPortsReachSocketsBoundToTheirEtherTyp
     EXPECT_FALSE(sw->receiveFrame(p2, kFrame)) << "PBB mode off";
     sw->setLink(p1, false);
     EXPECT_FALSE(sw->receiveFrame(p1, kFrame)) << "link down";
-    EXPECT_FALSE(pbbtest::readable(fd));
+    EXPECT_FALSE(pbbtest::waitReadable(fd, 0));
     auto d = sim::cpuCopy(p1, sim::encodeFrame(kFrame));
     ASSERT_TRUE(d.has_value());
     d->addr.usEtherType = 0x0800;
@@ -95,7 +90,7 @@ TEST_F(Packets, OnlyWellFormedFramesOnUpPbbPortsReachSocketsBoundToTheirEtherTyp
     int one = 1;
     PKT_SetSockOpt(fd, PKT_SOL_PACKET, PKT_OPT_RECV_ALL, &one, sizeof one);
     EXPECT_EQ(plat::inproc::deliverDatagram(sim::packDatagram(*d)), 1u) << "a socket receiving all takes it";
-    EXPECT_FALSE(pbbtest::readable(unbound));
+    EXPECT_FALSE(pbbtest::waitReadable(unbound, 0));
     ::close(unbound);
 }
 

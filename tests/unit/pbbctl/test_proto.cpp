@@ -101,10 +101,7 @@ TEST(Replies, MulticastPortCountMustBeOneTo512)
 {
     Bytes m = mcMsg({1, 1, 1, {}, "v", {1}});
     for (uint32_t bad : {0u, 513u, 0xFFFFFFFFu}) {
-        m[8] = static_cast<uint8_t>(bad >> 24);
-        m[9] = static_cast<uint8_t>(bad >> 16);
-        m[10] = static_cast<uint8_t>(bad >> 8);
-        m[11] = static_cast<uint8_t>(bad);
+        for (int k = 0; k < 4; ++k) m[8 + k] = static_cast<uint8_t>(bad >> (24 - 8 * k));
         EXPECT_FALSE(parseMc(m.data(), m.size())) << bad;
     }
 }

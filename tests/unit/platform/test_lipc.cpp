@@ -38,16 +38,12 @@ struct Bound {
     bool listening = false;
 };
 
-class Lipc : public ::testing::Test {
-protected:
-    pbbtest::TempRunDir dir;
-};
-
 // Connecting, accepting and report delivery are exercised by the loop's
 // and the daemon's tests, the socket file's mode by the access system test;
 // here stale and live socket files, and addresses refused.
-TEST_F(Lipc, NobodyServingStaleAndLiveSocketFiles)
+TEST(Lipc, NobodyServingStaleAndLiveSocketFiles)
 {
+    pbbtest::TempRunDir dir;
     errno = 0;
     EXPECT_EQ(plat::lipcConnect(1169), -1);
     EXPECT_EQ(errno, ENOENT);
@@ -77,8 +73,9 @@ TEST_F(Lipc, NobodyServingStaleAndLiveSocketFiles)
     ::close(client);
 }
 
-TEST_F(Lipc, MalformedAddressesBindNothing)
+TEST(Lipc, MalformedAddressesBindNothing)
 {
+    pbbtest::TempRunDir dir;
     LipcSockAddr wrongFamily = address(1169), hostOrderNode = address(1169);
     wrongFamily.ucFamily = AF_UNIX;
     hostOrderNode.aucNode[0] = 0;

@@ -23,20 +23,16 @@
 
 namespace {
 
-class Log : public ::testing::Test {
-protected:
-    void SetUp() override { plat::setLogFile(dir.file("pbbd.log")); }
-    void TearDown() override { closelog2("pbb"); }
-    pbbtest::TempRunDir dir;
-};
-
-TEST_F(Log, ALineAfterCloselog2GoesToANewFile)
+TEST(Log, ALineAfterCloselog2GoesToANewFile)
 {
+    pbbtest::TempRunDir dir;
+    plat::setLogFile(dir.file("pbbd.log"));
     plat::writeLog(LOG_DAEMON | LOG_DEBUG, "pbb", "EVENT", "before");
     closelog2("pbb");
     ASSERT_EQ(std::rename(dir.file("pbbd.log").c_str(), dir.file("pbbd.log.1").c_str()), 0);  // rotated away
     plat::writeLog(LOG_DAEMON | LOG_DEBUG, "pbb", "EVENT", "after");
     EXPECT_EQ(pbbtest::readLines(dir.file("pbbd.log")).size() * 10 + pbbtest::readLines(dir.file("pbbd.log.1")).size(), 11u);
+    closelog2("pbb");
 }
 
 // A datagram socket standing in for the service manager's notify socket.
@@ -71,42 +67,39 @@ private:
     int m_fd = -1;
 };
 
-TEST(Service, OnlyReadinessIsToldToTheNotifySocket)
-{
-    pbbtest::TempRunDir dir;
-    for (std::string where : {dir.file("notify"), "@pbb-notify-" + std::to_string(::getpid())}) {
-        SCOPED_TRACE(where);
-        NotifySocket sock(where);
-        // Only readiness asks whether the switch served the start-up.
-        plat::setReadinessCheck([] { return std::string("not connected"); });
-        ASSERT_EQ(SERVICE_SetStatus(7), 0u);
-        plat::setReadinessCheck(nullptr);
-        EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()), "STATUS=7\nMAINPID=" + std::to_string(::getpid()) + "\n");
-        ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
-        EXPECT_EQ(sock.receive(), "READY=1\nMAINPID=" + std::to_string(::getpid()) + "\n");
-    }
-}
-
-// What another service (the simulated switch) tells the service manager is
-// read by the service-unit system test; here that it leaves no status file
-// that tools would take for the daemon's, and that a socket gone is logged,
-// naming it. Without NOTIFY_SOCKET nothing fails.
-TEST(Service, OtherServicesNotifyWithoutAStatusFile)
+// Only readiness, and only once the switch served the start-up, is told
+// to the notify socket (a path or an abstract name); what another service
+// (the simulated switch) tells leaves no status file that tools would take
+// for the daemon's; a socket gone is logged, naming it; without
+// NOTIFY_SOCKET nothing fails. What both programs tell is read by the
+// service-unit system test.
+TEST(Service, OnlyReadinessIsToldToTheNotifySocketAndOtherServicesLeaveNoStatusFile)
 {
     pbbtest::PlatformDirs dirs;
-    const std::string where = dirs.dir().sub("notify");
+    const std::string where = dirs.dir().sub("notify"), pid = std::to_string(::getpid());
     {
         NotifySocket sock(where);
         plat::notifyServiceManager("STOPPING=1\n");
         EXPECT_EQ(sock.receive(), "STOPPING=1\n");
+        EXPECT_FALSE(std::ifstream(plat::serviceStatusFile()).good());
+        plat::setReadinessCheck([] { return std::string("not connected"); });
+        ASSERT_EQ(SERVICE_SetStatus(7), 0u);
+        plat::setReadinessCheck(nullptr);
+        EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()), "STATUS=7\nMAINPID=" + pid + "\n");
+        ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
+        EXPECT_EQ(sock.receive(), "READY=1\nMAINPID=" + pid + "\n");
     }
-    EXPECT_FALSE(std::ifstream(plat::serviceStatusFile()).good());
+    {
+        NotifySocket sock("@pbb-notify-" + pid);
+        ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
+        EXPECT_EQ(sock.receive(), "READY=1\nMAINPID=" + pid + "\n");
+    }
     ::unlink(where.c_str());
     ::setenv("NOTIFY_SOCKET", where.c_str(), 1);
     plat::notifyServiceManager("READY=1\n");
     ::unsetenv("NOTIFY_SOCKET");
     plat::notifyServiceManager("READY=1\n");
-    auto logged = pbbtest::readLines(dirs.logFile());
+    auto logged = pbbtest::grepLines(dirs.logFile(), {"notify"});
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("notify " + where), std::string::npos) << logged[0];
 }

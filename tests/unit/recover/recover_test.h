@@ -11,6 +11,9 @@ using ctltest::Uc;
 using ctltest::UcSet;
 using Names = std::vector<std::string>;
 using Ifs = std::vector<uint32_t>;
+using ctltest::cfgNames;
+using ctltest::runVsis;
+using ctltest::uplinks;
 
 inline bool hasKey(uint32_t hDb, const std::string& key)
 {
@@ -44,26 +47,6 @@ protected:
         auto [vsi, vlan, last, ifIndex] = e;
         const uint8_t mac[6] = {0, 0x11, 0x22, 0x33, 0, last};
         PBB_dbmsave_AddUcPw(vsi, 1000 + vsi, vlan, mac, ifIndex);
-    }
-    template <typename Node, typename Head, typename Get>
-    static auto walk(Head* head, Get get)
-    {
-        std::vector<decltype(get(head->pstNext))> out;
-        for (Node* n = head->pstNext; n != head; n = n->pstNext) out.push_back(get(n));
-        return out;
-    }
-    static Ifs uplinks(uint32_t v)
-    {
-        return walk<PbbUplink>(PBB_vsi_GetUplinkList(v), [](PbbUplink* n) { return n->uiIfIndex; });
-    }
-    static Ifs runVsis(uint32_t i)
-    {
-        return walk<PbbIfVsiNode>(PBB_ifcb_GetRunVsiList(i), [](PbbIfVsiNode* n) { return n->uiVsiIndex; });
-    }
-    static Names cfgNames(uint32_t i)
-    {
-        return walk<PbbIfVsiCfgNode>(PBB_ifcb_GetCfgVsiList(i),
-                                     [](PbbIfVsiCfgNode* n) { return std::string(n->szVsiName); });
     }
 };
 

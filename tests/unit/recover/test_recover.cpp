@@ -26,17 +26,13 @@ TEST_F(Recover, RebuildsVsisUplinksAndEntriesAndProgramsNothing)
 
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
 
-    PbbVsi* v1 = PBB_vsi_GetVsiByIndex(1);
-    ASSERT_NE(v1, nullptr);
-    EXPECT_STREQ(v1->szVsiName, "vsi-a");
+    PbbVsi *v1 = PBB_vsi_GetVsiByIndex(1), *v2 = PBB_vsi_GetVsiByIndex(2);
+    ASSERT_TRUE(v1 && v2);
+    EXPECT_EQ(std::tuple(std::string(v1->szVsiName), v1->usBVlan, v1->uiEncapType, v1->usShutdownFlag),
+              std::tuple("vsi-a", 10, 3u, 0));
+    EXPECT_EQ(std::tuple(v2->usBVlan, v2->uiEncapType), std::tuple(PBB_BVLAN_NONE, 5u));
     EXPECT_EQ(PBB_vsi_GetIndexByISid(1001), 1u);
-    EXPECT_EQ(v1->usBVlan, 10);
-    EXPECT_EQ(v1->uiEncapType, 3u);
-    EXPECT_EQ(v1->usShutdownFlag, 0);
     EXPECT_EQ(PBB_mcpw_Get(1), nullptr);
-    ASSERT_NE(PBB_vsi_GetVsiByIndex(2), nullptr);
-    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2)->usBVlan, PBB_BVLAN_NONE);
-    EXPECT_EQ(PBB_vsi_GetVsiByIndex(2)->uiEncapType, 5u);
     EXPECT_EQ(PBB_vsi_GetVsiByIndex(3), nullptr);
 
     EXPECT_EQ(uplinks(1), (Ifs{a, b}));

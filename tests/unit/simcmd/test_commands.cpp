@@ -121,6 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"", "vlan max 150", "below a VLAN that eth-2/0/1 uses"},
         Refusal{"vlan max 300", "vlan add eth-1/0/1 301", "out of range (1 to 300)"},
         Refusal{"", "stp tc --ifs eth-1/0/1,eth-nope", "unknown interface in --ifs 'eth-nope'"},
+        Refusal{"", "stp state eth-1/0/1 100 blocking", "state 'blocking' is not forwarding, discarding or"},
         Refusal{"", "vsi add 9 vsi-red 5", "VSI name 'vsi-red' is in use by VSI 1"},
         Refusal{"", "vsi add 9 " + std::string(32, 'v') + " 5", "1 to 31 characters"},
         Refusal{"", "vsi add 9 vsi-x 16777216", "I-SID '16777216' is out of range"},
@@ -159,20 +160,15 @@ TEST_F(CommandTest, SwitchStateFollowsTheCommands)
     EXPECT_TRUE(m.findSlot(4)->normal);
     ok("slot fault 4");
     EXPECT_FALSE(m.findSlot(4)->normal);
-    auto o = cmd("port add eth-3/0/9 3 --type 40ge --ifindex 77 --down", true);
-    EXPECT_EQ(nlohmann::json::parse(o.out)["ifIndex"], 77);
+    EXPECT_EQ(json("port add eth-3/0/9 3 --type 40ge --ifindex 77 --down")["ifIndex"], 77);
     const sim::Interface* p = m.findIf(77);
-    EXPECT_EQ(p->name, "eth-3/0/9");
-    EXPECT_EQ(p->type, IF_TYPE_40GE);
-    EXPECT_EQ(p->slot, 3);
-    EXPECT_FALSE(p->linkUp);
+    EXPECT_EQ(std::tuple(p->name, p->type, p->slot, p->linkUp), std::tuple("eth-3/0/9", IF_TYPE_40GE, 3, false));
     ok("port add eth-3/0/10 3 --type=21");
     EXPECT_EQ(m.findIf(m.ifIndexByName("eth-3/0/10"))->type, IF_TYPE_XGE);
 
     ok("vlan access eth-1/0/2 30");
-    EXPECT_EQ(m.findIf(2)->linkType, VLAN_LINK_ACCESS);
-    EXPECT_EQ(m.findIf(2)->pvid, 30);
-    EXPECT_EQ(m.findIf(2)->vlans, std::set<uint16_t>{30});
+    p = m.findIf(2);
+    EXPECT_EQ(std::tuple(p->linkType, p->pvid, p->vlans), std::tuple(VLAN_LINK_ACCESS, 30, std::set<uint16_t>{30}));
     ok("vlan trunk eth-2/0/1 none");
     EXPECT_EQ(m.findIf(4)->linkType, VLAN_LINK_TRUNK);
     EXPECT_TRUE(m.findIf(4)->vlans.empty());
@@ -184,9 +180,7 @@ TEST_F(CommandTest, SwitchStateFollowsTheCommands)
 
     ok("l2vpn limits --total 100 --shared on");
     ok("l2vpn limits --per-vsi 10");
-    EXPECT_EQ(m.fibSpec().maxPwNum, 100u);
-    EXPECT_EQ(m.fibSpec().maxPwPerVsi, 10u);
-    EXPECT_TRUE(m.fibSpec().shareVsi);
+    EXPECT_EQ(std::tuple(m.fibSpec().maxPwNum, m.fibSpec().maxPwPerVsi, m.fibSpec().shareVsi), std::tuple(100u, 10u, true));
     ok("l2vpn max-vsi 5");
     ok("vlan max 300");
     EXPECT_EQ(m.maxVsiNum() * 1000 + m.maxVlanId(), 5300u);

@@ -3,7 +3,6 @@
 // arguments; without a host they fail plainly. Raw packet-socket
 // datagrams, the log of programming calls and the refresh window.
 #include <cctype>
-#include <cstring>
 
 #include "platform/l2vpn_age.h"
 #include "platform/model/line_report.h"
@@ -22,30 +21,8 @@ using J = nlohmann::json;
 
 class HostCommands : public CommandTest {
 protected:
-    J json(const std::string& line)
-    {
-        auto o = cmd(line, true);
-        EXPECT_EQ(o.status, 0) << line << ": " << o.err;
-        return o.status == 0 ? J::parse(o.out) : J();
-    }
-    // One unicast add as the daemon makes it, on eth-1/0/1 in VSI 1.
-    uint32_t addUnicast(uint8_t last)
-    {
-        sim::MinMRequest r;
-        r.client = L2VPN_CLIENT_MINM;
-        r.op = L2VPN_MINM_ADD_UC;
-        r.entry.uiVsiIndex = 1;
-        r.entry.uiISid = 10010;
-        const uint8_t mac[6] = {0x00, 0xbb, 0, 0, 0, last};
-        std::memcpy(r.entry.aucBMac, mac, 6);
-        r.entry.uiAllOnes = 0xFFFFFFFF;
-        r.entry.usAllOnes = 0xFFFF;
-        r.entry.uiEntryFlags = 0x14;
-        r.entry.uiBVlan = 100;
-        r.entry.uiPortNum = 1;
-        r.ports = {1};
-        return m.program(r);
-    }
+    // One unicast add on eth-1/0/1 in VSI 1.
+    uint32_t addUnicast(uint8_t last) { return program(L2VPN_MINM_ADD_UC, 1, {0x00, 0xbb, 0, 0, 0, last}, {1}); }
 };
 
 TEST_F(HostCommands, ReportsAreEncodedAsTheLineCardsSendThem)
@@ -103,8 +80,9 @@ TEST_F(HostCommands, LinksAndFaultsReachTheHostAndNeedIt)
                              "link unbind veth-b1", "fail L2VPN_AddMinMEntry --result 4 --times 3",
                              "fail PKT_Socket --result -1 --times 0", "fail IF_Event_Init", "fail clear"})
         ok(line);
-    EXPECT_THAT(fake.links, ElementsAre("bind veth-b1 pbbtest-ns 2", "bind veth-b2  5", "unbind veth-b1"));
-    EXPECT_THAT(fake.faults, ElementsAre("L2VPN_AddMinMEntry 4 3", "PKT_Socket -1 0", "IF_Event_Init 1 1", "clear"));
+    EXPECT_THAT(fake.asked, ElementsAre("bind veth-b1 pbbtest-ns 2", "bind veth-b2  5", "unbind veth-b1",
+                                        "fail L2VPN_AddMinMEntry 4 3", "fail PKT_Socket -1 0", "fail IF_Event_Init 1 1",
+                                        "fail clear"));
     EXPECT_EQ(json("show stats")["framesInjected"], 7);
     EXPECT_EQ(json("show all")["stats"]["framesInjected"], 7);
 

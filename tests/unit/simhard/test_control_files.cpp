@@ -14,20 +14,8 @@
 
 namespace {
 
-using plat::transport::ControlReply;
-using plat::transport::ControlRequest;
-
 class ControlFiles : public ::testing::Test {
 protected:
-    // One request on its own connection, with fd passed when >= 0.
-    static ControlReply call(const ControlRequest& req, int fd = -1)
-    {
-        plat::transport::ControlClient c;
-        std::string error;
-        if (!c.connect(plat::transport::controlSocketPath(), &error, 5000)) return {3, "", error};
-        auto r = c.call(req, 10000, &error, fd);
-        return r ? *r : ControlReply{1, "", error};
-    }
     std::string path(const std::string& name) const { return dirs.dir().sub(name); }
 
     pbbtest::PlatformDirs dirs;
@@ -36,7 +24,6 @@ protected:
 
 TEST_F(ControlFiles, ANamedFileIsUsedOnlyThroughThePassedDescriptor)
 {
-    simcmd::writePcap(path("in.pcap"), simcmd::buildBurst(simcmd::FrameFields{}, 3));
     struct Case {
         const char* what;
         std::vector<std::string> words;
@@ -46,8 +33,8 @@ TEST_F(ControlFiles, ANamedFileIsUsedOnlyThroughThePassedDescriptor)
         int status;
         const char* says;
     };
-    const std::string in = path("in.pcap");
-    const std::string out = path("out.pcap");
+    const std::string in = path("in.pcap"), out = path("out.pcap");
+    simcmd::writePcap(in, simcmd::buildBurst(simcmd::FrameFields{}, 3));
     const Case cases[] = {
         {"read, passed", {"frame", "pcap", "eth-1/0/1", in}, in, in, false, 0, "injecting 3 frames"},
         {"read, not passed", {"frame", "pcap", "eth-1/0/1", in}, "", "", false, 2, "pbb-sim opens no file"},
@@ -65,12 +52,14 @@ TEST_F(ControlFiles, ANamedFileIsUsedOnlyThroughThePassedDescriptor)
         plat::UniqueFd fd;
         if (!c.open.empty())
             fd.reset(::open(c.open.c_str(), c.write ? O_WRONLY | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0644));
-        ControlReply r = call({c.words, false, "", c.named}, fd.get());
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
-        if (c.status != 0 && c.write) {
-            EXPECT_FALSE(std::filesystem::exists(out)) << "pbb-sim made the file itself";
-        }
+        plat::transport::ControlClient client;  // one request on its own connection
+        std::string error;
+        ASSERT_TRUE(client.connect(plat::transport::controlSocketPath(), &error, 5000)) << error;
+        auto r = client.call({c.words, false, "", c.named}, 10000, &error, fd.get());
+        ASSERT_TRUE(r) << error;
+        EXPECT_EQ(r->status, c.status) << r->err;
+        EXPECT_NE((r->out + r->err).find(c.says), std::string::npos) << r->out << r->err;
+        EXPECT_FALSE(c.status != 0 && c.write && std::filesystem::exists(out)) << "pbb-sim made the file itself";
     }
     EXPECT_EQ(simcmd::readPcap(out).size(), 4u);
 }

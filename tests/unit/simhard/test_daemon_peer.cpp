@@ -30,16 +30,6 @@ protected:
     pbbtest::PlatformDirs dirs;
 };
 
-plat::wire::Writer body(Msg request)
-{
-    plat::wire::Writer w;
-    if (request == Msg::OpenChannel)
-        w.u8(0);  // the first service
-    else
-        w.u32(7);  // the daemon's socket number
-    return w;
-}
-
 TEST_P(UnusableDescriptor, IsRefusedAndTheDaemonStaysServed)
 {
     const BadDescriptor& bad = GetParam();
@@ -51,7 +41,9 @@ TEST_P(UnusableDescriptor, IsRefusedAndTheDaemonStaysServed)
     if (bad.path[0] != '/') std::ofstream(path) << "plain\n";
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0) << path;
-    auto result = daemon.call(bad.request, body(bad.request), fd);
+    plat::wire::Writer body;  // the first service, or the daemon's socket number
+    bad.request == Msg::OpenChannel ? body.u8(0) : body.u32(7);
+    auto result = daemon.call(bad.request, body, fd);
     ::close(fd);
     ASSERT_TRUE(result.has_value()) << "pbb-sim did not answer the request";
     EXPECT_EQ(*result, PLAT_ERR_PARAM);

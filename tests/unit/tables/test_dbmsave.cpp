@@ -70,8 +70,7 @@ TEST_F(DbmSave, DatabasesOpenInTheirStoresAndCloseTwice)
     // The configuration pair fails: the general failure, nothing open.
     plat::testing::failCall("DBM_OpenCfgDB", DBM_ERR_STORE, 1);
     EXPECT_EQ(PBB_dbmrecover_Init(), PBB_ERR);
-    EXPECT_EQ(g_hPbbUsedCfgDB, DBM_INVALID_HANDLE);
-    EXPECT_EQ(g_hPbbUnusedCfgDB, DBM_INVALID_HANDLE);
+    EXPECT_EQ(std::pair(g_hPbbUsedCfgDB, g_hPbbUnusedCfgDB), std::pair(DBM_INVALID_HANDLE, DBM_INVALID_HANDLE));
     // The run database fails: its own error, the pair stays open until exit.
     plat::testing::failCall("DBM_Open", DBM_ERR_CORRUPT, 1);
     EXPECT_EQ(PBB_dbmrecover_Init(), DBM_ERR_CORRUPT);
@@ -127,14 +126,12 @@ TEST_F(DbmSave, BatchDeletionsSkipTheDatabaseWhenTheTableHasNothingOfTheKind)
     ASSERT_EQ(before.size(), 2u);
     plat::testing::setRecording(true);
     const uint32_t ifs[] = {p18};
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByVsi(2), 1u);
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByIf(p18), 1u);
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByBVlan(20), 1u);
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByIfBVlan(p18, 10), 1u);  // interface has nothing
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByIfBVlan(p17, 20), 1u);  // B-VLAN has nothing
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByIfVsi(p18, 1), 1u);
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByIfVsi(p17, 2), 1u);
-    EXPECT_EQ(PBB_dbmsave_DeleteUcPwByVsiIfList(2, 1, ifs), 1u);
+    // Of the interface and B-VLAN pairs, the interface has nothing, then the B-VLAN.
+    const uint32_t results[] = {PBB_dbmsave_DeleteUcPwByVsi(2),         PBB_dbmsave_DeleteUcPwByIf(p18),
+                                PBB_dbmsave_DeleteUcPwByBVlan(20),      PBB_dbmsave_DeleteUcPwByIfBVlan(p18, 10),
+                                PBB_dbmsave_DeleteUcPwByIfBVlan(p17, 20), PBB_dbmsave_DeleteUcPwByIfVsi(p18, 1),
+                                PBB_dbmsave_DeleteUcPwByIfVsi(p17, 2),  PBB_dbmsave_DeleteUcPwByVsiIfList(2, 1, ifs)};
+    EXPECT_EQ(std::vector<uint32_t>(std::begin(results), std::end(results)), std::vector<uint32_t>(8, 1u));
     PBB_ucpw_DeleteAll();
     EXPECT_EQ(PBB_dbmsave_DeleteUcPwAll(), 1u) << "an empty table skips even the whole-table deletion";
     EXPECT_EQ(plat::testing::countCalls("DBM_GetKeyNumByValueType"), 0u);

@@ -1,43 +1,14 @@
 // Interface control blocks over the in-process interface manager: what a
 // block reads at creation, its failures, and the edges of its VSI lists.
-#include "daemon/pbb_common.h"
-#include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_log.h"
-#include "platform/model/inproc.h"
-#include "platform/testing.h"
 #include "support/logread.h"
-#include "support/tempdir.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include "unit/ctl/ctl_test.h"
 
 namespace {
 
-std::vector<uint16_t> vlansOf(const PbbIfCb* cb)
-{
-    std::vector<uint16_t> out;
-    for (uint32_t v = 0; v <= cb->pstVlanMap->uiSize; ++v)
-        if (Bitmap_Check(cb->pstVlanMap, v) == 1) out.push_back(static_cast<uint16_t>(v));
-    return out;
-}
-
-std::vector<std::string> cfgNames(uint32_t ifIndex)
-{
-    std::vector<std::string> out;
-    PbbIfVsiCfgNode* head = PBB_ifcb_GetCfgVsiList(ifIndex);
-    for (PbbIfVsiCfgNode* n = head->pstNext; n != head; n = n->pstNext) out.emplace_back(n->szVsiName);
-    return out;
-}
-
-std::vector<uint32_t> runIndexes(uint32_t ifIndex)
-{
-    std::vector<uint32_t> out;
-    PbbIfVsiNode* head = PBB_ifcb_GetRunVsiList(ifIndex);
-    for (PbbIfVsiNode* n = head->pstNext; n != head; n = n->pstNext) out.push_back(n->uiVsiIndex);
-    return out;
-}
+using ctltest::cfgNames;
+using ctltest::vlansOf;
+using V = std::set<uint16_t>;
 
 class IfCb : public ::testing::Test {
 protected:
@@ -68,13 +39,13 @@ TEST_F(IfCb, CreationReadsNameLinkMembershipAndVlans)
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->szIfName, "eth-1/0/1");
     EXPECT_EQ(t->usLinkUp * 10 + t->usAggMember, 10);
-    EXPECT_EQ(vlansOf(t), (std::vector<uint16_t>{10, 20, 4094}));
+    EXPECT_EQ(vlansOf(trunk_), (V{10, 20, 4094}));
     PbbIfCb* a = PBB_ifcb_Create(access_);
     EXPECT_EQ(a->usLinkUp, 0);
-    EXPECT_EQ(vlansOf(a), (std::vector<uint16_t>{5}));
+    EXPECT_EQ(vlansOf(access_), V{5});
     PbbIfCb* m = PBB_ifcb_Create(member_);
     EXPECT_EQ(m->usAggMember, 1);
-    EXPECT_EQ(vlansOf(m), (std::vector<uint16_t>{1}));  // a new port's access VLAN
+    EXPECT_EQ(vlansOf(member_), V{1});  // a new port's access VLAN
     // A second creation hands back the stored block.
     EXPECT_EQ(PBB_ifcb_Create(trunk_), t);
 
@@ -86,7 +57,7 @@ TEST_F(IfCb, CreationReadsNameLinkMembershipAndVlans)
     m = PBB_ifcb_Create(member_);
     EXPECT_STREQ(m->szIfName, "");
     EXPECT_EQ(m->usLinkUp + m->usAggMember, 0);
-    EXPECT_TRUE(vlansOf(m).empty());
+    EXPECT_TRUE(vlansOf(member_).empty());
 }
 
 TEST_F(IfCb, CreationFailuresLeaveNothingAllocated)
@@ -129,7 +100,7 @@ TEST_F(IfCb, VsiListsKeepArrivalOrderWithoutDuplicates)
     EXPECT_EQ(PBB_ifcb_AddRunVsiNode(trunk_, 7), PBB_ERR_EXIST);
     PBB_ifcb_DeleteRunVsiNode(trunk_, 0);
     PBB_ifcb_DeleteRunVsiNode(trunk_, 4);
-    EXPECT_EQ(runIndexes(trunk_), (std::vector<uint32_t>{7, 3}));
+    EXPECT_EQ(ctltest::runVsis(trunk_), (std::vector<uint32_t>{7, 3}));
     EXPECT_EQ(PBB_ifcb_IsRunVsiExist(trunk_, 3), 1u);
 
     // The default configuration: no uplink-all flag and no configured VSI;

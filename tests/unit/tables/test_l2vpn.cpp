@@ -68,17 +68,11 @@ Mac macOf(const uint8_t* p)
 // The fields every add carries.
 void expectRecord(const sim::MinMRequest& r, const Mac& bmac, const Mac& cmac, uint32_t flags)
 {
-    EXPECT_EQ(r.client, PBB_L2VPN_CLIENT);
-    EXPECT_EQ(r.entry.uiVsiIndex, kVsi);
-    EXPECT_EQ(r.entry.uiISid, kISid);
-    EXPECT_EQ(macOf(r.entry.aucBMac), bmac);
-    EXPECT_EQ(macOf(r.entry.aucCMac), cmac);
-    EXPECT_EQ(r.entry.usZero + r.entry.uiZero, 0u);
-    EXPECT_EQ(r.entry.uiAllOnes, 0xFFFFFFFFu);
-    EXPECT_EQ(r.entry.usAllOnes, 0xFFFF);
-    EXPECT_EQ(r.entry.uiEntryFlags, flags);
-    EXPECT_EQ(r.entry.uiBVlan, kBVlan);
-    EXPECT_EQ(r.entry.uiPortNum, r.ports.size());
+    const auto& e = r.entry;
+    EXPECT_EQ(std::tuple(r.client, e.uiVsiIndex, e.uiISid, macOf(e.aucBMac), macOf(e.aucCMac), e.usZero + e.uiZero),
+              std::tuple(PBB_L2VPN_CLIENT, kVsi, kISid, bmac, cmac, 0u));
+    EXPECT_EQ(std::tuple(e.uiAllOnes, e.usAllOnes, e.uiEntryFlags, e.uiBVlan, e.uiPortNum),
+              std::tuple(0xFFFFFFFFu, uint16_t(0xFFFF), flags, uint32_t(kBVlan), uint32_t(r.ports.size())));
 }
 
 class L2vpn : public ::testing::Test {
@@ -147,9 +141,8 @@ TEST_F(L2vpn, FailedChunkOrFlushWithdrawsTheGroup)
     EXPECT_EQ(PBB_l2vpn_AddMcPw(kVsi, kISid, kBVlan, ports.data(), 600), PLAT_ERR_NOT_FOUND);
     auto del = minmCalls().at(2);
     EXPECT_EQ(trace(), "add2 add2 del3 flush ");
-    EXPECT_EQ(del.client, PBB_L2VPN_CLIENT);
-    EXPECT_EQ(del.entry.uiVsiIndex * 10000 + del.entry.uiISid, kVsi * 10000 + kISid);
-    EXPECT_EQ(macOf(del.entry.aucBMac), kGroup4096);
+    EXPECT_EQ(std::tuple(del.client, del.entry.uiVsiIndex, del.entry.uiISid, macOf(del.entry.aucBMac)),
+              std::tuple(PBB_L2VPN_CLIENT, kVsi, kISid, kGroup4096));
     EXPECT_EQ(sw_->multicast(kVsi), nullptr);
     EXPECT_EQ(sw_->fib().working().mc.count(kVsi), 0u) << "nothing left staged";
 
