@@ -27,6 +27,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+# Debian's python3, whose matplotlib the dependency script installs, before
+# any other python3 on the PATH.
+py=/usr/bin/python3; [ -x "$py" ] || py=python3
+
 if [ -n "$plot" ]; then
   if [ -z "$from" ]; then
     scripts/install-deps.sh >&2
@@ -39,7 +43,7 @@ if [ -n "$plot" ]; then
       --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
       --benchmark_out="$from" --benchmark_out_format=json >"$out/bench_ucpw_table.txt" 2>&1
   fi
-  exec python3 scripts/plot_bench.py "$from" ${baseline:+--baseline "$baseline"} --out docs/img
+  exec "$py" scripts/plot_bench.py "$from" ${baseline:+--baseline "$baseline"} --out docs/img
 fi
 [ -z "$from$baseline" ] || { echo "--from and --baseline go with --plot" >&2; exit 2; }
 
@@ -57,4 +61,4 @@ for bin in build-bench/bench/bench_*; do
     --benchmark_out="$out/$name.json" --benchmark_out_format=json >"$out/$name.txt" 2>&1 ||
     echo "$name failed: see $out/$name.txt" >&2
 done
-python3 scripts/bench_table.py "$out" $json
+"$py" scripts/bench_table.py "$out" $json
