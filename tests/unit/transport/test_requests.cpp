@@ -141,8 +141,9 @@ std::vector<uint32_t> program(const std::function<void(const char*)>& command,
     if (handOver) handOver(c);
     c.mc(1, {4});                          // extends the set
     c.mc(1, {1}, L2VPN_MINM_DEL_MC_PORT);  // a port of its first chunk
+    c.uc(1, 7, 1);                         // VSI 1 has room: 2's deletion is staged
     c.window(L2VPN_GR_END);
-    for (uint8_t last : {12, 13, 14, 15}) c.uc(1, last, 2);  // the window's end emptied VSI 1: three fit
+    for (uint8_t last : {12, 13, 14, 15}) c.uc(1, last, 2);  // the window's end left VSI 1 with 7: two fit
     c.del(1, 0, L2VPN_MINM_DEL_MC);
     c.del(1, 0, L2VPN_MINM_DEL_MC);
     c.flush();
