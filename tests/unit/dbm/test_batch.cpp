@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(WriteBehind, DbmCommitTrigger,
 
 }  // namespace
 
-// A close stores what is queued: the reopen in the sort list tests.
+// A close stores what is queued: the read-only reopen and the damaged-store tests.
 TEST_F(DbmWriteBehind, ReadsSeeQueuedWritesAndAFlushStoresThem)
 {
     open(kNever, 1000000, 1000000);
