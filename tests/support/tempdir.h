@@ -73,11 +73,12 @@ private:
     TempDir dir_;
 };
 
-// True once fd is readable, false when the deadline passes first.
-inline bool waitReadable(int fd, int deadlineMs = 5000)
+// True once fd reports one of the events, false when the deadline passes first.
+inline bool waitFor(int fd, short events, int deadlineMs = 5000)
 {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, deadlineMs) == 1 && (p.revents & POLLIN) != 0;
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, deadlineMs) == 1 && (p.revents & events) != 0;
 }
+inline bool waitReadable(int fd, int deadlineMs = 5000) { return waitFor(fd, POLLIN, deadlineMs); }
 
 }  // namespace pbbtest

@@ -13,22 +13,21 @@
 
 namespace {
 
-TEST(LogOutput, EachKindCarriesTimeIdentityTagAndSeverity)
+// The other kinds of line, their tags and severities and the other
+// conversions are matched where the daemon writes them (start-up failures,
+// the packet socket's warning, a learned frame's dump).
+TEST(LogOutput, ALineCarriesTimeIdentityTagAndSeverity)
 {
     pbbtest::PlatformDirs dirs;
     PBB_log_Init();
-    PBB_log_TracePrint("PBB daemon init failed, ErrCode=0x%lx.\r\n", 0x80020002ul);
-    PBB_log_PrintLog(4, "PBB_JOINAGG_WARNING", "member %u joined\r\n", 7u);
     const unsigned char mac[6] = {0x00, 0x1e, 0x83, 0x00, 0x10, 0xab};
     PBB_log_Print("PKT", "B-SA: %M\r\n", mac);
     PBB_log_Exit();
 
     auto lines = pbbtest::readLines(dirs.logFile());
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 1u);
     const std::string head = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z pbb\[)" + std::to_string(::getpid()) + R"(\] )";
-    const char* rest[] = {"PBB_TRACE info: PBB daemon init failed, ErrCode=0x80020002\\.",
-                          "PBB_JOINAGG_WARNING warning: member 7 joined", "PKT debug: B-SA: 00:1e:83:00:10:ab"};
-    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(std::regex_match(lines[i], std::regex(head + rest[i]))) << lines[i];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(head + "PKT debug: B-SA: 00:1e:83:00:10:ab"))) << lines[0];
 }
 
 }  // namespace

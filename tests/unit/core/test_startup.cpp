@@ -54,15 +54,35 @@ void limitDescriptors(int free)
     setrlimit(RLIMIT_NOFILE, &rl);
 }
 
-struct FailedStart {
+constexpr const char* kOrderly = "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1 DBM_Close=3 channels closed=4";
+constexpr const char* kAtOnce = "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1 DBM_Close=0 channels closed=0";
+
+// A stop value queued before main runs: the loop takes it, and what the
+// shutdown ran is printed when the process exits; main never returns.
+bool g_stopQueued = false;
+template <int kValue>
+void stopWith()
+{
+    g_stopQueued = true;
+    std::atexit(dumpCalls);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGRTMIN + 1);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    union sigval sv {};
+    sv.sival_int = kValue;
+    sigqueue(getpid(), SIGRTMIN + 1, sv);
+}
+
+struct MainEnd {
     const char* name;
     void (*arrange)();
     const char* left;
 };
 
-class FailedStartDeathTest : public ::testing::TestWithParam<FailedStart> {};
+class MainEndDeathTest : public ::testing::TestWithParam<MainEnd> {};
 
-TEST_P(FailedStartDeathTest, ExitCodeTraceAndExitsRun)
+TEST_P(MainEndDeathTest, ExitCodeTraceAndExitsRun)
 {
     EXPECT_EXIT(
         {
@@ -73,6 +93,7 @@ TEST_P(FailedStartDeathTest, ExitCodeTraceAndExitsRun)
             getrlimit(RLIMIT_NOFILE, &saved);
             GetParam().arrange();
             uint32_t code = PBB_main_Main();
+            if (g_stopQueued) std::_Exit(99);
             setrlimit(RLIMIT_NOFILE, &saved);
             std::fprintf(stderr, "code=0x%x opened=%zu epoll=%d signal=%d\n", code,
                          plat::testing::countCalls("DBM_OpenCfgDB"), g_iPbbEpollFd, g_iPbbSignalFd);
@@ -85,68 +106,42 @@ TEST_P(FailedStartDeathTest, ExitCodeTraceAndExitsRun)
         ::testing::ExitedWithCode(0), GetParam().left);
 }
 INSTANTIATE_TEST_SUITE_P(
-    Cases, FailedStartDeathTest,
+    Cases, MainEndDeathTest,
     ::testing::Values(
         // Room for the epoll instance only: neither the signal descriptor nor
         // the tick can be made; both failures add into one code and one line.
-        FailedStart{"EpollOnly", [] { limitDescriptors(1); },
+        MainEnd{"EpollOnly", [] { limitDescriptors(1); },
                     "code=0x80020002 .*trace lines=2\n.*descriptor limit test\n.*PBB_TRACE info: PBB daemon init "
                     "failed, ErrCode=0x80020002\\.\ncalls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=0 "
                     "DBM_Close=0"},
-        FailedStart{"NoEpoll", [] { limitDescriptors(0); },
+        MainEnd{"NoEpoll", [] { limitDescriptors(0); },
                     "code=0x40010001 .*trace lines=2\n.*ErrCode=0x40010001\\.\ncalls: Timer_Finalize=0 closelog2=1"},
-        FailedStart{"NoTimer", [] { plat::testing::failCall("Timer_Initialize", 0); },
+        MainEnd{"NoTimer", [] { plat::testing::failCall("Timer_Initialize", 0); },
                     "code=0x40010001 opened=0 epoll=-1 signal=-1\ntrace lines=1\n.*ErrCode=0x40010001\\."},
         // The control blocks and the unicast table fail; the databases after
         // them still open and every exit runs.
-        FailedStart{"NoPrivateData", [] { plat::testing::failCall("IF_CreatePDInstance", 0xFFFFFFFF, 0); },
+        MainEnd{"NoPrivateData", [] { plat::testing::failCall("IF_CreatePDInstance", 0xFFFFFFFF, 0); },
                     "code=0x80020002 opened=1 .*trace lines=3\n.*Failed to create ifcb PdInstance\\.\n.*Failed to "
                     "create Unicast Pseudo Wire PdInstance\\.\n.*ErrCode=0x80020002\\.\ncalls: Timer_Finalize=1 "
-                    "closelog2=1 SERVICE_SetStatus=0 DBM_Close=3"}),
-    [](const ::testing::TestParamInfo<FailedStart>& info) { return std::string(info.param.name); });
+                    "closelog2=1 SERVICE_SetStatus=0 DBM_Close=3"},
+        // Stop values: readiness is reported (the one SERVICE_SetStatus)
+        // before the loop takes the value; the orderly shutdown closes the
+        // four event channels (interfaces, VLANs, spanning tree, L2VPN).
+        MainEnd{"Stop0", stopWith<0>, kOrderly}, MainEnd{"Stop1", stopWith<1>, kOrderly},
+        MainEnd{"Stop3", stopWith<3>, kOrderly}, MainEnd{"Stop2", stopWith<2>, kAtOnce},
+        MainEnd{"Stop4", stopWith<4>, kAtOnce}, MainEnd{"StopMinus1", stopWith<-1>, kAtOnce}),
+    [](const ::testing::TestParamInfo<MainEnd>& info) { return std::string(info.param.name); });
 
-// Main with a stop value already queued: the shutdown it ran.
+// A stop value and what is left after it.
 struct StopValue {
     int value;
     const char* left;
 };
 
-class StopValueDeathTest : public ::testing::TestWithParam<StopValue> {};
-
 std::string stopValueName(const ::testing::TestParamInfo<StopValue>& i)
 {
     return i.param.value < 0 ? "ValueMinus" + std::to_string(-i.param.value) : "Value" + std::to_string(i.param.value);
 }
-
-TEST_P(StopValueDeathTest, OrderlyValuesRunTheShutdownOthersExitAtOnce)
-{
-    EXPECT_EXIT(
-        {
-            pbbtest::PlatformDirs dirs;
-            plat::inproc::reset();
-            plat::testing::setRecording(true);
-            std::atexit(dumpCalls);
-            sigset_t set;
-            sigemptyset(&set);
-            sigaddset(&set, SIGRTMIN + 1);
-            sigprocmask(SIG_BLOCK, &set, nullptr);
-            union sigval sv {};
-            sv.sival_int = GetParam().value;
-            sigqueue(getpid(), SIGRTMIN + 1, sv);
-            PBB_main_Main();
-            std::_Exit(99);
-        },
-        ::testing::ExitedWithCode(0), GetParam().left);
-}
-// Readiness is reported (the one SERVICE_SetStatus) before the loop takes the value.
-// The orderly shutdown closes the four event channels (interfaces, VLANs,
-// spanning tree, L2VPN).
-constexpr const char* kOrderly = "calls: Timer_Finalize=1 closelog2=1 SERVICE_SetStatus=1 DBM_Close=3 channels closed=4";
-constexpr const char* kAtOnce = "calls: Timer_Finalize=0 closelog2=0 SERVICE_SetStatus=1 DBM_Close=0 channels closed=0";
-INSTANTIATE_TEST_SUITE_P(Values, StopValueDeathTest,
-                         ::testing::Values(StopValue{0, kOrderly}, StopValue{1, kOrderly}, StopValue{3, kOrderly},
-                                           StopValue{2, kAtOnce}, StopValue{4, kAtOnce}, StopValue{-1, kAtOnce}),
-                         stopValueName);
 
 // One learned entry, in the driver, the table and the run database, when the
 // stop value arrives; what is left of it is printed when the process ends.

@@ -77,13 +77,11 @@ TEST_F(DbmBatch, VerdictsAreCarriedOutAtOnceAndStoredInOneCommit)
     EXPECT_NE(disk[1].find("if.ge1"), nullptr);
     EXPECT_NE(disk[0].find("if.ge2"), nullptr);
     EXPECT_EQ(disk[1].find("ifvsi.ge2"), nullptr);
-}
 
-TEST_F(DbmBatch, AMoveWithoutASecondDatabaseKeepsTheKey)
-{
-    g_verdicts = {{"vsi.A", DBM_PROC_MOVE}};
+    // A move without a second database keeps the key.
+    g_verdicts = {{"vsi.B", DBM_PROC_MOVE}};
     ASSERT_EQ(DBM_Batch_Proc(used, DBM_INVALID_HANDLE, table, 1), DBM_OK);
-    EXPECT_TRUE(exists(used, "vsi.A"));
+    EXPECT_TRUE(exists(used, "vsi.B"));
 }
 
 namespace {
@@ -141,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(WriteBehind, DbmCommitTrigger,
 
 }  // namespace
 
-TEST_F(DbmWriteBehind, ReadsSeeQueuedWritesAndCloseStoresThem)
+// A close stores what is queued: the read-only reopen and the damaged-store tests.
+TEST_F(DbmWriteBehind, ReadsSeeQueuedWritesAndAFlushStoresThem)
 {
     open(kNever, 1000000, 1000000);
     for (uint32_t i = 0; i < 300; ++i) ASSERT_EQ(learn(i), DBM_OK);
@@ -151,9 +150,6 @@ TEST_F(DbmWriteBehind, ReadsSeeQueuedWritesAndCloseStoresThem)
     EXPECT_EQ(stored(), 0);
     ASSERT_EQ(plat::dbm::flush(run), DBM_OK);
     EXPECT_EQ(stored(), 300);
-    for (uint32_t i = 300; i < 400; ++i) ASSERT_EQ(learn(i), DBM_OK);
-    ASSERT_EQ(DBM_Close(run), DBM_OK);
-    EXPECT_EQ(stored(), 400);
 }
 
 TEST_F(DbmWriteBehind, AFailingStoreIsReportedAndDoesNotHoldTheCallerUp)

@@ -127,14 +127,6 @@ protected:
         auto r = serve(request);
         return r.size() == 1 && r[0].type == PBB_GS_REPLY_RESULT ? r[0].code() : 0xDEADBEEFu;
     }
-    template <typename T>
-    static T decode(const Reply& r)
-    {
-        T v{};
-        EXPECT_EQ(r.value.size(), sizeof(T));
-        memcpy(&v, r.value.data(), std::min(r.value.size(), sizeof(T)));
-        return v;
-    }
 
     int cli_ = -1;
     int srv_ = -1;

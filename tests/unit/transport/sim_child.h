@@ -148,11 +148,4 @@ inline nlohmann::json simStats()
     return nlohmann::json::parse(simctl({"show", "stats"}, true).out);
 }
 
-// Waits until fd reports one of the events (with a deadline).
-inline bool waitFor(int fd, short events, int timeoutMs = 5000)
-{
-    pollfd p{fd, events, 0};
-    return ::poll(&p, 1, timeoutMs) == 1 && (p.revents & events) != 0;
-}
-
 }  // namespace pbbtest
