@@ -40,6 +40,9 @@ inline uint32_t ignoreEvent(uint32_t, const L2VPN_VSI_INFO_S*) { return 0; }
 using pbbtest::keysOfType;
 using pbbtest::sortList;
 
+// A parameterised case's test name: its row's name.
+inline auto byName = [](const auto& info) { return std::string(info.param.name); };
+
 struct Name {
     char s[PBB_VSI_NAME_LEN];
 };
@@ -139,12 +142,6 @@ protected:
     {
         return {v, static_cast<uint16_t>(vlan), mac[5], ifIndex};
     }
-    UcSet driverUc() const
-    {
-        UcSet out;
-        for (const auto& [key, e] : sw->fib().committed().uc) out.insert(ucOf(e.vsi, e.bvlan, e.bmac.data(), e.port));
-        return out;
-    }
     static UcSet tableUc()
     {
         UcSet out;
@@ -163,7 +160,9 @@ protected:
     // The same entries in all three places.
     void expectUc(const UcSet& want)
     {
-        EXPECT_EQ(driverUc(), want) << "driver";
+        UcSet driver;
+        for (const auto& [key, e] : sw->fib().committed().uc) driver.insert(ucOf(e.vsi, e.bvlan, e.bmac.data(), e.port));
+        EXPECT_EQ(driver, want) << "driver";
         EXPECT_EQ(tableUc(), want) << "table";
         EXPECT_EQ(dbUc(), want) << "database";
     }
@@ -177,11 +176,9 @@ protected:
     }
     static std::vector<uint32_t> tableMc(uint32_t v)
     {
-        std::vector<uint32_t> out;
         PbbMcPw* mc = PBB_mcpw_Get(v);
-        if (mc == nullptr) return out;
-        for (PbbMcPortLink* l = mc->stPortList.pstNext; l != &mc->stPortList; l = l->pstNext) out.push_back(PBB_mcpw_PortOf(l)->uiIfIndex);
-        EXPECT_EQ(mc->uiPortNum, out.size());
+        auto out = walk<PbbMcPortLink>(mc ? &mc->stPortList : nullptr, [](PbbMcPortLink* l) { return PBB_mcpw_PortOf(l)->uiIfIndex; });
+        EXPECT_EQ(mc != nullptr ? mc->uiPortNum : 0u, out.size());
         return out;
     }
     // Driver (sorted, as the table keeps them) and table agree on the ports.
@@ -196,12 +193,8 @@ protected:
 
     static std::vector<Name> names(std::initializer_list<const char*> list)
     {
-        std::vector<Name> out;
-        for (const char* n : list) {
-            Name x{};
-            memcpy(x.s, n, strnlen(n, PBB_VSI_NAME_LEN - 1));
-            out.push_back(x);
-        }
+        std::vector<Name> out(list.size());
+        for (size_t i = 0; i < list.size(); ++i) memcpy(out[i].s, list.begin()[i], strnlen(list.begin()[i], PBB_VSI_NAME_LEN - 1));
         return out;
     }
     static const char (*raw(const std::vector<Name>& v))[PBB_VSI_NAME_LEN]

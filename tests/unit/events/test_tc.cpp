@@ -28,39 +28,43 @@ protected:
         sw->topologyChange(std::move(vlans), std::move(ifIndexes));
         EXPECT_EQ(serve(), 1);
     }
-    void connect()
-    {
-        ASSERT_EQ(PBB_tc_Init(), PBB_OK);
-        ASSERT_GE(g_iTcFd, 0);
-        ASSERT_EQ(g_ulTcTimerFd, PBB_TMR_INVALID);
-    }
 };
 
 // Expected deletions as consecutive groups, each in any order within
-// itself: (B-VLAN or 0 for any, port or '*' for any).
-struct FlushCase {
+// itself: (B-VLAN or 0 for any, port or '*' for any); and the debug text.
+struct TcCase {
     const char* name;
     Vlans vlans;
     Ports ifs;
     std::vector<std::pair<uint16_t, char>> groups;
+    std::string text;
 };
 
-const FlushCase kFlushes[] = {
-    {"NeitherFlushesAll", kAll, kAll, {{0, '*'}}},
-    {"InterfacesInArrayOrder", kAll, "ca", {{0, 'c'}, {0, 'a'}}},
-    {"VlansAscending", std::vector<uint16_t>{30, 10}, kAll, {{10, '*'}, {30, '*'}}},
-    {"HighestVlanIncluded", std::vector<uint16_t>{4094, 10}, kAll, {{10, '*'}, {4094, '*'}}},
-    {"EachVlanOfEachInterface", std::vector<uint16_t>{20, 10}, "ba", {{10, 'b'}, {20, 'b'}, {10, 'a'}, {20, 'a'}}},
-    {"EmptyInterfaceListFlushesNothing", kAll, "", {}},
-    {"EmptyInterfaceListWithVlansFlushesNothing", std::vector<uint16_t>{10}, "", {}},
-    {"EmptyVlanSetFlushesNothing", std::vector<uint16_t>{}, kAll, {}},
+const TcCase kTcCases[] = {
+    {"NeitherFlushesAll", kAll, kAll, {{0, '*'}}, "Receive TC event with all interfaces and all VLANs.\r\n"},
+    {"InterfacesInArrayOrder", kAll, "ca", {{0, 'c'}, {0, 'a'}},
+     "Receive TC event\r\nInterfaces number: 2\r\nInterfaces:\r\neth-1/0/3\r\neth-1/0/1\r\n"},
+    {"VlansAscendingInRunsAndSingles", std::vector<uint16_t>{30, 10, 9, 7, 3, 2, 1}, kAll, {{10, '*'}, {30, '*'}},
+     "Receive TC event\r\nVLANs number: 7\r\nVLANs:\r\n1 to 3,7,9 to 10,30\r\n"},
+    {"HighestVlanIncluded", std::vector<uint16_t>{4094, 4093, 10}, kAll, {{10, '*'}, {4094, '*'}},
+     "Receive TC event\r\nVLANs number: 3\r\nVLANs:\r\n10,4093 to 4094\r\n"},
+    {"EachVlanOfEachInterface", std::vector<uint16_t>{20, 10}, "ba", {{10, 'b'}, {20, 'b'}, {10, 'a'}, {20, 'a'}},
+     "Receive TC event\r\nInterfaces number: 2\r\nInterfaces:\r\neth-1/0/2\r\neth-1/0/1\r\n"
+     "VLANs number: 2\r\nVLANs:\r\n10,20\r\n"},
+    {"EmptyInterfaceListFlushesNothing", kAll, "", {}, "Receive TC event\r\nInterfaces number: 0\r\nInterfaces:\r\n"},
+    {"EmptyInterfaceListWithVlansFlushesNothing", std::vector<uint16_t>{10}, "", {},
+     "Receive TC event\r\nInterfaces number: 0\r\nInterfaces:\r\nVLANs number: 1\r\nVLANs:\r\n10\r\n"},
+    {"EmptyVlanSetFlushesNothing", std::vector<uint16_t>{}, kAll, {},
+     "Receive TC event\r\nVLANs number: 0\r\nVLANs:\r\n"},
 };
 
-class TcFlush : public Tc, public ::testing::WithParamInterface<FlushCase> {};
+class TcEvent : public Tc, public ::testing::WithParamInterface<TcCase> {};
 
-TEST_P(TcFlush, TakesTheCoveredEntriesInOrderFromDriverTableAndDatabase)
+// The covered entries leave driver, table and database in order; the
+// event is described under the event switch only.
+TEST_P(TcEvent, FlushesTheCoveredEntriesInOrderAndDescribesTheEvent)
 {
-    connect();
+    ASSERT_EQ(PBB_tc_Init(), PBB_OK);
     // One entry in VSI 1 for each of the B-VLANs 10, 20, 30, 4094 on each
     // port, told apart by its B-MAC's last byte.
     UcSet all;
@@ -70,7 +74,9 @@ TEST_P(TcFlush, TakesTheCoveredEntriesInOrderFromDriverTableAndDatabase)
     for (const Uc& e : all) learn(e);
     const uint64_t mark = sw->programCalls().last();
 
+    g_uiPbbDbgFlag = PBB_DBG_ERROR | PBB_DBG_PKT;
     change(GetParam().vlans, GetParam().ifs);
+    EXPECT_TRUE(eventTexts().empty()) << "other switches";
 
     std::vector<Uc> deleted;  // in the order the driver was asked
     for (const sim::ProgramCall* call : sw->programCalls().since(mark))
@@ -92,55 +98,22 @@ TEST_P(TcFlush, TakesTheCoveredEntriesInOrderFromDriverTableAndDatabase)
     }
     EXPECT_EQ(at, deleted.size()) << "deletions beyond the covered entries";
     expectUc(kept);
-}
 
-INSTANTIATE_TEST_SUITE_P(Tc, TcFlush, ::testing::ValuesIn(kFlushes),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct TcTextCase {
-    const char* name;
-    Vlans vlans;
-    Ports ifs;
-    std::string text;
-};
-
-const TcTextCase kTcTexts[] = {
-    {"AllInterfacesAllVlans", kAll, kAll, "Receive TC event with all interfaces and all VLANs.\r\n"},
-    {"VlanRunsAndSingles", std::vector<uint16_t>{1, 2, 3, 7, 9, 10}, kAll,
-     "Receive TC event\r\nVLANs number: 6\r\nVLANs:\r\n1 to 3,7,9 to 10\r\n"},
-    {"HighestVlanEndsTheWalk", std::vector<uint16_t>{4093, 4094}, kAll,
-     "Receive TC event\r\nVLANs number: 2\r\nVLANs:\r\n4093 to 4094\r\n"},
-    {"Interfaces", kAll, "ba", "Receive TC event\r\nInterfaces number: 2\r\nInterfaces:\r\neth-1/0/2\r\neth-1/0/1\r\n"},
-    {"InterfacesAndVlans", std::vector<uint16_t>{5}, "c",
-     "Receive TC event\r\nInterfaces number: 1\r\nInterfaces:\r\neth-1/0/3\r\nVLANs number: 1\r\nVLANs:\r\n5\r\n"},
-    {"EmptyInterfaceList", kAll, "", "Receive TC event\r\nInterfaces number: 0\r\nInterfaces:\r\n"},
-    {"EmptyVlanSet", std::vector<uint16_t>{}, kAll, "Receive TC event\r\nVLANs number: 0\r\nVLANs:\r\n"},
-};
-
-class TcText : public Tc, public ::testing::WithParamInterface<TcTextCase> {};
-
-TEST_P(TcText, DescribesTheEventUnderTheEventSwitchOnly)
-{
-    connect();
-    g_uiPbbDbgFlag = PBB_DBG_ERROR | PBB_DBG_PKT;
-    change(GetParam().vlans, GetParam().ifs);
-    EXPECT_TRUE(eventTexts().empty()) << "other switches";
     g_uiPbbDbgFlag = PBB_DBG_EVENT;
     change(GetParam().vlans, GetParam().ifs);
     EXPECT_EQ(eventTexts(), std::vector<std::string>{GetParam().text});
 }
 
-INSTANTIATE_TEST_SUITE_P(Tc, TcText, ::testing::ValuesIn(kTcTexts),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Tc, TcEvent, ::testing::ValuesIn(kTcCases), ctltest::byName);
 
 // Every other VLAN (several pieces), VLANs 4 to 602 (the text reaches
 // exactly 800 characters), and from 10 (27 items fill the first line's 81
 // columns).
-class TcLongVlans : public Tc, public ::testing::WithParamInterface<std::pair<uint16_t, uint16_t>> {};
+class TcLongVlans : public Tc, public ::testing::WithParamInterface<Range> {};
 
 TEST_P(TcLongVlans, GoOutInLinesAndPieces)
 {
-    connect();
+    ASSERT_EQ(PBB_tc_Init(), PBB_OK);
     const std::vector<uint16_t> vlans = evenVlans(GetParam().first, GetParam().second);
     g_uiPbbDbgFlag = PBB_DBG_EVENT;
     change(vlans, kAll);
@@ -148,12 +121,8 @@ TEST_P(TcLongVlans, GoOutInLinesAndPieces)
                      vlans);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tc, TcLongVlans, ::testing::Values(std::pair<uint16_t, uint16_t>{1, 4093},
-                                                            std::pair<uint16_t, uint16_t>{4, 602},
-                                                            std::pair<uint16_t, uint16_t>{10, 600}),
-                         [](const auto& i) {
-                             return "Vlans" + std::to_string(i.param.first) + "To" + std::to_string(i.param.second);
-                         });
+INSTANTIATE_TEST_SUITE_P(Tc, TcLongVlans, ::testing::Values(Range{1, 4093}, Range{4, 602}, Range{10, 600}),
+                         byRange);
 
 // 17 names of 40 characters and a filler bring the text to 778 or 779
 // characters; a name of 20 then still fits (778 + 20 + 1 is below 800) or
@@ -162,71 +131,50 @@ class TcNameEdge : public Tc, public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(TcNameEdge, ANameThatWouldReach800StartsTheNextPiece)
 {
+    // The text of the first 18 names, and the last name's line.
+    std::string first = "Receive TC event\r\nInterfaces number: 19\r\nInterfaces:\r\n", last;
     std::vector<uint32_t> ifs;
-    std::vector<std::string> names;
     for (size_t len : {40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 0, 20}) {
-        std::string n = "if" + std::to_string(names.size());
+        std::string n = "if" + std::to_string(ifs.size());
         n.resize(len == 0 ? GetParam() : len, 'x');
-        names.push_back(n);
         ifs.push_back(sw->addPort(n, 1));
+        (ifs.size() < 19 ? first : last) += n + "\r\n";
     }
-    connect();
+    ASSERT_EQ(PBB_tc_Init(), PBB_OK);
     g_uiPbbDbgFlag = PBB_DBG_EVENT;
     sw->topologyChange(kAll, ifs);
     ASSERT_EQ(serve(), 1);
-
-    std::string first = "Receive TC event\r\nInterfaces number: 19\r\nInterfaces:\r\n";
-    for (size_t i = 0; i + 1 < names.size(); ++i) first += names[i] + "\r\n";
-    ASSERT_EQ(first.size(), 770 + GetParam());
-    const std::string last = names.back() + "\r\n";
     const std::vector<std::string> fits{first + last}, split{first, "\r\n" + last};
     EXPECT_EQ(eventTexts(), GetParam() == 8 ? fits : split);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tc, TcNameEdge, ::testing::Values(8, 9), ::testing::PrintToStringParamName());
 
-// Changes go unseen while the service is away; each tick tries once, and
-// the first tick that connects ends the retrying. An error reconnects at
-// once while the service is there; a hang-up without it starts the timer
-// again.
+// The first tick that connects ends the retrying (failed ticks are
+// checked below). An error reconnects at once while the service is there;
+// a hang-up without it starts the timer again.
 TEST_F(Tc, ServiceAwayRetriesEverySecondAndAHangUpStartsAgain)
 {
     sw->setServiceUp(sim::Service::Sti, false);
     EXPECT_EQ(PBB_tc_Init(), PBB_OK) << "not reaching the service is no failure";
-    EXPECT_EQ(g_iTcFd, -1);
-    ASSERT_NE(g_ulTcTimerFd, PBB_TMR_INVALID);
     EXPECT_NE(plat::testing::callsNamed("Timer_Create").at(0).args.find("1000"), std::string::npos);
     EXPECT_EQ(PBB_tc_Init(), PBB_OK);
     EXPECT_EQ(plat::testing::countCalls("Timer_Create"), 1u) << "one timer at most";
-    for (size_t i = 1; i <= 2; ++i) {
-        tick();
-        EXPECT_EQ(plat::testing::countCalls("STI_Event_Init"), 2 + i);
-        EXPECT_EQ(plat::testing::countCalls("TC_Register"), i);
-    }
-    learn({1, 10, 1, a});
     sw->setServiceUp(sim::Service::Sti, true);
-    sw->topologyChange(kAll, kAll);
     tick();
-    ASSERT_GE(g_iTcFd, 0);
-    EXPECT_EQ(g_ulTcTimerFd, PBB_TMR_INVALID);
-    EXPECT_EQ(serve(), 0) << "the change made before the connection is not seen";
-    expectUc({{1, 10, 1, a}});
 
     plat::testing::clearCalls();
     tick();
     EXPECT_EQ(plat::testing::countCalls("STI_Event_Init"), 0u) << "timer deleted";
     const int first = g_iTcFd;
     _pbb_tc_HandleEvent(PBB_EV_ERR, first);
-    EXPECT_EQ(plat::testing::countCalls("TC_DeregisterTC"), 1u);
     EXPECT_EQ(plat::testing::callsNamed("STI_Event_Fini").at(0).args, "fd=" + std::to_string(first));
-    ASSERT_GE(g_iTcFd, 0) << "reconnected at once";
-    EXPECT_EQ(g_ulTcTimerFd, PBB_TMR_INVALID);
+    learn({1, 10, 1, a});
     change(kAll, kAll);
-    expectUc({});
+    expectUc({});  // reconnected at once
 
     sw->setServiceUp(sim::Service::Sti, false);
     EXPECT_EQ(serve(), 1);
-    EXPECT_EQ(g_iTcFd, -1);
     EXPECT_EQ(plat::inproc::channelFd(sim::Service::Sti), -1) << "the hung-up channel is released";
     EXPECT_NE(g_ulTcTimerFd, PBB_TMR_INVALID) << "waiting for the service";
 }
@@ -252,14 +200,12 @@ TEST_P(TcTick, AFailedTickReleasesWhatItMade)
     sw->setServiceUp(sim::Service::Sti, false);
     ASSERT_EQ(PBB_tc_Init(), PBB_OK);
     sw->setServiceUp(sim::Service::Sti, true);
-    const uint32_t timer = g_ulTcTimerFd;
     plat::testing::clearCalls();
     const int epfd = g_iPbbEpollFd;
     GetParam().arm();
     tick();
     g_iPbbEpollFd = epfd;
     EXPECT_EQ(g_iTcFd, -1);
-    EXPECT_EQ(g_ulTcTimerFd, timer) << "still retrying";
     EXPECT_EQ(plat::testing::countCalls("STI_Event_Fini"), GetParam().finis);
     EXPECT_EQ(plat::testing::countCalls("TC_DeregisterTC"), GetParam().deregs);
     EXPECT_EQ(plat::inproc::channelFd(sim::Service::Sti), -1) << "no channel left open";
@@ -267,11 +213,9 @@ TEST_P(TcTick, AFailedTickReleasesWhatItMade)
     plat::testing::clearFaults();
     tick();
     EXPECT_GE(g_iTcFd, 0);
-    EXPECT_EQ(g_ulTcTimerFd, PBB_TMR_INVALID);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tc, TcTick, ::testing::ValuesIn(kTickFaults),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Tc, TcTick, ::testing::ValuesIn(kTickFaults), ctltest::byName);
 
 // Start-up fails without a timer; the exit, run twice, releases what is left.
 class TcInit : public Tc, public ::testing::WithParamInterface<bool> {};
@@ -291,7 +235,6 @@ TEST_P(TcInit, FailsStartUpAndExitReleasesWhatIsLeft)
     EXPECT_EQ(plat::inproc::channelFd(sim::Service::Sti) >= 0, loopRefuses);
     PBB_tc_Exit();
     PBB_tc_Exit();
-    EXPECT_EQ(g_iTcFd, -1);
     EXPECT_EQ(plat::inproc::channelFd(sim::Service::Sti), -1);
     EXPECT_EQ(plat::testing::countCalls("STI_Event_Fini"), 1u) << "closed once";
     EXPECT_EQ(plat::testing::countCalls("TC_DeregisterTC"), 2u) << "withdrawn on every exit";

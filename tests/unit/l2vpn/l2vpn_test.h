@@ -11,12 +11,9 @@
 #include "support/logread.h"
 #include "unit/ctl/ctl_test.h"
 
-#include <unistd.h>
-
 namespace l2vpntest {
 
 using ctltest::Uc;
-using ctltest::UcSet;
 
 class Adapter : public ctltest::Ctl {
 protected:
@@ -58,16 +55,14 @@ protected:
         (void)L2VPN_RequestBatch(g_iL2vpnEvtFd, PBB_L2VPN_BATCH_ALL);
         serve();
     }
-    // vsi-a (index 1) active on B-VLAN 10 over uplinks a and b (and any
-    // all-VSI uplink, given in `ports`).
-    void activateA() { activateA({a, b}); }
-    void activateA(std::vector<uint32_t> ports)
+    // vsi-a (index 1) active on B-VLAN 10 over uplinks a and b.
+    void activateA()
     {
         auto list = names({"vsi-a"});
         ASSERT_EQ(PBB_ctl_AddUplink(a, 1, raw(list)), PBB_OK);
         ASSERT_EQ(PBB_ctl_AddUplink(b, 1, raw(list)), PBB_OK);
         ASSERT_EQ(PBB_ctl_SetBVlan(kVlan, "vsi-a", 1001), PBB_OK);
-        expectMc(1, ports);
+        expectMc(1, {a, b});
     }
     // A second MAC-in-MAC board (slot 3): entries learned from now on are
     // installed on slots 1 and 3.
@@ -78,11 +73,6 @@ protected:
         ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
     }
     std::vector<std::string> logged(const std::string& text) const { return pbbtest::grepLines(dirs.logFile(), {text}); }
-    static bool cfgSaved(const char* vsiName)
-    {
-        std::string key = std::string("vsi.") + vsiName;
-        return DBM_IsKeyExist(g_hPbbUsedCfgDB, key.c_str(), static_cast<uint32_t>(key.size() + 1)) == 1;
-    }
 };
 
 }  // namespace l2vpntest
