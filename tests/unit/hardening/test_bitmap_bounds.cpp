@@ -6,7 +6,6 @@
 
 #include <arpa/inet.h>
 #include <ctime>
-#include <cstdlib>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -15,26 +14,15 @@ namespace {
 
 // A buffer of exactly len bytes (ASan sees every byte past it), holding a
 // transferable record that claims the given word count and size.
-struct WireRecord {
-    WireRecord(size_t len, uint32_t words, uint32_t size) : len(len), rec(static_cast<BITMAP_S*>(std::malloc(len)))
-    {
-        // No word of the pattern reads the same in both byte orders.
-        auto* bytes = reinterpret_cast<unsigned char*>(rec);
-        for (size_t i = 0; i < len; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
-        uint32_t header[2] = {htonl(words), htonl(size)};
-        std::memcpy(rec, header, std::min(len, sizeof header));
-    }
-    ~WireRecord() { std::free(rec); }
-    WireRecord(const WireRecord&) = delete;
-    WireRecord& operator=(const WireRecord&) = delete;
-    std::vector<unsigned char> bytes() const
-    {
-        auto* p = reinterpret_cast<const unsigned char*>(rec);
-        return {p, p + len};
-    }
-    size_t len;
-    BITMAP_S* rec;
-};
+std::vector<unsigned char> wireRecord(size_t len, uint32_t words, uint32_t size)
+{
+    // No word of the pattern reads the same in both byte orders.
+    std::vector<unsigned char> bytes(len);
+    for (size_t i = 0; i < len; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+    uint32_t header[2] = {htonl(words), htonl(size)};
+    std::memcpy(bytes.data(), header, std::min(len, sizeof header));
+    return bytes;
+}
 
 struct N2HCase {
     const char* what;
@@ -49,19 +37,20 @@ class BitmapN2HBounds : public testing::TestWithParam<N2HCase> {};
 TEST_P(BitmapN2HBounds, ConvertsOnlyRecordsThatFitTheirBytes)
 {
     const N2HCase& c = GetParam();
-    WireRecord w(c.len, c.words, c.size);
-    const auto before = w.bytes();
-    uint32_t rc = Bitmap_N2H(w.rec, c.len);
+    auto bytes = wireRecord(c.len, c.words, c.size);
+    const auto before = bytes;
+    auto* rec = reinterpret_cast<BITMAP_S*>(bytes.data());
+    uint32_t rc = Bitmap_N2H(rec, c.len);
     if (c.accepted) {
-        EXPECT_EQ(std::tuple(rc, w.rec->uiWords, w.rec->uiSize), std::tuple(0u, c.words, c.size));
+        EXPECT_EQ(std::tuple(rc, rec->uiWords, rec->uiSize), std::tuple(0u, c.words, c.size));
         for (uint32_t i = 0; i < c.words; ++i) {
             uint32_t net = 0;
             std::memcpy(&net, before.data() + 8 + 4 * i, sizeof net);
-            EXPECT_EQ(w.rec->auiBits[i], ntohl(net)) << "word " << i;
+            EXPECT_EQ(rec->auiBits[i], ntohl(net)) << "word " << i;
         }
     } else {
         EXPECT_NE(rc, 0u);
-        EXPECT_EQ(w.bytes(), before) << "a refused record is left as it came";
+        EXPECT_EQ(bytes, before) << "a refused record is left as it came";
     }
 }
 
@@ -97,9 +86,9 @@ TEST(BitmapRangeBounds, RunsPastTheCarriedWordsEndAtOnce)
         {0x00000001u, 1, 0, 0xFFFFFFFEu},
         {0x00000000u, 0x7FFFFFFFu, 0, 0xFFFFFFFEu},
     };
-    auto* rec = static_cast<BITMAP_S*>(std::malloc(12));
-    rec->uiWords = 1;
-    rec->uiSize = 0xFFFFFFFEu;
+    auto bytes = wireRecord(12, 1, 0xFFFFFFFEu);
+    auto* rec = reinterpret_cast<BITMAP_S*>(bytes.data());
+    ASSERT_EQ(Bitmap_N2H(rec, bytes.size()), 0u);
     // The walk's cost is measured in this thread's CPU time, which another
     // process's load does not add to.
     auto cpuNow = [] {
@@ -119,7 +108,6 @@ TEST(BitmapRangeBounds, RunsPastTheCarriedWordsEndAtOnce)
     // Walking the 134 million words the size implies costs about 100 ms of
     // CPU per call; bounded by the one word it is a few microseconds.
     EXPECT_LT(cpuNow() - start, 50000000LL) << "ns of CPU for six walks";
-    std::free(rec);
 }
 
 }  // namespace

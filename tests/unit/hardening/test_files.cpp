@@ -22,8 +22,6 @@
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
 mode_t modeOf(const std::string& path)
 {
     struct stat st {};
@@ -31,21 +29,13 @@ mode_t modeOf(const std::string& path)
     return st.st_mode;
 }
 
-// The process's umask for one test; the modes checked are what the
-// platform asks for under the usual 022.
-class Umask {
-public:
-    explicit Umask(mode_t m) : old_(::umask(m)) {}
-    ~Umask() { ::umask(old_); }
-
-private:
-    mode_t old_;
-};
-
 class Files : public ::testing::Test {
 protected:
+    // The modes checked are what the platform asks for under the usual umask.
+    void SetUp() override { umask_ = ::umask(022); }
     void TearDown() override
     {
+        ::umask(umask_);
         plat::closeLogFile();
         plat::resetSettings();
         plat::testing::reset();
@@ -60,7 +50,7 @@ protected:
     }
 
     pbbtest::TempDir dir_;
-    Umask umask_{022};
+    mode_t umask_ = 022;
 };
 
 struct DirCase {
@@ -114,32 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DirCase{"another_owner", 0700, 65534, "belongs to uid 65534"}),
     [](const ::testing::TestParamInfo<DirCase>& i) { return std::string(i.param.what); });
 
-TEST_F(Files, MissingDirectoriesAreCreatedPrivateToTheGroup)
-{
-    const std::string run = dir_.sub("a/b/run");
-    EXPECT_EQ(plat::ensureDirProblem(run), "");
-    EXPECT_EQ(modeOf(run) & 07777, 0750u);
-    EXPECT_TRUE(plat::ensureDir(run)) << "and usable again once there";
-}
-
-TEST_F(Files, StatusFileIsNotWrittenThroughALinkAtItsTemporaryName)
-{
-    const std::string run = dir_.sub("run");
-    plat::setRunDir(run);
-    ASSERT_TRUE(plat::ensureDir(run));
-    const std::string victim = dir_.sub("victim");
-    writeFile(victim, "keep me\n");
-    const std::string temp = plat::serviceStatusFile() + ".tmp." + std::to_string(::getpid());
-    ASSERT_EQ(::symlink(victim.c_str(), temp.c_str()), 0);
-
-    ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
-    EXPECT_EQ(pbbtest::readText(victim), "keep me\n");
-    EXPECT_TRUE(S_ISREG(modeOf(plat::serviceStatusFile()))) << "the status file is a file of its own";
-    EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp)));
-}
-
-TEST_F(Files, LogFileIsGroupReadableAndNeverOpenedThroughALink)
+// Neither the log nor the status file at its temporary name is written
+// through a planted link. The log is group-readable; a missing run
+// directory is created private to the group and is usable again once there.
+TEST_F(Files, LogAndStatusFileAreNeverWrittenThroughALink)
 {
     const std::string log = dir_.sub("pbb.log");
     plat::setLogFile(log);
@@ -149,16 +117,30 @@ TEST_F(Files, LogFileIsGroupReadableAndNeverOpenedThroughALink)
     EXPECT_NE(pbbtest::readText(log).find("first line"), std::string::npos);
 
     const std::string victim = dir_.sub("victim");
-    writeFile(victim, "keep me\n");
+    std::ofstream(victim) << "keep me\n";
     const std::string linked = dir_.sub("linked.log");
     ASSERT_EQ(::symlink(victim.c_str(), linked.c_str()), 0);
     plat::setLogFile(linked);
     plat::writeLog(LOG_DAEMON | LOG_INFO, "pbbd", "TEST", "must not land in the victim");
     plat::closeLogFile();
+
+    const std::string run = dir_.sub("a/b/run");
+    plat::setRunDir(run);
+    EXPECT_EQ(plat::ensureDirProblem(run), "");
+    EXPECT_EQ(modeOf(run) & 07777, 0750u);
+    ASSERT_TRUE(plat::ensureDir(run));
+    const std::string temp = plat::serviceStatusFile() + ".tmp." + std::to_string(::getpid());
+    ASSERT_EQ(::symlink(victim.c_str(), temp.c_str()), 0);
+    ASSERT_EQ(SERVICE_SetStatus(SERVICE_STATUS_READY), 0u);
     EXPECT_EQ(pbbtest::readText(victim), "keep me\n");
+    EXPECT_EQ(pbbtest::readText(plat::serviceStatusFile()).rfind("READY=1\n", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp)));
 }
 
-TEST_F(Files, StoresAndTheirLogsAreReadableByTheirOwnerOnly)
+// A store and the files beside it are readable by their owner only. A store
+// is refused in a state directory others write, naming it, and is not
+// created through a planted link.
+TEST_F(Files, StoresAreTheOwnersAloneAndRefusedWhereOthersReachThem)
 {
     uint32_t h = DBM_INVALID_HANDLE;
     ASSERT_EQ(openStore(dir_.sub("state"), &h), DBM_OK) << pbbtest::readText(dir_.sub("pbb.log"));
@@ -168,28 +150,20 @@ TEST_F(Files, StoresAndTheirLogsAreReadableByTheirOwnerOnly)
         EXPECT_EQ(modeOf(f) & 07777, 0600u) << f;
     }
     DBM_Close(h);
-}
 
-TEST_F(Files, StoreInAStateDirectoryOthersWriteIsRefusedNamingIt)
-{
-    const std::string state = dir_.sub("state");
-    ASSERT_EQ(::mkdir(state.c_str(), 0700), 0);
-    ASSERT_EQ(::chmod(state.c_str(), 0777), 0);
-    uint32_t h = DBM_INVALID_HANDLE;
-    EXPECT_EQ(openStore(state, &h), DBM_ERR_STORE);
-    EXPECT_FALSE(std::filesystem::exists(state + "/dbm"));
+    const std::string open = dir_.sub("open");
+    ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+    EXPECT_EQ(openStore(open, &h), DBM_ERR_STORE);
+    EXPECT_FALSE(std::filesystem::exists(open + "/dbm"));
     plat::closeLogFile();
     const std::string log = pbbtest::readText(dir_.sub("pbb.log"));
-    EXPECT_NE(log.find(state + " is writable by others (mode 0777)"), std::string::npos) << log;
-}
+    EXPECT_NE(log.find(open + " is writable by others (mode 0777)"), std::string::npos) << log;
 
-TEST_F(Files, NewStoreIsNotCreatedThroughALink)
-{
-    ASSERT_TRUE(plat::ensureDir(dir_.sub("state/dbm/pbb")));
+    ASSERT_TRUE(plat::ensureDir(dir_.sub("linked/dbm/pbb")));
     const std::string victim = dir_.sub("victim");
-    ASSERT_EQ(::symlink(victim.c_str(), dir_.sub("state/dbm/pbb/lPBB.db").c_str()), 0);
-    uint32_t h = DBM_INVALID_HANDLE;
-    EXPECT_EQ(openStore(dir_.sub("state"), &h), DBM_ERR_STORE);
+    ASSERT_EQ(::symlink(victim.c_str(), dir_.sub("linked/dbm/pbb/lPBB.db").c_str()), 0);
+    EXPECT_EQ(openStore(dir_.sub("linked"), &h), DBM_ERR_STORE);
     EXPECT_FALSE(std::filesystem::exists(victim));
 }
 

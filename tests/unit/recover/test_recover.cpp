@@ -1,11 +1,48 @@
 // Recovery at start-up: what the tables, control blocks and uplinks hold
-// afterwards, which records are dropped, and which database keeps the rest.
-#include "unit/recover/recover_test.h"
+// afterwards, which records are dropped, and which database keeps the rest;
+// and the configuration an interface that comes back finds parked.
+#include "unit/ctl/ctl_test.h"
 
 namespace recovertest {
 namespace {
 
-class Recover : public RecoverBase {};
+using ctltest::Uc;
+using ctltest::UcSet;
+using Names = std::vector<std::string>;
+using Ifs = std::vector<uint32_t>;
+using ctltest::cfgNames;
+using ctltest::keysOfType;
+using pbbtest::keyExists;
+using ctltest::runVsis;
+using ctltest::uplinks;
+
+// Recovery over the control tests' switch, with a port on a board that is
+// out (temporary), one on a board without PBB and a loopback; the
+// databases are closed and opened again before recovery reads them.
+class Recover : public ctltest::Ctl {
+protected:
+    void SetUp() override
+    {
+        Ctl::SetUp();
+        sw->addSlot(3, {.present = false, .minm = true});
+        sw->addPort("eth-3/0/1", 3);
+        sw->addPort("eth-2/0/1", 2);
+        sw->addPort("lo-1", 1, {.type = IF_TYPE_LOOPBACK});
+    }
+    static void reopen()
+    {
+        PBB_dbmrecover_Exit();
+        ASSERT_EQ(PBB_dbmrecover_Init(), PBB_OK);
+    }
+    std::string nameOf(uint32_t ifIndex) const { return sw->interfaces().at(ifIndex).name; }
+    // Saved only, as a previous run of the daemon left it.
+    static void saveUc(const Uc& e)
+    {
+        auto [vsi, vlan, last, ifIndex] = e;
+        const uint8_t mac[6] = {0, 0x11, 0x22, 0x33, 0, last};
+        PBB_dbmsave_AddUcPw(vsi, 1000 + vsi, vlan, mac, ifIndex);
+    }
+};
 
 TEST_F(Recover, RebuildsVsisUplinksAndEntriesAndProgramsNothing)
 {
@@ -44,7 +81,7 @@ TEST_F(Recover, RebuildsVsisUplinksAndEntriesAndProgramsNothing)
 
     EXPECT_EQ(tableUc(), want);
     EXPECT_EQ(dbUc(), want);
-    EXPECT_EQ(keysOf(g_hPbbUsedCfgDB, PBB_DBM_VT_VSI), (std::set<std::string>{"vsi.vsi-a", "vsi.vsi-b"}));
+    EXPECT_EQ(keysOfType(g_hPbbUsedCfgDB, PBB_DBM_VT_VSI), (Names{"vsi.vsi-a", "vsi.vsi-b"}));
     EXPECT_EQ(sw->programCalls().last(), programmed) << "recovery programs nothing";
 }
 
@@ -94,58 +131,71 @@ TEST_F(Recover, KeysAndElementsThisDaemonDidNotWriteAreDropped)
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
 
     EXPECT_TRUE(tableUc().empty());
-    EXPECT_TRUE(keysOf(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).empty());
+    EXPECT_TRUE(keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).empty());
 }
 
-// A learned key after a change of the interface it names.
-struct UcCase {
-    const char* label;
-    uint32_t vsi;
-    void (*change)(sim::SwitchModel& sw, uint32_t ifIndex);
-    bool kept;
-};
-
-const UcCase kUcCases[] = {
-    {"Unchanged", 1, [](sim::SwitchModel&, uint32_t) {}, true},
-    {"NameNowNamesAnotherIndex", 1,
-     [](sim::SwitchModel& sw, uint32_t ifIndex) {
-         std::string name = sw.interfaces().at(ifIndex).name;
-         sw.deleteInterface(ifIndex);
-         sw.addPort(name, 1);
-     },
-     false},
-    {"InterfaceTemporary", 1, [](sim::SwitchModel& sw, uint32_t) { sw.removeBoard(1); }, false},
-    {"InterfaceDeleted", 1, [](sim::SwitchModel& sw, uint32_t ifIndex) { sw.deleteInterface(ifIndex); }, false},
-    {"VsiBeyondTheTable", 70, [](sim::SwitchModel&, uint32_t) {}, false},
-};
-
-void PrintTo(const UcCase& tc, std::ostream* os) { *os << tc.label; }
-
-class RecoverUcKey : public RecoverBase, public ::testing::WithParamInterface<UcCase> {};
-
-TEST_P(RecoverUcKey, KeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
+// A learned key is kept only while its name still names its present
+// interface and its VSI has a list in the table; one that is not is
+// dropped whole as it is read, not entry by entry by the sweep.
+TEST_F(Recover, LearnedKeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
 {
-    const UcCase& tc = GetParam();
     PBB_dbmsave_AddVsiCfg(1, "vsi-a", 1001, 10, 2);
-    PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, nameOf(a).c_str());
-    const UcSet saved{{tc.vsi, 10, 1, a}, {tc.vsi, 10, 2, a}};
-    for (const auto& e : saved) saveUc(e);
-    tc.change(*sw, a);
+    const uint32_t temporary = IF_GetIfIndexByFullName("eth-3/0/1");
+    for (uint32_t i : {a, b, c, temporary}) PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, nameOf(i).c_str());
+    const UcSet kept{{1, 10, 1, a}, {1, 10, 2, a}};
+    for (const auto& e : kept) saveUc(e);
+    // b's name comes to name another index, c is deleted, VSI 70 is beyond the table.
+    for (const Uc& e : UcSet{{1, 10, 3, b}, {1, 10, 4, c}, {1, 10, 5, temporary}, {70, 10, 6, a}}) saveUc(e);
+    const std::string nameB = nameOf(b);
+    sw->deleteInterface(b);
+    sw->addPort(nameB, 1);
+    sw->deleteInterface(c);
     reopen();
     plat::testing::setRecording(true);
 
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
 
-    const UcSet want = tc.kept ? saved : UcSet{};
-    EXPECT_EQ(tableUc(), want);
-    EXPECT_EQ(dbUc(), want);
-    EXPECT_EQ(keysOf(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).size(), tc.kept ? 1u : 0u);
-    // Dropped whole as it was read, not entry by entry by the sweep.
+    EXPECT_EQ(tableUc(), kept);
+    EXPECT_EQ(dbUc(), kept);
+    EXPECT_EQ(keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).size(), 1u);
     EXPECT_EQ(plat::testing::countCalls("DBM_RemoveSortList"), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RecoverUcKey, ::testing::ValuesIn(kUcCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+// An interface that comes back gets its parked configuration: the names
+// and the all-VSI flag, attached to nothing.
+TEST_F(Recover, InterfaceBackRestoresNamesAndAllVsiFlagOnly)
+{
+    vsi(1, "vsi-a", 1001);
+    PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str(), "vsi-b");
+    PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str(), "vsi-a");
+    PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str());
+    PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_USED, nameOf(b).c_str(), "vsi-a");  // not parked
+
+    EXPECT_EQ(PBB_dbmrecover_IfRecover(a), PBB_OK);
+    EXPECT_EQ(PBB_dbmrecover_IfRecover(b), PBB_OK);
+
+    ASSERT_NE(PBB_ifcb_Get(a), nullptr);
+    EXPECT_EQ(PBB_ifcb_Get(a)->usUplinkAll, 1);
+    EXPECT_EQ(cfgNames(a), (Names{"vsi-a", "vsi-b"}));
+    EXPECT_TRUE(runVsis(a).empty());
+    EXPECT_TRUE(uplinks(1).empty());
+    EXPECT_EQ(PBB_ifcb_Get(b), nullptr);
+}
+
+TEST_F(Recover, InterfaceBackFailsWhenTheBlockCannotBeMadeForEitherRecord)
+{
+    for (bool allVsi : {false, true}) {
+        SCOPED_TRACE(allVsi ? "if." : "ifvsi.");
+        PBB_dbmsave_DeleteIfAllCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str());
+        if (allVsi)
+            PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str());
+        else
+            PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_UNUSED, nameOf(a).c_str(), "vsi-a");
+        plat::testing::failCall("IF_SetPrivateData", 1, 1);
+        EXPECT_EQ(PBB_dbmrecover_IfRecover(a), PBB_ERR);
+        EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+    }
+}
 
 // An interface record in one database of the pair, for an interface that
 // is now capable, temporary, not capable or unknown.
@@ -153,23 +203,20 @@ struct IfCase {
     const char* label;
     const char* ifName;
     uint16_t fromDb;
-    int endDb;  // PBB_DBM_SEL_USED, PBB_DBM_SEL_UNUSED, or -1: deleted
-    bool block;
+    int endDb;  // PBB_DBM_SEL_USED (with a control block), PBB_DBM_SEL_UNUSED, or -1: deleted
 };
 
 const IfCase kIfCases[] = {
-    {"CapableInUsed", "eth-1/0/1", PBB_DBM_SEL_USED, PBB_DBM_SEL_USED, true},
-    {"CapableInUnusedComesBack", "eth-1/0/1", PBB_DBM_SEL_UNUSED, PBB_DBM_SEL_USED, true},
-    {"TemporaryInUsedMoves", "eth-3/0/1", PBB_DBM_SEL_USED, PBB_DBM_SEL_UNUSED, false},
-    {"TemporaryInUnusedStays", "eth-3/0/1", PBB_DBM_SEL_UNUSED, PBB_DBM_SEL_UNUSED, false},
-    {"BoardWithoutPbb", "eth-2/0/1", PBB_DBM_SEL_USED, -1, false},
-    {"Loopback", "lo-1", PBB_DBM_SEL_UNUSED, -1, false},
-    {"UnknownName", "eth-9/0/9", PBB_DBM_SEL_USED, -1, false},
+    {"CapableInUsed", "eth-1/0/1", PBB_DBM_SEL_USED, PBB_DBM_SEL_USED},
+    {"CapableInUnusedComesBack", "eth-1/0/1", PBB_DBM_SEL_UNUSED, PBB_DBM_SEL_USED},
+    {"TemporaryInUsedMoves", "eth-3/0/1", PBB_DBM_SEL_USED, PBB_DBM_SEL_UNUSED},
+    {"TemporaryInUnusedStays", "eth-3/0/1", PBB_DBM_SEL_UNUSED, PBB_DBM_SEL_UNUSED},
+    {"BoardWithoutPbb", "eth-2/0/1", PBB_DBM_SEL_USED, -1},
+    {"Loopback", "lo-1", PBB_DBM_SEL_UNUSED, -1},
+    {"UnknownName", "eth-9/0/9", PBB_DBM_SEL_USED, -1},
 };
 
-void PrintTo(const IfCase& tc, std::ostream* os) { *os << tc.label; }
-
-class RecoverIf : public RecoverBase, public ::testing::WithParamInterface<std::tuple<IfCase, bool>> {};
+class RecoverIf : public Recover, public ::testing::WithParamInterface<std::tuple<IfCase, bool>> {};
 
 TEST_P(RecoverIf, RecordEndsWhereTheInterfaceNowBelongs)
 {
@@ -186,15 +233,16 @@ TEST_P(RecoverIf, RecordEndsWhereTheInterfaceNowBelongs)
 
     ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
 
-    EXPECT_EQ(hasKey(g_hPbbUsedCfgDB, key), tc.endDb == PBB_DBM_SEL_USED);
-    EXPECT_EQ(hasKey(g_hPbbUnusedCfgDB, key), tc.endDb == PBB_DBM_SEL_UNUSED);
+    EXPECT_EQ(keyExists(g_hPbbUsedCfgDB, key), tc.endDb == PBB_DBM_SEL_USED);
+    EXPECT_EQ(keyExists(g_hPbbUnusedCfgDB, key), tc.endDb == PBB_DBM_SEL_UNUSED);
+    const bool block = tc.endDb == PBB_DBM_SEL_USED;
     const PbbIfCb* cb = ifIndex != 0 ? PBB_ifcb_Get(ifIndex) : nullptr;
-    ASSERT_EQ(cb != nullptr, tc.block);
-    if (tc.block) {
+    ASSERT_EQ(cb != nullptr, block);
+    if (block) {
         EXPECT_EQ(cb->usUplinkAll, allVsi ? 1 : 0);
     }
-    EXPECT_EQ(uplinks(1), tc.block ? Ifs{ifIndex} : Ifs{});
-    const UcSet kept = tc.block ? UcSet{{1, 10, 1, ifIndex}} : UcSet{};
+    EXPECT_EQ(uplinks(1), block ? Ifs{ifIndex} : Ifs{});
+    const UcSet kept = block ? UcSet{{1, 10, 1, ifIndex}} : UcSet{};
     EXPECT_EQ(tableUc(), kept);
     EXPECT_EQ(dbUc(), kept);
 }

@@ -24,12 +24,6 @@ using Mac = std::array<uint8_t, 6>;
 
 using pbbtest::keyExists;
 
-std::set<std::string> keysOfType(uint32_t hDb, uint32_t type)
-{
-    auto keys = pbbtest::keysOfType(hDb, type);
-    return {keys.begin(), keys.end()};
-}
-
 class DbmSave : public ::testing::Test {
 protected:
     void SetUp() override
@@ -59,7 +53,7 @@ protected:
         ASSERT_EQ(PBB_ucpw_Add(vsi, 1000 + vsi, vlan, m.data(), ifIndex), PBB_OK);
         PBB_dbmsave_AddUcPw(vsi, 1000 + vsi, vlan, m.data(), ifIndex);
     }
-    std::set<std::string> ucpwKeys() { return keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW); }
+    std::vector<std::string> ucpwKeys() { return pbbtest::keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW); }
 
     pbbtest::PlatformDirs dirs;
     uint32_t p17 = 0, p18 = 0;
@@ -83,8 +77,7 @@ TEST_F(DbmSave, DatabasesOpenInTheirStoresAndCloseTwice)
     EXPECT_EQ(handles.size(), 4u) << "three databases, all open";
     // The first of the pair is the used database; a VSI record's two last bytes are zero.
     PBB_dbmsave_AddVsiCfg(1, "vsi-a", 10, 20, 2);
-    std::array<uint8_t, 16> raw;
-    raw.fill(0xEE);
+    std::vector<uint8_t> raw(16, 0xEE);
     ASSERT_EQ(DBM_GetBinary(g_hPbbUsedCfgDB, "vsi.vsi-a", 10, 0, 16, raw.data()), 16);
     EXPECT_EQ(raw[14] + raw[15], 0);
     EXPECT_FALSE(keyExists(g_hPbbUnusedCfgDB, "vsi.vsi-a"));
@@ -141,7 +134,7 @@ TEST_F(DbmSave, BatchDeletionsSkipTheDatabaseWhenTheTableHasNothingOfTheKind)
     BITMAP_S* vlans = Bitmap_Create(4094);
     Bitmap_Set(vlans, 20);
     PBB_dbmsave_DeleteUcPwByBVlanMapIfList(vlans, 0, nullptr);
-    EXPECT_EQ(ucpwKeys(), (std::set<std::string>{"ucpw.1.17.10.eth-2/0/17"}));
+    EXPECT_EQ(ucpwKeys(), std::vector<std::string>{"ucpw.1.17.10.eth-2/0/17"});
     Bitmap_Destroy(vlans);
 }
 

@@ -24,9 +24,10 @@ namespace {
 using Mac = std::array<uint8_t, 6>;
 
 constexpr uint32_t kVsi = 3;
-constexpr uint32_t kISid = 4096;
+constexpr uint32_t kISid = 0x123456;
 constexpr uint16_t kBVlan = 100;
-constexpr Mac kGroup4096{0x01, 0x1E, 0x83, 0x00, 0x10, 0x00};
+// The group address carries the I-SID's three bytes.
+constexpr Mac kGroup{0x01, 0x1E, 0x83, 0x12, 0x34, 0x56};
 
 // The forwarding-entry records in the order sent.
 std::vector<sim::MinMRequest> minmCalls()
@@ -58,12 +59,7 @@ std::string trace()
     return out;
 }
 
-Mac macOf(const uint8_t* p)
-{
-    Mac m;
-    std::copy(p, p + 6, m.begin());
-    return m;
-}
+Mac macOf(const uint8_t (&m)[6]) { return std::to_array(m); }
 
 // The fields every add carries.
 void expectRecord(const sim::MinMRequest& r, const Mac& bmac, const Mac& cmac, uint32_t flags)
@@ -96,7 +92,6 @@ protected:
     }
     void TearDown() override
     {
-        plat::testing::setRecording(false);
         PBB_ifcb_Exit();
         (void)L2VPN_Deregister(g_iL2vpnEvtFd);
         g_iL2vpnEvtFd = PBB_INVALID_FD;
@@ -127,7 +122,7 @@ TEST_F(L2vpn, MulticastAddGoesOutIn256PortChunksThenOneFlush)
         ASSERT_EQ(PBB_l2vpn_AddMcPw(kVsi, kISid, kBVlan, ports.data(), n), PBB_OK);
         auto calls = minmCalls();
         EXPECT_EQ(trace(), n > 256 ? "add2 add2 flush " : "add2 flush ");
-        for (auto& c : calls) expectRecord(c, kGroup4096, Mac{}, PBB_MINM_FLAGS_MC);
+        for (auto& c : calls) expectRecord(c, kGroup, Mac{}, PBB_MINM_FLAGS_MC);
         EXPECT_EQ(calls.back().ports, std::vector<uint32_t>(ports.begin() + (n > 256 ? 256 : 0), ports.begin() + n));
         EXPECT_EQ(sw_->multicast(kVsi)->ports.size(), n);
     }
@@ -142,7 +137,7 @@ TEST_F(L2vpn, FailedChunkOrFlushWithdrawsTheGroup)
     auto del = minmCalls().at(2);
     EXPECT_EQ(trace(), "add2 add2 del3 flush ");
     EXPECT_EQ(std::tuple(del.client, del.entry.uiVsiIndex, del.entry.uiISid, macOf(del.entry.aucBMac)),
-              std::tuple(PBB_L2VPN_CLIENT, kVsi, kISid, kGroup4096));
+              std::tuple(PBB_L2VPN_CLIENT, kVsi, kISid, kGroup));
     EXPECT_EQ(sw_->multicast(kVsi), nullptr);
     EXPECT_EQ(sw_->fib().working().mc.count(kVsi), 0u) << "nothing left staged";
 
@@ -165,7 +160,7 @@ TEST_F(L2vpn, MulticastPortChangesAreSingleAddsWithTheirOwnOperations)
     PBB_l2vpn_DeleteMcPwPort(kVsi, kISid, kBVlan, p1_);
     auto calls = minmCalls();
     EXPECT_EQ(trace(), "add4 flush add5 flush ");
-    for (const auto& c : calls) expectRecord(c, kGroup4096, Mac{}, PBB_MINM_FLAGS_MC);
+    for (const auto& c : calls) expectRecord(c, kGroup, Mac{}, PBB_MINM_FLAGS_MC);
     EXPECT_EQ(calls.at(0).ports, std::vector<uint32_t>{p2_});
     EXPECT_EQ(calls.at(1).ports, std::vector<uint32_t>{p1_});
     EXPECT_EQ(sw_->multicast(kVsi)->ports, std::vector<uint32_t>{p2_});
@@ -187,8 +182,8 @@ TEST_F(L2vpn, UnicastRecordDeletionAndFailures)
     EXPECT_EQ(trace(), "add0 flush del1 flush ");
     expectRecord(calls.at(0), bmac, cmac, PBB_MINM_FLAGS_UC);
     EXPECT_EQ(calls[0].ports, std::vector<uint32_t>{p2_});
-    EXPECT_EQ(calls.at(1).entry.uiVsiIndex * 10000 + calls[1].entry.uiISid, kVsi * 10000 + kISid);
-    EXPECT_EQ(macOf(calls[1].entry.aucBMac), bmac);
+    EXPECT_EQ(std::tuple(calls.at(1).entry.uiVsiIndex, calls[1].entry.uiISid, macOf(calls[1].entry.aucBMac)),
+              std::tuple(kVsi, kISid, bmac));
     EXPECT_EQ(sw_->unicast(kVsi, bmac), nullptr);
     EXPECT_EQ(logged("Unicast"), 0u);
 
@@ -262,13 +257,6 @@ TEST_F(L2vpn, AggregateMembersSwitchedOnAndBackOffWhenOneFails)
     PBB_l2vpn_ResetIfPBB(agg);
     EXPECT_EQ(trace(), ifs(plain_, 3) + ifs(m3, 3));
     EXPECT_EQ(logged("Failed to disable the interface PBB mode."), 1u);
-}
-
-TEST(GroupAddress, CarriesTheLowThreeBytesOfTheISid)
-{
-    Mac group;
-    PBB_mcpw_GroupMac(0xAB123456u, group.data());
-    EXPECT_EQ(group, (Mac{0x01, 0x1E, 0x83, 0x12, 0x34, 0x56}));
 }
 
 TEST_F(L2vpn, DeleteAllPwIsAnEmptyRefreshWindow)

@@ -43,11 +43,19 @@ TEST_F(VsiTable, NamesMatchOverAtMost32BytesLowestIndexFirst)
     EXPECT_EQ(PBB_vsi_GetIndexByName("vsi-a"), 1u);
 }
 
-TEST(VsiLifecycle, FailedInitLeavesNothingAndExitReleasesEverything)
+TEST_F(VsiTable, ExitReleasesEverythingAndFailedInitLeavesNothing)
 {
-    plat::testing::reset();
-    plat::inproc::reset().setMaxVsiNum(16);
-    PBB_vsi_Exit();  // before Init
+    EXPECT_EQ(g_uiPbbMaxVsiIndex, 1023u);
+    for (uint32_t i = 0; i < 1024; ++i) {
+        ASSERT_NE(PBB_vsi_CreateVsi(i), nullptr);
+        PBB_vsi_SetISid(i, 100 + i);
+        PBB_vsi_AddUplink(i, i + 1);
+    }
+    // Exit releases every record, I-SID node and uplink (the leak check
+    // sees any left) and is safe twice, and again before the next Init.
+    PBB_vsi_Exit();
+    PBB_vsi_Exit();
+    EXPECT_EQ(PBB_vsi_CreateVsi(0), nullptr);
     plat::testing::failCall("L2VPN_GetMaxVsiNum", 5);
     EXPECT_EQ(PBB_vsi_Init(), PBB_ERR);
     // The array is released again when the hash table cannot be made.
@@ -56,19 +64,6 @@ TEST(VsiLifecycle, FailedInitLeavesNothingAndExitReleasesEverything)
     EXPECT_EQ(g_ppstVsi, nullptr);
     EXPECT_EQ(g_pstPbb_IsidHashTbl, nullptr);
     EXPECT_EQ(g_uiPbbMaxVsiIndex, 0u);
-
-    ASSERT_EQ(PBB_vsi_Init(), PBB_OK);
-    EXPECT_EQ(g_uiPbbMaxVsiIndex, 15u);
-    for (uint32_t i = 0; i < 16; ++i) {
-        ASSERT_NE(PBB_vsi_CreateVsi(i), nullptr);
-        PBB_vsi_SetISid(i, 100 + i);
-        PBB_vsi_AddUplink(i, i + 1);
-    }
-    // Exit releases every record, I-SID node and uplink (the leak check
-    // sees any left) and is safe twice.
-    PBB_vsi_Exit();
-    PBB_vsi_Exit();
-    EXPECT_EQ(PBB_vsi_CreateVsi(0), nullptr);
 }
 
 }  // namespace
