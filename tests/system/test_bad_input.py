@@ -23,8 +23,27 @@ def test_pbb_sim_names_a_bad_topology_line_a_missing_file_or_a_bad_option_and_do
         assert not os.path.exists(os.path.join(system.run_dir, "sim-ctl.sock"))
 
 
-def test_bad_commands_are_refused_naming_the_argument_and_change_nothing(system):
-    system.start_sim()
+def test_simctl_names_bad_options_and_commands_and_says_plainly_that_no_simulator_runs_and_one_per_run_directory(system):
+    r = system.run([harness.binary("pbb-simctl"), "--timeout", "soon", "show", "stats"], check=False)
+    assert r.code == 2 and "--timeout" in r.err, r
+    control = os.path.join(system.run_dir, "sim-ctl.sock")
+    r = system.simctl("show", "stats", check=False)
+    assert r.code == 3, r
+    assert r.err.strip() == f"pbb-simctl: pbb-sim is not running (no control socket at {control})"
+
+    # A simulator that was killed leaves its socket file behind.
+    sim = system.start_sim()
+    sim.stop(signal.SIGKILL)
+    r = system.simctl("show", "stats", check=False)
+    assert r.code == 3, r
+    assert r.err.strip() == f"pbb-simctl: pbb-sim is not running (nobody answers at {control})"
+
+    # The next one replaces the stale files; a second one beside it is refused.
+    first = system.start_sim()
+    second = system.start("pbb-sim", [harness.binary("pbb-sim")])
+    assert second.wait() == 1
+    assert f"another pbb-sim serves {system.run_dir}" in second.errors()
+
     before = system.switch_state()
     # What the switch refuses (the command tests check every refusal's
     # message), what the simulator refuses, an unknown verb.
@@ -47,33 +66,7 @@ def test_bad_commands_are_refused_naming_the_argument_and_change_nothing(system)
     links = {i["name"]: i["linkUp"] for i in system.simctl("show", "interfaces", json=True)["interfaces"]}
     assert links["eth-1/0/1"] is False and links["eth-1/0/2"] is True
 
-
-def test_simctl_names_a_bad_option_and_says_plainly_that_no_simulator_runs(system):
-    r = system.run([harness.binary("pbb-simctl"), "--timeout", "soon", "show", "stats"], check=False)
-    assert r.code == 2 and "--timeout" in r.err, r
-    control = os.path.join(system.run_dir, "sim-ctl.sock")
-    r = system.simctl("show", "stats", check=False)
-    assert r.code == 3, r
-    assert r.err.strip() == f"pbb-simctl: pbb-sim is not running (no control socket at {control})"
-
-    # A simulator that was killed leaves its socket file behind.
-    sim = system.start_sim()
-    sim.stop(signal.SIGKILL)
-    r = system.simctl("show", "stats", check=False)
-    assert r.code == 3, r
-    assert r.err.strip() == f"pbb-simctl: pbb-sim is not running (nobody answers at {control})"
-
-    # The next one replaces the stale files.
-    system.start_sim()
-    assert system.stats()["daemon"]["connected"] is False
-
-
-def test_a_second_simulator_on_the_same_run_directory_is_refused(system):
-    first = system.start_sim()
-    second = system.start("pbb-sim", [harness.binary("pbb-sim")])
-    assert second.wait() == 1
-    assert f"another pbb-sim serves {system.run_dir}" in second.errors()
-    # The first one serves on, daemons included.
+    # Daemons are served too; a stop removes the socket files.
     daemon = system.start_daemon()
     assert system.stats()["daemon"]["pid"] == daemon.pid
     system.stop_daemon()

@@ -3,7 +3,6 @@ simulated port, come out of the platform's packet socket as the daemon reads
 it (pbb-pktread): ingress ifIndex (a member port's aggregate), B-VLAN, B-SA, B-DA, I-SID, C-DA, C-SA and
 the rest of the customer frame, for 0x88A8 and 0x8100 B-tags alike."""
 
-import itertools
 import os
 import subprocess
 
@@ -24,28 +23,6 @@ s.bind((sys.argv[1], 0))
 for line in sys.stdin.read().split():
     s.send(bytes.fromhex(line))
 """
-
-_names = itertools.count()
-
-
-def veth_in_netns(system):
-    """A network namespace of its own with a veth pair sim<->peer, both up;
-    removed (with the pair) at clean-up. Returns (namespace, sim end, peer end)."""
-    n = next(_names)
-    ns = f"pbbt-{os.getpid()}-{n}"
-    sim_end, peer_end = f"pbs{os.getpid() % 100000}{n}", f"pbp{os.getpid() % 100000}{n}"
-    subprocess.run(["ip", "netns", "add", ns], check=True)
-    system.on_cleanup(lambda: subprocess.run(["ip", "netns", "del", ns], check=False))
-    for cmd in (["link", "add", sim_end, "type", "veth", "peer", "name", peer_end],
-                ["link", "set", sim_end, "up"], ["link", "set", peer_end, "up"]):
-        subprocess.run(["ip", "-n", ns] + cmd, check=True)
-    return ns, sim_end, peer_end
-
-
-def send(ns, iface, frames):
-    subprocess.run(["ip", "netns", "exec", ns, "/usr/bin/python3", "-c", SENDER, iface],
-                   input="\n".join(bytes(f).hex() for f in frames), text=True, check=True, timeout=20)
-
 
 def pbb(bda, bsa, tag, isid, cda, csa, inner):
     return Ether(dst=bda, src=bsa) / tag / SPBM(isid=isid) / Ether(dst=cda, src=csa) / inner
@@ -68,13 +45,16 @@ def expected(frame, if_index):
     }
 
 
-def seen(line):
-    return {k: line[k] for k in ("ifIndex", "bvlan", "bda", "bsa", "isid", "cda", "csa", "payload")}
-
-
 def test_scapy_frames_reach_the_packet_socket_with_their_fields(system):
     system.start_sim()
-    ns, sim_end, peer_end = veth_in_netns(system)
+    # A network namespace of its own with a veth pair sim<->peer, both up;
+    # removed (with the pair) at clean-up.
+    ns, sim_end, peer_end = f"pbbt-{os.getpid()}", f"pbs{os.getpid() % 100000}", f"pbp{os.getpid() % 100000}"
+    subprocess.run(["ip", "netns", "add", ns], check=True)
+    system.on_cleanup(lambda: subprocess.run(["ip", "netns", "del", ns], check=False))
+    for cmd in (["link", "add", sim_end, "type", "veth", "peer", "name", peer_end],
+                ["link", "set", sim_end, "up"], ["link", "set", peer_end, "up"]):
+        subprocess.run(["ip", "-n", ns] + cmd, check=True)
     # A member port: its frames carry the aggregate's ifIndex.
     ifs = {i["name"]: i for i in system.simctl("show", "interfaces", json=True)["interfaces"]}
     member, agg = ifs["eth-1/0/3"]["ifIndex"], ifs["agg-1"]["ifIndex"]
@@ -99,9 +79,11 @@ def test_scapy_frames_reach_the_packet_socket_with_their_fields(system):
     noise = [Ether(dst="02:00:00:00:00:09", src="02:00:00:00:00:08") / IP(dst="192.0.2.9") / UDP(dport=9),
              Ether(dst="02:00:00:00:00:09", src="02:00:00:00:00:08") / Dot1AD(vlan=100) / IP(dst="192.0.2.9")]
     reader = system.start_pktread("--pbb-port", member, "--count", len(frames), "--timeout", 15)
-    send(ns, peer_end, noise[:1] + frames[:2] + noise[1:] + frames[2:])
+    sent = noise[:1] + frames[:2] + noise[1:] + frames[2:]
+    subprocess.run(["ip", "netns", "exec", ns, "/usr/bin/python3", "-c", SENDER, peer_end],
+                   input="\n".join(bytes(f).hex() for f in sent), text=True, check=True, timeout=20)
     got = system.read_frames(reader)
-    assert [seen(g) for g in got] == [expected(f, agg) for f in frames]
+    assert [{k: g[k] for k in expected(frames[0], agg)} for g in got] == [expected(f, agg) for f in frames]
     assert all(g["etherType"] == 0x88E7 for g in got)
     links = system.stats()["links"]
     assert [(l["linux"], l["port"], l["frames"]) for l in links] == [(sim_end, member, len(frames))]

@@ -37,21 +37,13 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def control_path(system):
-    return os.path.join(system.run_dir, "sim-ctl.sock")
-
-
-def mgmt_path(system):
-    return os.path.join(system.run_dir, "lipc.1169")
-
-
-def connect(system, path=None):
-    """A blocking connection (to pbb-sim's control socket unless another
-    path is given); while the queue is full the kernel waits for room, up to
-    the deadline (then EAGAIN)."""
+def connect(system, name="sim-ctl.sock"):
+    """A blocking connection to the socket of the run directory (pbb-sim's
+    control socket, or pbbd's management socket lipc.1169); while the queue
+    is full the kernel waits for room, up to the deadline (then EAGAIN)."""
     s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDTIMEO, struct.pack("ll", int(harness.DEADLINE), 0))
-    s.connect(path or control_path(system))
+    s.connect(os.path.join(system.run_dir, name))
     return s
 
 
@@ -168,7 +160,7 @@ def test_pbbd_drops_a_client_that_does_not_read_and_goes_on_serving_and_learning
     system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
     # 1,000 requests in one write, whose 1,000 replies never fit in the
     # connection unread, and not one read.
-    stuck = closing(system, [connect(system, mgmt_path(system))])[0]
+    stuck = closing(system, [connect(system, "lipc.1169")])[0]
     stuck.sendall(GET_DEBUG * 1000)
     assert system.pbbctl("--timeout", "1", "debug", "show", "--json", check=False).code == 0
     system.simctl("frame", "burst", "eth-1/0/1", 20, "--isid", 10010, "--bvlan", 100, "--bsa", "00:bb:00:00:00:10")
@@ -179,7 +171,7 @@ def test_pbbd_drops_a_client_that_does_not_read_and_goes_on_serving_and_learning
     assert len(got) < len(DEBUG_REPLY) * 1000 and got == DEBUG_REPLY * (len(got) // len(DEBUG_REPLY)), len(got)
     assert len(dropped) == 1, dropped
     # A client that reads gets every reply of such a write, in order.
-    reader = closing(system, [connect(system, mgmt_path(system))])[0]
+    reader = closing(system, [connect(system, "lipc.1169")])[0]
     reader.sendall(GET_DEBUG * 600)
     assert received(reader, len(DEBUG_REPLY) * 600) == DEBUG_REPLY * 600
 
@@ -195,7 +187,7 @@ def test_out_of_descriptors_pbbd_closes_new_clients_at_once_and_does_not_spin(sy
     resource.prlimit(daemon.pid, resource.RLIMIT_NOFILE, (1024, 1024))
     idle = closing(system, [])
     for _ in range(1100):
-        idle.append(connect(system, mgmt_path(system)))  # times out when pbbd stopped accepting
+        idle.append(connect(system, "lipc.1169"))  # times out when pbbd stopped accepting
     start = cpu_seconds(daemon.pid)
     time.sleep(1.0)  # a measuring window, not a wait for anything
     assert cpu_seconds(daemon.pid) - start < 0.1

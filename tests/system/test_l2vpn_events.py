@@ -20,17 +20,13 @@ def daemon_macs(system, vsi):
     return {e["bmac"] for e in system.learned(vsi)}
 
 
-def minm_slots(system):
-    return [s["slot"] for s in system.simctl("show", "slots", json=True)["slots"] if s["minm"] and s["present"]]
-
-
 def test_entries_aged_on_every_slot_are_withdrawn_and_the_module_away_and_back_is_resynchronised(system):
     system.start_sim()
     system.start_daemon()
     system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
     macs = ["00:bb:00:00:00:01", "00:bb:00:00:00:02"]
     learn(system, "vsi-red", 100, 10010, "eth-1/0/1", macs)
-    slots = minm_slots(system)
+    slots = [s["slot"] for s in system.simctl("show", "slots", json=True)["slots"] if s["minm"] and s["present"]]
     assert len(slots) >= 2, slots
 
     # Aged on all slots but one: the entry stays in the daemon and the switch.

@@ -17,8 +17,28 @@ def shown(entries):
     return {(e["bmac"], e["interface"]) for e in entries}
 
 
-def test_learned_entries_are_shown_and_withdrawn(system):
+BAD = [
+    ["bvlan", "set", "vsi-x", "100"],
+    ["bvlan", "set", "vsi-red", "4095"],
+    ["bvlan", "set", "vsi-plain", "100"],
+    ["uplink", "add", "eth-9/0/9", "vsi-red"],
+    ["uplink", "add", "eth-1/0/1", "vsi-x"],
+    ["uplink", "all", "eth-1/0/1", "maybe"],
+    ["reset", "learned"],
+    ["reset", "learned", "--vsi", "vsi-red", "--bvlan", "100"],
+    ["reset", "learned", "--bvlan", "110-100"],
+    ["show", "learned"],
+    ["show", "mc", "vsi-x"],
+    ["debug", "set", "loud"],
+    ["frobnicate"],
+]
+
+
+def test_learned_entries_are_shown_and_withdrawn_refusals_change_nothing_and_no_daemon_is_status_3(system):
     system.start_sim()
+    for words in (["show", "mc"], ["show", "learned", "vsi-red"], ["debug", "show"], ["bvlan", "set", "vsi-red", "100"]):
+        r = system.pbbctl(*words, check=False)
+        assert r.code == 3 and "pbbd is not running" in r.err, r
     system.start_daemon()
     system.ctl("debug", "set", "error")
     mc = system.pbb_vsi("vsi-red", 100, ["eth-1/0/1", "eth-2/0/1"])
@@ -67,31 +87,9 @@ def test_learned_entries_are_shown_and_withdrawn(system):
     system.ctl("bvlan", "reset", "vsi-red")
     assert system.ctl("show", "mc")["multicast"] == []
 
-
-BAD = [
-    ["bvlan", "set", "vsi-x", "100"],
-    ["bvlan", "set", "vsi-red", "4095"],
-    ["bvlan", "set", "vsi-plain", "100"],
-    ["uplink", "add", "eth-9/0/9", "vsi-red"],
-    ["uplink", "add", "eth-1/0/1", "vsi-x"],
-    ["uplink", "all", "eth-1/0/1", "maybe"],
-    ["reset", "learned"],
-    ["reset", "learned", "--vsi", "vsi-red", "--bvlan", "100"],
-    ["reset", "learned", "--bvlan", "110-100"],
-    ["show", "learned"],
-    ["show", "mc", "vsi-x"],
-    ["debug", "set", "loud"],
-    ["frobnicate"],
-]
-
-
-def test_refusals_and_bad_usage_change_nothing_and_no_daemon_is_status_3(system):
-    system.start_sim()
-    for words in (["show", "mc"], ["show", "learned", "vsi-red"], ["debug", "show"], ["bvlan", "set", "vsi-red", "100"]):
-        r = system.pbbctl(*words, check=False)
-        assert r.code == 3 and "pbbd is not running" in r.err, r
-    system.start_daemon()
-    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1"])
+    # Refusals and bad usage.
+    system.ctl("bvlan", "set", "vsi-red", 100)
+    system.ctl("debug", "clear", "error")
 
     r = system.ctl("bvlan", "set", "vsi-red", 100, "--isid", 10011, code=1)
     assert (r["ok"], r["code"]) == (False, 0x40010001)
@@ -125,6 +123,3 @@ def test_refusals_and_bad_usage_change_nothing_and_no_daemon_is_status_3(system)
     assert state() == before
 
     assert system.ctl("debug", "clear", "all")["word"] == 0
-    system.stop_daemon()
-    r = system.pbbctl("show", "learned", "--all", check=False)
-    assert r.code == 3 and "pbbd is not running" in r.err, r

@@ -10,12 +10,6 @@ RED = [f"00:bb:00:00:00:{i:02x}" for i in range(1, 6)]
 GREEN = [f"00:cc:00:00:00:{i:02x}" for i in range(1, 4)]
 
 
-def configure(system):
-    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1", "eth-2/0/1"])
-    system.pbb_vsi("vsi-green", 101, ["eth-1/0/2"])
-    system.ctl("uplink", "all", "eth-2/0/2", "on")
-
-
 def burst(system, port, macs, isid, bvlan):
     for mac in macs:
         system.simctl("frame", "burst", port, 1, "--isid", isid, "--bvlan", bvlan, "--bsa", mac)
@@ -23,11 +17,6 @@ def burst(system, port, macs, isid, bvlan):
 
 def daemon_entries(system):
     return {(e["vsi"], e["bmac"], e["interface"]) for e in system.learned("--all")}
-
-
-def switch_entries(system):
-    vsis = {v["index"]: v["name"] for v in system.simctl("show", "vsis", json=True)["vsis"]}
-    return {(vsis[e["vsi"]], e["bmac"], e["portName"]) for e in system.simctl("show", "unicast", json=True)["unicast"]}
 
 
 def configuration(system):
@@ -47,7 +36,9 @@ def restarted(system):
     system.start_daemon()
     harness.wait_until("the first batch done",
                        lambda: not system.simctl("show", "refresh", json=True)["refresh"]["open"])
-    return daemon_entries(system), switch_entries(system), configuration(system)
+    vsis = {v["index"]: v["name"] for v in system.simctl("show", "vsis", json=True)["vsis"]}
+    switch = {(vsis[e["vsi"]], e["bmac"], e["portName"]) for e in system.simctl("show", "unicast", json=True)["unicast"]}
+    return daemon_entries(system), switch, configuration(system)
 
 
 def test_an_orderly_restart_brings_everything_back_and_a_kill_loses_at_most_the_write_behind(system):
@@ -55,7 +46,9 @@ def test_an_orderly_restart_brings_everything_back_and_a_kill_loses_at_most_the_
     system.simctl("l2vpn", "limits", "--total", 30000, "--per-vsi", 30000)  # read at start-up: room for the burst
     first = system.start_daemon()
     served(system, first, 1)
-    configure(system)
+    system.pbb_vsi("vsi-red", 100, ["eth-1/0/1", "eth-2/0/1"])
+    system.pbb_vsi("vsi-green", 101, ["eth-1/0/2"])
+    system.ctl("uplink", "all", "eth-2/0/2", "on")
     # Changes made while the daemon runs belong to the switch.
     for words in (["link", "down", "eth-2/0/2"], ["vlan", "trunk", "eth-2/0/1", "100-120"],
                   ["vsi", "add", "9", "vsi-new", "9999"], ["slot", "remove", "3"],

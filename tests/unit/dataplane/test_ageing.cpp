@@ -21,7 +21,7 @@ std::vector<uint16_t> slotsOf(const std::vector<sim::AgeReport>& reports, uint32
     return out;
 }
 
-TEST(BackboneAgeing, ReportedByEveryHoldingSlotCancelledAndAgain)
+TEST(BackboneAgeing, ReportedByEveryHoldingSlotCancelledAgainAndSplitToFitAMessage)
 {
     Lab lab;
     lab.m.addSlot(3);                                        // no MAC-in-MAC
@@ -48,16 +48,14 @@ TEST(BackboneAgeing, ReportedByEveryHoldingSlotCancelledAndAgain)
     ager.hit({1, kR1}, 19500);
     EXPECT_EQ(slotsOf(ager.sweep(lab.m, 99999, 5000), 1), none);
     EXPECT_TRUE(ager.tracks().empty());
-}
 
-TEST(BackboneAgeing, LongReportsSplitToFitAMessage)
-{
-    Lab lab;
+    // Long reports split to fit a message.
+    lab.program(L2VPN_MINM_ADD_UC, 1, kR1, {lab.u1});
     for (uint32_t i = 0; i < 512; ++i)
         lab.program(L2VPN_MINM_ADD_UC, 2, Mac{0x02, 1, 0, 0, uint8_t(i >> 8), uint8_t(i)}, {lab.u1});
-    dp::BackboneAger ager;
-    ager.sweep(lab.m, 0, 10);
-    auto reports = ager.sweep(lab.m, 10, 10);
+    dp::BackboneAger fresh;
+    fresh.sweep(lab.m, 0, 10);
+    auto reports = fresh.sweep(lab.m, 10, 10);
     std::vector<size_t> sizes;
     for (const auto& r : reports) {
         sizes.push_back(r.entries.size());

@@ -94,7 +94,7 @@ TEST_F(Packets, OnlyWellFormedFramesOnUpPbbPortsReachSocketsBoundToTheirEtherTyp
     ::close(unbound);
 }
 
-TEST_F(Packets, CallsRefuseWhatTheFamilyDoesNotOffer)
+TEST_F(Packets, CallsRefuseWhatTheFamilyDoesNotOfferAndTheControlRecordComesOnlyWhenAskedFor)
 {
     EXPECT_EQ(PKT_Socket(2, SOCK_RAW, PKT_PROTO_CPU_COPY), -1);
     EXPECT_EQ(errno, EAFNOSUPPORT);
@@ -115,12 +115,9 @@ TEST_F(Packets, CallsRefuseWhatTheFamilyDoesNotOffer)
     fd = -1;
     EXPECT_TRUE(sw->receiveFrame(p1, kFrame)) << "the CPU copy is made";
     EXPECT_EQ(plat::inproc::deliverDatagram(sim::packDatagram(*sim::cpuCopy(p1, sim::encodeFrame(kFrame)))), 0u);
-}
 
-// The control record (the port a frame came in on) comes only to a socket
-// that asked for it.
-TEST_F(Packets, TheControlRecordComesOnlyWhenAskedFor)
-{
+    // The control record (the port a frame came in on) comes only to a
+    // socket that asked for it.
     for (int asked : {0, 1}) {
         openSocket(asked);
         ASSERT_TRUE(sw->receiveFrame(p1, kFrame));

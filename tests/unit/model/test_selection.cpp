@@ -23,7 +23,7 @@ uint32_t recordVlanKind(uint32_t kind, const VLAN_EVENT_S*) { return g_kinds.pus
 
 using Selection = pbbtest::ModelTest;
 
-TEST_F(Selection, OnlyTheSelectedKindsOfEventsArrive)
+TEST_F(Selection, SelectedEventsOnlyAVlanMapRewrittenAReportInOrderAndDestroyedDataGivenBack)
 {
     g_kinds.clear();
     int fd = L2VPN_Register(0, 0x1, L2VPN_CLIENT_MINM, recordL2vpnKind);  // additions only
@@ -45,12 +45,8 @@ TEST_F(Selection, OnlyTheSelectedKindsOfEventsArrive)
     EXPECT_EQ(g_kinds, (std::vector<uint32_t>{VLAN_EVT_ADDED})) << "one event a call";
     VLAN_HandleEvent(fd);
     EXPECT_EQ(g_kinds, (std::vector<uint32_t>{VLAN_EVT_ADDED, VLAN_EVT_ADDED}));
-}
 
-TEST_F(Selection, AVlanMapIsRewrittenAndAReportKeepsItsOrder)
-{
-    sw->addSlot(1);
-    uint32_t p = sw->addPort("eth-1/0/1", 1);
+    // A VLAN map is rewritten; a VLAN past the range is refused.
     sw->setVlans(p, {10, 999});
     BITMAP_S* map = Bitmap_Create(VLAN_GetMaxVlanID());
     Bitmap_Set(map, 5);
@@ -62,16 +58,11 @@ TEST_F(Selection, AVlanMapIsRewrittenAndAReportKeepsItsOrder)
 
     EXPECT_EQ(sim::encodeReport({sim::RawTlv{7, {1}}, sim::RawTlv{8, {2}}}),
               (std::vector<uint8_t>{0, 7, 0, 1, 1, 0, 8, 0, 1, 2}));
-}
 
-// Destroying an instance hands each interface's data to the destroy function.
-TEST_F(Selection, ADestroyedInstanceGivesBackEveryInterfacesData)
-{
-    sw->addSlot(1);
+    // Destroying an instance hands each interface's data to the destroy function.
     int freed = 0;  // each datum points at it; the destroy function counts
     uint32_t h = IF_CreatePDInstance(IF_PD_KIND_IFINDEX, 0);
-    for (const char* name : {"eth-1/0/1", "eth-1/0/2"})
-        ASSERT_EQ(IF_SetPrivateData(h, sw->addPort(name, 1), &freed), 0u);
+    for (uint32_t port : {p, sw->addPort("eth-1/0/2", 1)}) ASSERT_EQ(IF_SetPrivateData(h, port, &freed), 0u);
     ASSERT_EQ(IF_DestroyPDInstance(h, [](void* p) { ++*static_cast<int*>(p); }), 0u);
     EXPECT_EQ(freed, 2);
 }

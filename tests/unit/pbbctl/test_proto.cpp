@@ -83,7 +83,7 @@ TEST(Request, LongNamesAndLongListsAreCut)
 
 // The fields of whole replies are checked against the daemon's own in the
 // client test; a value one byte short is no reply.
-TEST(Replies, ShortValuesAreRefused)
+TEST(Replies, ShortValuesAndPortCountsOutOfRangeAreRefusedAndAStreamSplitAnywhereComesApart)
 {
     Bytes u = ucMsg({});
     EXPECT_TRUE(parseUc(u.data(), u.size()));
@@ -95,19 +95,14 @@ TEST(Replies, ShortValuesAreRefused)
     uint8_t w[4] = {0x60, 0x01, 0x00, 0x23};
     EXPECT_EQ(word(w, 4), kNoMoreUc);
     EXPECT_FALSE(word(w, 3));
-}
 
-TEST(Replies, MulticastPortCountMustBeOneTo512)
-{
-    Bytes m = mcMsg({1, 1, 1, {}, "v", {1}});
+    // A multicast port count must be 1 to 512.
     for (uint32_t bad : {0u, 513u, 0xFFFFFFFFu}) {
         for (int k = 0; k < 4; ++k) m[8 + k] = static_cast<uint8_t>(bad >> (24 - 8 * k));
         EXPECT_FALSE(parseMc(m.data(), m.size())) << bad;
     }
-}
 
-TEST(Tlv, HeaderThenValueAndAStreamSplitAnywhere)
-{
+    // A message is its header, then its value; a stream split anywhere gives the same messages.
     Bytes a = tlv(kGetFirstUc, ucMsg({}));
     EXPECT_EQ(hexOf(a, 0, 4), "000a0034");
     Bytes empty = tlv(kGetDebug, {});

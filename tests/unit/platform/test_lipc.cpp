@@ -41,7 +41,7 @@ struct Bound {
 // Connecting, accepting and report delivery are exercised by the loop's
 // and the daemon's tests, the socket file's mode by the access system test;
 // here stale and live socket files, and addresses refused.
-TEST(Lipc, NobodyServingStaleAndLiveSocketFiles)
+TEST(Lipc, NobodyServingStaleAndLiveSocketFilesAndMalformedAddresses)
 {
     pbbtest::TempRunDir dir;
     errno = 0;
@@ -71,12 +71,9 @@ TEST(Lipc, NobodyServingStaleAndLiveSocketFiles)
     int client = plat::lipcConnect(1169);
     EXPECT_GE(client, 0) << "the first server still serves";
     ::close(client);
-}
 
-TEST(Lipc, MalformedAddressesBindNothing)
-{
-    pbbtest::TempRunDir dir;
-    LipcSockAddr wrongFamily = address(1169), hostOrderNode = address(1169);
+    // Malformed addresses bind nothing.
+    LipcSockAddr wrongFamily = address(1170), hostOrderNode = address(1170);
     wrongFamily.ucFamily = AF_UNIX;
     hostOrderNode.aucNode[0] = 0;
     hostOrderNode.aucNode[3] = 0x80;
@@ -85,7 +82,7 @@ TEST(Lipc, MalformedAddressesBindNothing)
         socklen_t len;
         int err;
     };
-    for (const Case& c : {Case{address(1169), 15, EINVAL}, Case{wrongFamily, sizeof(LipcSockAddr), EINVAL},
+    for (const Case& c : {Case{address(1170), 15, EINVAL}, Case{wrongFamily, sizeof(LipcSockAddr), EINVAL},
                           Case{hostOrderNode, sizeof(LipcSockAddr), EADDRNOTAVAIL}}) {
         Bound b(LIPC_PROTO_STREAM, c.a, c.len);
         EXPECT_EQ(b.rc, -1);

@@ -16,20 +16,15 @@ namespace {
 
 using simcmd::Frame;
 
-Frame sampleFrame(uint8_t last = 1)
+TEST(FrameText, ITaggedFramesAndMacAddresses)
 {
     simcmd::FrameFields f;
     f.bda = {0x01, 0x1e, 0x83, 0x00, 0x00, 0x64};
-    f.bsa = {0x02, 0x00, 0x00, 0x00, 0x00, last};
+    f.bsa = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
     f.bvid = 100;
     f.isid = 0x0A0B0C;
     f.payload = {0x08, 0x00, 0xde, 0xad};
-    return simcmd::buildFrame(f);
-}
-
-TEST(FrameText, ITaggedFramesAndMacAddresses)
-{
-    Frame good = sampleFrame();
+    Frame good = simcmd::buildFrame(f);
     EXPECT_TRUE(simcmd::isPbbFrame(good));
     Frame otherTag = good;
     otherTag[12] ^= 0x10;  // 0x98A8, no B-tag (frames without the I-tag EtherType are the veth system test's)

@@ -2,8 +2,6 @@
 // pcap files, bound links and faults reach the host with the right
 // arguments; without a host they fail plainly. Raw packet-socket
 // datagrams, the log of programming calls and the refresh window.
-#include <cctype>
-
 #include "platform/l2vpn_age.h"
 #include "platform/model/line_report.h"
 #include "platform/model/pbb_frame.h"
@@ -25,7 +23,7 @@ protected:
     uint32_t addUnicast(uint8_t last) { return program(L2VPN_MINM_ADD_UC, 1, {0x00, 0xbb, 0, 0, 0, last}, {1}); }
 };
 
-TEST_F(HostCommands, ReportsAreEncodedAsTheLineCardsSendThem)
+TEST_F(HostCommands, ReportsAreEncodedAsTheLineCardsSendThemLinksAndFaultsReachTheHostAndNeedIt)
 {
     sim::AgeReport cancelled{.slot = 1, .ageType = L2VPN_AGE_TYPE_CANCELLED, .vsi = 999, .isid = 5,
                              .entries = {{{2, 0, 0, 0, 0, 9}, 7}}};
@@ -41,6 +39,25 @@ TEST_F(HostCommands, ReportsAreEncodedAsTheLineCardsSendThem)
         ok(line);
         ASSERT_EQ(sink.reports.size(), 1u) << line;
         EXPECT_EQ(sink.reports[0], sim::encodeReport({tlv})) << line;
+    }
+
+    // Links and faults reach the host and need it.
+    for (const char* line : {"link bind veth-b1 eth-1/0/2 --netns pbbtest-ns", "link bind veth-b2 5",
+                             "link unbind veth-b1", "fail L2VPN_AddMinMEntry --result 4 --times 3",
+                             "fail PKT_Socket --result -1 --times 0", "fail IF_Event_Init", "fail clear"})
+        ok(line);
+    EXPECT_THAT(fake.asked, ElementsAre("bind veth-b1 pbbtest-ns 2", "bind veth-b2  5", "unbind veth-b1",
+                                        "fail L2VPN_AddMinMEntry 4 3", "fail PKT_Socket -1 0", "fail IF_Event_Init 1 1",
+                                        "fail clear"));
+    EXPECT_EQ(json("show stats")["framesInjected"], 7);
+    EXPECT_EQ(json("show all")["stats"]["framesInjected"], 7);
+
+    host = nullptr;
+    for (const char* line : {"frame send eth-1/0/1 --isid 1", "frame burst 1 2 --isid 1", "frame raw eth-1/0/1",
+                             "link bind v0 1", "link unbind v0", "fail X", "fail clear", "show stats"}) {
+        auto o = cmd(line);
+        EXPECT_EQ(o.status, 1) << line;
+        EXPECT_THAT(o.err, HasSubstr("needs the running simulator")) << line;
     }
 }
 
@@ -74,33 +91,14 @@ TEST_F(HostCommands, FramesAreBuiltFromTheirFieldsAndInjected)
     EXPECT_EQ(sim::decodeFrame(simcmd::readPcap(dir.sub("w.pcap")).at(2))->bvid, 7);
 }
 
-TEST_F(HostCommands, LinksAndFaultsReachTheHostAndNeedIt)
-{
-    for (const char* line : {"link bind veth-b1 eth-1/0/2 --netns pbbtest-ns", "link bind veth-b2 5",
-                             "link unbind veth-b1", "fail L2VPN_AddMinMEntry --result 4 --times 3",
-                             "fail PKT_Socket --result -1 --times 0", "fail IF_Event_Init", "fail clear"})
-        ok(line);
-    EXPECT_THAT(fake.asked, ElementsAre("bind veth-b1 pbbtest-ns 2", "bind veth-b2  5", "unbind veth-b1",
-                                        "fail L2VPN_AddMinMEntry 4 3", "fail PKT_Socket -1 0", "fail IF_Event_Init 1 1",
-                                        "fail clear"));
-    EXPECT_EQ(json("show stats")["framesInjected"], 7);
-    EXPECT_EQ(json("show all")["stats"]["framesInjected"], 7);
-
-    host = nullptr;
-    for (const char* line : {"frame send eth-1/0/1 --isid 1", "frame burst 1 2 --isid 1", "frame raw eth-1/0/1",
-                             "link bind v0 1", "link unbind v0", "fail X", "fail clear", "show stats"}) {
-        auto o = cmd(line);
-        EXPECT_EQ(o.status, 1) << line;
-        EXPECT_THAT(o.err, HasSubstr("needs the running simulator")) << line;
-    }
-}
-
 struct Raw {
     const char* args;
     uint32_t ctrlLen, ctrlType, ifIndex;
     size_t dataLen;
     uint16_t etherType;
 };
+
+void PrintTo(const Raw& r, std::ostream* os) { *os << r.args; }
 
 class RawDatagram : public CommandTest, public ::testing::WithParamInterface<Raw> {};
 
@@ -126,13 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Raw{"eth-1/0/2 --no-ctrl", 0, 0, 0, 64, 0x88E7},
                       Raw{"eth-1/0/2 --isid 10010 --len 5", 16, 1, 2, 5, 0x88E7},
                       Raw{"eth-1/0/2 --data 00002710 --ethertype 0x8100", 16, 1, 2, 4, 0x8100}),
-    [](const ::testing::TestParamInfo<Raw>& i) {  // the arguments, letters and digits only
-        std::string name;
-        for (const char* c = i.param.args; *c; ++c)
-            if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-            else if (!name.empty() && name.back() != '_') name += '_';
-        return name;
-    });
+    [](const ::testing::TestParamInfo<Raw>& i) { return "Case" + std::to_string(i.index); });
 
 TEST_F(HostCommands, CallsAreListedInOrderWithTheirRecordsAndResults)
 {

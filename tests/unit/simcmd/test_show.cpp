@@ -16,7 +16,7 @@ protected:
     J show(const std::string& what) { return json("show " + what); }
 };
 
-TEST_F(ShowCommands, ForwardingStateCommittedAndStaged)
+TEST_F(ShowCommands, ForwardingStateAcknowledgementsAllAndChanges)
 {
     sim::Mac b1{2, 0, 0, 0, 0, 1}, b2{2, 0, 0, 0, 0, 2}, c1{0, 0, 0x5e, 0, 0x53, 1};
     ASSERT_EQ(program(L2VPN_MINM_ADD_UC, 1, b1, {1}, c1), PLAT_OK);
@@ -44,10 +44,8 @@ TEST_F(ShowCommands, ForwardingStateCommittedAndStaged)
     EXPECT_EQ(encap[0]["type"], 7);
     EXPECT_EQ(encap[1]["type"], L2VPN_ENCAP_DEFAULT);
     EXPECT_EQ(show("interfaces")["interfaces"][3]["pbb"], true);
-}
 
-TEST_F(ShowCommands, AllHoldsEverySectionAcknowledgementsAndChangesGiveJsonToo)
-{
+    // Acknowledgements, every section in "all", and changes give JSON too.
     m.acknowledge({.service = sim::Service::L2vpn, .code = L2VPN_EVT_VSI_ADD, .context = 9, .items = {3}});
     J a = show("acks")["acks"];
     ASSERT_EQ(a.size(), 1u);

@@ -13,17 +13,15 @@ using ::testing::HasSubstr;
 
 std::string configOf(sim::SwitchModel& m) { return simcmd::run(m, nullptr, {"show", "config"}, false).out; }
 
-TEST(Split, WordsQuotesAndComments)
+TEST(SplitAndRun, WordsQuotesCommentsAnEmptyLineAndHelp)
 {
     using W = std::vector<std::string>;
     EXPECT_EQ(simcmd::split("  port add\teth-1 1  "), (W{"port", "add", "eth-1", "1"}));
     EXPECT_EQ(simcmd::split("vsi add 1 \"red vsi\" 5 # a comment"), (W{"vsi", "add", "1", "red vsi", "5"}));
     EXPECT_EQ(simcmd::split("stp tc --vlans '' --ifs none"), (W{"stp", "tc", "--vlans", "", "--ifs", "none"}));
     EXPECT_EQ(simcmd::split("a b#c"), (W{"a", "b#c"}));  // '#' inside a word is part of it
-}
 
-TEST(Run, EmptyAndHelp)
-{
+    // An empty line, and help.
     sim::SwitchModel m;
     EXPECT_EQ(simcmd::run(m, nullptr, {}, false).status, 0);
     auto j = nlohmann::json::parse(simcmd::run(m, nullptr, {"help"}, true).out);
@@ -34,7 +32,7 @@ TEST(Run, EmptyAndHelp)
     EXPECT_EQ(simcmd::run(m, nullptr, {"help", "nothing"}, false).status, 2);
 }
 
-TEST(Topology, LoadsOnTopOfASwitchThatHasConfiguration)
+TEST(Topology, LoadsOnTopOfASwitchThatHasConfigurationAndTheWrittenOneRebuildsTheSameSwitch)
 {
     sim::SwitchModel m;
     ASSERT_EQ(simcmd::loadTopology(m, simcmd::defaultTopology(), "default").status, 0);
@@ -54,27 +52,23 @@ TEST(Topology, LoadsOnTopOfASwitchThatHasConfiguration)
         EXPECT_THAT(r.err, HasSubstr(named));
         EXPECT_EQ(configOf(m), before);
     }
-}
 
-TEST(Topology, TheWrittenConfigurationRebuildsTheSameSwitch)
-{
-    sim::SwitchModel a;
-    ASSERT_EQ(simcmd::loadTopology(a, simcmd::defaultTopology(), "default").status, 0);
+    // The configuration written back as commands rebuilds the same switch.
     for (const char* line : {"slot add 4 --absent --fault", "port add eth-4/0/1 4 --type 100ge", "slot remove 3",
                              "if inactive eth-1/0/2", "link down eth-2/0/1", "agg add \"agg two\" --ifindex 300",
                              "agg join 'agg two' eth-2/0/2", "vlan trunk 'agg two' none", "vsi down vsi-blue",
                              "l2vpn limits --total 50 --per-vsi 5 --shared on", "l2vpn max-vsi 64", "vlan max 1000",
                              "service down stp", "stp state eth-1/0/1 105 learning"}) {
-        auto o = simcmd::run(a, nullptr, simcmd::split(line), false);
+        auto o = simcmd::run(m, nullptr, simcmd::split(line), false);
         ASSERT_EQ(o.status, 0) << line << ": " << o.err;
     }
     sim::SwitchModel b;
-    auto r = simcmd::loadTopology(b, configOf(a), "written");
-    ASSERT_EQ(r.status, 0) << r.err << "\n" << configOf(a);
-    EXPECT_EQ(configOf(b), configOf(a));
+    r = simcmd::loadTopology(b, configOf(m), "written");
+    ASSERT_EQ(r.status, 0) << r.err << "\n" << configOf(m);
+    EXPECT_EQ(configOf(b), configOf(m));
     // And the state the tables show, not only the commands.
-    auto all = [](sim::SwitchModel& m) { return simcmd::run(m, nullptr, {"show", "all"}, true).out; };
-    EXPECT_EQ(all(b), all(a));
+    auto all = [](sim::SwitchModel& sw) { return simcmd::run(sw, nullptr, {"show", "all"}, true).out; };
+    EXPECT_EQ(all(b), all(m));
 }
 
 }  // namespace

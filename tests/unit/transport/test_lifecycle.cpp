@@ -26,10 +26,17 @@ protected:
     static int registerL2vpn() { return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreL2vpn); }
 };
 
-TEST_F(Lifecycle, WithoutTheSimulatorServicesAreAwayAndItsReturnIsNoticed)
+// A daemon without a switch: services away, registrations refused, no
+// hang; then a switch that comes, ends and comes back.
+TEST_F(Lifecycle, WithoutTheSimulatorServicesAreAwayAndItsComingIsNoticed)
 {
-    auto sim = std::make_unique<pbbtest::SimChild>();
     connect();
+    EXPECT_EQ(IF_Event_Init(), -1);
+    EXPECT_EQ(registerL2vpn(), -1);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"cannot reach the simulated switch at"}).size(), 1u)
+        << "a repeated failure is logged once";
+
+    auto sim = std::make_unique<pbbtest::SimChild>();
     int ifFd = IF_Event_Init();
     ASSERT_GE(ifFd, 0);
     ASSERT_NE(IF_RegLinkEvent(1, IF_EVT_LINK_UP | IF_EVT_LINK_DOWN, 64, 32, ignoreLink, 0), 0u);
@@ -55,16 +62,6 @@ TEST_F(Lifecycle, WithoutTheSimulatorServicesAreAwayAndItsReturnIsNoticed)
     EXPECT_EQ(IF_GetDataByIfIndex(1, IF_DATA_TYPE, &type), PLAT_OK);
     L2VPN_Deregister(l2vpn);
     EXPECT_GE(registerL2vpn(), 0);
-}
-
-// A daemon without a switch: services away, registrations refused, no hang.
-TEST_F(Lifecycle, WithoutAnySimulatorServicesAreAwayAndTheFailureIsLoggedOnce)
-{
-    connect();
-    EXPECT_EQ(IF_Event_Init(), -1);
-    EXPECT_EQ(registerL2vpn(), -1);
-    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"cannot reach the simulated switch at"}).size(), 1u)
-        << "a repeated failure is logged once";
 }
 
 }  // namespace
