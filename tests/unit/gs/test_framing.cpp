@@ -3,6 +3,12 @@
 // request, and failed sends.
 #include "gs_test.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace gstest {
 namespace {
 
@@ -84,6 +90,29 @@ TEST_F(Gs, RefusalsAreLoggedOnlyUnderTheErrorSwitch)
             EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"ERROR", text}).size(), flag != 0 ? 1u : 0u) << text;
         }
     }
+}
+
+TEST_F(Gs, RepliesThatFindNoRoomWaitForAClientThatReads)
+{
+    // A thousand requests in one read: their replies fill the connection,
+    // and the client reads only once the daemon's side has no room left.
+    // The daemon waits for room (within its bound) and every reply arrives.
+    Bytes burst;
+    for (int i = 0; i < 1000; ++i) burst = burst + kGetDebug;
+    ASSERT_EQ(send(cli_, burst.data(), burst.size(), 0), ssize_t(burst.size()));
+    size_t got = 0;
+    std::thread reader([&] {
+        pollfd full{srv_, POLLOUT, 0};
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+             poll(&full, 1, 0) == 1 && std::chrono::steady_clock::now() < end;) {
+        }
+        char buf[4096];
+        pollfd in{cli_, POLLIN, 0};
+        while (got < 1000 * 8 && poll(&in, 1, 2000) == 1) got += size_t(std::max<ssize_t>(0, recv(cli_, buf, sizeof buf, 0)));
+    });
+    EXPECT_EQ(_pbb_gs_RecvMsg(srv_), PBB_OK);
+    reader.join();
+    EXPECT_EQ(got, 1000u * 8);
 }
 
 TEST_F(Gs, AFailedReplyEndsItsReadAndTheConnection)
