@@ -117,6 +117,13 @@ TEST_F(VsiEvents, RefreshStateAndISidChanges)
     EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "vsi.vsi-a"));
     EXPECT_FALSE(PBB_ifcb_IsRunVsiExist(a, 1));
     expectMc(1, {});
+
+    // An I-SID again for the VSI the daemon let go: it is known once more.
+    sw->setVsiIsid(1, 3001);
+    serve();
+    v = PBB_vsi_GetVsiByIndex(1);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(std::tuple(std::string(v->szVsiName), v->uiISid), std::tuple(std::string("vsi-a"), 3001u));
 }
 
 TEST_F(VsiEvents, DeletionsAreAcknowledged)
