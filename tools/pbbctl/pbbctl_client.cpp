@@ -1,4 +1,5 @@
 #include "tools/pbbctl/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl_walk.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -125,6 +126,23 @@ TlvView MgmtClient::answer()
 void MgmtClient::settle()
 {
     if (outstanding_ >= 0) (void)answer();
+    while (steps_ > 0) (void)stepReply(true);
+}
+
+void MgmtClient::sendSteps(const Bytes& steps, size_t count)
+{
+    if (outstanding_ >= 0) (void)answer();
+    requests_ += count;
+    steps_ += count;
+    send(steps);
+}
+
+std::optional<TlvView> MgmtClient::stepReply(bool wait)
+{
+    if (steps_ == 0) return std::nullopt;
+    std::optional<TlvView> t = wait ? std::optional<TlvView>(receive()) : reader_.nextView();
+    if (t) --steps_;
+    return t;
 }
 
 std::vector<Tlv> MgmtClient::exchange(uint16_t type, const Bytes& value)
@@ -200,37 +218,9 @@ std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* endCode)
 
 uint32_t MgmtClient::learnedWalk(const UcMsg& vsi, const EntryFn& each)
 {
-    UcMsg key = vsi;
-    key.ifIndex = 0;
-    key.bmac = {};
-    const Bytes value = ucMsg(key);
-    // The next steps differ only in the B-MAC: encoded once, then written
-    // over in place.
-    Bytes next = tlv(kGetNextUc, value);
-    uint8_t* nextBmac = next.data() + STLV_HEADER_LEN + kUcBmacAt;
-    Mac last{};
-    uint16_t type = kGetFirstUc;
-    request(tlv(type, value), type);
-    for (;;) {
-        const TlvView t = answer();
-        if (t.type == kResultReply) {
-            auto code = word(t.value, t.len);
-            if (!code) throw BadReply("malformed result of a unicast request");
-            if (type == kGetNextUc && *code != kNoMoreUc && *code != kFailed)
-                throw BadReply("the walk of " + vsi.vsiName + " stopped with code " + hex(*code));
-            return *code;
-        }
-        auto m = parseUc(t.value, t.len);
-        if (!m) throw BadReply("malformed unicast reply");
-        if (type == kGetNextUc && m->bmac <= last)
-            throw BadReply("the walk of " + vsi.vsiName + " went backwards at " + formatMac(m->bmac));
-        // The daemon serves the next step while this entry is handed on.
-        last = m->bmac;
-        std::copy(last.begin(), last.end(), nextBmac);
-        type = kGetNextUc;
-        request(next, type);
-        each(*m);
-    }
+    uint32_t code = kFailed;
+    LearnedWalk::run(*this, {vsi}, [&each](size_t, const UcMsg& e) { each(e); }, [&code](size_t, uint32_t c) { code = c; });
+    return code;
 }
 
 }  // namespace pbbctl

@@ -3,18 +3,16 @@
 //
 // One request is written per write and all its replies are read before the
 // next request goes out, so that no request straddles two of the daemon's
-// reads. Every wait has the connection's time-out; a daemon that does not
-// answer within it, or closes the connection, ends the exchange with
-// NoAnswer.
-//
-// A walk of learned entries sends its next request as soon as an answer
-// gives the position to continue from, and hands the entry on while the
-// daemon serves that request: the requests and their order are those of
-// one request at a time.
+// reads. The steps of a walk of learned entries are the exception: a few
+// whole ones are in flight together, never more than one of the daemon's
+// reads takes (pbbctl_walk.h). Every wait has the connection's time-out; a
+// daemon that does not answer within it, or closes the connection, ends
+// the exchange with NoAnswer.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,6 +76,15 @@ public:
     using EntryFn = std::function<void(const proto::UcMsg&)>;
     uint32_t learnedWalk(const proto::UcMsg& vsi, const EntryFn& each);
 
+    // Steps of a walk of learned entries (types 10 and 11) written
+    // together: `steps` holds `count` whole requests, each answered by one
+    // reply, in the order written (see pbbctl_walk.h).
+    void sendSteps(const proto::Bytes& steps, size_t count);
+    // The reply to the oldest step in flight: when `wait`, read from the
+    // connection until it is whole; else nullopt unless it already is.
+    // Valid until the next read.
+    std::optional<proto::TlvView> stepReply(bool wait);
+
     // Requests made on this connection.
     uint64_t requests() const { return requests_; }
 
@@ -100,6 +107,8 @@ private:
     uint64_t requests_ = 0;
     // Type of the request whose answer has not been read; -1 when none.
     int outstanding_ = -1;
+    // Steps written with sendSteps whose replies have not been read.
+    size_t steps_ = 0;
 };
 
 }  // namespace pbbctl

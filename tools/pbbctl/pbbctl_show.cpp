@@ -2,6 +2,7 @@
 // entries it learned, read with the stateless walks of its server.
 #include "tools/pbbctl/pbbctl_listing.h"
 #include "tools/pbbctl/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_walk.h"
 
 #include <cstdio>
 
@@ -54,29 +55,58 @@ void showMc(const std::string& vsiWord)
     printShown(s, note + table(kMcHeader, rows), {{"multicast", list}, {"count", list.size()}});
 }
 
-// Walks one VSI's learned entries into the listing; the VSI's identity
-// comes from its multicast answer, since the daemon wants index, I-SID and
-// B-VLAN with every step of the walk. Returns why the VSI is skipped when
-// the daemon no longer knows it, empty when it was walked.
-std::string walk(Session& s, const proto::McMsg& m, LearnedListing& out)
+// Why a VSI's walk is skipped, from what ended it: empty when it was
+// walked. got: the entries it handed on.
+std::string skipReason(uint32_t end, size_t got)
 {
-    // The multicast entry of a VSI removed at a batch end stays in the
-    // daemon's table, answered without a VSI name.
-    if (m.vsiName.empty()) return "the daemon no longer knows the VSI (its multicast entry is kept)";
-    proto::UcMsg key;
-    key.vsiIndex = m.vsiIndex;
-    key.isid = m.isid;
-    key.bvlan = m.bvlan;
-    key.vsiName = m.vsiName;
-    size_t got = 0;
-    const uint32_t end = s.daemon().learnedWalk(key, [&](const proto::UcMsg& e) {
-        out.entry(e);
-        ++got;
-    });
     // Refused after the first step: the VSI went while it was read, and its
     // learned entries with it.
     if (end == proto::kFailed && got > 0) return "the daemon removed the VSI while its entries were read";
     return {};
+}
+
+// Walks the learned entries of the VSIs into the listing, side by side on
+// one connection; the VSIs' identities come from their multicast answers,
+// since the daemon wants index, I-SID and B-VLAN with every step. A VSI
+// the daemon no longer knows is skipped, and the walk goes on.
+void walk(Session& s, const std::vector<proto::McMsg>& vsis, LearnedListing& out)
+{
+    auto skip = [&](const proto::McMsg& m, const std::string& why) {
+        out.skipped(m, why);
+        if (!s.json())
+            std::fprintf(stderr, "pbbctl: skipped VSI index %u (I-SID %u, B-VLAN %u): %s\n", m.vsiIndex, m.isid,
+                         m.bvlan, why.c_str());
+    };
+    // The multicast entry of a VSI removed at a batch end stays in the
+    // daemon's table, answered without a VSI name: nothing to walk.
+    std::vector<proto::UcMsg> keys;
+    std::vector<size_t> of;  // keys[k] walks vsis[of[k]]
+    for (size_t i = 0; i < vsis.size(); ++i) {
+        if (vsis[i].vsiName.empty()) continue;
+        keys.push_back({vsis[i].vsiIndex, vsis[i].isid, vsis[i].bvlan, {}, 0, vsis[i].vsiName});
+        of.push_back(i);
+    }
+    // The listing takes the VSIs in order: those not walked in their place.
+    size_t listed = 0;
+    auto upTo = [&](size_t i) {
+        for (; listed < i; ++listed) skip(vsis[listed], "the daemon no longer knows the VSI (its multicast entry is kept)");
+    };
+    size_t got = 0;
+    LearnedWalk::run(
+        s.daemon(), keys,
+        [&](size_t k, const proto::UcMsg& e) {
+            upTo(of[k]);
+            out.entry(e);
+            ++got;
+        },
+        [&](size_t k, uint32_t end) {
+            upTo(of[k]);
+            if (std::string why = skipReason(end, got); !why.empty()) skip(vsis[of[k]], why);
+            else out.walked(vsis[of[k]]);
+            ++listed;
+            got = 0;
+        });
+    upTo(vsis.size());
 }
 
 const std::vector<std::string> kUcHeader{"VSI", "I-SID", "B-VLAN", "B-MAC", "INTERFACE"};
@@ -87,21 +117,10 @@ void showLearned(const std::string& vsiWord, bool all)
     Session s;
     LearnedListing listing(s.json(), [&s](uint32_t ifIndex) { return s.names().ifLabel(ifIndex); });
     std::string note;
-    // A VSI the daemon no longer knows is skipped, and the walk goes on.
-    auto visit = [&](const proto::McMsg& m) {
-        if (std::string why = walk(s, m, listing); !why.empty()) {
-            listing.skipped(m, why);
-            if (!s.json())
-                std::fprintf(stderr, "pbbctl: skipped VSI index %u (I-SID %u, B-VLAN %u): %s\n", m.vsiIndex, m.isid,
-                             m.bvlan, why.c_str());
-            return;
-        }
-        listing.walked(m);
-    };
     if (all) {
-        for (const auto& m : s.daemon().multicastWalk()) visit(m);
+        walk(s, s.daemon().multicastWalk(), listing);
     } else if (auto m = mcOf(s, vsiWord)) {
-        visit(*m);
+        walk(s, {*m}, listing);
     } else {
         note = vsiWord + " is not active (no B-VLAN, or no uplink): nothing learned\n";
     }

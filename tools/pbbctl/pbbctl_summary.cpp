@@ -13,6 +13,7 @@
 #include "tools/pbbctl/pbbctl_daemon.h"
 #include "tools/pbbctl/pbbctl_metrics.h"
 #include "tools/pbbctl/pbbctl_session.h"
+#include "tools/pbbctl/pbbctl_walk.h"
 
 #include "platform/dbm.h"
 #include "platform/dbm/dbm_dump.h"
@@ -132,17 +133,19 @@ Summary gather(Session& s)
         return out;
     }
     try {
-        for (auto& v : out.vsis) {
+        std::vector<proto::UcMsg> keys;
+        std::vector<size_t> of;  // keys[k] is of out.vsis[of[k]]
+        for (size_t i = 0; i < out.vsis.size(); ++i) {
+            auto& v = out.vsis[i];
             auto a = s.daemon().multicast(proto::kGetMc, proto::nameValue(v.id.name));
             if (a.code != proto::kMcEnd) continue;
             v.mc = a.entry;
-            proto::UcMsg key;
-            key.vsiIndex = a.entry.vsiIndex;
-            key.isid = a.entry.isid;
-            key.bvlan = a.entry.bvlan;
-            key.vsiName = a.entry.vsiName;
-            v.learned = s.daemon().learnedWalk(key).size();
+            keys.push_back({a.entry.vsiIndex, a.entry.isid, a.entry.bvlan, {}, 0, a.entry.vsiName});
+            of.push_back(i);
         }
+        LearnedWalk::run(
+            s.daemon(), keys, [&](size_t k, const proto::UcMsg&) { ++out.vsis[of[k]].learned; },
+            [](size_t, uint32_t) {});
     } catch (const NoAnswer& e) {
         out.problem = e.what();
     }

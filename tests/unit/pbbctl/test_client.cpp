@@ -11,7 +11,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <thread>
+#include <tuple>
 
 #include "daemon/pbb_elipc.h"
 #include "daemon/pbb_gs.h"
@@ -21,6 +23,7 @@
 #include "support/daemon_loop.h"
 #include "support/tempdir.h"
 #include "tools/pbbctl/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl_walk.h"
 #include "unit/ctl/ctl_test.h"
 
 using namespace pbbctl;
@@ -132,6 +135,75 @@ TEST_F(AgainstServer, RequestsAndWalksSeeTheDaemonsTables)
     stopLoop();
     PBB_gs_Exit();
     EXPECT_THROW(MgmtClient(500), NoAnswer) << "the server is closed";
+}
+
+// Walks with several steps in flight hand on what a walk of one step at a
+// time over the table's lists would: each VSI's entries in B-MAC order,
+// VSI by VSI, each VSI ended with its code. The VSIs' B-MACs are a block
+// of consecutive ones, ones spread over the whole space with both ends of
+// it, none, and blocks at random places, some with gaps, so that a range
+// may end on an entry of the next (seeded); every window from one step
+// (no range is ever cut) to the widest.
+TEST_F(AgainstServer, WalksWithStepsInFlightHandOnWhatTheListsHold)
+{
+    ASSERT_EQ(PBB_gs_Init(), PBB_OK);
+    std::mt19937_64 rng(20261207);
+    auto macOf = [](uint64_t v) {
+        Mac m;
+        for (size_t i = 0; i < 6; ++i) m[i] = static_cast<uint8_t>(v >> (8 * (5 - i)));
+        return m;
+    };
+    const uint64_t space = uint64_t{1} << 48;
+    std::vector<std::vector<uint64_t>> macs(4);
+    const uint64_t base = rng() % (space - 1000);
+    for (uint64_t i = 0; i < 700; ++i) macs[0].push_back(base + i);
+    macs[1] = {0, space - 1};
+    for (int i = 0; i < 500; ++i) macs[1].push_back(rng() % space);
+    for (int block = 0; block < 6; ++block) {
+        const uint64_t at = rng() % (space - 200), len = 1 + rng() % 60, stride = 1 + block % 3;
+        for (uint64_t i = 0; i < len; ++i) macs[3].push_back(at + i * stride);
+    }
+    std::vector<UcMsg> keys;
+    for (uint32_t v = 1; v <= 4; ++v) {
+        const std::string name = "vsi-" + std::to_string(v);
+        vsi(v, name.c_str(), 1000 + v);
+        keys.push_back({v, 1000 + v, kVlan, {}, 0, name});
+        for (uint64_t m : macs[v - 1]) {
+            const Mac mac = macOf(m);
+            const uint32_t port = (m % 2) ? a : b;
+            if (PBB_ucpw_Get(v, kVlan, mac.data()) == nullptr) {
+                ASSERT_EQ(PBB_ucpw_Add(v, 1000 + v, kVlan, mac.data(), port), PBB_OK);
+            }
+        }
+    }
+    // What the lists hold, in their order, and each VSI's end.
+    std::vector<std::tuple<size_t, Mac, uint32_t>> want;
+    PbbUcPwFilter filter{};
+    for (uint32_t v = 1; v <= 4; ++v) {
+        filter.uiVsiIndex = v;
+        for (PbbUcPw* e = PBB_ucpw_GetFirst(PBB_UCPW_GET_BY_VSI, &filter); e; e = PBB_ucpw_GetNext(PBB_UCPW_GET_BY_VSI, e)) {
+            Mac m;
+            std::copy(e->aucBMac, e->aucBMac + 6, m.begin());
+            want.emplace_back(v - 1, m, e->uiIfIndex);
+        }
+        want.emplace_back(v - 1, Mac{}, v == 3 ? kFailed : kNoMoreUc);
+    }
+    ASSERT_GT(want.size(), 1000u);
+    startLoop();
+    MgmtClient cl(5000);
+    for (size_t window : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, LearnedWalk::kWindow}) {
+        std::vector<std::tuple<size_t, Mac, uint32_t>> got;
+        LearnedWalk::run(
+            cl, keys,
+            [&](size_t k, const UcMsg& e) {
+                EXPECT_EQ(std::tuple(e.vsiIndex, e.isid, e.bvlan, e.vsiName),
+                          std::tuple(keys[k].vsiIndex, keys[k].isid, keys[k].bvlan, keys[k].vsiName));
+                got.emplace_back(k, e.bmac, e.ifIndex);
+            },
+            [&](size_t k, uint32_t code) { got.emplace_back(k, Mac{}, code); }, window);
+        EXPECT_EQ(got, want) << "window " << window;
+    }
+    EXPECT_EQ(cl.debugWord(), 0u) << "no step's answer is left to be taken for another's";
 }
 
 TEST(Client, SilentDaemonTimesOutAndAbsentOneIsNotRunning)
