@@ -37,6 +37,7 @@ struct Range {
     uint64_t hi = kSpace;
     uint64_t after = 0;  // the position its step in flight asks after
     bool first = true;   // that step is the VSI's first (type 10): no position yet
+    bool seen = false;   // an entry was answered in it: it is cut, not a range of no entry
     bool done = false;
     std::vector<UcMsg> held;  // entries waiting for the ranges before to be done
 };
@@ -92,13 +93,16 @@ private:
         return true;
     }
 
-    // Halves the range with the most B-MACs ahead of its position.
+    // Halves the range with the most B-MACs ahead of its position, of those
+    // that have answered an entry: a range whose first step has not is
+    // often one where no entry lies, and cutting it would cost steps that
+    // find nothing.
     bool split()
     {
         Pos best = ranges_.end();
         uint64_t most = 1;
         for (Pos p = ranges_.begin(); p != ranges_.end(); ++p) {
-            if (p->done || p->first) continue;
+            if (p->done || !p->seen) continue;
             const uint64_t ahead = p->hi - p->after - 1;
             if (ahead > most) {
                 most = ahead;
@@ -155,6 +159,7 @@ private:
             return;
         }
         p->first = false;
+        p->seen = true;
         p->after = key;
         if (p == ranges_.begin()) each_(p->vsi, *m);
         else p->held.push_back(std::move(*m));

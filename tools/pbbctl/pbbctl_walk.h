@@ -11,10 +11,11 @@
 //    own: a range [lo, hi) starts with the step after lo - 1 and ends at
 //    the first answer at or beyond hi, which belongs to the range after.
 //    Whenever the window has room and no VSI waits to start, the range with
-//    the most B-MACs still ahead of its position is halved. A cut that
-//    falls where no entry is costs one step, so the cuts find where a VSI's
-//    entries lie (a block of consecutive B-MACs as well as B-MACs spread
-//    over the space) within a few rounds.
+//    the most B-MACs still ahead of its position is halved, of the ranges
+//    that have answered an entry. A cut that falls where no entry is costs
+//    one step, so the cuts find where a VSI's entries lie (a block of
+//    consecutive B-MACs as well as B-MACs spread over the space) within a
+//    few rounds: about 40 steps more for a block of 1,000, 33 for 64,000.
 //
 // Entries are handed on in the order of a walk one step at a time: VSI by
 // VSI, each in B-MAC order; a range's entries are held until the ranges
