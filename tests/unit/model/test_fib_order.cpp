@@ -165,7 +165,9 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
             uint32_t vsi = rng() % kVsis;
             fib.dropVsi(vsi);
             ref.drop(vsi);
-        } else {
+        } else if (what == 19) {
+            // Otherwise changes stay unflushed into the next round: a window
+            // opens on tables that differ.
             fib.flush();
             ref.flush();
         }
