@@ -538,6 +538,24 @@ PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucB
     return pstNode == nullptr ? nullptr : _pbb_ucpw_EntryOfHash(pstNode);
 }
 
+void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
+{
+    const HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
+    if (pstTbl == nullptr || pucBMac == nullptr) return;
+    PbbUcPw stKey{};
+    stKey.uiVsiIndex = uiVsiIndex;
+    stKey.usBVlan = usBVlan;
+    std::memcpy(stKey.aucBMac, pucBMac, PBB_UCPW_BMAC_LEN);
+    uint32_t uiBucket = pstTbl->pfIndex(&stKey);
+    if (uiBucket >= pstTbl->uiBuckets) return;
+    const HASH_NODE_S* pstNode = pstTbl->ppstBuckets[uiBucket];
+    if (pstNode == nullptr) return;
+    // The chain link and the fields the key compare reads.
+    const PbbUcPw* pstEntry = _pbb_ucpw_EntryOfHash(pstNode);
+    __builtin_prefetch(&pstEntry->stHashNode);
+    __builtin_prefetch(&pstEntry->aucBMac[PBB_UCPW_BMAC_LEN - 1]);
+}
+
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter)
 {
     if (uiType == PBB_UCPW_GET_ALL) return _pbb_ucpw_First(&g_stPbb_UcPwList.stLink, PBB_UCPW_OFF_ALL);

@@ -77,6 +77,11 @@ void PBB_ucpw_Exit();
 uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, const uint8_t* pucBMac,
                       uint32_t uiIfIndex);
 PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
+// Starts reading the entry that a lookup of the key looks at first,
+// without waiting for it. A caller about to look up or add many keys names
+// them all first, so that their reads from memory overlap instead of
+// following one another; nothing else changes.
+void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter);
 PbbUcPw* PBB_ucpw_GetNext(uint32_t uiType, const PbbUcPw* pstCurrent);
 PbbUcPw* PBB_ucpw_GetNextByIndex(uint32_t uiVsiIndex, const uint8_t* pucBMac);

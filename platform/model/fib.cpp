@@ -6,35 +6,45 @@
 
 namespace sim {
 
-void Fib::eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it)
+std::map<UcKey, UcEntry>::iterator Fib::eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it)
 {
     auto n = workingUcPerVsi_.find(it->first.first);
     if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
-    dirtyUc_.insert(it->first);
-    working_.uc.erase(it);
+    dirtyUc_.insert(dirtyUc_.end(), it->first);
+    auto next = working_.uc.erase(it);
+    workingUcAt_.set(next);
+    return next;
 }
 
 uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi)
 {
     endChunk();
     UcKey key{e.vsi, e.bmac};
-    if (working_.uc.count(key) == 0) {
+    auto it = workingUcAt_.lowerBound(working_.uc, key);
+    if (it == working_.uc.end() || it->first != key) {
         auto n = workingUcPerVsi_.find(e.vsi);
         size_t inVsi = n == workingUcPerVsi_.end() ? 0 : n->second;
         if (working_.uc.size() >= maxTotal || inVsi >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
         ++workingUcPerVsi_[e.vsi];
+        it = working_.uc.emplace_hint(it, key, e);
+    } else {
+        it->second = e;
     }
-    working_.uc[key] = e;
-    dirtyUc_.insert(key);
-    staleUc_.erase(key);
+    workingUcAt_.set(it);
+    // Keys come in order: each goes behind the last one without a search.
+    dirtyUc_.insert(dirtyUc_.end(), key);
+    auto stale = staleUcAt_.lowerBound(staleUc_, key);
+    if (stale != staleUc_.end() && *stale == key) stale = staleUc_.erase(stale);
+    staleUcAt_.set(stale);
     return PLAT_OK;
 }
 
 uint32_t Fib::delUnicast(uint32_t vsi, const Mac& bmac)
 {
     endChunk();
-    auto it = working_.uc.find(UcKey{vsi, bmac});
-    if (it == working_.uc.end()) return PLAT_ERR_NOT_FOUND;
+    UcKey key{vsi, bmac};
+    auto it = workingUcAt_.lowerBound(working_.uc, key);
+    if (it == working_.uc.end() || it->first != key) return PLAT_ERR_NOT_FOUND;
     eraseWorkingUc(it);
     return PLAT_OK;
 }
@@ -89,12 +99,19 @@ uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
 void Fib::flush()
 {
     endChunk();
+    // The changed keys in order, each found from the place of the one before.
     for (const UcKey& key : dirtyUc_) {
-        auto it = working_.uc.find(key);
-        if (it == working_.uc.end())
-            committed_.uc.erase(key);
-        else
-            committed_.uc[key] = it->second;
+        auto it = workingUcAt_.lowerBound(working_.uc, key);
+        auto at = committedUcAt_.lowerBound(committed_.uc, key);
+        bool committed = at != committed_.uc.end() && at->first == key;
+        if (it == working_.uc.end() || it->first != key) {
+            if (committed) at = committed_.uc.erase(at);
+        } else if (committed) {
+            at->second = it->second;
+        } else {
+            at = committed_.uc.emplace_hint(at, key, it->second);
+        }
+        committedUcAt_.set(at);
     }
     for (uint32_t vsi : dirtyMc_) {
         auto it = working_.mc.find(vsi);
@@ -135,9 +152,18 @@ void Fib::openWindow()
     endChunk();
     window_ = true;
     staleUc_.clear();
+    staleUcAt_.reset();
     staleMc_.clear();
-    for (const auto& [key, e] : working_.uc) staleUc_.insert(key);
-    for (const auto& [key, e] : committed_.uc) staleUc_.insert(key);
+    // Every key of either table once: the two ordered tables merged, each
+    // key going in behind the one before.
+    auto w = working_.uc.begin(), c = committed_.uc.begin();
+    while (w != working_.uc.end() || c != committed_.uc.end()) {
+        bool fromWorking = c == committed_.uc.end() || (w != working_.uc.end() && !(c->first < w->first));
+        const UcKey& key = fromWorking ? w->first : c->first;
+        staleUc_.insert(staleUc_.end(), key);
+        if (c != committed_.uc.end() && c->first == key) ++c;
+        if (fromWorking) ++w;
+    }
     for (const auto& [vsi, e] : working_.mc) staleMc_.insert(vsi);
     for (const auto& [vsi, e] : committed_.mc) staleMc_.insert(vsi);
     stalePorts_ = pbbPorts_;
@@ -151,9 +177,11 @@ void Fib::closeWindow()
     if (!window_) return;
     window_ = false;
     for (const auto& key : staleUc_) {
-        auto it = working_.uc.find(key);
-        if (it != working_.uc.end()) eraseWorkingUc(it);
-        committed_.uc.erase(key);
+        auto it = workingUcAt_.lowerBound(working_.uc, key);
+        if (it != working_.uc.end() && it->first == key) eraseWorkingUc(it);
+        auto at = committedUcAt_.lowerBound(committed_.uc, key);
+        if (at != committed_.uc.end() && at->first == key) at = committed_.uc.erase(at);
+        committedUcAt_.set(at);
     }
     for (uint32_t vsi : staleMc_) {
         working_.mc.erase(vsi);
@@ -162,6 +190,7 @@ void Fib::closeWindow()
     for (uint32_t port : stalePorts_) pbbPorts_.erase(port);
     for (uint32_t vsi : staleEncap_) encap_.erase(vsi);
     staleUc_.clear();
+    staleUcAt_.reset();
     staleMc_.clear();
     stalePorts_.clear();
     staleEncap_.clear();
@@ -174,6 +203,8 @@ void Fib::dropVsi(uint32_t vsi)
         std::erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
         t->mc.erase(vsi);
     }
+    workingUcAt_.reset();
+    committedUcAt_.reset();
     workingUcPerVsi_.erase(vsi);
     encap_.erase(vsi);
 }

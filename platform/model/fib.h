@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <iterator>
 #include <set>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -46,6 +48,63 @@ struct FibTables {
     std::map<UcKey, UcEntry> uc;
     std::map<uint32_t, McEntry> mc;   // by VSI index
     bool operator==(const FibTables&) const = default;
+};
+
+// Where the previous operation on an ordered table took place. The daemon
+// programs and the refresh window marks its entries in key order, so the
+// next key is most often at that place or just after it: looking there
+// first finds it without descending the tree, and keeps the walk in the
+// cache however large the table is. Any other key is looked up from the
+// root. A copy or a move of the table does not carry the place over.
+template <class Tree>
+class TablePlace {
+public:
+    using Iterator = typename Tree::iterator;
+    using Key = typename Tree::key_type;
+
+    TablePlace() = default;
+    TablePlace(const TablePlace&) {}
+    TablePlace& operator=(const TablePlace&)
+    {
+        reset();
+        return *this;
+    }
+
+    void set(Iterator it)
+    {
+        it_ = it;
+        set_ = true;
+    }
+    // Whoever erases the element at the place, or empties the table, forgets it.
+    void reset() { set_ = false; }
+
+    // The first element of `t` not less than `key`: t.lower_bound(key).
+    Iterator lowerBound(Tree& t, const Key& key) const
+    {
+        if (set_) {
+            if (it_ == t.end()) {
+                if (t.empty() || keyOf(*std::prev(it_)) < key) return it_;
+            } else if (!(keyOf(*it_) < key)) {
+                if (it_ == t.begin() || keyOf(*std::prev(it_)) < key) return it_;
+            } else {
+                Iterator next = std::next(it_);
+                if (next == t.end() || !(keyOf(*next) < key)) return next;
+            }
+        }
+        return t.lower_bound(key);
+    }
+
+private:
+    static const Key& keyOf(const typename Tree::value_type& v)
+    {
+        if constexpr (std::is_same_v<typename Tree::value_type, Key>)
+            return v;
+        else
+            return v.first;
+    }
+
+    Iterator it_{};
+    bool set_ = false;
 };
 
 class Fib {
@@ -88,7 +147,8 @@ public:
     uint32_t encap(uint32_t vsi) const;
 
 private:
-    void eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it);
+    // Erases the entry; returns the one after it.
+    std::map<UcKey, UcEntry>::iterator eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it);
 
     FibTables working_;
     FibTables committed_;
@@ -106,6 +166,10 @@ private:
     std::set<uint32_t> staleMc_;
     std::set<uint32_t> stalePorts_;
     std::set<uint32_t> staleEncap_;
+    // The places of the last operations on the unicast tables.
+    TablePlace<std::map<UcKey, UcEntry>> workingUcAt_;
+    TablePlace<std::map<UcKey, UcEntry>> committedUcAt_;
+    TablePlace<std::set<UcKey>> staleUcAt_;
 };
 
 }  // namespace sim

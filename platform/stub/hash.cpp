@@ -82,7 +82,13 @@ uint32_t HASH_Resize(HASH_TABLE_S* pstTable, uint32_t uiBuckets, HASH_NODE_INDEX
                               "buckets=" + std::to_string(uiBuckets) + (ppstNew != nullptr ? " result=ok" : " result=null"));
     if (ppstNew == nullptr) return 1;
 
+    // Buckets are read in order, their nodes wherever they are: the first
+    // node of a bucket some way ahead is asked for early, so that its read
+    // overlaps with the work on the buckets before it.
+    constexpr uint32_t kAhead = 8;
     for (uint32_t b = 0; b < pstTable->uiBuckets; ++b) {
+        if (b + kAhead < pstTable->uiBuckets && pstTable->ppstBuckets[b + kAhead] != nullptr)
+            __builtin_prefetch(pstTable->ppstBuckets[b + kAhead]);
         // The chain reversed first, then each node pushed at the head of its
         // new bucket: nodes that share a new bucket keep their old order.
         HASH_NODE_S* pstReversed = nullptr;

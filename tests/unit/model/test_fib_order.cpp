@@ -1,0 +1,186 @@
+// The forwarding tables look a key up from where the previous operation
+// was, which is fast only when keys come in order. Whatever the order, the
+// answers and the tables must be those of a plain lookup of every key: the
+// switch's tables are driven here by runs of ascending, descending and
+// scattered keys, through programming, deletion, flushes, refresh windows
+// and VSI removal, beside a reference that looks every key up from the
+// root, and both are compared after every step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <ostream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/model/fib.h"
+#include "platform/result.h"
+
+namespace {
+
+using sim::Mac;
+using sim::UcEntry;
+using sim::UcKey;
+
+// The tables' rules, each key looked up on its own.
+struct Reference {
+    std::map<UcKey, UcEntry> working, committed;
+    std::set<UcKey> dirty, stale;
+    bool window = false;
+
+    uint32_t add(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi)
+    {
+        UcKey key{e.vsi, e.bmac};
+        if (working.count(key) == 0) {
+            size_t inVsi = std::count_if(working.begin(), working.end(),
+                                         [&](const auto& kv) { return kv.first.first == e.vsi; });
+            if (working.size() >= maxTotal || inVsi >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
+        }
+        working[key] = e;
+        dirty.insert(key);
+        stale.erase(key);
+        return PLAT_OK;
+    }
+    uint32_t del(const UcKey& key)
+    {
+        if (working.erase(key) == 0) return PLAT_ERR_NOT_FOUND;
+        dirty.insert(key);
+        return PLAT_OK;
+    }
+    void flush()
+    {
+        for (const UcKey& key : dirty) {
+            if (working.count(key) != 0)
+                committed[key] = working[key];
+            else
+                committed.erase(key);
+        }
+        dirty.clear();
+    }
+    void open()
+    {
+        window = true;
+        stale.clear();
+        for (const auto& [key, e] : working) stale.insert(key);
+        for (const auto& [key, e] : committed) stale.insert(key);
+    }
+    void close()
+    {
+        if (!window) return;
+        window = false;
+        for (const UcKey& key : stale) {
+            if (working.erase(key) != 0) dirty.insert(key);
+            committed.erase(key);
+        }
+        stale.clear();
+    }
+    void drop(uint32_t vsi)
+    {
+        for (auto* t : {&working, &committed})
+            std::erase_if(*t, [vsi](const auto& kv) { return kv.first.first == vsi; });
+    }
+};
+
+enum class Order { Ascending, Descending, Scattered, Mixed };
+
+struct Case {
+    const char* name;
+    Order order;
+    uint32_t maxTotal;
+    uint32_t maxPerVsi;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+constexpr uint32_t kVsis = 3;
+constexpr uint32_t kMacs = 24;
+constexpr uint32_t kNoLimit = 1u << 30;
+
+Mac macOf(uint32_t n) { return Mac{0x00, 0x1b, static_cast<uint8_t>(n >> 8), 0, static_cast<uint8_t>(n * 37), 1}; }
+
+class FibOrder : public ::testing::TestWithParam<Case> {};
+
+TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
+{
+    const Case& c = GetParam();
+    std::mt19937 rng(20261207);
+    // All keys in the tables' order: a run takes consecutive ones.
+    std::vector<UcKey> keys;
+    for (uint32_t v = 0; v < kVsis; ++v)
+        for (uint32_t m = 0; m < kMacs; ++m) keys.emplace_back(v, macOf(m));
+    std::sort(keys.begin(), keys.end());
+
+    sim::Fib fib;
+    Reference ref;
+    std::string step;
+    auto same = [&] {
+        ASSERT_EQ(fib.working().uc, ref.working) << step;
+        ASSERT_EQ(fib.committed().uc, ref.committed) << step;
+        ASSERT_EQ(fib.staleUnicast(), ref.stale) << step;
+        ASSERT_EQ(fib.windowOpen(), ref.window) << step;
+    };
+
+    uint32_t port = 0;
+    for (int round = 0; round < 300; ++round) {
+        Order order = c.order;
+        if (order == Order::Mixed) order = static_cast<Order>(rng() % 3);
+        // A run of keys: consecutive ones up or down, or any.
+        size_t len = 1 + rng() % 12, at = rng() % keys.size();
+        std::vector<UcKey> run;
+        for (size_t i = 0; i < len; ++i) {
+            if (order == Order::Ascending)
+                run.push_back(keys[(at + i) % keys.size()]);
+            else if (order == Order::Descending)
+                run.push_back(keys[(at + keys.size() - i) % keys.size()]);
+            else
+                run.push_back(keys[rng() % keys.size()]);
+        }
+        uint32_t what = rng() % 20;
+        for (const UcKey& key : run) {
+            if (what < 12) {
+                UcEntry e{key.first, 100 + key.first, key.second, {}, 30, ++port % 4, 0x14};
+                step = "round " + std::to_string(round) + ": add to VSI " + std::to_string(key.first);
+                ASSERT_EQ(fib.addUnicast(e, c.maxTotal, c.maxPerVsi), ref.add(e, c.maxTotal, c.maxPerVsi)) << step;
+            } else if (what < 16) {
+                step = "round " + std::to_string(round) + ": delete from VSI " + std::to_string(key.first);
+                ASSERT_EQ(fib.delUnicast(key.first, key.second), ref.del(key)) << step;
+            }
+            // Most programming flushes each entry, some a whole run.
+            if (what < 16 && rng() % 4 != 0) {
+                fib.flush();
+                ref.flush();
+            }
+            ASSERT_NO_FATAL_FAILURE(same());
+        }
+        step = "round " + std::to_string(round) + ": table event " + std::to_string(what);
+        if (what == 16) {
+            fib.openWindow();
+            ref.open();
+        } else if (what == 17) {
+            fib.closeWindow();
+            ref.close();
+        } else if (what == 18 && rng() % 4 == 0) {
+            uint32_t vsi = rng() % kVsis;
+            fib.dropVsi(vsi);
+            ref.drop(vsi);
+        } else if (what == 19) {
+            // Otherwise changes stay unflushed into the next round: a window
+            // opens on tables that differ.
+            fib.flush();
+            ref.flush();
+        }
+        ASSERT_NO_FATAL_FAILURE(same());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, FibOrder,
+                         ::testing::Values(Case{"Ascending", Order::Ascending, kNoLimit, kNoLimit},
+                                           Case{"Descending", Order::Descending, kNoLimit, kNoLimit},
+                                           Case{"Scattered", Order::Scattered, kNoLimit, kNoLimit},
+                                           Case{"MixedRuns", Order::Mixed, kNoLimit, kNoLimit},
+                                           Case{"MixedRunsAtTheLimits", Order::Mixed, 40, 18}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
