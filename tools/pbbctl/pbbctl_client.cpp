@@ -35,13 +35,6 @@ bool endsAnswer(uint16_t request, uint16_t reply)
     return false;
 }
 
-std::string hex(uint32_t code)
-{
-    char s[16];
-    std::snprintf(s, sizeof s, "0x%08x", code);
-    return s;
-}
-
 }  // namespace
 
 MgmtClient::MgmtClient(int timeoutMs) : timeoutMs_(timeoutMs)
@@ -171,7 +164,7 @@ uint32_t MgmtClient::debugWord()
     const Tlv& t = replies.back();
     auto w = word(t.value.data(), t.value.size());
     if (replies.size() != 1 || t.type != kDebugReply || !w)
-        throw BadReply("unexpected answer to the debug query" + (w ? " (code " + hex(*w) + ")" : std::string()));
+        throw BadReply("unexpected answer to the debug query" + (w ? " (code " + codeHex(*w) + ")" : std::string()));
     return *w;
 }
 

@@ -221,6 +221,13 @@ std::optional<Tlv> TlvReader::next()
     return Tlv{t->type, Bytes(t->value, t->value + t->len)};
 }
 
+std::string codeHex(uint32_t code)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "0x%08x", code);
+    return s;
+}
+
 std::string formatMac(const Mac& mac)
 {
     char s[18];

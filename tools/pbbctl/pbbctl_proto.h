@@ -153,5 +153,7 @@ private:
 };
 
 std::string formatMac(const Mac& mac);
+// A result code as "0x40010001".
+std::string codeHex(uint32_t code);
 
 }  // namespace pbbctl::proto

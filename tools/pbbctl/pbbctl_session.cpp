@@ -26,13 +26,6 @@ VsiName Session::vsiFor(const std::string& word, std::optional<uint32_t> isid)
     }
 }
 
-std::string codeHex(uint32_t code)
-{
-    char s[16];
-    std::snprintf(s, sizeof s, "0x%08x", code);
-    return s;
-}
-
 void printDone(const Session& s, const std::string& text, nlohmann::json extra)
 {
     if (!s.json()) {

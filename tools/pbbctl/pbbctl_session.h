@@ -35,8 +35,7 @@ private:
     std::unique_ptr<MgmtClient> daemon_;
 };
 
-// "0x40010001"
-std::string codeHex(uint32_t code);
+using proto::codeHex;
 
 // Prints a finished change: text for people, {"ok":true,"code":0,...} for programs.
 void printDone(const Session& s, const std::string& text, nlohmann::json extra = nlohmann::json::object());

@@ -1,7 +1,6 @@
 #include "tools/pbbctl/pbbctl_walk.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <deque>
 #include <list>
 
@@ -21,13 +20,6 @@ uint64_t order(const Mac& m)
     uint64_t v = 0;
     for (uint8_t b : m) v = v << 8 | b;
     return v;
-}
-
-std::string codeText(uint32_t code)
-{
-    char s[16];
-    std::snprintf(s, sizeof s, "0x%08x", code);
-    return s;
 }
 
 // One chain of steps: the entries of one VSI from `after` (exclusive) up to
@@ -142,7 +134,7 @@ private:
             auto code = word(t.value, t.len);
             if (!code) throw BadReply("malformed result of a unicast request");
             if (!p->first && *code != kNoMoreUc && *code != kFailed)
-                throw BadReply("the walk of " + vsis_[p->vsi].vsiName + " stopped with code " + codeText(*code));
+                throw BadReply("the walk of " + vsis_[p->vsi].vsiName + " stopped with code " + codeHex(*code));
             // The first step's code ends the VSI's walk as it is; after it, a refusal does.
             if (p->first || *code == kFailed) codes_[p->vsi] = *code;
             finish(p);
