@@ -31,7 +31,6 @@ bool endsAnswer(uint16_t request, uint16_t reply)
 {
     if (reply == kResultReply) return true;
     if (request == kGetDebug) return reply == kDebugReply;
-    if (request == kGetFirstUc || request == kGetNextUc) return reply == kUcReply;
     return false;
 }
 

@@ -45,7 +45,8 @@ public:
 
     // Sends one request and returns every reply up to and including the
     // one that ends its answer: a result (type 15) for every request; a
-    // debug reply for type 6; a unicast reply for types 10 and 11.
+    // debug reply for type 6. The steps of a walk of learned entries (types
+    // 10 and 11) go through sendSteps instead.
     std::vector<proto::Tlv> exchange(uint16_t type, const proto::Bytes& value);
 
     // A request answered by one result reply: its code.
