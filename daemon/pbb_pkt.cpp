@@ -26,6 +26,8 @@ namespace {
 
 // Bytes of the data read: I-Tag flags, I-SID, C-DA, C-SA.
 constexpr ssize_t PBB_PKT_DATA_MIN = 16;
+// Messages read before the first of them is learned from.
+constexpr uint32_t PBB_PKT_READ_AHEAD = 8;
 constexpr const char* PBB_PKT_LEARN_FAILED = "Failed to learn the Unicast Pseudo Wire entry.\r\n";
 constexpr uint32_t PBB_PKT_REOPEN_SECONDS = 1;
 constexpr uint32_t PBB_PKT_WARNING_SEVERITY = 4;
@@ -168,6 +170,52 @@ bool _pbb_pkt_Parse(const PbbPktSockAddr* pstAddr, const PKT_CTRL_S* pstCtrl, si
     return true;
 }
 
+// One message received, kept until it is learned from.
+struct PbbPktRead {
+    PbbPktSockAddr stAddr;
+    PKT_CTRL_S stCtrl;
+    size_t ulCtrlLen;
+    ssize_t lLen;
+    uint8_t aucData[PBB_PKT_DATA_BUF];
+};
+
+// Reads one message; false when there is none (or the read failed).
+bool _pbb_pkt_Receive(int iFd, PbbPktRead* pstRead)
+{
+    memset(&pstRead->stAddr, 0, sizeof(pstRead->stAddr));
+    memset(&pstRead->stCtrl, 0, sizeof(pstRead->stCtrl));
+    struct iovec stIov = {pstRead->aucData, sizeof(pstRead->aucData)};
+    struct msghdr stMsg;
+    memset(&stMsg, 0, sizeof(stMsg));
+    stMsg.msg_name = &pstRead->stAddr;
+    stMsg.msg_namelen = sizeof(pstRead->stAddr);
+    stMsg.msg_iov = &stIov;
+    stMsg.msg_iovlen = 1;
+    stMsg.msg_control = &pstRead->stCtrl;
+    stMsg.msg_controllen = sizeof(pstRead->stCtrl);
+    pstRead->lLen = PKT_RecvMsg(iFd, &stMsg, MSG_DONTWAIT);
+    pstRead->ulCtrlLen = stMsg.msg_controllen;
+    return pstRead->lLen > 0;
+}
+
+// Starts fetching the hash bucket of the entry a received frame names
+// (bKey false), or the entry that bucket leads to (bKey true), without a
+// word and without changing anything: the checks and their messages come
+// when the frame is learned from.
+void _pbb_pkt_Prefetch(const PbbPktRead* pstRead, bool bKey)
+{
+    if (pstRead->lLen < PBB_PKT_DATA_MIN) return;
+    const uint8_t* pucData = pstRead->aucData;
+    uint32_t uiISid = (static_cast<uint32_t>(pucData[1]) << 16) | (static_cast<uint32_t>(pucData[2]) << 8) |
+                      static_cast<uint32_t>(pucData[3]);
+    uint32_t uiVsiIndex = PBB_vsi_GetIndexByISid(uiISid);
+    if (uiVsiIndex == PBB_VSI_INVALID_INDEX) return;
+    if (bKey)
+        PBB_ucpw_PrefetchKey(uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
+    else
+        PBB_ucpw_PrefetchBucket(uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
+}
+
 }  // namespace
 
 int _pbb_pkt_SocketInit()
@@ -284,34 +332,38 @@ void _pbb_pkt_Learn(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
 
 uint32_t _pbb_pkt_EpollInProc(int iFd)
 {
-    // Static: one 4 KiB frame buffer for the life of the process.
-    static uint8_t s_aucData[PBB_PKT_DATA_BUF];
+    // Static: the frame buffers for the life of the process.
+    static PbbPktRead s_astRead[PBB_PKT_READ_AHEAD];
     uint32_t uiCount = 0;
-    while (uiCount < PBB_PKT_MAX_PER_CALL) {
-        PbbPktSockAddr stAddr;
-        PKT_CTRL_S stCtrl;
-        memset(&stAddr, 0, sizeof(stAddr));
-        memset(&stCtrl, 0, sizeof(stCtrl));
-        struct iovec stIov = {s_aucData, sizeof(s_aucData)};
-        struct msghdr stMsg;
-        memset(&stMsg, 0, sizeof(stMsg));
-        stMsg.msg_name = &stAddr;
-        stMsg.msg_namelen = sizeof(stAddr);
-        stMsg.msg_iov = &stIov;
-        stMsg.msg_iovlen = 1;
-        stMsg.msg_control = &stCtrl;
-        stMsg.msg_controllen = sizeof(stCtrl);
-
-        ssize_t lLen = PKT_RecvMsg(iFd, &stMsg, MSG_DONTWAIT);
-        if (lLen <= 0) break;
-        ++uiCount;
-
-        PbbPktFrameInfo stFrame;
-        memset(&stFrame, 0, sizeof(stFrame));
-        uint32_t uiIfIndex = 0;
-        if (!_pbb_pkt_Parse(&stAddr, &stCtrl, stMsg.msg_controllen, s_aucData, lLen, &stFrame, &uiIfIndex)) continue;
-        _pbb_pkt_Dump(&stFrame, uiIfIndex);
-        _pbb_pkt_Learn(&stFrame, uiIfIndex);
+    bool bEmpty = false;
+    while (!bEmpty && uiCount < PBB_PKT_MAX_PER_CALL) {
+        uint32_t uiRead = 0;
+        while (uiRead < PBB_PKT_READ_AHEAD && uiCount < PBB_PKT_MAX_PER_CALL) {
+            if (!_pbb_pkt_Receive(iFd, &s_astRead[uiRead])) {
+                bEmpty = true;
+                break;
+            }
+            // The entries these frames name come into the cache while the
+            // next frames are read, not one frame's wait for memory after
+            // the other's: a frame's bucket is asked for once it is read,
+            // the entry it leads to once the next frame is read.
+            _pbb_pkt_Prefetch(&s_astRead[uiRead], false);
+            if (uiRead > 0) _pbb_pkt_Prefetch(&s_astRead[uiRead - 1], true);
+            ++uiRead;
+            ++uiCount;
+        }
+        if (uiRead > 0) _pbb_pkt_Prefetch(&s_astRead[uiRead - 1], true);
+        for (uint32_t i = 0; i < uiRead; ++i) {
+            PbbPktRead* pstRead = &s_astRead[i];
+            PbbPktFrameInfo stFrame;
+            memset(&stFrame, 0, sizeof(stFrame));
+            uint32_t uiIfIndex = 0;
+            if (!_pbb_pkt_Parse(&pstRead->stAddr, &pstRead->stCtrl, pstRead->ulCtrlLen, pstRead->aucData,
+                                pstRead->lLen, &stFrame, &uiIfIndex))
+                continue;
+            _pbb_pkt_Dump(&stFrame, uiIfIndex);
+            _pbb_pkt_Learn(&stFrame, uiIfIndex);
+        }
     }
     return uiCount;
 }

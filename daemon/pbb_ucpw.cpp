@@ -556,6 +556,18 @@ void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* 
     __builtin_prefetch(&pstEntry->aucBMac[PBB_UCPW_BMAC_LEN - 1]);
 }
 
+void PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
+{
+    const HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
+    if (pstTbl == nullptr || pucBMac == nullptr) return;
+    PbbUcPw stKey{};
+    stKey.uiVsiIndex = uiVsiIndex;
+    stKey.usBVlan = usBVlan;
+    std::memcpy(stKey.aucBMac, pucBMac, PBB_UCPW_BMAC_LEN);
+    uint32_t uiBucket = pstTbl->pfIndex(&stKey);
+    if (uiBucket < pstTbl->uiBuckets) __builtin_prefetch(&pstTbl->ppstBuckets[uiBucket]);
+}
+
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter)
 {
     if (uiType == PBB_UCPW_GET_ALL) return _pbb_ucpw_First(&g_stPbb_UcPwList.stLink, PBB_UCPW_OFF_ALL);

@@ -312,6 +312,31 @@ TEST_F(Learning, OneCallReadsAtMost26FramesSkippedOnesIncluded)
     EXPECT_EQ(logged("Receive PBB frame").size(), 24u);
     const std::string tooShort = "Dropped a PBB frame of 15 bytes from ifIndex " + std::to_string(a) + ": too short.";
     EXPECT_EQ(logged(tooShort).size(), 2u) << "frames 14 and 29";
+    // Each frame is told of and learned from in the order it arrived,
+    // whatever the frames read with it.
+    std::vector<std::string> told, want;
+    for (const auto& line : pbbtest::readLines(dirs.logFile()))
+        if (line.find("B-SA: ") != std::string::npos)
+            told.push_back(line.substr(line.find("B-SA: ") + 6, 17));
+        else if (line.find(tooShort) != std::string::npos)
+            told.push_back("short");
+    for (uint32_t i = 0; i < 30; ++i) {
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "00:bb:00:00:%02x:%02x", i >> 8 & 0xFF, i & 0xFF);
+        if (i % 15 == 14)
+            want.push_back("short");
+        else if (i % 15 != 4 && i % 15 != 9)
+            want.push_back(mac);
+    }
+    EXPECT_EQ(told, want);
+    std::vector<uint32_t> order;
+    for (const PbbUcPw* u = PBB_ucpw_GetFirst(PBB_UCPW_GET_ALL, nullptr); u != nullptr;
+         u = PBB_ucpw_GetNext(PBB_UCPW_GET_ALL, u))
+        order.push_back(u->aucBMac[5]);
+    std::vector<uint32_t> newestFirst;
+    for (uint32_t i = 30; i-- > 0;)
+        if (i % 5 != 4) newestFirst.push_back(i);
+    EXPECT_EQ(order, newestFirst) << "the table's list holds the newest entry first";
 }
 
 // A hang-up reopens the socket at once. When that fails learning stops: a
