@@ -8,6 +8,7 @@
 #include "platform/result.h"
 
 using plat::detail::enter;
+using plat::detail::enterLazy;
 using plat::detail::enterWith;
 
 namespace {
@@ -38,11 +39,15 @@ uint32_t programEntry(const char* name, bool add, int iFd, uint32_t uiClient, ui
                       const L2VPN_MINM_ENTRY_S* pstEntry)
 {
     sim::MinMRequest req = decode(uiClient, uiOp, pstEntry);
-    if (auto f = enterWith(
-            name, [&] { return req; }, "fd=%d client=%u op=%u vsi=%u isid=%u bmac=%s bvlan=%u ports=%s", iFd,
-            uiClient, uiOp, req.entry.uiVsiIndex, req.entry.uiISid, plat::detail::macText(req.entry.aucBMac).c_str(),
-            req.entry.uiBVlan, plat::detail::listText(req.ports.data(), static_cast<uint32_t>(req.ports.size())).c_str()))
-        return static_cast<uint32_t>(*f);
+    // Every learned entry comes through here: its text is made only for
+    // the test log.
+    auto args = [&] {
+        return plat::detail::fmt(
+            "fd=%d client=%u op=%u vsi=%u isid=%u bmac=%s bvlan=%u ports=%s", iFd, uiClient, uiOp,
+            req.entry.uiVsiIndex, req.entry.uiISid, plat::detail::macText(req.entry.aucBMac).c_str(),
+            req.entry.uiBVlan, plat::detail::listText(req.ports.data(), static_cast<uint32_t>(req.ports.size())).c_str());
+    };
+    if (auto f = enterLazy(name, [&] { return req; }, args)) return static_cast<uint32_t>(*f);
     if (!registered(iFd)) return PLAT_ERR_UNAVAILABLE;
     bool delOp = uiOp == L2VPN_MINM_DEL_UC || uiOp == L2VPN_MINM_DEL_MC;
     if (pstEntry == nullptr || add == delOp || !portsComplete(req)) return PLAT_ERR_PARAM;

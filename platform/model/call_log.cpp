@@ -16,6 +16,15 @@ std::string vfmt(const char* format, va_list args)
     return out;
 }
 
+std::string fmt(const char* format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    std::string out = vfmt(format, ap);
+    va_end(ap);
+    return out;
+}
+
 std::string macText(const uint8_t* mac)
 {
     char buf[18];

@@ -17,6 +17,7 @@ namespace plat::detail {
 void syncBackend();  // backend.h
 
 std::string vfmt(const char* format, va_list args);
+std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string macText(const uint8_t* mac);
 std::string listText(const uint32_t* items, uint32_t count);
 
@@ -29,6 +30,21 @@ std::optional<int64_t> enter(const char* name, const char* format, ...) __attrib
 template <class MakePayload>
 std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// As enterWith, for arguments whose text is dear to make on a hot path:
+// makeArgs() gives it, and is asked only while recording.
+template <class MakePayload, class MakeArgs>
+std::optional<int64_t> enterLazy(const char* name, MakePayload&& makePayload, MakeArgs&& makeArgs)
+{
+    syncBackend();
+    auto f = plat::testing::fault(name);
+    if (plat::testing::recording()) {
+        std::string args = makeArgs();
+        if (f) args += " fault=" + std::to_string(*f);
+        plat::testing::record(name, std::move(args), std::any(makePayload()));
+    }
+    return f;
+}
 
 template <class MakePayload>
 std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, const char* format, ...)

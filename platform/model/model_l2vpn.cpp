@@ -102,10 +102,10 @@ uint32_t SwitchModel::checkPorts(const std::vector<uint32_t>& ports) const
     return PLAT_OK;
 }
 
-uint32_t SwitchModel::logged(std::string call, uint32_t result, std::vector<uint32_t> args)
+uint32_t SwitchModel::logged(std::string_view call, uint32_t result, std::vector<uint32_t> args)
 {
     ProgramCall c;
-    c.call = std::move(call);
+    c.call = call;
     c.result = result;
     c.args = std::move(args);
     calls_.add(std::move(c));

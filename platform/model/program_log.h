@@ -6,9 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <optional>
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/model/records.h"
@@ -17,7 +16,7 @@ namespace sim {
 
 struct ProgramCall {
     uint64_t seq = 0;                 // from 1, given by the log
-    std::string call;                 // the platform call, as in the headers
+    std::string_view call;            // the platform call, as in the headers (a literal)
     uint32_t result = 0;              // what the switch answered
     std::optional<MinMRequest> minm;  // entry additions and deletions
     // The other calls' arguments: SetInterface (ifIndex, mode), SetVSI
@@ -37,7 +36,10 @@ public:
     uint64_t dropped() const { return dropped_; }
 
 private:
-    std::deque<ProgramCall> calls_;
+    // A ring once full: the oldest call is at head_, and each new one
+    // takes its place.
+    std::vector<ProgramCall> calls_;
+    size_t head_ = 0;
     uint64_t next_ = 1;
     uint64_t dropped_ = 0;
 };

@@ -81,7 +81,7 @@ Outcome showCalls(Context& c, const Words& w)
     for (const sim::ProgramCall* call : calls) {
         auto [j, text] = describe(c.model, *call);
         list.push_back(std::move(j));
-        t.row({std::to_string(call->seq), call->call, std::to_string(call->result), text});
+        t.row({std::to_string(call->seq), std::string(call->call), std::to_string(call->result), text});
     }
     uint64_t next = calls.empty() ? std::max(since, log.last()) : calls.back()->seq;
     if (calls.empty() && since > log.last()) next = since;
