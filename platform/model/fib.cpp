@@ -6,7 +6,7 @@
 
 namespace sim {
 
-std::map<UcKey, UcEntry>::iterator Fib::eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it)
+UcTable::iterator Fib::eraseWorkingUc(UcTable::iterator it)
 {
     auto n = workingUcPerVsi_.find(it->first.first);
     if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
@@ -158,7 +158,7 @@ void Fib::openWindow()
     // key going in behind the one before.
     auto w = working_.uc.begin(), c = committed_.uc.begin();
     while (w != working_.uc.end() || c != committed_.uc.end()) {
-        bool fromWorking = c == committed_.uc.end() || (w != working_.uc.end() && !(c->first < w->first));
+        bool fromWorking = c == committed_.uc.end() || (w != working_.uc.end() && !UcKeyLess{}(c->first, w->first));
         const UcKey& key = fromWorking ? w->first : c->first;
         staleUc_.insert(staleUc_.end(), key);
         if (c != committed_.uc.end() && c->first == key) ++c;

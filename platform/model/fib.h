@@ -9,7 +9,9 @@
 // mark; closing the window removes what is still marked, from both tables.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <iterator>
@@ -44,8 +46,33 @@ struct McEntry {
 
 using UcKey = std::pair<uint32_t, Mac>;  // VSI index, B-MAC
 
+// The order of std::less on the pair (VSI index, then the B-MAC's bytes
+// first to last), with the B-MAC compared as one 48-bit number: every
+// learned entry descends these tables several times, and a byte-wise
+// compare of the array costs a library call a step.
+struct UcKeyLess {
+    static uint64_t number(const Mac& m)
+    {
+        uint32_t high = 0;
+        uint16_t low = 0;
+        std::memcpy(&high, m.data(), sizeof high);
+        std::memcpy(&low, m.data() + sizeof high, sizeof low);
+        if constexpr (std::endian::native == std::endian::little) {
+            high = __builtin_bswap32(high);
+            low = __builtin_bswap16(low);
+        }
+        return static_cast<uint64_t>(high) << 16 | low;
+    }
+    bool operator()(const UcKey& a, const UcKey& b) const
+    {
+        return a.first != b.first ? a.first < b.first : number(a.second) < number(b.second);
+    }
+};
+using UcTable = std::map<UcKey, UcEntry, UcKeyLess>;
+using UcKeySet = std::set<UcKey, UcKeyLess>;
+
 struct FibTables {
-    std::map<UcKey, UcEntry> uc;
+    UcTable uc;
     std::map<uint32_t, McEntry> mc;   // by VSI index
     bool operator==(const FibTables&) const = default;
 };
@@ -82,13 +109,14 @@ public:
     Iterator lowerBound(Tree& t, const Key& key) const
     {
         if (set_) {
+            auto less = t.key_comp();
             if (it_ == t.end()) {
-                if (t.empty() || keyOf(*std::prev(it_)) < key) return it_;
-            } else if (!(keyOf(*it_) < key)) {
-                if (it_ == t.begin() || keyOf(*std::prev(it_)) < key) return it_;
+                if (t.empty() || less(keyOf(*std::prev(it_)), key)) return it_;
+            } else if (!less(keyOf(*it_), key)) {
+                if (it_ == t.begin() || less(keyOf(*std::prev(it_)), key)) return it_;
             } else {
                 Iterator next = std::next(it_);
-                if (next == t.end() || !(keyOf(*next) < key)) return next;
+                if (next == t.end() || !less(keyOf(*next), key)) return next;
             }
         }
         return t.lower_bound(key);
@@ -132,7 +160,7 @@ public:
     bool windowOpen() const { return window_; }
     // What the open window still marks: removed when it closes unless
     // programmed again.
-    const std::set<UcKey>& staleUnicast() const { return staleUc_; }
+    const UcKeySet& staleUnicast() const { return staleUc_; }
     const std::set<uint32_t>& staleMulticast() const { return staleMc_; }
     const std::set<uint32_t>& stalePbbPorts() const { return stalePorts_; }
     const std::set<uint32_t>& staleEncap() const { return staleEncap_; }
@@ -148,7 +176,7 @@ public:
 
 private:
     // Erases the entry; returns the one after it.
-    std::map<UcKey, UcEntry>::iterator eraseWorkingUc(std::map<UcKey, UcEntry>::iterator it);
+    UcTable::iterator eraseWorkingUc(UcTable::iterator it);
 
     FibTables working_;
     FibTables committed_;
@@ -157,19 +185,19 @@ private:
     std::optional<uint32_t> chunkVsi_;
     // A flush copies only what changed since the last one: the keys and
     // VSIs touched in the working tables (the two copies agree elsewhere).
-    std::set<UcKey> dirtyUc_;
+    UcKeySet dirtyUc_;
     std::set<uint32_t> dirtyMc_;
     std::map<uint32_t, size_t> workingUcPerVsi_;
     // Refresh window marks.
     bool window_ = false;
-    std::set<UcKey> staleUc_;
+    UcKeySet staleUc_;
     std::set<uint32_t> staleMc_;
     std::set<uint32_t> stalePorts_;
     std::set<uint32_t> staleEncap_;
     // The places of the last operations on the unicast tables.
-    TablePlace<std::map<UcKey, UcEntry>> workingUcAt_;
-    TablePlace<std::map<UcKey, UcEntry>> committedUcAt_;
-    TablePlace<std::set<UcKey>> staleUcAt_;
+    TablePlace<UcTable> workingUcAt_;
+    TablePlace<UcTable> committedUcAt_;
+    TablePlace<UcKeySet> staleUcAt_;
 };
 
 }  // namespace sim

@@ -108,7 +108,7 @@ bool FibShadow::apply(wire::Msg type, std::span<const uint8_t> payload)
 void FibShadow::applyMarks(wire::Reader& r)
 {
     bool open = r.boolean();
-    std::set<sim::UcKey> staleUc;
+    sim::UcKeySet staleUc;
     for (uint32_t n = r.u32(); n != 0; --n) {
         uint32_t vsi = r.u32();
         staleUc.emplace(vsi, r.mac());
