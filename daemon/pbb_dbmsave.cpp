@@ -10,6 +10,7 @@
 #include "platform/dbm.h"
 #include "platform/ifm.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -34,13 +35,28 @@ static_assert(sizeof(DBM_KEY_DESC_S) * PBB_DBM_KEY_CHUNK == 2048);
 constexpr uint32_t PBB_DBM_ANY_VSI = 0xFFFFFFFFu;
 constexpr uint16_t PBB_DBM_ANY_VLAN = 0xFFFF;
 
+// The text of PBB_DBM_KEY_UCPW_FMT ("ucpw.%u.%u.%hu.%s"), written without
+// the formatter: every learned entry makes one. The longest (three numbers
+// at their widest and a full interface name) fits the buffer.
+static_assert(sizeof("ucpw.") - 1 + 10 + 1 + 10 + 1 + 5 + 1 + (IF_NAME_BUF_LEN - 1) < PBB_DBM_KEY_LEN);
 uint32_t _pbb_dbmsave_MakeUcPwKey(char* szKey, uint32_t uiVsiIndex, uint32_t uiIfIndex, uint16_t usBVlan)
 {
     char szIfName[IF_NAME_BUF_LEN] = "";
     (void)IF_GetDataByIfIndex(uiIfIndex, IF_DATA_FULL_NAME, szIfName);
     szIfName[IF_NAME_BUF_LEN - 1] = '\0';
-    (void)snprintf(szKey, PBB_DBM_KEY_LEN, PBB_DBM_KEY_UCPW_FMT, uiVsiIndex, uiIfIndex, usBVlan, szIfName);
-    return static_cast<uint32_t>(strlen(szKey)) + 1;
+    char* pcEnd = szKey + PBB_DBM_KEY_LEN;
+    char* pc = szKey;
+    std::memcpy(pc, "ucpw.", 5);
+    pc += 5;
+    pc = std::to_chars(pc, pcEnd, uiVsiIndex).ptr;
+    *pc++ = '.';
+    pc = std::to_chars(pc, pcEnd, uiIfIndex).ptr;
+    *pc++ = '.';
+    pc = std::to_chars(pc, pcEnd, usBVlan).ptr;
+    *pc++ = '.';
+    size_t ulNameLen = strlen(szIfName);
+    std::memcpy(pc, szIfName, ulNameLen + 1);
+    return static_cast<uint32_t>(pc - szKey + ulNameLen) + 1;
 }
 
 // Selector 1: the unused configuration database; anything else: the used one.
