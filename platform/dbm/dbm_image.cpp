@@ -36,14 +36,14 @@ uint32_t KeyEntry::dataLength() const
 
 KeyEntry* Image::find(std::string_view key)
 {
-    auto it = m_keys.find(key);
-    return it == m_keys.end() ? nullptr : &it->second;
+    auto it = m_byKey.find(key);
+    return it == m_byKey.end() ? nullptr : it->second;
 }
 
 const KeyEntry* Image::find(std::string_view key) const
 {
-    auto it = m_keys.find(key);
-    return it == m_keys.end() ? nullptr : &it->second;
+    auto it = m_byKey.find(key);
+    return it == m_byKey.end() ? nullptr : it->second;
 }
 
 KeyEntry& Image::put(std::string_view key, KeyEntry entry)
@@ -51,6 +51,7 @@ KeyEntry& Image::put(std::string_view key, KeyEntry entry)
     auto it = m_keys.find(key);
     if (it == m_keys.end()) {
         it = m_keys.emplace(std::string(key), KeyEntry{}).first;
+        m_byKey.emplace(std::string_view(it->first), &it->second);
     } else {
         --m_typeCount[it->second.valueType];
     }
@@ -76,6 +77,7 @@ bool Image::erase(std::string_view key)
     auto it = m_keys.find(key);
     if (it == m_keys.end()) return false;
     --m_typeCount[it->second.valueType];
+    m_byKey.erase(std::string_view(it->first));
     m_keys.erase(it);
     return true;
 }
@@ -86,6 +88,7 @@ bool Image::extract(std::string_view key, KeyEntry& out)
     if (it == m_keys.end()) return false;
     --m_typeCount[it->second.valueType];
     out = std::move(it->second);
+    m_byKey.erase(std::string_view(it->first));
     m_keys.erase(it);
     return true;
 }
@@ -98,6 +101,7 @@ uint32_t Image::countOfType(uint32_t valueType) const
 
 void Image::clear()
 {
+    m_byKey.clear();
     m_keys.clear();
     m_declared.clear();
     m_typeCount.clear();

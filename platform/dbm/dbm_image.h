@@ -48,6 +48,13 @@ class Image {
 public:
     using Keys = std::map<std::string, KeyEntry, std::less<>>;
 
+    // Moved, never copied: the hash of the keys points into their nodes.
+    Image() = default;
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+    Image(Image&&) noexcept = default;
+    Image& operator=(Image&&) noexcept = default;
+
     const Keys& keys() const { return m_keys; }
     KeyEntry* find(std::string_view key);
     const KeyEntry* find(std::string_view key) const;
@@ -65,6 +72,9 @@ public:
 
 private:
     Keys m_keys;
+    // The same keys by hash, for find: every learned entry looks its key up
+    // twice. The views are of the keys in m_keys, whose nodes never move.
+    std::unordered_map<std::string_view, KeyEntry*> m_byKey;
     std::map<std::string, SortDesc, std::less<>> m_declared;
     std::unordered_map<uint32_t, uint32_t> m_typeCount;
 };

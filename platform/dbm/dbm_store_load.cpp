@@ -20,7 +20,8 @@ uint32_t StoreFile::load(std::vector<Image>& images, std::string& error)
         sql::Connection& conn;
         ~EndRead() { (void)conn.exec("COMMIT"); }
     } endRead{m_conn};
-    images.assign(m_names.size(), Image{});
+    images.clear();
+    images.resize(m_names.size());
     auto indexOf = [this](int64_t id) -> int {
         for (size_t i = 0; i < m_ids.size(); ++i)
             if (m_ids[i] == id) return static_cast<int>(i);
