@@ -137,7 +137,7 @@ TEST_F(Learning, FrameIsLearnedInDriverTableAndDatabaseOnce)
     EXPECT_EQ(pbbtest::sortList<PbbDbmUcPwRec>(g_hPbbLocalRunDB, key).at(0).uiISid, kISid) << "the saved record's I-SID";
     // The dump names the port and prints the constant TPIDs.
     for (const char* line : {"Receive PBB frame from eth-1/0/1", "B-Tag TPID: 8100", "I-Tag TPID: 88e7", "I-SID: 1001",
-                             "B-SA: 00:bb:00:00:00:01"})
+                             "B-DA: 01:1e:83:00:03:e9", "B-SA: 00:bb:00:00:00:01"})
         EXPECT_EQ(logged(line).size(), 1u) << line;
 
     for (int i = 0; i < 200; ++i) send(on(a));
@@ -337,6 +337,20 @@ TEST_F(Learning, OneCallReadsAtMost26FramesSkippedOnesIncluded)
     for (uint32_t i = 30; i-- > 0;)
         if (i % 5 != 4) newestFirst.push_back(i);
     EXPECT_EQ(order, newestFirst) << "the table's list holds the newest entry first";
+}
+
+// A message without data ends the call uncounted, and what follows it
+// waits for the next call.
+TEST_F(Learning, AMessageWithoutDataEndsTheCall)
+{
+    Frame empty = on(a, nth(1));
+    empty.dataLen = 0;
+    send(empty);
+    send(on(a, nth(2)));
+    EXPECT_EQ(_pbb_pkt_EpollInProc(g_iPbbPktSocketFd), 0u);
+    EXPECT_EQ(PBB_ucpw_GetTotalNum(), 0u);
+    EXPECT_EQ(_pbb_pkt_EpollInProc(g_iPbbPktSocketFd), 1u);
+    EXPECT_NE(PBB_ucpw_Get(kVsi, kBVlan, nth(2).data()), nullptr);
 }
 
 // A hang-up reopens the socket at once. When that fails learning stops: a
