@@ -6,11 +6,15 @@
 
 namespace sim {
 
+namespace {
+constexpr size_t kDirtyKept = 4096;
+}
+
 UcTable::iterator Fib::eraseWorkingUc(UcTable::iterator it)
 {
     auto n = workingUcPerVsi_.find(it->first.first);
     if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
-    dirtyUc_.insert(dirtyUc_.end(), it->first);
+    dirtyUc_.push_back(it->first);
     auto next = working_.uc.erase(it);
     workingUcAt_.set(next);
     return next;
@@ -25,14 +29,16 @@ uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi
         auto n = workingUcPerVsi_.find(e.vsi);
         size_t inVsi = n == workingUcPerVsi_.end() ? 0 : n->second;
         if (working_.uc.size() >= maxTotal || inVsi >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
-        ++workingUcPerVsi_[e.vsi];
+        if (n == workingUcPerVsi_.end())
+            workingUcPerVsi_.emplace(e.vsi, 1);
+        else
+            ++n->second;
         it = working_.uc.emplace_hint(it, key, e);
     } else {
         it->second = e;
     }
     workingUcAt_.set(it);
-    // Keys come in order: each goes behind the last one without a search.
-    dirtyUc_.insert(dirtyUc_.end(), key);
+    dirtyUc_.push_back(key);
     auto stale = staleUcAt_.lowerBound(staleUc_, key);
     if (stale != staleUc_.end() && *stale == key) stale = staleUc_.erase(stale);
     staleUcAt_.set(stale);
@@ -99,7 +105,12 @@ uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
 void Fib::flush()
 {
     endChunk();
-    // The changed keys in order, each found from the place of the one before.
+    // The changed keys in order, each once, each found from the place of
+    // the one before.
+    if (dirtyUc_.size() > 1) {
+        std::sort(dirtyUc_.begin(), dirtyUc_.end(), UcKeyLess{});
+        dirtyUc_.erase(std::unique(dirtyUc_.begin(), dirtyUc_.end()), dirtyUc_.end());
+    }
     for (const UcKey& key : dirtyUc_) {
         auto it = workingUcAt_.lowerBound(working_.uc, key);
         auto at = committedUcAt_.lowerBound(committed_.uc, key);
@@ -120,7 +131,12 @@ void Fib::flush()
         else
             committed_.mc[vsi] = it->second;
     }
-    dirtyUc_.clear();
+    // A large batch (a restart's, a flush of everything) does not keep its
+    // room for good.
+    if (dirtyUc_.capacity() > kDirtyKept)
+        dirtyUc_ = {};
+    else
+        dirtyUc_.clear();
     dirtyMc_.clear();
 }
 

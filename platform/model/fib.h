@@ -185,7 +185,8 @@ private:
     std::optional<uint32_t> chunkVsi_;
     // A flush copies only what changed since the last one: the keys and
     // VSIs touched in the working tables (the two copies agree elsewhere).
-    UcKeySet dirtyUc_;
+    // The keys as they came, put in order once at the flush.
+    std::vector<UcKey> dirtyUc_;
     std::set<uint32_t> dirtyMc_;
     std::map<uint32_t, size_t> workingUcPerVsi_;
     // Refresh window marks.
