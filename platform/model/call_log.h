@@ -31,8 +31,8 @@ template <class MakePayload>
 std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// As enterWith, for arguments whose text is dear to make on a hot path:
-// makeArgs() gives it, and is asked only while recording.
+// As enterWith, with the arguments' text given by makeArgs(), which is
+// asked only while recording: formatting is dear on a hot path.
 template <class MakePayload, class MakeArgs>
 std::optional<int64_t> enterLazy(const char* name, MakePayload&& makePayload, MakeArgs&& makeArgs)
 {
@@ -49,16 +49,10 @@ std::optional<int64_t> enterLazy(const char* name, MakePayload&& makePayload, Ma
 template <class MakePayload>
 std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, const char* format, ...)
 {
-    syncBackend();
-    auto f = plat::testing::fault(name);
-    if (plat::testing::recording()) {
-        va_list ap;
-        va_start(ap, format);
-        std::string args = vfmt(format, ap);
-        va_end(ap);
-        if (f) args += " fault=" + std::to_string(*f);
-        plat::testing::record(name, std::move(args), std::any(makePayload()));
-    }
+    va_list ap;
+    va_start(ap, format);
+    auto f = enterLazy(name, makePayload, [&] { return vfmt(format, ap); });
+    va_end(ap);
     return f;
 }
 
