@@ -538,34 +538,37 @@ PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucB
     return pstNode == nullptr ? nullptr : _pbb_ucpw_EntryOfHash(pstNode);
 }
 
-void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
+namespace {
+
+// The B-MAC hash's bucket slot of the key; null without a table or key.
+HASH_NODE_S* const* _pbb_ucpw_BucketOf(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
 {
     const HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
-    if (pstTbl == nullptr || pucBMac == nullptr) return;
+    if (pstTbl == nullptr || pucBMac == nullptr) return nullptr;
     PbbUcPw stKey{};
     stKey.uiVsiIndex = uiVsiIndex;
     stKey.usBVlan = usBVlan;
     std::memcpy(stKey.aucBMac, pucBMac, PBB_UCPW_BMAC_LEN);
     uint32_t uiBucket = pstTbl->pfIndex(&stKey);
-    if (uiBucket >= pstTbl->uiBuckets) return;
-    const HASH_NODE_S* pstNode = pstTbl->ppstBuckets[uiBucket];
-    if (pstNode == nullptr) return;
+    return uiBucket < pstTbl->uiBuckets ? &pstTbl->ppstBuckets[uiBucket] : nullptr;
+}
+
+}  // namespace
+
+void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
+{
+    HASH_NODE_S* const* ppstBucket = _pbb_ucpw_BucketOf(uiVsiIndex, usBVlan, pucBMac);
+    if (ppstBucket == nullptr || *ppstBucket == nullptr) return;
     // The chain link and the fields the key compare reads.
-    const PbbUcPw* pstEntry = _pbb_ucpw_EntryOfHash(pstNode);
+    const PbbUcPw* pstEntry = _pbb_ucpw_EntryOfHash(*ppstBucket);
     __builtin_prefetch(&pstEntry->stHashNode);
     __builtin_prefetch(&pstEntry->aucBMac[PBB_UCPW_BMAC_LEN - 1]);
 }
 
 void PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
 {
-    const HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
-    if (pstTbl == nullptr || pucBMac == nullptr) return;
-    PbbUcPw stKey{};
-    stKey.uiVsiIndex = uiVsiIndex;
-    stKey.usBVlan = usBVlan;
-    std::memcpy(stKey.aucBMac, pucBMac, PBB_UCPW_BMAC_LEN);
-    uint32_t uiBucket = pstTbl->pfIndex(&stKey);
-    if (uiBucket < pstTbl->uiBuckets) __builtin_prefetch(&pstTbl->ppstBuckets[uiBucket]);
+    HASH_NODE_S* const* ppstBucket = _pbb_ucpw_BucketOf(uiVsiIndex, usBVlan, pucBMac);
+    if (ppstBucket != nullptr) __builtin_prefetch(ppstBucket);
 }
 
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter)
