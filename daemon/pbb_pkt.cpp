@@ -176,6 +176,7 @@ struct PbbPktRead {
     PKT_CTRL_S stCtrl;
     size_t ulCtrlLen;
     ssize_t lLen;
+    uint32_t uiVsiIndex;  // of the frame's I-SID, for the prefetches
     uint8_t aucData[PBB_PKT_DATA_BUF];
 };
 
@@ -198,22 +199,26 @@ bool _pbb_pkt_Receive(int iFd, PbbPktRead* pstRead)
     return pstRead->lLen > 0;
 }
 
-// Starts fetching the hash bucket of the entry a received frame names
-// (bKey false), or the entry that bucket leads to (bKey true), without a
-// word and without changing anything: the checks and their messages come
-// when the frame is learned from.
-void _pbb_pkt_Prefetch(const PbbPktRead* pstRead, bool bKey)
+// Starts fetching the hash bucket of the entry a received frame names,
+// without a word and without changing anything: the checks and their
+// messages come when the frame is learned from.
+void _pbb_pkt_PrefetchBucket(PbbPktRead* pstRead)
 {
+    pstRead->uiVsiIndex = PBB_VSI_INVALID_INDEX;
     if (pstRead->lLen < PBB_PKT_DATA_MIN) return;
     const uint8_t* pucData = pstRead->aucData;
     uint32_t uiISid = (static_cast<uint32_t>(pucData[1]) << 16) | (static_cast<uint32_t>(pucData[2]) << 8) |
                       static_cast<uint32_t>(pucData[3]);
-    uint32_t uiVsiIndex = PBB_vsi_GetIndexByISid(uiISid);
-    if (uiVsiIndex == PBB_VSI_INVALID_INDEX) return;
-    if (bKey)
-        PBB_ucpw_PrefetchKey(uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
-    else
-        PBB_ucpw_PrefetchBucket(uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
+    pstRead->uiVsiIndex = PBB_vsi_GetIndexByISid(uiISid);
+    if (pstRead->uiVsiIndex != PBB_VSI_INVALID_INDEX)
+        PBB_ucpw_PrefetchBucket(pstRead->uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
+}
+
+// The step after: the entry that bucket leads to.
+void _pbb_pkt_PrefetchEntry(const PbbPktRead* pstRead)
+{
+    if (pstRead->uiVsiIndex != PBB_VSI_INVALID_INDEX)
+        PBB_ucpw_PrefetchKey(pstRead->uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
 }
 
 }  // namespace
@@ -347,12 +352,12 @@ uint32_t _pbb_pkt_EpollInProc(int iFd)
             // next frames are read, not one frame's wait for memory after
             // the other's: a frame's bucket is asked for once it is read,
             // the entry it leads to once the next frame is read.
-            _pbb_pkt_Prefetch(&s_astRead[uiRead], false);
-            if (uiRead > 0) _pbb_pkt_Prefetch(&s_astRead[uiRead - 1], true);
+            _pbb_pkt_PrefetchBucket(&s_astRead[uiRead]);
+            if (uiRead > 0) _pbb_pkt_PrefetchEntry(&s_astRead[uiRead - 1]);
             ++uiRead;
             ++uiCount;
         }
-        if (uiRead > 0) _pbb_pkt_Prefetch(&s_astRead[uiRead - 1], true);
+        if (uiRead > 0) _pbb_pkt_PrefetchEntry(&s_astRead[uiRead - 1]);
         for (uint32_t i = 0; i < uiRead; ++i) {
             PbbPktRead* pstRead = &s_astRead[i];
             PbbPktFrameInfo stFrame;
