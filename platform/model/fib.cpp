@@ -105,6 +105,18 @@ uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
 void Fib::flush()
 {
     endChunk();
+    if (keepsCommitted_) commitDirty();
+    // A large batch (a restart's, a flush of everything) does not keep its
+    // room for good.
+    if (dirtyUc_.capacity() > kDirtyKept)
+        dirtyUc_ = {};
+    else
+        dirtyUc_.clear();
+    dirtyMc_.clear();
+}
+
+void Fib::commitDirty()
+{
     // The changed keys in order, each once, each found from the place of
     // the one before.
     if (dirtyUc_.size() > 1) {
@@ -131,13 +143,6 @@ void Fib::flush()
         else
             committed_.mc[vsi] = it->second;
     }
-    // A large batch (a restart's, a flush of everything) does not keep its
-    // room for good.
-    if (dirtyUc_.capacity() > kDirtyKept)
-        dirtyUc_ = {};
-    else
-        dirtyUc_.clear();
-    dirtyMc_.clear();
 }
 
 void Fib::setPbbPort(uint32_t ifIndex, bool on)

@@ -137,6 +137,13 @@ private:
 
 class Fib {
 public:
+    // The tables a Fib keeps. A copy that only answers programming calls
+    // (the socket transport's) needs the working tables alone: its flushes
+    // copy nothing and its committed tables stay empty, which changes no
+    // answer (answers look at the working tables only).
+    enum class Keeps { Both, WorkingOnly };
+    explicit Fib(Keeps keeps = Keeps::Both) : keepsCommitted_(keeps == Keeps::Both) {}
+
     // Entry operations; each returns PLAT_OK or a PLAT_ERR_* code.
     uint32_t addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi);
     uint32_t delUnicast(uint32_t vsi, const Mac& bmac);
@@ -175,9 +182,12 @@ public:
     uint32_t encap(uint32_t vsi) const;
 
 private:
+    // Copies what changed since the last flush to the committed tables.
+    void commitDirty();
     // Erases the entry; returns the one after it.
     UcTable::iterator eraseWorkingUc(UcTable::iterator it);
 
+    bool keepsCommitted_ = true;
     FibTables working_;
     FibTables committed_;
     std::set<uint32_t> pbbPorts_;

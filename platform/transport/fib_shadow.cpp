@@ -77,7 +77,7 @@ void FibShadow::window(uint32_t phase)
 
 void FibShadow::clear()
 {
-    fib_ = sim::Fib();
+    fib_ = sim::Fib(sim::Fib::Keeps::WorkingOnly);
     client_.reset();
 }
 

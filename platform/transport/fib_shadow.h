@@ -58,7 +58,7 @@ public:
 private:
     void applyMarks(wire::Reader& r);
 
-    sim::Fib fib_;
+    sim::Fib fib_{sim::Fib::Keeps::WorkingOnly};
     std::optional<uint32_t> client_;
 };
 

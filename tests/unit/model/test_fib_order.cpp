@@ -4,7 +4,9 @@
 // switch's tables are driven here by runs of ascending, descending and
 // scattered keys, through programming, deletion, flushes, refresh windows
 // and VSI removal, beside a reference that looks every key up from the
-// root, and both are compared after every step.
+// root, and both are compared after every step. A copy that keeps the
+// working tables only (the socket transport's) runs beside them: its
+// answers and working tables must be the switch's all along.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -119,6 +121,7 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
     std::sort(keys.begin(), keys.end());
 
     sim::Fib fib;
+    sim::Fib copy(sim::Fib::Keeps::WorkingOnly);
     Reference ref;
     std::string step;
     auto same = [&] {
@@ -128,6 +131,8 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
         ASSERT_TRUE(std::ranges::equal(fib.committed().uc, ref.committed)) << step;
         ASSERT_TRUE(std::ranges::equal(fib.staleUnicast(), ref.stale)) << step;
         ASSERT_EQ(fib.windowOpen(), ref.window) << step;
+        ASSERT_TRUE(copy.working() == fib.working()) << step;
+        ASSERT_TRUE(copy.committed().uc.empty()) << step;
     };
 
     uint32_t port = 0;
@@ -150,14 +155,19 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
             if (what < 12) {
                 UcEntry e{key.first, 100 + key.first, key.second, {}, 30, ++port % 4, 0x14};
                 step = "round " + std::to_string(round) + ": add to VSI " + std::to_string(key.first);
-                ASSERT_EQ(fib.addUnicast(e, c.maxTotal, c.maxPerVsi), ref.add(e, c.maxTotal, c.maxPerVsi)) << step;
+                uint32_t rc = fib.addUnicast(e, c.maxTotal, c.maxPerVsi);
+                ASSERT_EQ(rc, ref.add(e, c.maxTotal, c.maxPerVsi)) << step;
+                ASSERT_EQ(copy.addUnicast(e, c.maxTotal, c.maxPerVsi), rc) << step;
             } else if (what < 16) {
                 step = "round " + std::to_string(round) + ": delete from VSI " + std::to_string(key.first);
-                ASSERT_EQ(fib.delUnicast(key.first, key.second), ref.del(key)) << step;
+                uint32_t rc = fib.delUnicast(key.first, key.second);
+                ASSERT_EQ(rc, ref.del(key)) << step;
+                ASSERT_EQ(copy.delUnicast(key.first, key.second), rc) << step;
             }
             // Most programming flushes each entry, some a whole run.
             if (what < 16 && rng() % 4 != 0) {
                 fib.flush();
+                copy.flush();
                 ref.flush();
             }
             ASSERT_NO_FATAL_FAILURE(same());
@@ -165,18 +175,22 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
         step = "round " + std::to_string(round) + ": table event " + std::to_string(what);
         if (what == 16) {
             fib.openWindow();
+            copy.openWindow();
             ref.open();
         } else if (what == 17) {
             fib.closeWindow();
+            copy.closeWindow();
             ref.close();
         } else if (what == 18 && rng() % 4 == 0) {
             uint32_t vsi = rng() % kVsis;
             fib.dropVsi(vsi);
+            copy.dropVsi(vsi);
             ref.drop(vsi);
         } else if (what == 19) {
             // Otherwise changes stay unflushed into the next round: a window
             // opens on tables that differ.
             fib.flush();
+            copy.flush();
             ref.flush();
         }
         ASSERT_NO_FATAL_FAILURE(same());
