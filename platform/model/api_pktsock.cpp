@@ -84,10 +84,12 @@ ssize_t PKT_RecvMsg(int iFd, struct msghdr* pstMsg, int iFlags)
         errno = ENOTSOCK;
         return -1;
     }
-    std::vector<uint8_t> buf(kDatagramMax);
+    // One buffer per thread for every read: the datagram is taken apart
+    // and copied out before the call returns.
+    thread_local std::vector<uint8_t> buf(kDatagramMax);
     ssize_t n = ::recv(iFd, buf.data(), buf.size(), iFlags & MSG_DONTWAIT);
     if (n <= 0) return n;
-    auto d = sim::unpackDatagram(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)));
+    auto d = sim::viewDatagram(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)));
     if (!d) {
         errno = EIO;
         return -1;

@@ -84,14 +84,21 @@ std::vector<uint8_t> packDatagram(const Datagram& d)
     return out;
 }
 
+std::optional<DatagramView> viewDatagram(std::span<const uint8_t> b)
+{
+    DatagramView v;
+    if (b.size() < sizeof v.addr + sizeof v.ctrl) return std::nullopt;
+    std::memcpy(&v.addr, b.data(), sizeof v.addr);
+    std::memcpy(&v.ctrl, b.data() + sizeof v.addr, sizeof v.ctrl);
+    v.data = b.subspan(sizeof v.addr + sizeof v.ctrl);
+    return v;
+}
+
 std::optional<Datagram> unpackDatagram(std::span<const uint8_t> b)
 {
-    Datagram d;
-    if (b.size() < sizeof d.addr + sizeof d.ctrl) return std::nullopt;
-    std::memcpy(&d.addr, b.data(), sizeof d.addr);
-    std::memcpy(&d.ctrl, b.data() + sizeof d.addr, sizeof d.ctrl);
-    d.data.assign(b.begin() + static_cast<std::ptrdiff_t>(sizeof d.addr + sizeof d.ctrl), b.end());
-    return d;
+    auto v = viewDatagram(b);
+    if (!v) return std::nullopt;
+    return Datagram{v->addr, v->ctrl, std::vector<uint8_t>(v->data.begin(), v->data.end())};
 }
 
 std::optional<Datagram> cpuCopy(uint32_t ingressIfIndex, std::span<const uint8_t> frame)

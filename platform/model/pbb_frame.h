@@ -50,8 +50,17 @@ struct Datagram {
     std::vector<uint8_t> data;
 };
 
+// A datagram's records, and its data as a view into the bytes it was read from.
+struct DatagramView {
+    PKT_SOCKADDR_S addr{};
+    PKT_CTRL_S ctrl{};
+    std::span<const uint8_t> data;
+};
+
 std::vector<uint8_t> packDatagram(const Datagram& d);
 std::optional<Datagram> unpackDatagram(std::span<const uint8_t> bytes);
+// nullopt when the bytes are too short for the records.
+std::optional<DatagramView> viewDatagram(std::span<const uint8_t> bytes);
 // The datagram of a frame copied to the CPU from ingress ifIndex; nullopt
 // for a frame that is not a well-formed I-tagged frame.
 std::optional<Datagram> cpuCopy(uint32_t ingressIfIndex, std::span<const uint8_t> frame);
