@@ -18,6 +18,7 @@ FIGURES = [
     ('learning in process: new entries over the raw read, same run', 'bench_learn', 'BM_Learn_InProcess', 'new_share_of_read', 1, '', ('>=', 0.5)),
     ('learning in process: known entries over the raw read, same run', 'bench_learn', 'BM_Learn_InProcess', 'known_share_of_read', 1, '', ('>=', 0.8)),
     ('learning 64,000 of one VSI in random order over 64 VSIs, same run', 'bench_learn', 'BM_Learn_OneVsiShuffled_InProcess', 'one_vsi_to_64_vsis', 1, '', ('<=', 1.5)),
+    ('learning 64,000 of one VSI over 64 VSIs, both in random order', 'bench_learn', 'BM_Learn_OneVsiShuffled_InProcess', 'one_vsi_to_64_vsis_shuffled', 1, '', None),
     ("learning over pbb-sim: new entries", "bench_learn", "BM_Learn_OverSim", "new_per_second", 1, "/s", (">=", 20000)),
     ("learning over pbb-sim: one entry in round trips", "bench_learn", "BM_Learn_OverSim", "entry_in_round_trips", 1, "", None),
     ("learning over pbb-sim: rate over in process, same run", "bench_learn", "BM_Learn_OverSim", "over_sim_to_in_process", 1, "", (">=", 0.5)),
