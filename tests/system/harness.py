@@ -243,6 +243,12 @@ class System:
     def stats(self):
         return self.simctl("show", "stats", json=True)
 
+    def wait_refresh_closed(self, what="the refresh window closed"):
+        """Waits until the switch's refresh window is closed: after a
+        daemon's start, the end of its first batch, which it handles once
+        it is ready (it opened the window before)."""
+        wait_until(what, lambda: not self.simctl("show", "refresh", json=True)["refresh"]["open"])
+
     SHOWS = ("slots", "interfaces", "vlans", "stp", "vsis", "unicast", "multicast", "pbb-ports", "encap", "services")
 
     def switch_state(self):

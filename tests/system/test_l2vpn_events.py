@@ -59,8 +59,7 @@ def test_entries_aged_on_every_slot_are_withdrawn_and_the_module_away_and_back_i
     # removes vsi-green.
     harness.wait_until("vsi-green's entries gone from the daemon",
                        lambda: {e["vsiIndex"] for e in system.learned("--all")} == {1})
-    harness.wait_until("the refresh window closed",
-                       lambda: not system.simctl("show", "refresh", json=True)["refresh"]["open"])
+    system.wait_refresh_closed()
     # vsi-green's multicast entry stays in the daemon's table after its VSI
     # is removed: the walk skips it and says so.
     shown = system.ctl("show", "learned", "--all")

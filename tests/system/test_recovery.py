@@ -34,8 +34,7 @@ def restarted(system):
     """Starts a daemon and waits for the end of its first batch (the
     refresh window closed); returns what it holds."""
     system.start_daemon()
-    harness.wait_until("the first batch done",
-                       lambda: not system.simctl("show", "refresh", json=True)["refresh"]["open"])
+    system.wait_refresh_closed("the first batch done")
     vsis = {v["index"]: v["name"] for v in system.simctl("show", "vsis", json=True)["vsis"]}
     switch = {(vsis[e["vsi"]], e["bmac"], e["portName"]) for e in system.simctl("show", "unicast", json=True)["unicast"]}
     return daemon_entries(system), switch, configuration(system)
