@@ -94,13 +94,6 @@ std::optional<DatagramView> viewDatagram(std::span<const uint8_t> b)
     return v;
 }
 
-std::optional<Datagram> unpackDatagram(std::span<const uint8_t> b)
-{
-    auto v = viewDatagram(b);
-    if (!v) return std::nullopt;
-    return Datagram{v->addr, v->ctrl, std::vector<uint8_t>(v->data.begin(), v->data.end())};
-}
-
 std::optional<Datagram> cpuCopy(uint32_t ingressIfIndex, std::span<const uint8_t> frame)
 {
     size_t i = itagOffset(frame);

@@ -58,8 +58,8 @@ struct DatagramView {
 };
 
 std::vector<uint8_t> packDatagram(const Datagram& d);
-std::optional<Datagram> unpackDatagram(std::span<const uint8_t> bytes);
-// nullopt when the bytes are too short for the records.
+// The datagram packDatagram made, as a view into its bytes; nullopt when
+// they are too short for the records.
 std::optional<DatagramView> viewDatagram(std::span<const uint8_t> bytes);
 // The datagram of a frame copied to the CPU from ingress ifIndex; nullopt
 // for a frame that is not a well-formed I-tagged frame.

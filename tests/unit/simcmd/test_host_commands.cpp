@@ -107,7 +107,7 @@ TEST_P(RawDatagram, ReachesThePacketSocketsAsGiven)
     const Raw& r = GetParam();
     ok(std::string("frame raw ") + r.args);
     ASSERT_EQ(sink.frames.size(), 1u);
-    auto d = sim::unpackDatagram(sink.frames[0]);
+    auto d = sim::viewDatagram(sink.frames[0]);
     ASSERT_TRUE(d.has_value());
     EXPECT_EQ(d->ctrl.uiLen, r.ctrlLen);
     EXPECT_EQ(d->ctrl.uiType, r.ctrlType);
