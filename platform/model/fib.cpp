@@ -14,7 +14,7 @@ UcTable::iterator Fib::eraseWorkingUc(UcTable::iterator it)
 {
     auto n = workingUcPerVsi_.find(it->first.first);
     if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
-    dirtyUc_.push_back(it->first);
+    if (keepsCommitted_) dirtyUc_.push_back(it->first);
     auto next = working_.uc.erase(it);
     workingUcAt_.set(next);
     return next;
@@ -38,7 +38,7 @@ uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi
         it->second = e;
     }
     workingUcAt_.set(it);
-    dirtyUc_.push_back(key);
+    if (keepsCommitted_) dirtyUc_.push_back(key);
     auto stale = staleUcAt_.lowerBound(staleUc_, key);
     if (stale != staleUc_.end() && *stale == key) stale = staleUc_.erase(stale);
     staleUcAt_.set(stale);

@@ -195,7 +195,8 @@ private:
     std::optional<uint32_t> chunkVsi_;
     // A flush copies only what changed since the last one: the keys and
     // VSIs touched in the working tables (the two copies agree elsewhere).
-    // The keys as they came, put in order once at the flush.
+    // The keys as they came, put in order once at the flush; none are kept
+    // when there are no committed tables.
     std::vector<UcKey> dirtyUc_;
     std::set<uint32_t> dirtyMc_;
     std::map<uint32_t, size_t> workingUcPerVsi_;
