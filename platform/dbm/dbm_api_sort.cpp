@@ -74,12 +74,13 @@ int32_t walkElements(const char* call, uint32_t hDb, const char* pcKey, uint32_t
         if (it == nullptr || it->kind != WalkKind::Elements || it->handle != hDb || it->key != key) return -1;
     }
     if (e == nullptr) return 0;  // the key went away during the walk
-    auto pos = it->started ? e->elems.upper_bound(it->cursor) : e->elems.begin();
+    auto pos = it->started ? e->elems.upperBound(it->cursor) : e->elems.begin();
     auto* out = static_cast<uint8_t*>(pBuffer);
     uint32_t n = 0;
     for (; pos != e->elems.end() && n < uiMaxCount; ++pos, ++n) {
-        std::memcpy(out + static_cast<size_t>(n) * uiElemLen, pos->second.data(), uiElemLen);
-        it->cursor = pos->first;
+        auto [field, elem] = *pos;
+        std::memcpy(out + static_cast<size_t>(n) * uiElemLen, elem.data(), uiElemLen);
+        it->cursor = field;
         it->started = true;
     }
     return static_cast<int32_t>(n);
@@ -151,8 +152,9 @@ uint32_t DBM_InsertSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
         }
     }
     std::string_view data(reinterpret_cast<const char*>(elem), uiElemLen);
-    auto stored = e->elems.insert_or_assign(sortField(e->desc, elem), std::string(data)).first;
-    ops[n] = elementOp(OpKind::PutElem, *db, key, stored->first);
+    const std::string field = sortField(e->desc, elem);
+    e->elems.put(field, data);
+    ops[n] = elementOp(OpKind::PutElem, *db, key, field);
     ops[n++].data = data;
     return write(*db->store, std::span<const Op>(ops, n));
 }
@@ -172,9 +174,7 @@ uint32_t DBM_RemoveSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
     if (e->kind != Kind::List) return DBM_ERR_TYPE;
     if (e->elemLen != uiElemLen) return DBM_ERR_PARAM;
     std::string field = sortField(e->desc, static_cast<const uint8_t*>(pElem));
-    auto it = e->elems.find(field);
-    if (it == e->elems.end()) return DBM_ERR_NOT_FOUND;
-    e->elems.erase(it);
+    if (!e->elems.erase(field)) return DBM_ERR_NOT_FOUND;
     Op op = elementOp(OpKind::DeleteElem, *db, key, field);
     return write(*db->store, std::span<const Op>(&op, 1));
 }

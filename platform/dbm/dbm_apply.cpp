@@ -56,15 +56,12 @@ bool applyChange(std::vector<Image>& images, const std::vector<uint32_t>& ids, c
         if (e == nullptr || e->kind != Kind::List || op.data.size() != e->elemLen ||
             sortField(e->desc, reinterpret_cast<const uint8_t*>(op.data.data())) != op.field)
             return false;
-        e->elems.insert_or_assign(std::string(op.field), std::string(op.data));
+        e->elems.put(op.field, op.data);
         return true;
     }
     case OpKind::DeleteElem: {
         KeyEntry* e = image->find(op.key);
-        if (e != nullptr && e->kind == Kind::List) {
-            auto it = e->elems.find(std::string(op.field));
-            if (it != e->elems.end()) e->elems.erase(it);
-        }
+        if (e != nullptr && e->kind == Kind::List) e->elems.erase(op.field);
         return true;
     }
     case OpKind::MoveKey: {

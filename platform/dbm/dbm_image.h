@@ -5,6 +5,8 @@
 // store's writer.
 #pragma once
 
+#include "platform/dbm/dbm_elems.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -39,7 +41,7 @@ struct KeyEntry {
     std::string value;                          // binary value
     SortDesc desc;                              // sort list: its description
     uint32_t elemLen = 0;                       // sort list: element length
-    std::map<std::string, std::string> elems;   // sort field -> element, in sort order
+    ElemList elems;                             // sort field -> element, in sort order
 
     uint32_t dataLength() const;
 };

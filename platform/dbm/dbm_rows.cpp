@@ -63,11 +63,11 @@ bool entryFromRow(const sql::Statement& st, int first, std::string_view key, Key
     for (size_t at = 0; at < value.size(); at += e.elemLen) {
         std::string_view elem = value.substr(at, e.elemLen);
         std::string field = sortField(e.desc, reinterpret_cast<const uint8_t*>(elem.data()));
-        if (!e.elems.empty() && !(e.elems.rbegin()->first < field)) {
+        if (!e.elems.empty() && !(e.elems.lastField() < field)) {
             why = "key \"" + std::string(key) + "\" holds elements out of order";
             return false;
         }
-        e.elems.emplace_hint(e.elems.end(), std::move(field), std::string(elem));
+        e.elems.put(field, elem);
     }
     return true;
 }

@@ -102,7 +102,7 @@ int step(std::mt19937_64& rng, bool burst, const Handles& h, int kinds)
 }
 
 // A database's contents, comparable.
-using Contents = std::map<std::string, std::tuple<uint32_t, plat::dbm::Kind, std::string, std::map<std::string, std::string>>>;
+using Contents = std::map<std::string, std::tuple<uint32_t, plat::dbm::Kind, std::string, plat::dbm::ElemList>>;
 Contents contents(uint32_t h)
 {
     Contents c;

@@ -1,0 +1,124 @@
+// A sort list's packed elements against a plain ordered map of the same
+// records, over seeded runs of puts, erases and walks: blocks split, fill
+// in order, merge and go away while every answer stays the map's.
+#include "platform/dbm/dbm_elems.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using plat::dbm::ElemList;
+using Map = std::map<std::string, std::string>;
+
+struct Shape {
+    size_t fieldLen, elemLen;  // 2+1000 bytes: eight records a block; 3+5: 512
+};
+
+class ElemListVsMap : public ::testing::TestWithParam<Shape> {
+protected:
+    std::string field(uint32_t n) const
+    {
+        std::string f(GetParam().fieldLen, '\0');
+        for (size_t i = f.size(); i-- > 0; n >>= 8) f[i] = static_cast<char>(n & 0xFF);
+        return f;
+    }
+    std::string elem(uint32_t tag) const { return std::string(GetParam().elemLen, static_cast<char>('a' + tag % 26)); }
+
+    static void expectSame(const ElemList& list, const Map& map)
+    {
+        ASSERT_EQ(list.size(), map.size());
+        ASSERT_EQ(list.empty(), map.empty());
+        if (!map.empty()) {
+            EXPECT_EQ(list.lastField(), map.rbegin()->first);
+        }
+        auto m = map.begin();
+        for (auto [f, e] : list) {
+            ASSERT_NE(m, map.end());
+            ASSERT_EQ(f, m->first);
+            ASSERT_EQ(e, m->second);
+            ++m;
+        }
+        EXPECT_EQ(m, map.end());
+    }
+
+    // The walk from `after` returns the map's next records.
+    static void expectWalk(const ElemList& list, const Map& map, const std::string& after, int steps)
+    {
+        auto l = list.upperBound(after);
+        auto m = map.upper_bound(after);
+        for (int i = 0; i < steps && m != map.end(); ++i, ++l, ++m) {
+            ASSERT_NE(l, list.end());
+            ASSERT_EQ((*l).first, m->first);
+            ASSERT_EQ((*l).second, m->second);
+        }
+        if (m == map.end()) {
+            EXPECT_TRUE(l == list.end());
+        }
+    }
+};
+
+TEST_P(ElemListVsMap, SeededOperationsGiveTheMapsAnswers)
+{
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 rng(seed);
+        ElemList list;
+        Map map;
+        const uint32_t range = 300;
+        auto op = [&](int kind, uint32_t n) {
+            std::string f = field(n);
+            if (kind == 0) {
+                std::string e = elem(rng());
+                list.put(f, e);
+                map[f] = e;
+            } else {
+                ASSERT_EQ(list.erase(f), map.erase(f) == 1) << "erase " << n;
+            }
+        };
+        // In order, then against it (appends and puts at the front), then at
+        // random with erases gaining until the list empties and refills.
+        for (uint32_t n = 0; n < range; n += 2) op(0, n);
+        for (uint32_t n = range; n-- > 0;) op(0, n);
+        expectSame(list, map);
+        for (int round = 0; round < 4000; ++round) {
+            int eraseShare = round < 3000 ? 40 : 90;
+            op(static_cast<int>(rng() % 100) < eraseShare ? 1 : 0, rng() % range);
+            if (round % 97 == 0) {
+                expectSame(list, map);
+                expectWalk(list, map, field(rng() % range), 40);
+            }
+        }
+        expectSame(list, map);
+        for (uint32_t n = 0; n < range; ++n) op(1, n);
+        expectSame(list, map);
+        expectWalk(list, map, field(0), 5);
+        for (uint32_t n = 0; n < 50; ++n) op(0, rng() % range);
+        expectSame(list, map);
+    }
+}
+
+TEST_P(ElemListVsMap, EqualityIsOfRecordsNotOfBlocks)
+{
+    ElemList inOrder, atRandom;
+    std::vector<uint32_t> ns(200);
+    for (uint32_t i = 0; i < ns.size(); ++i) ns[i] = i * 3;
+    for (uint32_t n : ns) inOrder.put(field(n), elem(n));
+    std::shuffle(ns.begin(), ns.end(), std::mt19937(7));
+    for (uint32_t n : ns) atRandom.put(field(n), elem(n));
+    EXPECT_TRUE(inOrder == atRandom);
+    atRandom.put(field(3), elem(4));  // same field, other element
+    EXPECT_FALSE(inOrder == atRandom);
+    atRandom.put(field(3), elem(3));
+    atRandom.erase(field(600 - 3));
+    EXPECT_FALSE(inOrder == atRandom);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ElemListVsMap, ::testing::Values(Shape{2, 1000}, Shape{3, 5}));
+
+}  // namespace
