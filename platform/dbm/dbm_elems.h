@@ -40,6 +40,8 @@ public:
     // The first record whose field is greater than `field`.
     const_iterator upperBound(std::string_view field) const;
     std::string_view lastField() const;
+    // Elements stored in order fill their blocks.
+    size_t blockCount() const { return m_blocks.size(); }
 
     // Stores the element under its field, replacing the one stored there.
     // Every record of a list has the sizes of its first.
