@@ -36,7 +36,12 @@ ElemList::Record ElemList::record(size_t block, size_t pos) const
 
 int ElemList::compare(const char* rec, std::string_view field) const
 {
-    return std::memcmp(rec, field.data(), m_fieldLen);
+    // The order of the fields as strings: a walk's cursor may come from a
+    // list of the same key that was deleted and made again with fields of
+    // another length.
+    if (field.size() == m_fieldLen) return std::memcmp(rec, field.data(), m_fieldLen);
+    int c = std::memcmp(rec, field.data(), std::min<size_t>(m_fieldLen, field.size()));
+    return c != 0 ? c : (m_fieldLen < field.size() ? -1 : 1);
 }
 
 size_t ElemList::blockFor(std::string_view field) const
@@ -45,7 +50,7 @@ size_t ElemList::blockFor(std::string_view field) const
     size_t lo = 0, hi = m_blocks.size();
     while (lo < hi) {
         size_t mid = (lo + hi) / 2;
-        if (std::memcmp(m_firsts.data() + mid * m_fieldLen, field.data(), m_fieldLen) > 0) hi = mid;
+        if (compare(m_firsts.data() + mid * m_fieldLen, field) > 0) hi = mid;
         else lo = mid + 1;
     }
     return lo == 0 ? 0 : lo - 1;
@@ -84,24 +89,26 @@ void ElemList::setFirst(size_t block)
     std::memcpy(m_firsts.data() + block * m_fieldLen, m_blocks[block].data(), m_fieldLen);
 }
 
-void ElemList::put(std::string_view field, std::string_view elem)
+bool ElemList::put(std::string_view field, std::string_view elem)
 {
+    if (!m_blocks.empty() && (field.size() != m_fieldLen || elem.size() != m_elemLen)) return false;
     if (m_blocks.empty()) {
         m_fieldLen = static_cast<uint32_t>(field.size());
         m_elemLen = static_cast<uint32_t>(elem.size());
         m_firsts.assign(field);
         m_blocks.emplace_back();
         insertAt(0, 0, field, elem);
-        return;
+        return true;
     }
     size_t b = blockFor(field);
     size_t pos = lowerBound(b, field);
     char* at = m_blocks[b].data() + pos * recLen();
     if (pos < count(b) && compare(at, field) == 0) {
         std::memcpy(at + m_fieldLen, elem.data(), m_elemLen);
-        return;
+        return true;
     }
     insertAt(b, pos, field, elem);
+    return true;
 }
 
 void ElemList::insertAt(size_t block, size_t pos, std::string_view field, std::string_view elem)

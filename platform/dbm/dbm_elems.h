@@ -44,8 +44,8 @@ public:
     size_t blockCount() const { return m_blocks.size(); }
 
     // Stores the element under its field, replacing the one stored there.
-    // Every record of a list has the sizes of its first.
-    void put(std::string_view field, std::string_view elem);
+    // Every record of a list has the sizes of its first: false for others.
+    bool put(std::string_view field, std::string_view elem);
     bool erase(std::string_view field);
 
     // The same records in the same order, however they are split in blocks.

@@ -122,6 +122,15 @@ TEST_P(ElemListVsMap, EqualityIsOfRecordsNotOfBlocks)
     EXPECT_FALSE(inOrder == atRandom);
 }
 
+TEST_P(ElemListVsMap, ARecordOfOtherSizesIsRefused)
+{
+    ElemList list;
+    ASSERT_TRUE(list.put(field(1), elem(1)));
+    EXPECT_FALSE(list.put(field(2) + "x", elem(2)));
+    EXPECT_FALSE(list.put(field(2), elem(2) + "x"));
+    EXPECT_EQ(list.size(), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Shapes, ElemListVsMap, ::testing::Values(Shape{2, 1000}, Shape{3, 5}));
 
 }  // namespace

@@ -196,6 +196,29 @@ TEST_F(DbmValues, DescriptionsAreDeclaredOnceAndChecked)
     EXPECT_EQ(DBM_RemoveSortList(used, "vsi.V", 6, 2, &one), DBM_ERR_TYPE);
 }
 
+// A walk goes on in the key of the same name made again, in the order of
+// the fields as strings, whatever their new length.
+TEST_F(DbmValues, AWalkGoesOnInAKeyMadeAgainWithLongerFields)
+{
+    Key k("ucpw.9.1.100.ge1");
+    auto sortWord = [&](uint32_t len) { return DBM_SetSortWord(run, k.c(), k.len(), 1, 12, len, 4, 0); };
+    ASSERT_EQ(sortWord(6), DBM_OK);  // the B-MAC alone
+    for (uint32_t i : {1, 2}) ASSERT_EQ(DBM_InsertSortList(run, k.c(), k.len(), 20, ucpw(9, 1, 1, mac(i), 0).data(), 0), DBM_OK);
+    uint32_t iter = 0;
+    UcPwElem got{};
+    ASSERT_EQ(DBM_GetNextSortList(run, k.c(), k.len(), &iter, 0, 0, 20, got.data()), 20);
+    ASSERT_EQ(got, ucpw(9, 1, 1, mac(1), 0));
+    ASSERT_EQ(DBM_DeleteKey(run, k.c(), k.len()), DBM_OK);
+    ASSERT_EQ(sortWord(8), DBM_OK);  // B-MAC and B-VLAN
+    for (auto e : {ucpw(9, 1, 1, mac(0), 7), ucpw(9, 1, 1, mac(1), 0), ucpw(9, 1, 1, mac(1), 5)})
+        ASSERT_EQ(DBM_InsertSortList(run, k.c(), k.len(), 20, e.data(), 0), DBM_OK);
+    std::vector<UcPwElem> rest;
+    while (DBM_GetNextSortList(run, k.c(), k.len(), &iter, 0, 0, 20, got.data()) == 20) rest.push_back(got);
+    // After the 6-byte field of mac(1): both fields that extend it.
+    EXPECT_EQ(rest, (std::vector<UcPwElem>{ucpw(9, 1, 1, mac(1), 0), ucpw(9, 1, 1, mac(1), 5)}));
+    DBM_FreeIterator(iter);
+}
+
 // The daemon's recovery removes refused elements while it walks the key.
 TEST_F(DbmValues, AWalkReturnsEveryRemainingElementOnceWhileElementsGoAndCome)
 {
