@@ -139,7 +139,7 @@ void ElemList::insertAt(size_t block, size_t pos, std::string_view field, std::s
     }
     Block& b = m_blocks[block];
     const size_t old = b.size(), at = pos * rec;
-    if (old + rec > b.capacity()) b.reserve(std::min(full * rec, std::max(2 * b.capacity(), 4 * rec)));
+    if (old + rec > b.capacity()) b.reserve(std::min(full * rec, std::max(2 * b.capacity(), rec)));
     b.resize(old + rec);
     std::memmove(b.data() + at + rec, b.data() + at, old - at);
     std::memcpy(b.data() + at, field.data(), m_fieldLen);

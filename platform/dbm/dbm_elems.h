@@ -33,6 +33,21 @@ public:
         size_t m_pos;
     };
 
+    ElemList() = default;
+    ElemList(const ElemList&) = default;
+    ElemList& operator=(const ElemList&) = default;
+    // A list moved from is empty, as a map moved from is.
+    ElemList(ElemList&& other) noexcept { *this = std::move(other); }
+    ElemList& operator=(ElemList&& other) noexcept
+    {
+        m_blocks = std::exchange(other.m_blocks, {});
+        m_firsts = std::exchange(other.m_firsts, {});
+        m_size = std::exchange(other.m_size, 0);
+        m_fieldLen = other.m_fieldLen;
+        m_elemLen = other.m_elemLen;
+        return *this;
+    }
+
     size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
     const_iterator begin() const { return {this, 0, 0}; }

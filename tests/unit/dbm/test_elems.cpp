@@ -122,13 +122,20 @@ TEST_P(ElemListVsMap, EqualityIsOfRecordsNotOfBlocks)
     EXPECT_FALSE(inOrder == atRandom);
 }
 
-TEST_P(ElemListVsMap, ARecordOfOtherSizesIsRefused)
+TEST_P(ElemListVsMap, ARecordOfOtherSizesIsRefusedAndAMovedListIsEmpty)
 {
     ElemList list;
     ASSERT_TRUE(list.put(field(1), elem(1)));
+    EXPECT_TRUE(list.put(field(1), elem(2)));  // replaced
     EXPECT_FALSE(list.put(field(2) + "x", elem(2)));
     EXPECT_FALSE(list.put(field(2), elem(2) + "x"));
     EXPECT_EQ(list.size(), 1u);
+    ElemList moved = std::move(list);
+    EXPECT_EQ(moved.size(), 1u);
+    EXPECT_TRUE(list.empty() && list.begin() == list.end());  // NOLINT(bugprone-use-after-move)
+    list = std::move(moved);
+    EXPECT_EQ((*list.begin()).second, elem(2));
+    EXPECT_EQ(moved.size(), 0u);  // NOLINT(bugprone-use-after-move)
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ElemListVsMap, ::testing::Values(Shape{2, 1000}, Shape{3, 5}));
