@@ -122,6 +122,24 @@ TEST_P(ElemListVsMap, EqualityIsOfRecordsNotOfBlocks)
     EXPECT_FALSE(inOrder == atRandom);
 }
 
+TEST_P(ElemListVsMap, ABlockLeftSparseJoinsItsNeighbour)
+{
+    // Two full blocks; the second keeps just under half a block, the first
+    // is emptied down to one record: they join into one.
+    const uint32_t per = static_cast<uint32_t>(std::max<size_t>(8, 4096 / (GetParam().fieldLen + GetParam().elemLen)));
+    ElemList list;
+    Map map;
+    for (uint32_t n = 0; n < 2 * per; ++n) {
+        list.put(field(n), elem(n));
+        map[field(n)] = elem(n);
+    }
+    ASSERT_EQ(list.blockCount(), 2u);
+    for (uint32_t n = per + per / 2 - 1; n < 2 * per; ++n) ASSERT_TRUE(list.erase(field(n)) && map.erase(field(n)));
+    for (uint32_t n = 1; n < per; ++n) ASSERT_TRUE(list.erase(field(n)) && map.erase(field(n)));
+    EXPECT_EQ(list.blockCount(), 1u);
+    expectSame(list, map);
+}
+
 TEST_P(ElemListVsMap, ARecordOfOtherSizesIsRefusedAndAMovedListIsEmpty)
 {
     ElemList list;
