@@ -95,7 +95,7 @@ bool ElemList::put(std::string_view field, std::string_view elem)
     if (m_blocks.empty()) {
         m_fieldLen = static_cast<uint32_t>(field.size());
         m_elemLen = static_cast<uint32_t>(elem.size());
-        m_firsts.assign(field);
+        m_firsts.assign(m_fieldLen, '\0');  // filled by the insert at position 0
         m_blocks.emplace_back();
         insertAt(0, 0, field, elem);
         return true;
@@ -119,7 +119,7 @@ void ElemList::insertAt(size_t block, size_t pos, std::string_view field, std::s
             // Appending past the last full block: a new block, so that
             // elements stored in order fill their blocks.
             m_blocks.emplace_back().reserve(full * rec);
-            m_firsts.append(field);
+            m_firsts.append(m_fieldLen, '\0');
             ++block;
             pos = 0;
         } else {
