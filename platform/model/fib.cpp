@@ -221,7 +221,7 @@ void Fib::dropVsi(uint32_t vsi)
 {
     endChunk();
     for (FibTables* t : {&working_, &committed_}) {
-        std::erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
+        erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
         t->mc.erase(vsi);
     }
     workingUcAt_.reset();

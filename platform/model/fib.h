@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/model/packed_table.h"
 #include "platform/model/records.h"
 
 namespace sim {
@@ -68,8 +69,10 @@ struct UcKeyLess {
         return a.first != b.first ? a.first < b.first : number(a.second) < number(b.second);
     }
 };
-using UcTable = std::map<UcKey, UcEntry, UcKeyLess>;
-using UcKeySet = std::set<UcKey, UcKeyLess>;
+// The unicast tables and their refresh marks hold up to millions of keys:
+// packed, a record costs its own bytes rather than a tree node's.
+using UcTable = PackedTable<UcKey, std::pair<UcKey, UcEntry>, KeyOfFirst, UcKeyLess, 8192>;
+using UcKeySet = PackedTable<UcKey, UcKey, KeyOfSelf, UcKeyLess, 8192>;
 
 struct FibTables {
     UcTable uc;
@@ -80,9 +83,11 @@ struct FibTables {
 // Where the previous operation on an ordered table took place. The daemon
 // programs and the refresh window marks its entries in key order, so the
 // next key is most often at that place or just after it: looking there
-// first finds it without descending the tree, and keeps the walk in the
-// cache however large the table is. Any other key is looked up from the
-// root. A copy or a move of the table does not carry the place over.
+// first finds it without a search, and keeps the walk in the cache however
+// large the table is. Any other key is searched for. Every change to a
+// table goes through its place (set to the changed record, or reset), as
+// a packed table's change moves the records after it. A copy or a move of
+// the table does not carry the place over.
 template <class Tree>
 class TablePlace {
 public:

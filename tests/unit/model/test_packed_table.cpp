@@ -1,0 +1,188 @@
+// The switch model's packed tables must answer as the tree they replace:
+// seeded runs of insertions (with right and wrong hints), erasures by
+// place and by key, searches and walks both ways, against a std::map, with
+// blocks small enough that every run splits and joins blocks many times.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/model/packed_table.h"
+
+namespace packed_test {
+
+using Key = std::pair<uint32_t, uint32_t>;
+using Elem = std::pair<Key, uint64_t>;
+struct KeyLess {
+    bool operator()(const Key& a, const Key& b) const { return a < b; }
+};
+// Four records a block, and eight.
+using Small = sim::PackedTable<Key, Elem, sim::KeyOfFirst, KeyLess, 4 * sizeof(Elem)>;
+using Medium = sim::PackedTable<Key, Elem, sim::KeyOfFirst, KeyLess, 8 * sizeof(Elem)>;
+static_assert(Small::kPerBlock == 4 && Medium::kPerBlock == 8);
+
+template <class T>
+::testing::AssertionResult sameAs(const T& t, const std::map<Key, uint64_t>& ref)
+{
+    if (t.size() != ref.size())
+        return ::testing::AssertionFailure() << "size " << t.size() << ", want " << ref.size();
+    auto want = ref.begin();
+    for (const auto& [k, v] : t) {
+        if (k != want->first || v != want->second)
+            return ::testing::AssertionFailure() << "record (" << k.first << "," << k.second << ") out of place";
+        ++want;
+    }
+    // The same walk backwards.
+    auto it = t.end();
+    for (auto r = ref.rbegin(); r != ref.rend(); ++r)
+        if ((--it)->first != r->first) return ::testing::AssertionFailure() << "backwards walk differs";
+    if (it != t.begin()) return ::testing::AssertionFailure() << "backwards walk does not end at the first";
+    return ::testing::AssertionSuccess();
+}
+
+enum class Order { Ascending, Descending, Random };
+
+template <class T>
+void run(uint32_t seed, Order order)
+{
+    std::mt19937 rng(seed);
+    T table;
+    std::map<Key, uint64_t> ref;
+    auto randomKey = [&] { return Key{rng() % 3, rng() % 400}; };
+    uint32_t next = 0;
+    auto nextKey = [&] {
+        ++next;
+        if (order == Order::Ascending) return Key{next / 500, next % 500};
+        if (order == Order::Descending) return Key{3 - next / 500, 499 - next % 500};
+        return randomKey();
+    };
+    for (int step = 0; step < 6000; ++step) {
+        std::string at = "step " + std::to_string(step);
+        uint32_t what = rng() % 10;
+        if (what < 5) {
+            Key k = nextKey();
+            uint64_t v = rng();
+            bool fresh = ref.count(k) == 0;
+            if (what == 0) {
+                auto [it, added] = table.emplace(k, v);
+                ASSERT_EQ(added, fresh) << at;
+                ASSERT_EQ(it->first, k) << at;
+                if (fresh) ref.emplace(k, v);
+            } else {
+                // The place lower_bound gives, or a wrong one now and then.
+                auto hint = what == 1 && !table.empty() ? std::next(table.begin(), rng() % table.size())
+                                                        : table.lower_bound(k);
+                auto it = table.emplace_hint(hint, k, v);
+                ASSERT_EQ(it->first, k) << at;
+                if (fresh) ref.emplace(k, v);
+                it->second = v;  // an insertion keeps the record of the key
+                ref[k] = v;
+            }
+        } else if (what < 8 && !table.empty()) {
+            // Erase at a place: the answer is the record after it.
+            size_t n = rng() % table.size();
+            if (what == 7) n = order == Order::Descending ? 0 : table.size() - 1 - n % 4;
+            auto it = std::next(table.begin(), static_cast<std::ptrdiff_t>(n));
+            Key k = it->first;
+            auto after = table.erase(it);
+            auto want = ref.upper_bound(k);
+            ASSERT_EQ(after == table.end(), want == ref.end()) << at;
+            if (want != ref.end()) {
+                ASSERT_EQ(after->first, want->first) << at;
+            }
+            ref.erase(k);
+        } else if (what == 8) {
+            Key k = randomKey();
+            ASSERT_EQ(table.erase(k), ref.erase(k)) << at;
+        } else {
+            // Searches from keys in and out of the table.
+            for (int i = 0; i < 8; ++i) {
+                Key k = randomKey();
+                auto lb = std::as_const(table).lower_bound(k);
+                auto want = ref.lower_bound(k);
+                ASSERT_EQ(lb == table.end(), want == ref.end()) << at;
+                if (want != ref.end()) {
+                    ASSERT_EQ(lb->first, want->first) << at;
+                }
+                ASSERT_EQ(table.count(k), ref.count(k)) << at;
+            }
+        }
+        if (step % 97 == 0) {
+            ASSERT_TRUE(sameAs(table, ref)) << at;
+        }
+        // No block is empty nor over its size.
+        ASSERT_LE(table.blockCount(), table.size()) << at;
+        ASSERT_GE(table.blockCount() * T::kPerBlock, table.size()) << at;
+    }
+    ASSERT_TRUE(sameAs(table, ref));
+
+    // Removal by predicate leaves the rest in order, packed.
+    size_t odd = std::erase_if(ref, [](const auto& kv) { return kv.second % 2 != 0; });
+    ASSERT_EQ(erase_if(table, [](const Elem& e) { return e.second % 2 != 0; }), odd);
+    ASSERT_TRUE(sameAs(table, ref));
+    ASSERT_EQ(table.blockCount(), (table.size() + T::kPerBlock - 1) / T::kPerBlock);
+
+    // Copies compare equal whatever their blocks; a table moved from is empty.
+    T copy = table;
+    ASSERT_TRUE(copy == table);
+    if (!ref.empty()) {
+        copy.erase(copy.begin());
+        ASSERT_FALSE(copy == table);
+    }
+    T moved = std::move(table);
+    ASSERT_TRUE(sameAs(moved, ref));
+    ASSERT_TRUE(table.empty());  // NOLINT(bugprone-use-after-move)
+    ASSERT_TRUE(table.begin() == table.end());
+}
+
+struct Case {
+    const char* name;
+    uint32_t seed;
+    Order order;
+    bool small;
+};
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class PackedTableVsMap : public ::testing::TestWithParam<Case> {};
+
+TEST_P(PackedTableVsMap, AnswersAsTheMapDoes)
+{
+    const Case& c = GetParam();
+    if (c.small)
+        run<Small>(c.seed, c.order);
+    else
+        run<Medium>(c.seed, c.order);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, PackedTableVsMap,
+                         ::testing::Values(Case{"ascending4", 1, Order::Ascending, true},
+                                           Case{"descending4", 2, Order::Descending, true},
+                                           Case{"random4", 3, Order::Random, true},
+                                           Case{"ascending8", 4, Order::Ascending, false},
+                                           Case{"descending8", 5, Order::Descending, false},
+                                           Case{"random8", 6, Order::Random, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Records added in key order fill their blocks; a block left sparse by
+// erasures joins a neighbour with room for it.
+TEST(PackedTable, InOrderFillsBlocksAndSparseBlocksJoin)
+{
+    Medium t;
+    for (uint32_t i = 0; i < 80; ++i) t.emplace_hint(t.end(), Key{0, i}, i);
+    EXPECT_EQ(t.blockCount(), 10u);
+    // Half the first block goes, then the second but one record: that one
+    // joins the first block, which has room (the third has none).
+    for (uint32_t i = 0; i < 4; ++i) t.erase(Key{0, i});
+    for (uint32_t i = 8; i < 15; ++i) t.erase(Key{0, i});
+    EXPECT_EQ(t.size(), 69u);
+    EXPECT_EQ(t.blockCount(), 9u);
+    EXPECT_EQ(std::next(t.begin(), 4)->first, (Key{0, 15}));
+    EXPECT_EQ(std::next(t.begin(), 5)->first, (Key{0, 16}));
+}
+
+}  // namespace packed_test
