@@ -10,7 +10,8 @@ namespace {
 constexpr size_t kDirtyKept = 4096;
 }
 
-UcTable::iterator Fib::eraseWorkingUc(UcTable::iterator it)
+template <class Rec>
+typename BasicFib<Rec>::Table::iterator BasicFib<Rec>::eraseWorkingUc(typename Table::iterator it)
 {
     auto n = workingUcPerVsi_.find(it->first.first);
     if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
@@ -20,7 +21,8 @@ UcTable::iterator Fib::eraseWorkingUc(UcTable::iterator it)
     return next;
 }
 
-uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi)
+template <class Rec>
+uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi)
 {
     endChunk();
     UcKey key{e.vsi, e.bmac};
@@ -45,7 +47,8 @@ uint32_t Fib::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi
     return PLAT_OK;
 }
 
-uint32_t Fib::delUnicast(uint32_t vsi, const Mac& bmac)
+template <class Rec>
+uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
 {
     endChunk();
     UcKey key{vsi, bmac};
@@ -55,7 +58,8 @@ uint32_t Fib::delUnicast(uint32_t vsi, const Mac& bmac)
     return PLAT_OK;
 }
 
-uint32_t Fib::addMulticast(const McEntry& chunk)
+template <class Rec>
+uint32_t BasicFib<Rec>::addMulticast(const McEntry& chunk)
 {
     bool extend = chunkVsi_ == chunk.vsi && working_.mc.count(chunk.vsi) != 0;
     McEntry& e = working_.mc[chunk.vsi];
@@ -70,14 +74,16 @@ uint32_t Fib::addMulticast(const McEntry& chunk)
     return PLAT_OK;
 }
 
-uint32_t Fib::delMulticast(uint32_t vsi)
+template <class Rec>
+uint32_t BasicFib<Rec>::delMulticast(uint32_t vsi)
 {
     endChunk();
     dirtyMc_.insert(vsi);
     return working_.mc.erase(vsi) != 0 ? PLAT_OK : PLAT_ERR_NOT_FOUND;
 }
 
-uint32_t Fib::addMcPort(uint32_t vsi, uint32_t port)
+template <class Rec>
+uint32_t BasicFib<Rec>::addMcPort(uint32_t vsi, uint32_t port)
 {
     endChunk();
     auto it = working_.mc.find(vsi);
@@ -89,7 +95,8 @@ uint32_t Fib::addMcPort(uint32_t vsi, uint32_t port)
     return PLAT_OK;
 }
 
-uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
+template <class Rec>
+uint32_t BasicFib<Rec>::delMcPort(uint32_t vsi, uint32_t port)
 {
     endChunk();
     auto it = working_.mc.find(vsi);
@@ -102,7 +109,8 @@ uint32_t Fib::delMcPort(uint32_t vsi, uint32_t port)
     return PLAT_OK;
 }
 
-void Fib::flush()
+template <class Rec>
+void BasicFib<Rec>::flush()
 {
     endChunk();
     if (keepsCommitted_) commitDirty();
@@ -115,7 +123,8 @@ void Fib::flush()
     dirtyMc_.clear();
 }
 
-void Fib::commitDirty()
+template <class Rec>
+void BasicFib<Rec>::commitDirty()
 {
     // The changed keys in order, each once, each found from the place of
     // the one before.
@@ -145,7 +154,8 @@ void Fib::commitDirty()
     }
 }
 
-void Fib::setPbbPort(uint32_t ifIndex, bool on)
+template <class Rec>
+void BasicFib<Rec>::setPbbPort(uint32_t ifIndex, bool on)
 {
     endChunk();
     stalePorts_.erase(ifIndex);
@@ -155,20 +165,23 @@ void Fib::setPbbPort(uint32_t ifIndex, bool on)
         pbbPorts_.erase(ifIndex);
 }
 
-void Fib::setEncap(uint32_t vsi, uint32_t type)
+template <class Rec>
+void BasicFib<Rec>::setEncap(uint32_t vsi, uint32_t type)
 {
     endChunk();
     encap_[vsi] = type;
     staleEncap_.erase(vsi);
 }
 
-uint32_t Fib::encap(uint32_t vsi) const
+template <class Rec>
+uint32_t BasicFib<Rec>::encap(uint32_t vsi) const
 {
     auto it = encap_.find(vsi);
     return it == encap_.end() ? L2VPN_ENCAP_DEFAULT : it->second;
 }
 
-void Fib::openWindow()
+template <class Rec>
+void BasicFib<Rec>::openWindow()
 {
     endChunk();
     window_ = true;
@@ -192,7 +205,8 @@ void Fib::openWindow()
     for (const auto& [vsi, type] : encap_) staleEncap_.insert(vsi);
 }
 
-void Fib::closeWindow()
+template <class Rec>
+void BasicFib<Rec>::closeWindow()
 {
     endChunk();
     if (!window_) return;
@@ -217,10 +231,11 @@ void Fib::closeWindow()
     staleEncap_.clear();
 }
 
-void Fib::dropVsi(uint32_t vsi)
+template <class Rec>
+void BasicFib<Rec>::dropVsi(uint32_t vsi)
 {
     endChunk();
-    for (FibTables* t : {&working_, &committed_}) {
+    for (Tables* t : {&working_, &committed_}) {
         erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
         t->mc.erase(vsi);
     }
@@ -229,5 +244,8 @@ void Fib::dropVsi(uint32_t vsi)
     workingUcPerVsi_.erase(vsi);
     encap_.erase(vsi);
 }
+
+template class BasicFib<UcEntry>;
+template class BasicFib<UcKeyOnly>;
 
 }  // namespace sim

@@ -69,16 +69,29 @@ struct UcKeyLess {
         return a.first != b.first ? a.first < b.first : number(a.second) < number(b.second);
     }
 };
+// What a copy that only answers programming calls keeps of a unicast
+// entry: nothing beyond its key (no answer looks at more).
+struct UcKeyOnly {
+    UcKeyOnly() = default;
+    UcKeyOnly(const UcEntry&) {}
+    UcKeyOnly& operator=(const UcEntry&) { return *this; }
+    bool operator==(const UcKeyOnly&) const = default;
+};
+
 // The unicast tables and their refresh marks hold up to millions of keys:
 // packed, a record costs its own bytes rather than a tree node's.
-using UcTable = PackedTable<UcKey, std::pair<UcKey, UcEntry>, KeyOfFirst, UcKeyLess, 8192>;
+template <class Rec>
+using BasicUcTable = PackedTable<UcKey, std::pair<UcKey, Rec>, KeyOfFirst, UcKeyLess, 8192>;
+using UcTable = BasicUcTable<UcEntry>;
 using UcKeySet = PackedTable<UcKey, UcKey, KeyOfSelf, UcKeyLess, 8192>;
 
-struct FibTables {
-    UcTable uc;
+template <class Rec>
+struct BasicFibTables {
+    BasicUcTable<Rec> uc;
     std::map<uint32_t, McEntry> mc;   // by VSI index
-    bool operator==(const FibTables&) const = default;
+    bool operator==(const BasicFibTables&) const = default;
 };
+using FibTables = BasicFibTables<UcEntry>;
 
 // Where the previous operation on an ordered table took place. The daemon
 // programs and the refresh window marks its entries in key order, so the
@@ -140,14 +153,21 @@ private:
     bool set_ = false;
 };
 
-class Fib {
+// The tables a Fib keeps. A copy that only answers programming calls (the
+// socket transport's) needs the working tables alone: its flushes copy
+// nothing and its committed tables stay empty, which changes no answer
+// (answers look at the working tables only).
+enum class FibKeeps { Both, WorkingOnly };
+
+// Rec is what the unicast tables keep of an entry: all of it (UcEntry, the
+// switch's), or its key alone (UcKeyOnly, a copy that only answers).
+template <class Rec>
+class BasicFib {
 public:
-    // The tables a Fib keeps. A copy that only answers programming calls
-    // (the socket transport's) needs the working tables alone: its flushes
-    // copy nothing and its committed tables stay empty, which changes no
-    // answer (answers look at the working tables only).
-    enum class Keeps { Both, WorkingOnly };
-    explicit Fib(Keeps keeps = Keeps::Both) : keepsCommitted_(keeps == Keeps::Both) {}
+    using Keeps = FibKeeps;
+    using Table = BasicUcTable<Rec>;
+    using Tables = BasicFibTables<Rec>;
+    explicit BasicFib(Keeps keeps = Keeps::Both) : keepsCommitted_(keeps == Keeps::Both) {}
 
     // Entry operations; each returns PLAT_OK or a PLAT_ERR_* code.
     uint32_t addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t maxPerVsi);
@@ -180,8 +200,8 @@ public:
     // The L2VPN module removed a VSI: its state goes at once.
     void dropVsi(uint32_t vsi);
 
-    const FibTables& committed() const { return committed_; }
-    const FibTables& working() const { return working_; }
+    const Tables& committed() const { return committed_; }
+    const Tables& working() const { return working_; }
     bool pbbPort(uint32_t ifIndex) const { return pbbPorts_.count(ifIndex) != 0; }
     const std::set<uint32_t>& pbbPorts() const { return pbbPorts_; }
     uint32_t encap(uint32_t vsi) const;
@@ -190,11 +210,11 @@ private:
     // Copies what changed since the last flush to the committed tables.
     void commitDirty();
     // Erases the entry; returns the one after it.
-    UcTable::iterator eraseWorkingUc(UcTable::iterator it);
+    typename Table::iterator eraseWorkingUc(typename Table::iterator it);
 
     bool keepsCommitted_ = true;
-    FibTables working_;
-    FibTables committed_;
+    Tables working_;
+    Tables committed_;
     std::set<uint32_t> pbbPorts_;
     std::map<uint32_t, uint32_t> encap_;  // VSI -> type programmed
     std::optional<uint32_t> chunkVsi_;
@@ -212,9 +232,15 @@ private:
     std::set<uint32_t> stalePorts_;
     std::set<uint32_t> staleEncap_;
     // The places of the last operations on the unicast tables.
-    TablePlace<UcTable> workingUcAt_;
-    TablePlace<UcTable> committedUcAt_;
+    TablePlace<Table> workingUcAt_;
+    TablePlace<Table> committedUcAt_;
     TablePlace<UcKeySet> staleUcAt_;
 };
+
+using Fib = BasicFib<UcEntry>;
+// The socket transport's copy: keys only, working tables only.
+using KeyFib = BasicFib<UcKeyOnly>;
+extern template class BasicFib<UcEntry>;
+extern template class BasicFib<UcKeyOnly>;
 
 }  // namespace sim

@@ -77,7 +77,7 @@ void FibShadow::window(uint32_t phase)
 
 void FibShadow::clear()
 {
-    fib_ = sim::Fib(sim::Fib::Keeps::WorkingOnly);
+    fib_ = sim::KeyFib(sim::FibKeeps::WorkingOnly);
     client_.reset();
 }
 
@@ -119,9 +119,10 @@ void FibShadow::applyMarks(wire::Reader& r)
 
     if (open) {
         fib_.openWindow();
-        const sim::FibTables tables = fib_.working();
+        const auto tables = fib_.working();
         for (const auto& [key, e] : tables.uc)
-            if (staleUc.count(key) == 0) (void)fib_.addUnicast(e, kNoLimit, kNoLimit);
+            if (staleUc.count(key) == 0)
+                (void)fib_.addUnicast(sim::UcEntry{.vsi = key.first, .bmac = key.second}, kNoLimit, kNoLimit);
         for (const auto& [vsi, e] : tables.mc) {
             if (std::find(staleMc.begin(), staleMc.end(), vsi) != staleMc.end()) continue;
             fib_.endChunk();

@@ -15,7 +15,8 @@
 //     service or the connection.
 // At connection the snapshot gives the working tables, the refresh
 // window's marks on them and the open multicast chunk. The committed
-// tables are the switch's; the copy keeps only what answers depend on.
+// tables are the switch's; the copy keeps only what answers depend on:
+// the working tables, of a unicast entry its key (sim::KeyFib).
 #pragma once
 
 #include <cstdint>
@@ -53,12 +54,10 @@ public:
     bool apply(wire::Msg type, std::span<const uint8_t> payload);
     void clear();
 
-    const sim::FibTables& working() const { return fib_.working(); }
-
 private:
     void applyMarks(wire::Reader& r);
 
-    sim::Fib fib_{sim::Fib::Keeps::WorkingOnly};
+    sim::KeyFib fib_{sim::FibKeeps::WorkingOnly};
     std::optional<uint32_t> client_;
 };
 
