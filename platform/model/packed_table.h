@@ -11,7 +11,10 @@
 // lower_bound, find, count, emplace_hint, erase of an element, erase_if,
 // in-order iteration both ways, equality. Unlike a tree, an insertion or
 // an erasure moves records: it invalidates every iterator, pointer and
-// reference into the table except the one it returns.
+// reference into the table except the one it returns; a move of the table
+// leaves its iterators behind with the table moved from. A map's record
+// is a pair whose key is not const: changing it through an iterator
+// breaks the order.
 //
 // Growth: a record past the end of a full last block starts a new block,
 // so records added in key order fill their blocks; a record for a full
