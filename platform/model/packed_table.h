@@ -8,7 +8,7 @@
 // instead of a tree node and a heap chunk of its own.
 //
 // It answers as std::map (or std::set) does for what the tables use:
-// lower_bound, find, count, emplace_hint, erase of an element, erase_if,
+// lower_bound, find, count, emplace_hint, erase of a record, erase_if,
 // in-order iteration both ways, equality. Unlike a tree, an insertion or
 // an erasure moves records: it invalidates every iterator, pointer and
 // reference into the table except the one it returns; a move of the table
@@ -164,11 +164,6 @@ public:
         auto [b, p] = lowerPlace(key);
         return {this, b, p};
     }
-    iterator find(const Key& key)
-    {
-        iterator it = lower_bound(key);
-        return it != end() && !Less{}(key, KeyOf{}(*it)) ? it : end();
-    }
     const_iterator find(const Key& key) const
     {
         const_iterator it = lower_bound(key);
@@ -223,13 +218,6 @@ public:
             }
         }
         return at({b, p});
-    }
-    size_t erase(const Key& key)
-    {
-        iterator it = find(key);
-        if (it == end()) return 0;
-        erase(it);
-        return 1;
     }
 
     // Removes the records pred holds for; returns how many. The rest are
