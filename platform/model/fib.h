@@ -16,7 +16,6 @@
 #include <optional>
 #include <iterator>
 #include <set>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -120,7 +119,7 @@ public:
         it_ = it;
         set_ = true;
     }
-    // Whoever erases the element at the place, or empties the table, forgets it.
+    // A change of the table made elsewhere (a repack, emptying) forgets it.
     void reset() { set_ = false; }
 
     // The first element of `t` not less than `key`: t.lower_bound(key).
@@ -141,13 +140,7 @@ public:
     }
 
 private:
-    static const Key& keyOf(const typename Tree::value_type& v)
-    {
-        if constexpr (std::is_same_v<typename Tree::value_type, Key>)
-            return v;
-        else
-            return v.first;
-    }
+    static const Key& keyOf(const typename Tree::value_type& v) { return Tree::keyOf(v); }
 
     Iterator it_{};
     bool set_ = false;

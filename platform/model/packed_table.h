@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -57,8 +58,9 @@ public:
 
     using key_type = Key;
     using value_type = Elem;
-    using key_compare = Less;
-    using size_type = size_t;
+
+    // A record's key.
+    static const Key& keyOf(const Elem& e) { return KeyOf{}(e); }
 
     template <bool Const>
     class Iter {
