@@ -7,6 +7,7 @@
 
 #include "platform/bitmap.h"
 
+#include "platform/stub/cell_pool.h"
 #include "platform/testing.h"
 
 #include <arpa/inet.h>
@@ -45,6 +46,15 @@ uint32_t usableWords(const BITMAP_S* b)
 
 // Word w of the bitmap with the bits beyond the size masked off; 0 for a
 // word the record does not carry.
+// Records of up to a few words (a slot bitmap) come from a pool of cells of
+// their size; larger ones from the C allocator. Never destroyed, so that a
+// bitmap may be released at any time, static destructors included.
+plat::stub::CellPool& smallRecords()
+{
+    static auto* pool = new plat::stub::CellPool;
+    return *pool;
+}
+
 uint32_t usableWord(const BITMAP_S* b, uint32_t w)
 {
     if (w >= usableWords(b)) return 0;
@@ -71,7 +81,9 @@ BITMAP_S* Bitmap_Create(uint32_t uiSize)
     }
     BITMAP_S* b = nullptr;
     if (uiSize != BITMAP_SIZE_UNWALKABLE) {
-        b = static_cast<BITMAP_S*>(std::calloc(1, std::max(Bitmap_RecordSize(uiSize), sizeof(BITMAP_S))));
+        size_t bytes = std::max(Bitmap_RecordSize(uiSize), sizeof(BITMAP_S));
+        b = static_cast<BITMAP_S*>(bytes <= plat::stub::CellPool::kMaxBytes ? smallRecords().allocate(bytes)
+                                                                              : std::calloc(1, bytes));
         if (b != nullptr) {
             b->uiWords = static_cast<uint32_t>(wordsFor(uiSize));
             b->uiSize = uiSize;
@@ -83,7 +95,10 @@ BITMAP_S* Bitmap_Create(uint32_t uiSize)
     return b;
 }
 
-void Bitmap_Destroy(BITMAP_S* pstBitmap) { std::free(pstBitmap); }
+void Bitmap_Destroy(BITMAP_S* pstBitmap)
+{
+    if (!smallRecords().release(pstBitmap)) std::free(pstBitmap);
+}
 
 void Bitmap_Set(BITMAP_S* pstBitmap, uint32_t uiIndex)
 {
