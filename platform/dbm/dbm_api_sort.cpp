@@ -153,7 +153,7 @@ uint32_t DBM_InsertSortList(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen, 
     }
     std::string_view data(reinterpret_cast<const char*>(elem), uiElemLen);
     const std::string field = sortField(e->desc, elem);
-    e->elems.put(field, data);
+    e->elems.put(field, data, fieldInElement(e->desc));
     ops[n] = elementOp(OpKind::PutElem, *db, key, field);
     ops[n++].data = data;
     return write(*db->store, std::span<const Op>(ops, n));

@@ -56,7 +56,7 @@ bool applyChange(std::vector<Image>& images, const std::vector<uint32_t>& ids, c
         if (e == nullptr || e->kind != Kind::List || op.data.size() != e->elemLen ||
             sortField(e->desc, reinterpret_cast<const uint8_t*>(op.data.data())) != op.field)
             return false;
-        e->elems.put(op.field, op.data);
+        e->elems.put(op.field, op.data, fieldInElement(e->desc));
         return true;
     }
     case OpKind::DeleteElem: {

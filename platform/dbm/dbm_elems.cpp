@@ -31,16 +31,16 @@ ElemList::const_iterator& ElemList::const_iterator::operator++()
 ElemList::Record ElemList::record(size_t block, size_t pos) const
 {
     const char* rec = m_blocks[block].data() + pos * recLen();
-    return {std::string_view(rec, m_fieldLen), std::string_view(rec + m_fieldLen, m_elemLen)};
+    return {std::string_view(fieldOf(rec), m_fieldLen), std::string_view(rec + ownField(), m_elemLen)};
 }
 
-int ElemList::compare(const char* rec, std::string_view field) const
+int ElemList::compareField(const char* stored, std::string_view field) const
 {
     // The order of the fields as strings: a walk's cursor may come from a
     // list of the same key that was deleted and made again with fields of
     // another length.
-    if (field.size() == m_fieldLen) return std::memcmp(rec, field.data(), m_fieldLen);
-    int c = std::memcmp(rec, field.data(), std::min<size_t>(m_fieldLen, field.size()));
+    if (field.size() == m_fieldLen) return std::memcmp(stored, field.data(), m_fieldLen);
+    int c = std::memcmp(stored, field.data(), std::min<size_t>(m_fieldLen, field.size()));
     return c != 0 ? c : (m_fieldLen < field.size() ? -1 : 1);
 }
 
@@ -50,7 +50,7 @@ size_t ElemList::blockFor(std::string_view field) const
     size_t lo = 0, hi = m_blocks.size();
     while (lo < hi) {
         size_t mid = (lo + hi) / 2;
-        if (compare(m_firsts.data() + mid * m_fieldLen, field) > 0) hi = mid;
+        if (compareField(m_firsts.data() + mid * m_fieldLen, field) > 0) hi = mid;
         else lo = mid + 1;
     }
     return lo == 0 ? 0 : lo - 1;
@@ -86,15 +86,21 @@ std::string_view ElemList::lastField() const
 
 void ElemList::setFirst(size_t block)
 {
-    std::memcpy(m_firsts.data() + block * m_fieldLen, m_blocks[block].data(), m_fieldLen);
+    std::memcpy(m_firsts.data() + block * m_fieldLen, fieldOf(m_blocks[block].data()), m_fieldLen);
 }
 
-bool ElemList::put(std::string_view field, std::string_view elem)
+bool ElemList::put(std::string_view field, std::string_view elem, uint32_t fieldAt)
 {
     if (!m_blocks.empty() && (field.size() != m_fieldLen || elem.size() != m_elemLen)) return false;
+    if (!m_blocks.empty() && m_fieldAt != kFieldApart &&
+        std::memcmp(elem.data() + m_fieldAt, field.data(), m_fieldLen) != 0)
+        return false;
     if (m_blocks.empty()) {
         m_fieldLen = static_cast<uint32_t>(field.size());
         m_elemLen = static_cast<uint32_t>(elem.size());
+        bool inElem = fieldAt != kFieldApart && fieldAt <= elem.size() && field.size() <= elem.size() - fieldAt &&
+                      std::memcmp(elem.data() + fieldAt, field.data(), field.size()) == 0;
+        m_fieldAt = inElem ? fieldAt : kFieldApart;
         m_firsts.assign(m_fieldLen, '\0');  // filled by the insert at position 0
         m_blocks.emplace_back();
         insertAt(0, 0, field, elem);
@@ -104,7 +110,7 @@ bool ElemList::put(std::string_view field, std::string_view elem)
     size_t pos = lowerBound(b, field);
     char* at = m_blocks[b].data() + pos * recLen();
     if (pos < count(b) && compare(at, field) == 0) {
-        std::memcpy(at + m_fieldLen, elem.data(), m_elemLen);
+        std::memcpy(at + ownField(), elem.data(), m_elemLen);
         return true;
     }
     insertAt(b, pos, field, elem);
@@ -142,8 +148,8 @@ void ElemList::insertAt(size_t block, size_t pos, std::string_view field, std::s
     if (old + rec > b.capacity()) b.reserve(std::min(full * rec, std::max(2 * b.capacity(), rec)));
     b.resize(old + rec);
     std::memmove(b.data() + at + rec, b.data() + at, old - at);
-    std::memcpy(b.data() + at, field.data(), m_fieldLen);
-    std::memcpy(b.data() + at + m_fieldLen, elem.data(), m_elemLen);
+    if (ownField() != 0) std::memcpy(b.data() + at, field.data(), m_fieldLen);
+    std::memcpy(b.data() + at + ownField(), elem.data(), m_elemLen);
     if (pos == 0) setFirst(block);
     ++m_size;
 }

@@ -1,7 +1,8 @@
 // The elements of one sort list in the order of their sort fields, each
 // field once. A list holds records of one size (the field, then the
-// element) packed in blocks of a few KiB, and the blocks' first fields side
-// by side: a search reads the first fields, then one block. A learned entry
+// element; or the element alone when the field is a run of its bytes)
+// packed in blocks of a few KiB, and the blocks' first fields side by side:
+// a search reads the first fields, then one block. A learned entry
 // costs its record's bytes and a share of a block, where a tree node per
 // element cost its node, two strings and an allocation of its own.
 #pragma once
@@ -45,6 +46,7 @@ public:
         m_size = std::exchange(other.m_size, 0);
         m_fieldLen = other.m_fieldLen;
         m_elemLen = other.m_elemLen;
+        m_fieldAt = other.m_fieldAt;
         return *this;
     }
 
@@ -58,9 +60,15 @@ public:
     // Elements stored in order fill their blocks.
     size_t blockCount() const { return m_blocks.size(); }
 
+    static constexpr uint32_t kFieldApart = UINT32_MAX;
+
     // Stores the element under its field, replacing the one stored there.
     // Every record of a list has the sizes of its first: false for others.
-    bool put(std::string_view field, std::string_view elem);
+    // `fieldAt`, the field's offset in the element when the field is those
+    // bytes unchanged, lets an empty list keep its fields in its elements;
+    // a list that does refuses (false) an element that does not hold its
+    // field there.
+    bool put(std::string_view field, std::string_view elem, uint32_t fieldAt = kFieldApart);
     bool erase(std::string_view field);
 
     // The same records in the same order, however they are split in blocks.
@@ -69,10 +77,16 @@ public:
 private:
     using Block = std::vector<char>;
 
-    size_t recLen() const { return m_fieldLen + m_elemLen; }
+    // Bytes of a record before its element: the field, unless the element
+    // holds it.
+    size_t ownField() const { return m_fieldAt == kFieldApart ? m_fieldLen : 0; }
+    size_t recLen() const { return ownField() + m_elemLen; }
+    const char* fieldOf(const char* rec) const { return m_fieldAt == kFieldApart ? rec : rec + m_fieldAt; }
     size_t count(size_t block) const { return m_blocks[block].size() / recLen(); }
     Record record(size_t block, size_t pos) const;
-    int compare(const char* rec, std::string_view field) const;
+    // A stored field against `field`, and a record's field against it.
+    int compareField(const char* stored, std::string_view field) const;
+    int compare(const char* rec, std::string_view field) const { return compareField(fieldOf(rec), field); }
     // The block whose range holds `field` (0 when it is below them all).
     size_t blockFor(std::string_view field) const;
     // The first position in the block whose field is not below `field`.
@@ -86,6 +100,7 @@ private:
     size_t m_size = 0;
     uint32_t m_fieldLen = 0;
     uint32_t m_elemLen = 0;
+    uint32_t m_fieldAt = kFieldApart;  // the field's offset in the element, or kept apart
 };
 
 }  // namespace plat::dbm

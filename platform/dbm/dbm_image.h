@@ -5,6 +5,7 @@
 // store's writer.
 #pragma once
 
+#include "platform/dbm.h"
 #include "platform/dbm/dbm_elems.h"
 
 #include <cstdint>
@@ -32,6 +33,13 @@ bool fitsElement(const SortDesc& d, uint32_t elemLen);
 // `offset`; for text comparison the bytes after the first NUL are zeroed,
 // so that byte order of the field is the text order.
 std::string sortField(const SortDesc& d, const uint8_t* elem);
+// Where a list of this description finds an element's sort field inside
+// the element (ElemList::put): at its offset, unless text comparison
+// changes the bytes.
+inline uint32_t fieldInElement(const SortDesc& d)
+{
+    return d.compare == DBM_CMP_TEXT ? ElemList::kFieldApart : d.offset;
+}
 
 enum class Kind : uint8_t { Binary = 1, List = 2 };
 

@@ -67,7 +67,7 @@ bool entryFromRow(const sql::Statement& st, int first, std::string_view key, Key
             why = "key \"" + std::string(key) + "\" holds elements out of order";
             return false;
         }
-        e.elems.put(field, elem);
+        e.elems.put(field, elem, fieldInElement(e.desc));
     }
     return true;
 }

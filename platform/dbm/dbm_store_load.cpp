@@ -73,7 +73,7 @@ uint32_t StoreFile::load(std::vector<Image>& images, std::string& error)
             if (elem.size() != cur->elemLen ||
                 sortField(cur->desc, reinterpret_cast<const uint8_t*>(elem.data())) != field)
                 return damaged("an element under \"" + curKey + "\" does not match its list");
-            cur->elems.put(field, elem);
+            cur->elems.put(field, elem, fieldInElement(cur->desc));
         }
         if (rc != SQLITE_DONE) return readError(rc);
         m_logged = 0;

@@ -1,6 +1,7 @@
 // A sort list's packed elements against a plain ordered map of the same
 // records, over seeded runs of puts, erases and walks: blocks split, fill
-// in order, merge and go away while every answer stays the map's.
+// in order, merge and go away while every answer stays the map's, with the
+// fields kept beside the elements or read from inside them.
 #include "platform/dbm/dbm_elems.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@ using Map = std::map<std::string, std::string>;
 
 struct Shape {
     size_t fieldLen, elemLen;  // 2+1000 bytes: eight records a block; 3+5: 512
+    uint32_t fieldAt = ElemList::kFieldApart;  // or the field's offset in the element
+    size_t recLen() const { return (fieldAt == ElemList::kFieldApart ? fieldLen : 0) + elemLen; }
 };
 
 class ElemListVsMap : public ::testing::TestWithParam<Shape> {
@@ -28,7 +31,18 @@ protected:
         for (size_t i = f.size(); i-- > 0; n >>= 8) f[i] = static_cast<char>(n & 0xFF);
         return f;
     }
-    std::string elem(uint32_t tag) const { return std::string(GetParam().elemLen, static_cast<char>('a' + tag % 26)); }
+    // An element; one that holds its field gets the field's bytes at its
+    // offset.
+    std::string elem(uint32_t n, uint32_t tag) const
+    {
+        std::string e(GetParam().elemLen, static_cast<char>('a' + tag % 26));
+        if (GetParam().fieldAt != ElemList::kFieldApart) e.replace(GetParam().fieldAt, GetParam().fieldLen, field(n));
+        return e;
+    }
+    bool put(ElemList& list, uint32_t n, uint32_t tag) const
+    {
+        return list.put(field(n), elem(n, tag), GetParam().fieldAt);
+    }
 
     static void expectSame(const ElemList& list, const Map& map)
     {
@@ -74,8 +88,8 @@ TEST_P(ElemListVsMap, SeededOperationsGiveTheMapsAnswers)
         auto op = [&](int kind, uint32_t n) {
             std::string f = field(n);
             if (kind == 0) {
-                std::string e = elem(rng());
-                list.put(f, e);
+                std::string e = elem(n, rng());
+                ASSERT_TRUE(list.put(f, e, GetParam().fieldAt));
                 map[f] = e;
             } else {
                 ASSERT_EQ(list.erase(f), map.erase(f) == 1) << "erase " << n;
@@ -108,16 +122,16 @@ TEST_P(ElemListVsMap, EqualityIsOfRecordsNotOfBlocks)
     ElemList inOrder, atRandom;
     std::vector<uint32_t> ns(200);
     for (uint32_t i = 0; i < ns.size(); ++i) ns[i] = i * 3;
-    for (uint32_t n : ns) inOrder.put(field(n), elem(n));
+    for (uint32_t n : ns) put(inOrder, n, n);
     // Stored in order, the blocks are full (4 KiB, at least eight records).
-    const size_t perBlock = std::max<size_t>(8, 4096 / (GetParam().fieldLen + GetParam().elemLen));
+    const size_t perBlock = std::max<size_t>(8, 4096 / GetParam().recLen());
     EXPECT_EQ(inOrder.blockCount(), (ns.size() + perBlock - 1) / perBlock);
     std::shuffle(ns.begin(), ns.end(), std::mt19937(7));
-    for (uint32_t n : ns) atRandom.put(field(n), elem(n));
+    for (uint32_t n : ns) put(atRandom, n, n);
     EXPECT_TRUE(inOrder == atRandom);
-    atRandom.put(field(3), elem(4));  // same field, other element
+    put(atRandom, 3, 4);  // same field, other element
     EXPECT_FALSE(inOrder == atRandom);
-    atRandom.put(field(3), elem(3));
+    put(atRandom, 3, 3);
     atRandom.erase(field(600 - 3));
     EXPECT_FALSE(inOrder == atRandom);
 }
@@ -126,12 +140,12 @@ TEST_P(ElemListVsMap, ABlockLeftSparseJoinsItsNeighbour)
 {
     // Two full blocks; the second keeps just under half a block, the first
     // is emptied down to one record: they join into one.
-    const uint32_t per = static_cast<uint32_t>(std::max<size_t>(8, 4096 / (GetParam().fieldLen + GetParam().elemLen)));
+    const uint32_t per = static_cast<uint32_t>(std::max<size_t>(8, 4096 / GetParam().recLen()));
     ElemList list;
     Map map;
     for (uint32_t n = 0; n < 2 * per; ++n) {
-        list.put(field(n), elem(n));
-        map[field(n)] = elem(n);
+        put(list, n, n);
+        map[field(n)] = elem(n, n);
     }
     ASSERT_EQ(list.blockCount(), 2u);
     for (uint32_t n = per + per / 2 - 1; n < 2 * per; ++n) ASSERT_TRUE(list.erase(field(n)) && map.erase(field(n)));
@@ -143,19 +157,48 @@ TEST_P(ElemListVsMap, ABlockLeftSparseJoinsItsNeighbour)
 TEST_P(ElemListVsMap, ARecordOfOtherSizesIsRefusedAndAMovedListIsEmpty)
 {
     ElemList list;
-    ASSERT_TRUE(list.put(field(1), elem(1)));
-    EXPECT_TRUE(list.put(field(1), elem(2)));  // replaced
-    EXPECT_FALSE(list.put(field(2) + "x", elem(2)));
-    EXPECT_FALSE(list.put(field(2), elem(2) + "x"));
+    ASSERT_TRUE(put(list, 1, 1));
+    EXPECT_TRUE(put(list, 1, 2));  // replaced
+    EXPECT_FALSE(list.put(field(2) + "x", elem(2, 2), GetParam().fieldAt));
+    EXPECT_FALSE(list.put(field(2), elem(2, 2) + "x", GetParam().fieldAt));
     EXPECT_EQ(list.size(), 1u);
     ElemList moved = std::move(list);
     EXPECT_EQ(moved.size(), 1u);
+    EXPECT_EQ(*moved.begin(), (ElemList::Record{field(1), elem(1, 2)}));
     EXPECT_TRUE(list.empty() && list.begin() == list.end());  // NOLINT(bugprone-use-after-move)
     list = std::move(moved);
-    EXPECT_EQ((*list.begin()).second, elem(2));
+    EXPECT_EQ((*list.begin()).second, elem(1, 2));
     EXPECT_EQ(moved.size(), 0u);  // NOLINT(bugprone-use-after-move)
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, ElemListVsMap, ::testing::Values(Shape{2, 1000}, Shape{3, 5}));
+// A list that reads its fields from its elements refuses an element that
+// does not hold its field; a list whose first element does not hold it
+// keeps its fields apart and takes such elements.
+TEST_P(ElemListVsMap, AFieldTheElementDoesNotHoldIsKeptApartOrRefused)
+{
+    const uint32_t at = GetParam().fieldAt;
+    if (at == ElemList::kFieldApart) GTEST_SKIP() << "fields kept apart";
+    ElemList inElem, apart;
+    ASSERT_TRUE(put(inElem, 5, 1));
+    EXPECT_FALSE(inElem.put(field(6), elem(7, 1), at));
+    EXPECT_FALSE(inElem.put(field(5), elem(7, 1), at));
+    EXPECT_EQ(inElem.size(), 1u);
+    EXPECT_EQ((*inElem.begin()).second, elem(5, 1));
+    ASSERT_TRUE(apart.put(field(5), elem(7, 1), at));
+    ASSERT_TRUE(apart.put(field(6), elem(8, 1), at));
+    ASSERT_TRUE(apart.put(field(4), elem(4, 1), at));
+    std::vector<std::string> fields, elems;
+    for (auto [f, e] : apart) {
+        fields.emplace_back(f);
+        elems.emplace_back(e);
+    }
+    EXPECT_EQ(fields, (std::vector<std::string>{field(4), field(5), field(6)}));
+    EXPECT_EQ(elems, (std::vector<std::string>{elem(4, 1), elem(7, 1), elem(8, 1)}));
+}
+
+// Fields apart; the run database's unicast record (an 8-byte field at 12 in
+// 20 bytes); a field at the start of a long element.
+INSTANTIATE_TEST_SUITE_P(Shapes, ElemListVsMap,
+                         ::testing::Values(Shape{2, 1000}, Shape{3, 5}, Shape{8, 20, 12}, Shape{2, 1000, 0}));
 
 }  // namespace
