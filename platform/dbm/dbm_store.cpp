@@ -70,7 +70,7 @@ void syncDir(const std::string& file)
 
 StoreFile::~StoreFile()
 {
-    for (auto* s : {&m_getKey, &m_putKey, &m_delKey, &m_addLog, &m_clearLog, &m_begin, &m_commit, &m_rollback})
+    for (auto* s : {&m_getKey, &m_putKey, &m_delKey, &m_addLog, &m_readLog, &m_clearLog, &m_begin, &m_commit, &m_rollback})
         s->finalize();
     m_conn.close();
     if (m_lockFd >= 0) ::close(m_lockFd);

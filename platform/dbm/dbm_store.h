@@ -68,20 +68,21 @@ private:
     uint32_t upgrade(const std::vector<Image>& images, std::string& error);
     uint32_t prepareWrites(std::string& error);
     int appendLog(const OpList& ops);
+    // Reads the change log's entries, in order, into the m_logBytes bytes
+    // at out.
+    int readLog(char* out, size_t size);
     int fold(const OpList& ops, std::string& why);
 
     std::string m_path;
     std::vector<std::string> m_names;
     std::vector<uint32_t> m_ids;
     bool m_elementRows = false;  // format 1
-    size_t m_logged = 0;
+    size_t m_logged = 0;    // changes in the change log
+    size_t m_logBytes = 0;  // and their bytes
     int m_lockFd = -1;
     sql::Connection m_conn;
-    sql::Statement m_getKey, m_putKey, m_delKey, m_addLog, m_clearLog;
+    sql::Statement m_getKey, m_putKey, m_delKey, m_addLog, m_readLog, m_clearLog;
     sql::Statement m_begin, m_commit, m_rollback;
-    // The change log's entries, as committed: a fold takes them from here
-    // rather than reading them back.
-    std::string m_log;
 };
 
 }  // namespace plat::dbm

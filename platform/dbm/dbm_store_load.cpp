@@ -77,17 +77,17 @@ uint32_t StoreFile::load(std::vector<Image>& images, std::string& error)
         }
         if (rc != SQLITE_DONE) return readError(rc);
         m_logged = 0;
-        m_log.clear();
+        m_logBytes = 0;
         return DBM_OK;
     }
     // The changes committed since the last fold, in order. Writable opens
     // name every database of their file, so every change has its image.
     if (st.prepare(m_conn, "SELECT changes FROM dbm_log ORDER BY seq") != SQLITE_OK) return readError(SQLITE_ERROR);
     size_t logged = 0;
-    m_log.clear();
+    m_logBytes = 0;
     while ((rc = st.step()) == SQLITE_ROW) {
         Op change;
-        m_log += st.blob(0);
+        m_logBytes += st.blob(0).size();
         for (std::string_view changes = st.blob(0); !changes.empty(); ++logged) {
             if (!takeChange(changes, change)) return damaged("a malformed entry of the change log");
             if (!applyChange(images, m_ids, change)) return damaged("a change of the change log that no call makes");

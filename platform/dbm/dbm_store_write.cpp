@@ -5,10 +5,45 @@
 #include "platform/dbm/dbm_rows.h"
 #include "platform/dbm/dbm_store.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 namespace plat::dbm {
+
+namespace {
+
+// Bytes in pages of their own, given back to the system at the end: the
+// change log a fold reads holds up to a fold's worth of changes (4.6 MB for
+// the 65,536 of learned entries), and the allocator would keep a block of
+// that size in the committer's heap once freed.
+class MappedBytes {
+public:
+    explicit MappedBytes(size_t size) : m_size(size)
+    {
+        if (size == 0) return;
+        void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        m_data = p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+    }
+    ~MappedBytes()
+    {
+        if (m_data != nullptr) ::munmap(m_data, m_size);
+    }
+    MappedBytes(const MappedBytes&) = delete;
+    MappedBytes& operator=(const MappedBytes&) = delete;
+
+    bool ok() const { return m_size == 0 || m_data != nullptr; }
+    char* data() const { return m_data; }
+    size_t size() const { return m_size; }
+
+private:
+    char* m_data = nullptr;
+    size_t m_size;
+};
+
+}  // namespace
 
 uint32_t StoreFile::prepareWrites(std::string& error)
 {
@@ -23,6 +58,7 @@ uint32_t StoreFile::prepareWrites(std::string& error)
         {&m_putKey, putKey.c_str()},
         {&m_delKey, "DELETE FROM dbm_keys WHERE db = ?1 AND key = ?2"},
         {&m_addLog, "INSERT INTO dbm_log(changes) VALUES(?1)"},
+        {&m_readLog, "SELECT changes FROM dbm_log ORDER BY seq"},
         {&m_clearLog, "DELETE FROM dbm_log"},
         {&m_begin, "BEGIN IMMEDIATE"},
         {&m_commit, "COMMIT"},
@@ -45,7 +81,7 @@ uint32_t StoreFile::commit(const OpList& ops, size_t foldAt, std::string& error)
         return DBM_ERR_READ_ONLY;
     }
     const bool folding = m_logged + ops.size() >= foldAt;
-    const size_t logBytes = m_log.size();
+    const size_t logBytes = m_logBytes;
     std::string why;
     int rc = m_begin.run();
     if (rc == SQLITE_OK) rc = folding ? fold(ops, why) : appendLog(ops);
@@ -53,20 +89,39 @@ uint32_t StoreFile::commit(const OpList& ops, size_t foldAt, std::string& error)
     if (rc != SQLITE_OK) {
         error = "cannot write store " + m_path + ": " + (why.empty() ? m_conn.error() : why);
         if (!sqlite3_get_autocommit(m_conn.get())) m_rollback.run();
-        m_log.resize(logBytes);
+        m_logBytes = logBytes;
         return DBM_ERR_STORE;
     }
-    if (folding) m_log.clear();
+    if (folding) m_logBytes = 0;
     m_logged = folding ? 0 : m_logged + ops.size();
     return DBM_OK;
 }
 
 int StoreFile::appendLog(const OpList& ops)
 {
-    const size_t at = m_log.size();
-    ops.encode(m_log);
-    m_addLog.bindBlob(1, std::string_view(m_log).substr(at));
+    std::string changes;
+    ops.encode(changes);
+    m_addLog.bindBlob(1, changes);
+    m_logBytes += changes.size();
     return m_addLog.run();
+}
+
+int StoreFile::readLog(char* out, size_t size)
+{
+    size_t at = 0;
+    int rc;
+    while ((rc = m_readLog.step()) == SQLITE_ROW) {
+        std::string_view changes = m_readLog.blob(0);
+        if (changes.size() > size - at) {
+            rc = SQLITE_CORRUPT;
+            break;
+        }
+        std::memcpy(out + at, changes.data(), changes.size());
+        at += changes.size();
+    }
+    m_readLog.reset();
+    if (rc == SQLITE_DONE && at != size) rc = SQLITE_CORRUPT;
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
 int StoreFile::fold(const OpList& ops, std::string& why)
@@ -112,11 +167,15 @@ int StoreFile::fold(const OpList& ops, std::string& why)
         }
         return rc;
     };
-    // The keys keep views of the changes, which stay put until the fold
-    // is over.
-    int rc = SQLITE_OK;
+    // The changes logged since the last fold are read back from the file:
+    // kept in memory they would hold up to a fold's worth of changes (4.6
+    // MB for the 65,536 of learned entries) for reading them once. The
+    // keys keep views of them, which stay put until the fold is over.
+    MappedBytes log(m_logBytes);
+    int rc = !log.ok() ? SQLITE_NOMEM : log.size() > 0 ? readLog(log.data(), log.size()) : SQLITE_OK;
+    if (rc == SQLITE_CORRUPT) why = "a change log other than the one committed";
     Op op;
-    for (std::string_view logged = m_log; rc == SQLITE_OK && !logged.empty();) {
+    for (std::string_view logged(log.data(), log.size()); rc == SQLITE_OK && !logged.empty();) {
         rc = takeChange(logged, op) ? change(op) : SQLITE_CORRUPT;
         if (rc == SQLITE_CORRUPT && why.empty()) why = "a malformed entry of the change log";
     }
@@ -139,7 +198,7 @@ int StoreFile::fold(const OpList& ops, std::string& why)
             rc = m_putKey.run();
         }
     }
-    if (rc == SQLITE_OK && !m_log.empty()) rc = m_clearLog.run();
+    if (rc == SQLITE_OK && log.size() > 0) rc = m_clearLog.run();
     return rc;
 }
 
