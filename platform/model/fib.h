@@ -77,10 +77,27 @@ struct UcKeyOnly {
     bool operator==(const UcKeyOnly&) const = default;
 };
 
+// A unicast table's record: the key, and what the table keeps of the
+// entry. The part kept takes no room when it is empty: a keys-only record
+// is the key's 12 bytes, where a pair took 16.
+template <class Rec>
+struct UcRecord {
+    UcKey first{};
+    [[no_unique_address]] Rec second{};
+
+    UcRecord() = default;
+    template <class R>
+    UcRecord(const UcKey& key, R&& rec) : first(key), second(std::forward<R>(rec))
+    {
+    }
+    bool operator==(const UcRecord&) const = default;
+};
+static_assert(sizeof(UcRecord<UcKeyOnly>) == sizeof(UcKey));
+
 // The unicast tables and their refresh marks hold up to millions of keys:
 // packed, a record costs its own bytes rather than a tree node's.
 template <class Rec>
-using BasicUcTable = PackedTable<UcKey, std::pair<UcKey, Rec>, KeyOfFirst, UcKeyLess, 8192>;
+using BasicUcTable = PackedTable<UcKey, UcRecord<Rec>, KeyOfFirst, UcKeyLess, 8192>;
 using UcTable = BasicUcTable<UcEntry>;
 using UcKeySet = PackedTable<UcKey, UcKey, KeyOfSelf, UcKeyLess, 8192>;
 
