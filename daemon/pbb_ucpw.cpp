@@ -13,6 +13,7 @@
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_list.h"
 #include "daemon/pbb_log.h"
+#include "daemon/pbb_pool.h"
 #include "platform/dev.h"
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
@@ -28,8 +29,8 @@ static_assert(offsetof(PbbUcPw, uiISid) == offsetof(PbbUcPw, uiVsiIndex) + 4);
 static_assert(offsetof(PbbUcPw, aucBMac) == offsetof(PbbUcPw, usBVlan) + 2);
 static_assert(offsetof(PbbUcPwHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
 static_assert(sizeof(HASH_NODE_S) == 2 * sizeof(void*));
-// The order node follows the age status; 136 bytes come in a 144-byte
-// block of the allocator, as the 112 bytes without it came in 128.
+// The order node follows the age status: 136 bytes, which the entries'
+// pool hands out as they are (the C allocator's block would be 144).
 static_assert(offsetof(PbbUcPw, stOrderNode) == offsetof(PbbUcPw, pstAgeStatus) + sizeof(BITMAP_S*));
 static_assert(sizeof(PbbUcPw) == 136);
 static_assert(offsetof(PbbUcPwVsiHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
@@ -58,6 +59,11 @@ constexpr uint32_t PBB_UCPW_HASH_MAX_BUCKETS = 1u << 31;
 // failed attempt it moves on by the bucket count, so that a daemon short
 // of memory does not try again on every add.
 uint32_t g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
+
+// The entries come from a pool: 136 bytes each, where the C allocator's
+// block is 144.
+static_assert(sizeof(PbbUcPw) % 8 == 0);
+PbbPool g_stPbb_UcPwPool = {sizeof(PbbUcPw), PBB_POOL_SLAB_SIZE, 0, nullptr, nullptr};
 
 // The entry that holds a link, given the link's offset in the entry.
 inline PbbUcPw* _pbb_ucpw_EntryOf(PbbUcPwLink* pstLink, size_t ulOffset)
@@ -252,7 +258,7 @@ void _pbb_ucpw_FillAgeStatusMap(BITMAP_S* pstMap)
 void _pbb_ucpw_FreeNode(PbbUcPw* pstEntry)
 {
     if (pstEntry->pstAgeStatus != nullptr) Bitmap_Destroy(pstEntry->pstAgeStatus);
-    free(pstEntry);
+    PBB_pool_Free(&g_stPbb_UcPwPool, pstEntry);
 }
 
 void _pbb_ucpw_HashInsert(PbbUcPw* pstEntry)
@@ -439,6 +445,7 @@ void PBB_ucpw_Exit()
     }
 
     PBB_ucpw_DeleteAll();
+    PBB_pool_Exit(&g_stPbb_UcPwPool);
 
     if (g_pstPbb_BmacHashTbl != nullptr) {
         HASH_Destroy(g_pstPbb_BmacHashTbl, nullptr);
@@ -473,7 +480,7 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     BITMAP_S* pstAgeStatus = _pbb_ucpw_MallocAgeStatusMap();
     if (pstAgeStatus == nullptr) return PBB_ERR;
 
-    auto* pstEntry = static_cast<PbbUcPw*>(calloc(1, sizeof(PbbUcPw)));
+    auto* pstEntry = static_cast<PbbUcPw*>(PBB_pool_Alloc(&g_stPbb_UcPwPool));
     if (pstEntry == nullptr) {
         _pbb_ucpw_LogNoMemory(uiVsiIndex, uiISid, usBVlan, pucBMac, uiIfIndex);
         Bitmap_Destroy(pstAgeStatus);
