@@ -53,12 +53,29 @@ targets=$(for f in bench/bench_*.cpp; do basename "$f" .cpp; done)
 # shellcheck disable=SC2086
 cmake --build build-bench -j "$(nproc)" --target $targets pbb-sim pbbctl >&2
 mkdir -p "$out"
+rm -f "$out"/*.json
+# Memory per entry is the daemon's resident size over that of the empty
+# daemon: each repetition runs in a process of its own, since the heap of
+# one that ran other benchmarks (or the same one) before holds their
+# leftovers, which new entries fill or step around. Its JSON files are
+# bench_learn.memory-N.json, read with bench_learn.json.
+memory=BM_MemoryPerEntry_OverSim
+run() {
+  local bin=$1 name=$2
+  shift 2
+  "$bin" "$@" --benchmark_format=console \
+    --benchmark_out="$out/$name.json" --benchmark_out_format=json >"$out/$name.txt" 2>&1 ||
+    echo "$name failed: see $out/$name.txt" >&2
+}
 for bin in build-bench/bench/bench_*; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
   echo "running $name ($reps repetitions)" >&2
-  "$bin" --benchmark_repetitions="$reps" --benchmark_format=console \
-    --benchmark_out="$out/$name.json" --benchmark_out_format=json >"$out/$name.txt" 2>&1 ||
-    echo "$name failed: see $out/$name.txt" >&2
+  if [ "$name" = bench_learn ]; then
+    run "$bin" "$name" --benchmark_repetitions="$reps" --benchmark_filter="-$memory"
+    for i in $(seq "$reps"); do run "$bin" "$name.memory-$i" --benchmark_filter="$memory"; done
+  else
+    run "$bin" "$name" --benchmark_repetitions="$reps"
+  fi
 done
 "$py" scripts/bench_table.py "$out" $json

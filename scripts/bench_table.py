@@ -89,7 +89,8 @@ def load(directory):
         its = [b for b in benchmarks if b.get("run_type", "iteration") == "iteration"]
         medians = [b for b in benchmarks if b.get("aggregate_name") == "median"]
         have = {b["run_name"] for b in its if "run_name" in b}
-        runs[name[:-5]] = its + [b for b in medians if b.get("run_name") not in have]
+        # bench_x.json and bench_x.<part>.json are all bench_x's runs.
+        runs.setdefault(name[:-5].split(".")[0], []).extend(its + [b for b in medians if b.get("run_name") not in have])
     return runs
 
 
