@@ -116,7 +116,7 @@ uint32_t StoreFile::open(const StoreSpec& spec, std::unique_ptr<StoreFile>& out,
     if (rc == DBM_OK) rc = f->readDatabases(spec, error);
     if (rc == DBM_OK && spec.writable) {
         std::string pragmas = "PRAGMA journal_mode=WAL; PRAGMA synchronous=" + std::to_string(spec.synchronous) +
-                              "; PRAGMA cache_size=-2048; PRAGMA journal_size_limit=67108864;"
+                              "; PRAGMA cache_size=-1024; PRAGMA journal_size_limit=67108864;"
                               " PRAGMA wal_autocheckpoint=" + std::to_string(spec.checkpointPages) + ";";
         if (f->m_conn.exec(pragmas.c_str()) != SQLITE_OK) {
             error = "cannot set up store " + spec.path + ": " + f->m_conn.error();
