@@ -16,13 +16,21 @@
 #define PBB_POOL_ASAN 1
 #endif
 #endif
+// The leak checker scans the heap, not mappings of the process's own: a
+// slab is registered with it as a region to scan, so that what only
+// entries point at (an interface's list head) is not reported as lost.
 #if defined(PBB_POOL_ASAN)
 #include <sanitizer/asan_interface.h>
+#include <sanitizer/lsan_interface.h>
 #define PBB_POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define PBB_POOL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#define PBB_POOL_SCAN(p, n) __lsan_register_root_region((p), (n))
+#define PBB_POOL_UNSCAN(p, n) __lsan_unregister_root_region((p), (n))
 #else
 #define PBB_POOL_POISON(p, n) ((void)(p), (void)(n))
 #define PBB_POOL_UNPOISON(p, n) ((void)(p), (void)(n))
+#define PBB_POOL_SCAN(p, n) ((void)(p), (void)(n))
+#define PBB_POOL_UNSCAN(p, n) ((void)(p), (void)(n))
 #endif
 
 struct PbbPoolSlab {
@@ -72,12 +80,14 @@ PbbPoolSlab* _pbb_pool_MapSlab(uint32_t uiSlabSize)
     if (ulSlab > ulStart) (void)munmap(pMap, ulSlab - ulStart);
     if (ulStart + ulLen > ulSlab + uiSlabSize)
         (void)munmap(reinterpret_cast<void*>(ulSlab + uiSlabSize), ulStart + ulLen - (ulSlab + uiSlabSize));
+    PBB_POOL_SCAN(reinterpret_cast<void*>(ulSlab), uiSlabSize);
     return reinterpret_cast<PbbPoolSlab*>(ulSlab);
 }
 
 void _pbb_pool_UnmapSlab(PbbPoolSlab* pstSlab, uint32_t uiSlabSize)
 {
     PBB_POOL_UNPOISON(pstSlab, uiSlabSize);
+    PBB_POOL_UNSCAN(pstSlab, uiSlabSize);
     (void)munmap(pstSlab, uiSlabSize);
 }
 
