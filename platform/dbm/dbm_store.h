@@ -68,8 +68,8 @@ private:
     uint32_t upgrade(const std::vector<Image>& images, std::string& error);
     uint32_t prepareWrites(std::string& error);
     int appendLog(const OpList& ops);
-    // Reads the change log's entries, in order, into the m_logBytes bytes
-    // at out.
+    // Reads the change log's entries, in order, into the `size` bytes at
+    // out; SQLITE_CORRUPT unless they fill them exactly (m_logBytes).
     int readLog(char* out, size_t size);
     int fold(const OpList& ops, std::string& why);
 

@@ -44,8 +44,6 @@ uint32_t usableWords(const BITMAP_S* b)
     return static_cast<uint32_t>(std::min<uint64_t>(b->uiWords, wordsFor(b->uiSize)));
 }
 
-// Word w of the bitmap with the bits beyond the size masked off; 0 for a
-// word the record does not carry.
 // Records of up to a few words (a slot bitmap) come from a pool of cells of
 // their size; larger ones from the C allocator. Never destroyed, so that a
 // bitmap may be released at any time, static destructors included.
@@ -55,6 +53,8 @@ plat::stub::CellPool& smallRecords()
     return *pool;
 }
 
+// Word w of the bitmap with the bits beyond the size masked off; 0 for a
+// word the record does not carry.
 uint32_t usableWord(const BITMAP_S* b, uint32_t w)
 {
     if (w >= usableWords(b)) return 0;
