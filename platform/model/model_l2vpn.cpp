@@ -102,13 +102,9 @@ uint32_t SwitchModel::checkPorts(const std::vector<uint32_t>& ports) const
     return PLAT_OK;
 }
 
-uint32_t SwitchModel::logged(std::string_view call, uint32_t result, std::vector<uint32_t> args)
+uint32_t SwitchModel::logged(std::string_view call, uint32_t result, std::initializer_list<uint32_t> args)
 {
-    ProgramCall c;
-    c.call = call;
-    c.result = result;
-    c.args = std::move(args);
-    calls_.add(std::move(c));
+    calls_.add(call, result, args);
     return result;
 }
 
@@ -116,11 +112,7 @@ uint32_t SwitchModel::program(const MinMRequest& req)
 {
     uint32_t rc = programEntry(req);
     bool del = req.op == L2VPN_MINM_DEL_UC || req.op == L2VPN_MINM_DEL_MC;
-    ProgramCall c;
-    c.call = del ? "L2VPN_DelMinMEntry" : "L2VPN_AddMinMEntry";
-    c.result = rc;
-    c.minm = req;
-    calls_.add(std::move(c));
+    calls_.add(del ? "L2VPN_DelMinMEntry" : "L2VPN_AddMinMEntry", rc, req);
     return rc;
 }
 

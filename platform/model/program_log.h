@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/model/records.h"
@@ -27,18 +29,46 @@ struct ProgramCall {
 class ProgramLog {
 public:
     static constexpr size_t kKeep = 65536;
+    static constexpr size_t kMaxArgs = 3;
 
-    void add(ProgramCall c);
-    // The kept calls numbered above seq, oldest first.
-    std::vector<const ProgramCall*> since(uint64_t seq) const;
+    ProgramLog();
+
+    // `call` names a literal, which the log keeps a view of.
+    void add(std::string_view call, uint32_t result, const MinMRequest& minm);
+    void add(std::string_view call, uint32_t result, std::initializer_list<uint32_t> args);
+    // Up to `max` of the kept calls numbered above seq, oldest first.
+    std::vector<ProgramCall> since(uint64_t seq, size_t max = SIZE_MAX) const;
     // The number of the latest call (0: none yet), and how many were dropped.
     uint64_t last() const { return next_ - 1; }
     uint64_t dropped() const { return dropped_; }
 
 private:
+    // A call as kept: fixed size and no heap of its own, as every learned
+    // entry costs two of them. A request's ports past the first are kept
+    // aside by the call's number (only multicast additions have them).
+    struct Slot {
+        const char* call;
+        uint32_t callLen;
+        uint32_t result;
+        bool hasMinm;
+        uint8_t argCount;
+        uint32_t client;
+        uint32_t op;
+        uint32_t portCount;
+        uint32_t firstPort;
+        union {
+            L2VPN_MINM_ENTRY_S entry;
+            uint32_t args[kMaxArgs];
+        };
+    };
+
+    Slot& take(uint64_t& seq);
+    ProgramCall call(const Slot& s, uint64_t seq) const;
+
     // A ring once full: the oldest call is at head_, and each new one
     // takes its place.
-    std::vector<ProgramCall> calls_;
+    std::vector<Slot> calls_;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> morePorts_;
     size_t head_ = 0;
     uint64_t next_ = 1;
     uint64_t dropped_ = 0;

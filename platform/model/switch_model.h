@@ -167,7 +167,7 @@ private:
     const Subscription* l2vpnClient() const;
     uint32_t programEntry(const MinMRequest& req);
     uint32_t applyPbbMode(uint32_t ifIndex, uint32_t mode);
-    uint32_t logged(std::string_view call, uint32_t result, std::vector<uint32_t> args);
+    uint32_t logged(std::string_view call, uint32_t result, std::initializer_list<uint32_t> args);
     uint32_t checkPorts(const std::vector<uint32_t>& ports) const;
 
     EventSink* sink_ = nullptr;

@@ -73,17 +73,17 @@ Outcome showCalls(Context& c, const Words& w)
     uint64_t max = kDefaultMax;
     if (auto v = a.value("--max")) max = parseUnsigned(*v, "--max", 1, UINT64_MAX);
     const sim::ProgramLog& log = c.model.programCalls();
-    auto calls = log.since(since);
+    auto calls = log.since(since, max < UINT64_MAX ? max + 1 : max);
     bool more = calls.size() > max;
     if (more) calls.resize(max);
     J list = J::array();
     Table t({"SEQ", "CALL", "RESULT", "WHAT"});
-    for (const sim::ProgramCall* call : calls) {
-        auto [j, text] = describe(c.model, *call);
+    for (const sim::ProgramCall& call : calls) {
+        auto [j, text] = describe(c.model, call);
         list.push_back(std::move(j));
-        t.row({std::to_string(call->seq), std::string(call->call), std::to_string(call->result), text});
+        t.row({std::to_string(call.seq), std::string(call.call), std::to_string(call.result), text});
     }
-    uint64_t next = calls.empty() ? std::max(since, log.last()) : calls.back()->seq;
+    uint64_t next = calls.empty() ? std::max(since, log.last()) : calls.back().seq;
     if (calls.empty() && since > log.last()) next = since;
     J j = {{"calls", list}, {"last", log.last()}, {"next", next}, {"more", more}, {"dropped", log.dropped()}};
     std::string head = std::to_string(list.size()) + " calls (latest " + std::to_string(log.last()) +

@@ -65,8 +65,8 @@ TEST_F(Ctl, RefusedPortsLeaveTheTableAsItWas)
     EXPECT_EQ(sw->programCalls().last(), mark);
     PBB_ctl_DeactiveMcPort(1, a);
     std::vector<uint32_t> ops;
-    for (const sim::ProgramCall* call : sw->programCalls().since(mark))
-        if (call->minm) ops.push_back(call->minm->op);
+    for (const sim::ProgramCall& call : sw->programCalls().since(mark))
+        if (call.minm) ops.push_back(call.minm->op);
     EXPECT_EQ(ops, std::vector<uint32_t>{PBB_MINM_DEL_MCPW});
     expectMc(1, {});
 }

@@ -79,9 +79,9 @@ TEST_P(TcEvent, FlushesTheCoveredEntriesInOrderAndDescribesTheEvent)
     EXPECT_TRUE(eventTexts().empty()) << "other switches";
 
     std::vector<Uc> deleted;  // in the order the driver was asked
-    for (const sim::ProgramCall* call : sw->programCalls().since(mark))
+    for (const sim::ProgramCall& call : sw->programCalls().since(mark))
         for (const Uc& e : all)
-            if (call->call == "L2VPN_DelMinMEntry" && call->minm && call->minm->entry.aucBMac[5] == std::get<2>(e))
+            if (call.call == "L2VPN_DelMinMEntry" && call.minm && call.minm->entry.aucBMac[5] == std::get<2>(e))
                 deleted.push_back(e);
     size_t at = 0;
     UcSet kept = all;

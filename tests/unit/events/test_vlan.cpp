@@ -39,8 +39,8 @@ TEST_F(Vlan, MembershipFollowsTheSetInAscendingOrder)
     sw->setVlans(a, {10, 11, 12, 20, 30});
     EXPECT_EQ(serve(), 1);
     std::vector<uint32_t> order;
-    for (const sim::ProgramCall* call : sw->programCalls().since(mark))
-        if (call->call == "L2VPN_AddMinMEntry" && call->minm) order.push_back(call->minm->entry.uiVsiIndex);
+    for (const sim::ProgramCall& call : sw->programCalls().since(mark))
+        if (call.call == "L2VPN_AddMinMEntry" && call.minm) order.push_back(call.minm->entry.uiVsiIndex);
     EXPECT_EQ(order, (std::vector<uint32_t>{4, 3, 2, 1}));
     EXPECT_EQ(ctltest::vlansOf(a), (VlanSet{10, 11, 12, 20, 30}));
     for (uint32_t v = 1; v <= 4; ++v) expectMc(v, {a});

@@ -1,9 +1,11 @@
 // The switch keeps its latest programming calls in a ring: once full, each
 // call takes the oldest one's place. What `since` hands out must still be
 // the calls after the number asked, oldest first, numbered without a gap,
-// before the ring is full, as it fills and after it has wrapped.
+// each with what it was added with, before the ring is full, as it fills
+// and after it has wrapped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -11,14 +13,56 @@
 
 namespace {
 
-// The numbers since() hands out, and whether each call's argument (its
-// own number, given when it was added) is the one of that number.
-std::vector<uint64_t> numbersSince(const sim::ProgramLog& log, uint64_t seq)
+// Call n as the log is given it: every third one a call with arguments
+// (n and up to two more), the others entry requests with 0 to 4 ports
+// (those of a multicast addition kept aside), each naming n in its record.
+std::vector<uint32_t> argsOf(uint64_t n) { return std::vector<uint32_t>(1 + n % 3, static_cast<uint32_t>(n)); }
+std::vector<uint32_t> portsOf(uint64_t n)
+{
+    std::vector<uint32_t> ports(n % 5);
+    for (size_t i = 0; i < ports.size(); ++i) ports[i] = static_cast<uint32_t>(n + i);
+    return ports;
+}
+bool withArgs(uint64_t n) { return n % 3 == 0; }
+
+void addCall(sim::ProgramLog& log)
+{
+    uint64_t n = log.last() + 1;
+    if (withArgs(n)) {
+        std::vector<uint32_t> a = argsOf(n);
+        if (a.size() == 1) log.add("L2VPN_SetInterface", 7, {a[0]});
+        else if (a.size() == 2) log.add("L2VPN_SetInterface", 7, {a[0], a[1]});
+        else log.add("L2VPN_SetInterface", 7, {a[0], a[1], a[2]});
+        return;
+    }
+    sim::MinMRequest r{.client = 2, .op = L2VPN_MINM_ADD_MC, .entry = {}, .ports = portsOf(n)};
+    r.entry.uiVsiIndex = static_cast<uint32_t>(n);
+    log.add("L2VPN_AddMinMEntry", 0, r);
+}
+
+// The numbers since() hands out, each call checked against what it was
+// added with.
+std::vector<uint64_t> numbersSince(const sim::ProgramLog& log, uint64_t seq, size_t max = SIZE_MAX)
 {
     std::vector<uint64_t> out;
-    for (const sim::ProgramCall* c : log.since(seq)) {
-        EXPECT_EQ(c->args, std::vector<uint32_t>{static_cast<uint32_t>(c->seq)});
-        out.push_back(c->seq);
+    for (const sim::ProgramCall& c : log.since(seq, max)) {
+        if (withArgs(c.seq)) {
+            EXPECT_EQ(c.call, "L2VPN_SetInterface");
+            EXPECT_EQ(c.result, 7u);
+            EXPECT_FALSE(c.minm);
+            EXPECT_EQ(c.args, argsOf(c.seq));
+        } else {
+            EXPECT_EQ(c.call, "L2VPN_AddMinMEntry");
+            EXPECT_TRUE(c.args.empty());
+            if (!c.minm) {
+                ADD_FAILURE() << "call " << c.seq << " lost its request";
+            } else {
+                EXPECT_EQ(c.minm->client, 2u);
+                EXPECT_EQ(c.minm->entry.uiVsiIndex, static_cast<uint32_t>(c.seq));
+                EXPECT_EQ(c.minm->ports, portsOf(c.seq)) << "call " << c.seq;
+            }
+        }
+        out.push_back(c.seq);
     }
     return out;
 }
@@ -43,16 +87,14 @@ TEST(ProgramLog, HandsOutTheCallsAfterANumberOldestFirstBeforeAndAfterTheRingWra
     for (Step s : {Step{3, 0}, Step{3, 1}, Step{kKeep, 0}, Step{kKeep, kKeep - 2}, Step{kKeep + 1, 0},
                    Step{kKeep + 1, 1}, Step{kKeep + 1, 5}, Step{2 * kKeep + 7, 0}, Step{2 * kKeep + 7, kKeep + 9},
                    Step{2 * kKeep + 7, 2 * kKeep + 6}, Step{2 * kKeep + 7, 2 * kKeep + 7}}) {
-        while (log.last() < s.total) {
-            sim::ProgramCall c;
-            c.call = "L2VPN_FlushPwEntry";
-            c.args = {static_cast<uint32_t>(log.last() + 1)};
-            log.add(std::move(c));
-        }
+        while (log.last() < s.total) addCall(log);
         SCOPED_TRACE(testing::Message() << s.total << " calls, since " << s.since);
         uint64_t first = s.total > kKeep ? s.total - kKeep + 1 : 1;
         EXPECT_EQ(log.dropped(), first - 1);
         EXPECT_EQ(numbersSince(log, s.since), range(std::max(first, s.since + 1), s.total));
+        // A cut list is the same list's beginning.
+        uint64_t from = std::max(first, s.since + 1);
+        EXPECT_EQ(numbersSince(log, s.since, 2), range(from, std::min(s.total, from + 1)));
     }
 }
 
