@@ -106,8 +106,13 @@ bool ElemList::put(std::string_view field, std::string_view elem, uint32_t field
         insertAt(0, 0, field, elem);
         return true;
     }
-    size_t b = blockFor(field);
-    size_t pos = lowerBound(b, field);
+    // Fields most often come in order (a VSI's entries learned one after
+    // another): one above the last goes after it, found without a search.
+    size_t b = m_blocks.size() - 1, pos = count(b);
+    if (compare(m_blocks[b].data() + (pos - 1) * recLen(), field) >= 0) {
+        b = blockFor(field);
+        pos = lowerBound(b, field);
+    }
     char* at = m_blocks[b].data() + pos * recLen();
     if (pos < count(b) && compare(at, field) == 0) {
         std::memcpy(at + ownField(), elem.data(), m_elemLen);
