@@ -10,18 +10,21 @@
 // process over the socket transport (reported, no goal).
 //
 // BM_FlushScale_InProcess: both events in process with 64,000 and with
-// 256,000 entries (64,000 per uplink) in one iteration; link_down_ratio and
-// topology_change_ratio are the larger table's time over the smaller's
-// (goal <= 4.5 each).
+// 256,000 entries (64,000 per uplink), each three times in one iteration;
+// link_down_ratio and topology_change_ratio are the larger table's median
+// time over the smaller's (goal <= 4.5 each).
 //
 // Run with --benchmark_repetitions=5 for medians.
 #include "bench/bench_support.h"
 #include "daemon/pbb_ctl.h"
 #include "daemon/pbb_dbmsave.h"
+#include "platform/dbm.h"
 #include "platform/transport/socket_backend.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -86,7 +89,7 @@ Switch makeSwitch(bool overSim)
 }
 
 // The daemon's modules with 64 active VSIs and `entries` entries
-// programmed, in the table and saved.
+// programmed, in the table and saved (committed).
 void fill(const Switch& sw, uint32_t entries = kEntries)
 {
     startModules();
@@ -97,6 +100,9 @@ void fill(const Switch& sw, uint32_t entries = kEntries)
     for (uint32_t v = 0; v < kVsis; ++v)
         check(PBB_ctl_SetBVlan(kBVlan, vsiName(v).c_str(), kFirstISid + v) == PBB_OK, "B-VLAN refused");
     addEntries(entries, kVsis, kFirstVsi, kFirstISid, kBVlan, sw.ports);
+    // Every save committed before the event: the flush's time is its own,
+    // not shared with the fill's commits still running behind it.
+    check(plat::dbm::flush(g_hPbbLocalRunDB) == DBM_OK, "the run database did not commit the entries");
 }
 
 // Serves the loop until the table holds `left` entries.
@@ -135,11 +141,29 @@ void BM_TopologyChange(benchmark::State& state)
     for (auto _ : state) state.SetIterationTime(flushTime(state.range(0) == 1, true, kEntries));
 }
 
+// The medians of kRounds flushes of one kind at 64,000 and at 256,000
+// entries, each on a fresh fill, the two sizes taken in turn: a single
+// flush of 64,000 lasts a few tens of milliseconds, and the ratio of two
+// single ones moved by half between runs.
+constexpr int kRounds = 3;
+
+std::pair<double, double> medianFlushes(bool topologyChange)
+{
+    std::array<double, kRounds> small{}, large{};
+    for (int r = 0; r < kRounds; ++r) {
+        small[r] = flushTime(false, topologyChange, kEntries);
+        large[r] = flushTime(false, topologyChange, kLargeEntries);
+    }
+    std::sort(small.begin(), small.end());
+    std::sort(large.begin(), large.end());
+    return {small[kRounds / 2], large[kRounds / 2]};
+}
+
 void BM_FlushScale_InProcess(benchmark::State& state)
 {
     for (auto _ : state) {
-        double down = flushTime(false, false, kEntries), downLarge = flushTime(false, false, kLargeEntries);
-        double tc = flushTime(false, true, kEntries), tcLarge = flushTime(false, true, kLargeEntries);
+        auto [down, downLarge] = medianFlushes(false);
+        auto [tc, tcLarge] = medianFlushes(true);
         state.SetIterationTime(tcLarge);
         state.counters["link_down_64k_s"] = down;
         state.counters["link_down_256k_s"] = downLarge;
