@@ -95,11 +95,14 @@ struct UcRecord {
 static_assert(sizeof(UcRecord<UcKeyOnly>) == sizeof(UcKey));
 
 // The unicast tables and their refresh marks hold up to millions of keys:
-// packed, a record costs its own bytes rather than a tree node's.
+// packed, a record costs its own bytes rather than a tree node's. The marks
+// are cleared in key order as a restart programs its entries again, each
+// from the front of what is left of its block, moving the rest: their
+// blocks are smaller (128 keys, not 512).
 template <class Rec>
 using BasicUcTable = PackedTable<UcKey, UcRecord<Rec>, KeyOfFirst, UcKeyLess, 8192>;
 using UcTable = BasicUcTable<UcEntry>;
-using UcKeySet = PackedTable<UcKey, UcKey, KeyOfSelf, UcKeyLess, 8192>;
+using UcKeySet = PackedTable<UcKey, UcKey, KeyOfSelf, UcKeyLess, 2048>;
 
 template <class Rec>
 struct BasicFibTables {
