@@ -54,12 +54,20 @@ targets=$(for f in bench/bench_*.cpp; do basename "$f" .cpp; done)
 cmake --build build-bench -j "$(nproc)" --target $targets pbb-sim pbbctl >&2
 mkdir -p "$out"
 rm -f "$out"/*.json
-# Memory per entry is the daemon's resident size over that of the empty
-# daemon: each repetition runs in a process of its own, since the heap of
-# one that ran other benchmarks (or the same one) before holds their
-# leftovers, which new entries fill or step around. Its JSON files are
-# bench_learn.memory-N.json, read with bench_learn.json.
-memory=BM_MemoryPerEntry_OverSim
+# Two benchmarks run each repetition in a process of its own, as what
+# they measure starts from a fresh process, and the heap of one that ran
+# other benchmarks (or the same one) before holds their leftovers, which
+# new entries fill or step around: memory per entry (the daemon's resident
+# size over that of the empty daemon) and the restart's scale (a restart
+# is a new daemon; in one process, later rounds of the restart at 256,000
+# ran up to half slower at the same resident size). Their JSON files are
+# bench_x.<tag>-N.json, read with bench_x.json.
+alone() {
+  case $1 in
+    bench_learn) echo "BM_MemoryPerEntry_OverSim memory" ;;
+    bench_restart) echo "BM_Restart_Scale_InProcess scale" ;;
+  esac
+}
 run() {
   local bin=$1 name=$2
   shift 2
@@ -71,9 +79,10 @@ for bin in build-bench/bench/bench_*; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
   echo "running $name ($reps repetitions)" >&2
-  if [ "$name" = bench_learn ]; then
-    run "$bin" "$name" --benchmark_repetitions="$reps" --benchmark_filter="-$memory"
-    for i in $(seq "$reps"); do run "$bin" "$name.memory-$i" --benchmark_filter="$memory"; done
+  read -r filter tag <<<"$(alone "$name")" || true
+  if [ -n "${filter:-}" ]; then
+    run "$bin" "$name" --benchmark_repetitions="$reps" --benchmark_filter="-$filter"
+    for i in $(seq "$reps"); do run "$bin" "$name.$tag-$i" --benchmark_filter="$filter"; done
   else
     run "$bin" "$name" --benchmark_repetitions="$reps"
   fi
