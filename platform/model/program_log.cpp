@@ -16,7 +16,8 @@ ProgramLog::Slot& ProgramLog::take(uint64_t& seq)
     seq = next_++;
     if (calls_.size() < kKeep) return calls_.emplace_back();
     Slot& s = calls_[head_];
-    if (s.hasMinm && s.portCount > 1) morePorts_.erase(seq - kKeep);
+    // The dropped call's ports kept aside, if it had any, go with it.
+    if (!morePorts_.empty()) morePorts_.erase(seq - kKeep);
     head_ = (head_ + 1) % kKeep;
     ++dropped_;
     return s;
