@@ -60,7 +60,7 @@ rm -f "$out"/*.json
 # new entries fill or step around: memory per entry (the daemon's resident
 # size over that of the empty daemon) and the restart's scale (a restart
 # is a new daemon; in one process, later rounds of the restart at 256,000
-# ran up to half slower at the same resident size). Their JSON files are
+# ran up to 60% slower at the same resident size). Their JSON files are
 # bench_x.<tag>-N.json, read with bench_x.json.
 alone() {
   case $1 in
