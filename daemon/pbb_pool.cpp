@@ -129,9 +129,12 @@ void* PBB_pool_Alloc(PbbPool* pstPool)
     }
     char* pcRec;
     if (pstSlab->pFreeHead != nullptr) {
+        // A record handed out before is zeroed again; one never handed out
+        // is still as the mapping gave it, zero.
         pcRec = static_cast<char*>(pstSlab->pFreeHead);
         PBB_POOL_UNPOISON(pcRec, uiRecSize);
         std::memcpy(&pstSlab->pFreeHead, pcRec, sizeof(void*));
+        std::memset(pcRec, 0, uiRecSize);
     } else {
         pcRec = _pbb_pool_Rec(pstSlab, uiRecSize, pstSlab->uiFresh++);
         PBB_POOL_UNPOISON(pcRec, uiRecSize);
@@ -140,7 +143,6 @@ void* PBB_pool_Alloc(PbbPool* pstPool)
         _pbb_pool_Unlink(&pstPool->pstRoomy, pstSlab);
         _pbb_pool_Link(&pstPool->pstFull, pstSlab);
     }
-    std::memset(pcRec, 0, uiRecSize);
     return pcRec;
 }
 

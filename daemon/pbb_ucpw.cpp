@@ -60,9 +60,6 @@ constexpr uint32_t PBB_UCPW_HASH_MAX_BUCKETS = 1u << 31;
 // of memory does not try again on every add.
 uint32_t g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
 
-// The entries come from a pool: 136 bytes each, where the C allocator's
-// block is 144.
-static_assert(sizeof(PbbUcPw) % 8 == 0);
 PbbPool g_stPbb_UcPwPool = {sizeof(PbbUcPw), PBB_POOL_SLAB_SIZE, 0, nullptr, nullptr};
 
 // The entry that holds a link, given the link's offset in the entry.
