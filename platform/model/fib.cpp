@@ -27,7 +27,7 @@ uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t
     endChunk();
     UcKey key{e.vsi, e.bmac};
     auto it = workingUcAt_.lowerBound(working_.uc, key);
-    if (it == working_.uc.end() || it->first != key) {
+    if (it == working_.uc.end() || working_.uc.keyAt(it) != key) {
         auto n = workingUcPerVsi_.find(e.vsi);
         size_t inVsi = n == workingUcPerVsi_.end() ? 0 : n->second;
         if (working_.uc.size() >= maxTotal || inVsi >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
@@ -53,7 +53,7 @@ uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
     endChunk();
     UcKey key{vsi, bmac};
     auto it = workingUcAt_.lowerBound(working_.uc, key);
-    if (it == working_.uc.end() || it->first != key) return PLAT_ERR_NOT_FOUND;
+    if (it == working_.uc.end() || working_.uc.keyAt(it) != key) return PLAT_ERR_NOT_FOUND;
     eraseWorkingUc(it);
     return PLAT_OK;
 }
@@ -135,8 +135,8 @@ void BasicFib<Rec>::commitDirty()
     for (const UcKey& key : dirtyUc_) {
         auto it = workingUcAt_.lowerBound(working_.uc, key);
         auto at = committedUcAt_.lowerBound(committed_.uc, key);
-        bool committed = at != committed_.uc.end() && at->first == key;
-        if (it == working_.uc.end() || it->first != key) {
+        bool committed = at != committed_.uc.end() && committed_.uc.keyAt(at) == key;
+        if (it == working_.uc.end() || working_.uc.keyAt(it) != key) {
             if (committed) at = committed_.uc.erase(at);
         } else if (committed) {
             at->second = it->second;

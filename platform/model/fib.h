@@ -99,8 +99,12 @@ static_assert(sizeof(UcRecord<UcKeyOnly>) == sizeof(UcKey));
 // are cleared in key order as a restart programs its entries again, each
 // from the front of what is left of its block, moving the rest: their
 // blocks are smaller (128 keys, not 512).
+// A VSI's entries are a run: learning adds each VSI's entries at its end.
+struct UcSameVsi {
+    bool operator()(const UcKey& a, const UcKey& b) const { return a.first == b.first; }
+};
 template <class Rec>
-using BasicUcTable = PackedTable<UcKey, UcRecord<Rec>, KeyOfFirst, UcKeyLess, 8192>;
+using BasicUcTable = PackedTable<UcKey, UcRecord<Rec>, KeyOfFirst, UcKeyLess, 8192, UcSameVsi>;
 using UcTable = BasicUcTable<UcEntry>;
 using UcKeySet = PackedTable<UcKey, UcKey, KeyOfSelf, UcKeyLess, 2048>;
 
@@ -148,20 +152,18 @@ public:
         if (set_) {
             auto less = t.key_comp();
             if (it_ == t.end()) {
-                if (t.empty() || less(keyOf(*std::prev(it_)), key)) return it_;
-            } else if (!less(keyOf(*it_), key)) {
-                if (it_ == t.begin() || less(keyOf(*std::prev(it_)), key)) return it_;
+                if (t.empty() || less(t.keyAt(std::prev(it_)), key)) return it_;
+            } else if (!less(t.keyAt(it_), key)) {
+                if (it_ == t.begin() || less(t.keyAt(std::prev(it_)), key)) return it_;
             } else {
                 Iterator next = std::next(it_);
-                if (next == t.end() || !less(keyOf(*next), key)) return next;
+                if (next == t.end() || !less(t.keyAt(next), key)) return next;
             }
         }
         return t.lower_bound(key);
     }
 
 private:
-    static const Key& keyOf(const typename Tree::value_type& v) { return Tree::keyOf(v); }
-
     Iterator it_{};
     bool set_ = false;
 };

@@ -20,6 +20,14 @@
 // so records added in key order fill their blocks; a record for a full
 // block inside the row splits it in halves. A block left under a quarter
 // full joins a neighbour that has room for it.
+//
+// Runs: keys may fall into runs (the unicast tables' VSIs), each growing
+// at its own end while the others grow at theirs. A full block splits at
+// the boundary of two runs where a record goes, and a record that follows
+// a full block's last run starts a block of its own rather than going in
+// front of the next run's records: from then on that run's records are
+// added at the end of its own block, and none of another run's records
+// move each time. Blocks that are not full are shared as before.
 #pragma once
 
 #include <algorithm>
@@ -49,7 +57,16 @@ struct KeyOfSelf {
     }
 };
 
-template <class Key, class Elem, class KeyOf, class Less, size_t BlockBytes = 4096>
+// Every key in one run: the blocks as above, nothing kept apart.
+struct OneRun {
+    template <class K>
+    bool operator()(const K&, const K&) const
+    {
+        return true;
+    }
+};
+
+template <class Key, class Elem, class KeyOf, class Less, size_t BlockBytes = 4096, class SameRun = OneRun>
 class PackedTable {
 public:
     // Records a block holds: the largest power of two that fits the bytes,
@@ -160,6 +177,11 @@ public:
         size_ = 0;
     }
 
+    // The key of the record at it (not the end). A block's first key is
+    // kept beside the blocks: reading it there leaves the block unread, as
+    // when a record goes past the end of the block before.
+    const Key& keyAt(const_iterator it) const { return keyAt(Place{it.block_, it.pos_}); }
+
     iterator lower_bound(const Key& key) { return at(lowerPlace(key)); }
     const_iterator lower_bound(const Key& key) const
     {
@@ -169,7 +191,7 @@ public:
     const_iterator find(const Key& key) const
     {
         const_iterator it = lower_bound(key);
-        return it != end() && !Less{}(key, KeyOf{}(*it)) ? it : end();
+        return it != end() && !Less{}(key, keyAt(it)) ? it : end();
     }
     size_t count(const Key& key) const { return find(key) != end() ? 1 : 0; }
 
@@ -184,7 +206,7 @@ public:
         std::pair<size_t, size_t> place{hint.block_, hint.pos_};
         if (!belongsAt(place, key)) place = lowerPlace(key);
         iterator it = at(place);
-        if (it != end() && !Less{}(key, KeyOf{}(*it))) return it;
+        if (it != end() && !Less{}(key, keyAt(it))) return it;
         return insertAt(place, std::move(e));
     }
     iterator insert(const_iterator hint, const Elem& e) { return emplace_hint(hint, e); }
@@ -194,7 +216,7 @@ public:
         Elem e(std::forward<Args>(args)...);
         auto place = lowerPlace(KeyOf{}(e));
         iterator it = at(place);
-        if (it != end() && !Less{}(KeyOf{}(e), KeyOf{}(*it))) return {it, false};
+        if (it != end() && !Less{}(KeyOf{}(e), keyAt(it))) return {it, false};
         return {insertAt(place, std::move(e)), true};
     }
 
@@ -256,6 +278,11 @@ private:
         return {this, p.first, p.second};
     }
 
+    const Key& keyAt(Place p) const
+    {
+        return p.second == 0 ? firsts_[p.first] : KeyOf{}(blocks_[p.first][p.second]);
+    }
+
     // Where the first record not less than key is, or would go.
     Place lowerPlace(const Key& key) const
     {
@@ -265,6 +292,9 @@ private:
         if (f == firsts_.begin()) return {0, 0};
         size_t b = static_cast<size_t>(f - firsts_.begin()) - 1;
         const auto& block = blocks_[b];
+        // A key past the block's last (a run growing at its end) needs no
+        // search of the block.
+        if (Less{}(KeyOf{}(block.back()), key)) return {b + 1, 0};
         auto it = std::lower_bound(block.begin(), block.end(), key,
                                    [](const Elem& e, const Key& k) { return Less{}(KeyOf{}(e), k); });
         if (it == block.end()) return {b + 1, 0};
@@ -278,7 +308,7 @@ private:
         auto [b, i] = p;
         if (b > blocks_.size() || (b == blocks_.size() && i != 0) || (b < blocks_.size() && i >= blocks_[b].size()))
             return false;
-        if (b < blocks_.size() && Less{}(KeyOf{}(blocks_[b][i]), key)) return false;
+        if (b < blocks_.size() && Less{}(keyAt(p), key)) return false;
         if (i > 0) return Less{}(KeyOf{}(blocks_[b][i - 1]), key);
         return b == 0 || Less{}(KeyOf{}(blocks_[b - 1].back()), key);
     }
@@ -289,28 +319,34 @@ private:
     iterator insertAt(Place place, Elem&& e)
     {
         auto [b, i] = place;
+        const Key& key = KeyOf{}(e);
         if (i == 0 && b > 0 && blocks_[b - 1].size() < kPerBlock) {
             --b;
             i = blocks_[b].size();
-        } else if (b == blocks_.size()) {
-            // Past a full last block, or into an empty table: a new block.
+        } else if (b == blocks_.size() || (i == 0 && b > 0 && !SameRun{}(key, firsts_[b]))) {
+            // Past a full last block, or into an empty table, or past a
+            // full block and before another run's records: a new block.
             std::vector<Elem> block;
             block.reserve(1);
-            blocks_.push_back(std::move(block));
-            firsts_.push_back(KeyOf{}(e));
+            firsts_.insert(firsts_.begin() + static_cast<std::ptrdiff_t>(b), key);
+            blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(b), std::move(block));
             i = 0;
         } else if (blocks_[b].size() == kPerBlock) {
-            // A full block splits in halves; the record goes to its half.
-            size_t half = kPerBlock / 2;
+            // A full block splits where the record ends a run before
+            // another's, or else in halves; the record goes to its part.
             auto& full = blocks_[b];
-            std::vector<Elem> upper(std::make_move_iterator(full.begin() + static_cast<std::ptrdiff_t>(half)),
+            size_t cut = i > 0 && !SameRun{}(KeyOf{}(full[i - 1]), KeyOf{}(full[i])) &&
+                                 !SameRun{}(key, KeyOf{}(full[i]))
+                             ? i
+                             : kPerBlock / 2;
+            std::vector<Elem> upper(std::make_move_iterator(full.begin() + static_cast<std::ptrdiff_t>(cut)),
                                     std::make_move_iterator(full.end()));
-            full.erase(full.begin() + static_cast<std::ptrdiff_t>(half), full.end());
+            full.erase(full.begin() + static_cast<std::ptrdiff_t>(cut), full.end());
             firsts_.insert(firsts_.begin() + static_cast<std::ptrdiff_t>(b + 1), KeyOf{}(upper.front()));
             blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(b + 1), std::move(upper));
-            if (i > half) {
+            if (i > cut) {
                 ++b;
-                i -= half;
+                i -= cut;
             }
         }
         auto& block = blocks_[b];
