@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/model/program_log.h"
@@ -14,8 +16,9 @@
 namespace {
 
 // Call n as the log is given it: every third one a call with arguments
-// (n and up to two more), the others entry requests with 0 to 4 ports
-// (those of a multicast addition kept aside), each naming n in its record.
+// (n and up to two more), the others entry requests of two names with 0
+// to 4 ports (those of a multicast addition kept aside), each naming n in
+// every field of its entry.
 std::vector<uint32_t> argsOf(uint64_t n) { return std::vector<uint32_t>(1 + n % 3, static_cast<uint32_t>(n)); }
 std::vector<uint32_t> portsOf(uint64_t n)
 {
@@ -24,6 +27,21 @@ std::vector<uint32_t> portsOf(uint64_t n)
     return ports;
 }
 bool withArgs(uint64_t n) { return n % 3 == 0; }
+// Every field of the entry names n.
+L2VPN_MINM_ENTRY_S entryOf(uint64_t n)
+{
+    auto b = static_cast<uint8_t>(n);
+    auto w = static_cast<uint32_t>(n);
+    return {w, w + 1, {b, 1, 2, 3, 4, b}, static_cast<uint16_t>(n + 2), w + 3, static_cast<uint16_t>(n + 4),
+            {5, b, 6, 7, 8, b}, w + 5, w + 6, w + 7, nullptr, w + 8};
+}
+bool sameEntry(const L2VPN_MINM_ENTRY_S& a, const L2VPN_MINM_ENTRY_S& b)
+{
+    return std::memcmp(&a, &b, offsetof(L2VPN_MINM_ENTRY_S, puiPortList)) == 0 && a.puiPortList == b.puiPortList &&
+           a.uiZero == b.uiZero;
+}
+// Requests of two names, the name by n.
+const char* requestName(uint64_t n) { return n % 2 == 0 ? "L2VPN_AddMinMEntry" : "L2VPN_DelMinMEntry"; }
 
 void addCall(sim::ProgramLog& log)
 {
@@ -35,9 +53,8 @@ void addCall(sim::ProgramLog& log)
         else log.add("L2VPN_SetInterface", 7, {a[0], a[1], a[2]});
         return;
     }
-    sim::MinMRequest r{.client = 2, .op = L2VPN_MINM_ADD_MC, .entry = {}, .ports = portsOf(n)};
-    r.entry.uiVsiIndex = static_cast<uint32_t>(n);
-    log.add("L2VPN_AddMinMEntry", 0, r);
+    sim::MinMRequest r{.client = 2, .op = L2VPN_MINM_ADD_MC, .entry = entryOf(n), .ports = portsOf(n)};
+    log.add(requestName(n), 0, r);
 }
 
 // The numbers since() hands out, each call checked against what it was
@@ -52,13 +69,13 @@ std::vector<uint64_t> numbersSince(const sim::ProgramLog& log, uint64_t seq, siz
             EXPECT_FALSE(c.minm);
             EXPECT_EQ(c.args, argsOf(c.seq));
         } else {
-            EXPECT_EQ(c.call, "L2VPN_AddMinMEntry");
+            EXPECT_EQ(c.call, requestName(c.seq));
             EXPECT_TRUE(c.args.empty());
             if (!c.minm) {
                 ADD_FAILURE() << "call " << c.seq << " lost its request";
             } else {
                 EXPECT_EQ(c.minm->client, 2u);
-                EXPECT_EQ(c.minm->entry.uiVsiIndex, static_cast<uint32_t>(c.seq));
+                EXPECT_TRUE(sameEntry(c.minm->entry, entryOf(c.seq))) << "call " << c.seq;
                 EXPECT_EQ(c.minm->ports, portsOf(c.seq)) << "call " << c.seq;
             }
         }
