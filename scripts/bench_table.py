@@ -63,6 +63,7 @@ FIGURES = [
     ("forwarding against the raw AF_PACKET rate", "bench_forward", "BM_ForwardBothWays/128/", "ratio", 1, "", (">=", 0.5)),
     ("pbb-sim CPU per forwarded frame", "bench_forward", "BM_ForwardBothWays/128/", "sim_cpu_us_per_frame", 1, "us", None),
     ("one empty round trip of the socket transport", "bench_sim", "BM_RoundTrip_Socket", "real_time", 1, "us", None),
+    ("switch model in process: a new entry added and committed, 64,000 over 64 VSIs", "bench_sim", "BM_ProgramNewEntries_InProcess", "ns_per_entry", 1, "ns", None),
     ("run database: one save's median on the daemon's thread", "bench_dbm", "BM_SaveLearnedEntry", "median_us", 1000, "ns", None),
     ("run database: saves sustained, until committed", "bench_dbm", "BM_SaveSustained", "saves_per_second", 1, "/s", (">=", 250000)),
     ("run database: CPU per sustained save, both threads", "bench_dbm", "BM_SaveSustained", "cpu_us_per_save", 1000, "ns", None),
