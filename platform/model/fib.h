@@ -94,15 +94,17 @@ struct UcRecord {
 };
 static_assert(sizeof(UcRecord<UcKeyOnly>) == sizeof(UcKey));
 
+// A VSI's entries are a run of the unicast tables: learning adds each
+// VSI's entries at that VSI's end, the VSIs in turn.
+struct UcSameVsi {
+    bool operator()(const UcKey& a, const UcKey& b) const { return a.first == b.first; }
+};
+
 // The unicast tables and their refresh marks hold up to millions of keys:
 // packed, a record costs its own bytes rather than a tree node's. The marks
 // are cleared in key order as a restart programs its entries again, each
 // from the front of what is left of its block, moving the rest: their
 // blocks are smaller (128 keys, not 512).
-// A VSI's entries are a run: learning adds each VSI's entries at its end.
-struct UcSameVsi {
-    bool operator()(const UcKey& a, const UcKey& b) const { return a.first == b.first; }
-};
 template <class Rec>
 using BasicUcTable = PackedTable<UcKey, UcRecord<Rec>, KeyOfFirst, UcKeyLess, 8192, UcSameVsi>;
 using UcTable = BasicUcTable<UcEntry>;
