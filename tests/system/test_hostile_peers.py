@@ -1,12 +1,14 @@
 """Peers that misbehave on pbb-sim's control socket and on pbbd's management
 socket, and files that are not what a command expects: pbb-sim and pbbd
 stay up, keep their memory and CPU bounded and serve everybody else;
-pbb-simctl and pbbctl give up on a socket that takes nobody."""
+pbb-simctl and pbbctl give up on a socket that takes nobody; a daemon that
+does not read its report socket holds up neither pbb-sim nor itself."""
 
 import json
 import os
 import resource
 import select
+import signal
 import socket
 import struct
 import time
@@ -145,6 +147,63 @@ def test_tools_give_up_on_a_socket_that_takes_nobody(system, tool, name, words):
     assert time.monotonic() - start < 5, r
     assert r.code == 3, r
     assert "does not answer" in r.err, r
+
+
+def send_reports(system, first, count):
+    """Ageing reports from one pbb-simctl, one command a line; each must be answered."""
+    lines = "".join(f"report aged 1 vsi-red 10010 02:01:00:00:{i >> 8:02x}:{i & 0xff:02x}/100\n"
+                    for i in range(first, first + count))
+    system.run([harness.binary("pbb-simctl"), "--timeout", "5", "-f", "-"], input=lines)
+
+
+def stopped(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()[0] == "T"
+
+
+@pytest.mark.parametrize("then", ["reads again", "is killed"])
+def test_reports_a_daemon_does_not_read_wait_in_pbb_sim_which_goes_on_answering(system, then):
+    # A stopped pbbd stands for one busy elsewhere. The kernel queues a few
+    # reports for its report socket (net.unix.max_dgram_qlen); more wait.
+    with open("/proc/sys/net/unix/max_dgram_qlen") as f:
+        reports = int(f.read()) + 30
+    system.start_sim()
+    daemon = system.start_daemon()
+    os.kill(daemon.pid, signal.SIGSTOP)
+    system.on_cleanup(lambda p=daemon: p.running() and os.kill(p.pid, signal.SIGCONT))
+    harness.wait_until("pbbd stopped", lambda: stopped(daemon.pid))
+    # pbbd acknowledges a board's removal: a call that waits for pbb-sim's
+    # answer, made before it reads a report.
+    system.simctl("slot", "remove", 2)
+    send_reports(system, 0, reports)
+    waiting = system.stats()["reports"]["waiting"]
+    assert 20 < waiting < reports
+    if then == "reads again":
+        os.kill(daemon.pid, signal.SIGCONT)
+        harness.wait_until("every report received",
+                           lambda: system.stats()["reports"] == {"sent": reports, "lost": 0, "waiting": 0},
+                           describe=lambda: str(system.stats()["reports"]))
+        stats = system.stats()
+        assert stats["daemon"].get("pid") == daemon.pid and stats["sessions"] == 1, stats
+        assert "lost the simulated switch" not in system.log()
+        # With nothing waiting it no longer watches the socket (it would
+        # find it writable at every turn of its loop).
+        start = cpu_seconds(system.sim.pid)
+        time.sleep(1.0)  # a measuring window, not a wait for anything
+        assert cpu_seconds(system.sim.pid) - start < 0.5
+        sent, lost = reports, 0
+        system.kill_daemon()
+    else:
+        # What waited was for the daemon that ended.
+        system.kill_daemon()
+        sent, lost = reports - waiting, waiting
+        harness.wait_until("the reports for the ended daemon lost",
+                           lambda: system.stats()["reports"] == {"sent": sent, "lost": lost, "waiting": 0},
+                           describe=lambda: str(system.stats()["reports"]))
+    # A daemon started again receives the next report.
+    system.start_daemon()
+    send_reports(system, reports, 1)
+    assert system.stats()["reports"] == {"sent": sent + 1, "lost": lost, "waiting": 0}
 
 
 # A type 6 request (the debug word) with no value, and its reply with the

@@ -13,7 +13,6 @@
 #include <deque>
 
 #include "platform/l2vpn_age.h"
-#include "platform/lipc.h"
 #include "platform/settings.h"
 #include "platform/stub/logfile.h"
 #include "platform/transport/control.h"
@@ -56,7 +55,8 @@ void Server::Sink::release()
     for (auto& o : out) s_.route(o);
 }
 
-Server::Server(sim::SwitchModel& model) : model_(model), sink_(*this), forwarder_(loop_, model_, stats_)
+Server::Server(sim::SwitchModel& model)
+    : model_(model), sink_(*this), forwarder_(loop_, model_, stats_), reports_(loop_, stats_, L2VPN_AGE_PORT)
 {
     model_.setSink(&sink_);
     spare_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
@@ -156,11 +156,7 @@ void Server::route(Output& o)
         else
             ++stats_.framesUnclaimed;
     } else if (auto* r = std::get_if<ReportOut>(&o)) {
-        // A report nobody listens for is lost, as on the switch.
-        if (plat::lipcSendReport(L2VPN_AGE_PORT, r->bytes.data(), r->bytes.size()) == 0)
-            ++stats_.reportsSent;
-        else
-            ++stats_.reportsLost;
+        reports_.send(std::move(r->bytes));
     }
 }
 
@@ -512,7 +508,7 @@ json Server::stats() const
                    {"to_cpu", stats_.framesToCpu},        {"delivered", stats_.framesDelivered},
                    {"dropped", stats_.framesDropped},     {"unclaimed", stats_.framesUnclaimed},
                    {"queued", d != nullptr ? d->framesQueued() : 0}, {"waiting", injector_.waiting()}};
-    j["reports"] = {{"sent", stats_.reportsSent}, {"lost", stats_.reportsLost}};
+    j["reports"] = {{"sent", stats_.reportsSent}, {"lost", stats_.reportsLost}, {"waiting", reports_.waiting()}};
     size_t paused = 0;
     for (const auto& [id, c] : controls_) paused += c.paused;
     j["control"] = {{"clients", controls_.size()},

@@ -23,6 +23,7 @@
 #include "tools/pbb-sim/forwarder.h"
 #include "tools/pbb-sim/injector.h"
 #include "tools/pbb-sim/loop.h"
+#include "tools/pbb-sim/reports.h"
 #include "tools/pbb-sim/session.h"
 #include "tools/pbb-sim/stats.h"
 #include "tools/simcmd/link_capture.h"
@@ -153,6 +154,7 @@ private:
     Stats stats_;
     Injector injector_;
     Forwarder forwarder_;
+    ReportSender reports_;
     plat::UniqueFd daemonListen_;
     plat::UniqueFd controlListen_;
     std::string daemonPath_;
