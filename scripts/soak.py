@@ -56,9 +56,10 @@ def station(vsi_index, i):
 
 
 class Soak:
-    def __init__(self, system, rng, minutes):
+    def __init__(self, system, seed, minutes):
         self.s = system
-        self.rng = rng
+        self.seed = seed
+        self.rng = None  # the switch events' own, made for each round (events())
         self.start = time.monotonic()
         self.end = self.start + minutes * 60
         self.counts = collections.Counter()
@@ -88,18 +89,23 @@ class Soak:
 
     # The activity: each runs until self.stop is set.
 
-    def flood(self):
+    def rng_of(self, number, role):
+        # Each thread of a round draws from a generator of its own, made
+        # from the seed, the round and its role: a seed gives every thread
+        # the same choices from run to run, however the threads interleave.
+        return random.Random(f"{self.seed}/{number}/{role}")
+
+    def flood(self, rng):
         while not self.stop.is_set() and not self.quiet.is_set():
-            name = self.rng.choice(list(VSIS))
+            name = rng.choice(list(VSIS))
             index, isid, bvlan, uplinks = VSIS[name]
-            count = self.rng.choice([1, 16, 64, 200])
-            first = self.rng.randrange(STATIONS - count + 1)
-            r = self.s.simctl("frame", "burst", self.rng.choice(uplinks), count, "--isid", isid, "--bvlan", bvlan,
+            count = rng.choice([1, 16, 64, 200])
+            first = rng.randrange(STATIONS - count + 1)
+            r = self.s.simctl("frame", "burst", rng.choice(uplinks), count, "--isid", isid, "--bvlan", bvlan,
                               "--bsa", station(index, first), "--rate", 20000, check=False)
             self.count("frames sent" if r.code == 0 else "frame bursts refused", count if r.code == 0 else 1)
 
-    def manage(self, client):
-        rng = random.Random(self.rng.random() + client)
+    def manage(self, rng):
         while not self.stop.is_set():
             name = rng.choice(list(VSIS))
             words = rng.choice([("show", "learned", name), ("show", "mc"), ("show", "mc", name), ("status",),
@@ -121,7 +127,9 @@ class Soak:
                 self.fail(f"pbbctl {' '.join(words)} failed: {r} (vsi-blue changes {changes}, "
                           f"{self.blue_changes} after)")
 
-    def events(self):
+    def events(self, rng):
+        # The events' helpers (event_*, pause) draw from self.rng.
+        self.rng = rng
         while not self.stop.is_set():
             with self.action:
                 # Without a daemon the switch still changes under it; what
@@ -287,15 +295,17 @@ class Soak:
     def round(self, number, seconds, kill):
         self.stop.clear()
         self.quiet.clear()
-        threads = [self.guarded(self.flood), self.guarded(self.events)]
-        threads += [self.guarded(self.manage, c) for c in range(CLIENTS)]
+        rng = self.rng_of(number, "round")
+        threads = [self.guarded(self.flood, self.rng_of(number, "flood")),
+                   self.guarded(self.events, self.rng_of(number, "events"))]
+        threads += [self.guarded(self.manage, self.rng_of(number, f"client {c}")) for c in range(CLIENTS)]
         for t in threads:
             t.start()
         self.progress(f"round {number}: floods, switch events, ageing, {CLIENTS} management clients"
                       + (", kill -9 of pbbd" if kill else ""))
         try:
             if kill:
-                self.stop.wait(self.rng.uniform(seconds / 4, seconds * 3 / 4))
+                self.stop.wait(rng.uniform(seconds / 4, seconds * 3 / 4))
                 self.kill()
             self.stop.wait(seconds if not kill else seconds / 4)
             # The last stretch without frames: entries that events and
@@ -374,7 +384,7 @@ def main():
     seed = args.seed if args.seed is not None else int(time.time())
     print(f"soak: {args.minutes:g} minutes, seed {seed}, binaries from {os.environ['PBB_BUILD_DIR']}", flush=True)
     system = harness.System()
-    soak = Soak(system, random.Random(seed), args.minutes)
+    soak = Soak(system, seed, args.minutes)
     try:
         soak.run()
     except Exception as e:  # a failed step ends the soak; its report still prints
