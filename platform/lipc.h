@@ -7,7 +7,10 @@
 //    listens at <run dir>/lipc.P; clients connect with plat::lipcConnect;
 //  - a report socket (stream type with protocol 6) bound to port P receives
 //    whole reports, one per send, at <run dir>/lipc.P; it is never
-//    connected and never listens. Senders use plat::lipcSendReport.
+//    connected and never listens. The in-process switch sends with
+//    plat::lipcSendReport; pbb-sim keeps its own sender that never blocks
+//    (tools/pbb-sim/reports.h), as the daemon may be waiting for pbb-sim
+//    while its report queue is full.
 // Socket files are created mode 0660 with the directory not world-writable.
 #pragma once
 
