@@ -1,7 +1,7 @@
 // Records of one size carved from slabs of 2 MiB.
 //
-// The unicast table holds up to millions of 136-byte entries; the C
-// allocator puts each in a 144-byte block. A pool puts 15,420 of them in a
+// The unicast table holds up to millions of 112-byte entries; the C
+// allocator puts each in a 128-byte block. A pool puts 18,724 of them in a
 // slab, the slab's header in front. Slabs are mapped from the system on
 // their own, aligned to their size, so that a slab is found from a
 // record's address rounded down, and costs the pages its records touched

@@ -29,10 +29,9 @@ static_assert(offsetof(PbbUcPw, uiISid) == offsetof(PbbUcPw, uiVsiIndex) + 4);
 static_assert(offsetof(PbbUcPw, aucBMac) == offsetof(PbbUcPw, usBVlan) + 2);
 static_assert(offsetof(PbbUcPwHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
 static_assert(sizeof(HASH_NODE_S) == 2 * sizeof(void*));
-// The order node follows the age status: 136 bytes, which the entries'
-// pool hands out as they are (the C allocator's block would be 144).
-static_assert(offsetof(PbbUcPw, stOrderNode) == offsetof(PbbUcPw, pstAgeStatus) + sizeof(BITMAP_S*));
-static_assert(sizeof(PbbUcPw) == 136);
+// 112 bytes, which the entries' pool hands out as they are (the C
+// allocator's block would be 128).
+static_assert(sizeof(PbbUcPw) == 112);
 static_assert(offsetof(PbbUcPwVsiHead, uiCount) == sizeof(PbbUcPwLink), "count follows the head's links");
 
 PbbUcPwHead g_stPbb_UcPwList = {{&g_stPbb_UcPwList.stLink, &g_stPbb_UcPwList.stLink}, 0};
@@ -74,11 +73,6 @@ inline PbbUcPw* _pbb_ucpw_EntryOfHash(const HASH_NODE_S* pstNode)
                                       offsetof(PbbUcPw, stHashNode));
 }
 
-inline PbbUcPw* _pbb_ucpw_EntryOfOrder(PbbTreeNode* pstNode)
-{
-    return reinterpret_cast<PbbUcPw*>(reinterpret_cast<char*>(pstNode) - offsetof(PbbUcPw, stOrderNode));
-}
-
 // The B-MAC as a number, first byte most significant: numbers compare as
 // the addresses do byte by byte.
 inline uint64_t _pbb_ucpw_MacOrder(const uint8_t* pucBMac)
@@ -92,18 +86,6 @@ inline uint64_t _pbb_ucpw_MacOrder(const uint8_t* pucBMac)
         usLow = __builtin_bswap16(usLow);
     }
     return (static_cast<uint64_t>(uiHigh) << 16) | usLow;
-}
-
-// A walk down the tree waits for each node it reads. Asking for both
-// children of the node it is at lets the next node's reading overlap
-// with this one's.
-inline void _pbb_ucpw_PrefetchChildren(const PbbTreeNode* pstNode)
-{
-    for (const PbbTreeNode* pstChild : {pstNode->pstLeft, pstNode->pstRight}) {
-        if (pstChild == nullptr) continue;
-        __builtin_prefetch(_pbb_ucpw_EntryOfOrder(const_cast<PbbTreeNode*>(pstChild))->aucBMac);
-        __builtin_prefetch(&pstChild->pstRight);
-    }
 }
 
 // Hash of the fields the key compare looks at: B-MAC, B-VLAN and, outside
@@ -162,35 +144,25 @@ PbbUcPwLink* _pbb_ucpw_GetVsiHead(uint32_t uiVsiIndex)
     return &g_pstPbb_VsiUcPwList[uiVsiIndex].stLink;
 }
 
-// Links the entry into its VSI's list behind every entry whose B-MAC is
-// less than or equal to its own, and into the VSI's tree at the same
-// place. Walking down the tree, the new entry goes right of every entry
-// not greater than it; the last entry it went left of is the first one
-// greater, before which it goes in the list. (Ascending adds walk down the
-// right edge of the tree, which they keep in the cache.)
-void _pbb_ucpw_OrderInsert(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry)
+// Files the entry in its VSI's index behind every entry whose B-MAC is
+// less than or equal to its own; *ppPrev and *ppNext are its neighbours
+// there, for _pbb_ucpw_OrderLink. PBB_ERR when the index had no memory.
+uint32_t _pbb_ucpw_OrderInsert(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry, void** ppPrev, void** ppNext)
 {
-    const uint64_t ulKey = _pbb_ucpw_MacOrder(pstEntry->aucBMac);
-    PbbUcPwLink* pstList = &pstHead->stLink;
-    PbbTreeNode* pstParent = nullptr;
-    PbbTreeNode** ppstLink = &pstHead->pstOrderRoot;
-    PbbUcPw* pstGreater = nullptr;
-    while (*ppstLink != nullptr) {
-        pstParent = *ppstLink;
-        _pbb_ucpw_PrefetchChildren(pstParent);
-        PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstParent);
-        if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
-            pstGreater = pstAt;
-            ppstLink = &pstParent->pstLeft;
-        } else {
-            ppstLink = &pstParent->pstRight;
-        }
-    }
-    pbb::tree::insert(&pstHead->pstOrderRoot, pstParent, ppstLink, &pstEntry->stOrderNode);
-    if (pstGreater != nullptr)
-        pbb::list::insertBefore(&pstGreater->stVsiNode, &pstEntry->stVsiNode);
+    return pbb::tree::insert(&pstHead->stOrder, _pbb_ucpw_MacOrder(pstEntry->aucBMac), pstEntry, ppPrev, ppNext);
+}
+
+// Links the entry into its VSI's list at the place the index gave it: in
+// front of the entry it precedes, else behind the one it follows, else
+// (the VSI had no entry) as the only one.
+void _pbb_ucpw_OrderLink(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry, void* pPrev, void* pNext)
+{
+    if (pNext != nullptr)
+        pbb::list::insertBefore(&static_cast<PbbUcPw*>(pNext)->stVsiNode, &pstEntry->stVsiNode);
+    else if (pPrev != nullptr)
+        pbb::list::insertBefore(static_cast<PbbUcPw*>(pPrev)->stVsiNode.pstNext, &pstEntry->stVsiNode);
     else
-        pbb::list::pushBack(pstList, &pstEntry->stVsiNode);
+        pbb::list::pushBack(&pstHead->stLink, &pstEntry->stVsiNode);
 }
 
 // Makes the hash twice as large once the entries outnumber its buckets,
@@ -280,12 +252,13 @@ void _pbb_ucpw_HashRemove(PbbUcPw* pstEntry)
 }
 
 // Unlinks the entry from every index, in the order VSI, B-VLAN, interface,
-// hash, all entries, keeping the counts. A VSI whose tree has been cleared
-// (it is being emptied whole) only loses the entry from its list.
+// hash, all entries, keeping the counts. A VSI whose index has been
+// cleared (it is being emptied whole) only loses the entry from its list.
 void _pbb_ucpw_RemoveFromAllList(PbbUcPw* pstEntry)
 {
     PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[pstEntry->uiVsiIndex];
-    if (pstVsiHead->pstOrderRoot != nullptr) pbb::tree::erase(&pstVsiHead->pstOrderRoot, &pstEntry->stOrderNode);
+    if (pstVsiHead->stOrder.uiHeight != 0)
+        (void)pbb::tree::erase(&pstVsiHead->stOrder, _pbb_ucpw_MacOrder(pstEntry->aucBMac), pstEntry);
     pbb::list::unlink(&pstEntry->stVsiNode);
     pstVsiHead->uiCount--;
     pbb::list::unlink(&pstEntry->stVlanNode);
@@ -443,6 +416,7 @@ void PBB_ucpw_Exit()
 
     PBB_ucpw_DeleteAll();
     PBB_pool_Exit(&g_stPbb_UcPwPool);
+    pbb::tree::releaseNodes();
 
     if (g_pstPbb_BmacHashTbl != nullptr) {
         HASH_Destroy(g_pstPbb_BmacHashTbl, nullptr);
@@ -491,6 +465,16 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     std::memcpy(pstEntry->aucBMac, pucBMac, PBB_UCPW_BMAC_LEN);
     pstEntry->uiIfIndex = uiIfIndex;
 
+    // Behind every entry whose B-MAC is less than or equal to the new one.
+    PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
+    void* pPrev = nullptr;
+    void* pNext = nullptr;
+    if (_pbb_ucpw_OrderInsert(pstVsiHead, pstEntry, &pPrev, &pNext) != PBB_OK) {
+        _pbb_ucpw_LogNoMemory(uiVsiIndex, uiISid, usBVlan, pucBMac, uiIfIndex);
+        _pbb_ucpw_FreeNode(pstEntry);
+        return PBB_ERR;
+    }
+
     PbbUcPwLink* pstIfHead = _pbb_ucpw_GetIfHead(uiIfIndex);
     if (pstIfHead == nullptr) {
         pstIfHead = static_cast<PbbUcPwLink*>(calloc(1, sizeof(PbbUcPwLink)));
@@ -503,12 +487,14 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
                               "interface %s.\r\n",
                               szIfName);
             }
+            (void)pbb::tree::erase(&pstVsiHead->stOrder, _pbb_ucpw_MacOrder(pucBMac), pstEntry);
             _pbb_ucpw_FreeNode(pstEntry);
             return PBB_ERR;
         }
         pbb::list::init(pstIfHead);
         if (IF_SetPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, pstIfHead) != 0) {
             free(pstIfHead);
+            (void)pbb::tree::erase(&pstVsiHead->stOrder, _pbb_ucpw_MacOrder(pucBMac), pstEntry);
             _pbb_ucpw_FreeNode(pstEntry);
             return PBB_ERR;
         }
@@ -519,9 +505,7 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     pbb::list::pushFront(&g_stPbb_UcPwList.stLink, &pstEntry->stAllNode);
     g_stPbb_UcPwList.uiCount++;
 
-    // Behind every entry whose B-MAC is less than or equal to the new one.
-    PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
-    _pbb_ucpw_OrderInsert(pstVsiHead, pstEntry);
+    _pbb_ucpw_OrderLink(pstVsiHead, pstEntry, pPrev, pNext);
     pstVsiHead->uiCount++;
 
     pbb::list::pushFront(&g_pstPbb_VlanUcPwList[usBVlan], &pstEntry->stVlanNode);
@@ -644,24 +628,18 @@ PbbUcPw* PBB_ucpw_GetNext(uint32_t uiType, const PbbUcPw* pstCurrent)
     }
 }
 
-// The first entry of the list greater than the B-MAC: the leftmost node of
-// the tree greater than it, found on the way down.
+// The first entry of the list greater than the B-MAC, found in the VSI's
+// index, or the entry after the index's answer when that is the last entry
+// of its leaf not greater.
 PbbUcPw* PBB_ucpw_GetNextByIndex(uint32_t uiVsiIndex, const uint8_t* pucBMac)
 {
-    if (_pbb_ucpw_GetVsiHead(uiVsiIndex) == nullptr || pucBMac == nullptr) return nullptr;
-    const uint64_t ulKey = _pbb_ucpw_MacOrder(pucBMac);
-    PbbUcPw* pstGreater = nullptr;
-    for (PbbTreeNode* pstNode = g_pstPbb_VsiUcPwList[uiVsiIndex].pstOrderRoot; pstNode != nullptr;) {
-        _pbb_ucpw_PrefetchChildren(pstNode);
-        PbbUcPw* pstAt = _pbb_ucpw_EntryOfOrder(pstNode);
-        if (ulKey < _pbb_ucpw_MacOrder(pstAt->aucBMac)) {
-            pstGreater = pstAt;
-            pstNode = pstNode->pstLeft;
-        } else {
-            pstNode = pstNode->pstRight;
-        }
-    }
-    return pstGreater;
+    PbbUcPwLink* pstHead = _pbb_ucpw_GetVsiHead(uiVsiIndex);
+    if (pstHead == nullptr || pucBMac == nullptr) return nullptr;
+    bool bLast = false;
+    auto* pstEntry = static_cast<PbbUcPw*>(
+        pbb::tree::upperBound(&g_pstPbb_VsiUcPwList[uiVsiIndex].stOrder, _pbb_ucpw_MacOrder(pucBMac), &bLast));
+    if (pstEntry == nullptr || !bLast) return pstEntry;
+    return _pbb_ucpw_After(pstHead, &pstEntry->stVsiNode, PBB_UCPW_OFF_VSI);
 }
 
 uint32_t PBB_ucpw_GetTotalNum()
@@ -707,7 +685,7 @@ void PBB_ucpw_DeleteByVsi(uint32_t uiVsiIndex)
 {
     PbbUcPwLink* pstHead = _pbb_ucpw_GetVsiHead(uiVsiIndex);
     if (pstHead == nullptr) return;
-    g_pstPbb_VsiUcPwList[uiVsiIndex].pstOrderRoot = nullptr;  // every node goes
+    pbb::tree::clear(&g_pstPbb_VsiUcPwList[uiVsiIndex].stOrder);  // every entry goes
     _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_VSI, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);
     g_pstPbb_VsiUcPwList[uiVsiIndex].uiCount = 0;
@@ -749,7 +727,7 @@ void PBB_ucpw_DeleteByIfVsi(uint32_t uiIfIndex, uint32_t uiVsiIndex)
 
 void PBB_ucpw_DeleteAll()
 {
-    for (uint32_t i = 0; i < g_uiPbb_VsiUcPwHeadNum; ++i) g_pstPbb_VsiUcPwList[i].pstOrderRoot = nullptr;
+    for (uint32_t i = 0; i < g_uiPbb_VsiUcPwHeadNum; ++i) pbb::tree::clear(&g_pstPbb_VsiUcPwList[i].stOrder);
     PbbUcPwLink* pstHead = &g_stPbb_UcPwList.stLink;
     _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_ALL, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
     pbb::list::init(pstHead);

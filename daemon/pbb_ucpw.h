@@ -1,7 +1,7 @@
 // Unicast pseudo-wire table: every learned entry, linked into five indexes
 // (all entries, per VSI in B-MAC order, per interface, per B-VLAN, and a
 // B-MAC hash), with each entry's per-slot age status. Each VSI's list has
-// an ordered tree beside it that finds a position in it.
+// an ordered index beside it that finds a position in it.
 #pragma once
 
 #include "daemon/pbb_tree.h"
@@ -36,15 +36,14 @@ struct PbbUcPw {
     uint8_t aucBMac[6];
     uint32_t uiIfIndex;
     BITMAP_S* pstAgeStatus;
-    // Node of the VSI's order tree: its in-order sequence is the VSI's list.
-    PbbTreeNode stOrderNode;
 };
 
-// Head of a VSI's list: the list, its count and the root of its order tree.
+// Head of a VSI's list: the list, its count, and the index of the same
+// entries by B-MAC, in the list's order.
 struct PbbUcPwVsiHead {
     PbbUcPwLink stLink;
     uint32_t uiCount;
-    PbbTreeNode* pstOrderRoot;
+    PbbTree stOrder;
 };
 
 struct PbbUcPwFilter {
