@@ -150,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(Orders, TreeSeeded,
                                            TreeShape{TreeOrder::FewKeys, 5}));
 
 // Keys added in ascending order fill the nodes they leave behind: a
-// thousand records take 67 leaves, not the 125 that halves would.
+// thousand records take 67 leaves, not the 125 that halves would, under
+// five inner nodes (15 children each but the last), not eight.
 TEST(Tree, AscendingAddsLeaveFullNodes)
 {
     std::vector<TreeRec> recs(1000);
@@ -166,6 +167,7 @@ TEST(Tree, AscendingAddsLeaveFullNodes)
     collectTree(tree.pstRoot, tree.uiHeight, 0, nullptr, nullptr, seen, fault);
     EXPECT_EQ(seen.size(), 1000u);
     EXPECT_EQ(tree.uiHeight, 3u);
+    EXPECT_EQ(tree.pstRoot->uiCount, 5u);
     uint32_t leaves = 0;
     for (uint32_t i = 0; i < tree.pstRoot->uiCount; ++i)
         leaves += static_cast<const PbbTreeNode*>(tree.pstRoot->apSlot[i])->uiCount;
