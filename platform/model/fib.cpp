@@ -134,7 +134,11 @@ void BasicFib<Rec>::commitDirty()
     }
     for (const UcKey& key : dirtyUc_) {
         auto it = workingUcAt_.lowerBound(working_.uc, key);
-        auto at = committedUcAt_.lowerBound(committed_.uc, key);
+        // The two tables have taken the same changes in the same order but
+        // for those of this flush, so their blocks are most often alike:
+        // the key's place in the committed table is first looked for where
+        // the working table has it.
+        auto at = committedUcAt_.lowerBound(committed_.uc, key, committed_.uc.samePlace(it));
         bool committed = at != committed_.uc.end() && committed_.uc.keyAt(at) == key;
         if (it == working_.uc.end() || working_.uc.keyAt(it) != key) {
             if (committed) at = committed_.uc.erase(at);

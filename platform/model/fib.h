@@ -152,20 +152,29 @@ public:
     Iterator lowerBound(Tree& t, const Key& key) const
     {
         if (set_) {
-            auto less = t.key_comp();
-            if (it_ == t.end()) {
-                if (t.empty() || less(t.keyAt(std::prev(it_)), key)) return it_;
-            } else if (!less(t.keyAt(it_), key)) {
-                if (it_ == t.begin() || less(t.keyAt(std::prev(it_)), key)) return it_;
-            } else {
+            if (isLowerBound(t, it_, key)) return it_;
+            if (it_ != t.end()) {
                 Iterator next = std::next(it_);
-                if (next == t.end() || !less(t.keyAt(next), key)) return next;
+                if (isLowerBound(t, next, key)) return next;
             }
         }
         return t.lower_bound(key);
     }
+    // The same, looked for at `candidate` first.
+    Iterator lowerBound(Tree& t, const Key& key, Iterator candidate) const
+    {
+        return isLowerBound(t, candidate, key) ? candidate : lowerBound(t, key);
+    }
 
 private:
+    // Whether `at` is the first element of `t` not less than `key`.
+    static bool isLowerBound(Tree& t, Iterator at, const Key& key)
+    {
+        auto less = t.key_comp();
+        if (at != t.end() && less(t.keyAt(at), key)) return false;
+        return at == t.begin() || less(t.keyAt(std::prev(at)), key);
+    }
+
     Iterator it_{};
     bool set_ = false;
 };
