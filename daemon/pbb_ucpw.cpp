@@ -144,15 +144,7 @@ PbbUcPwLink* _pbb_ucpw_GetVsiHead(uint32_t uiVsiIndex)
     return &g_pstPbb_VsiUcPwList[uiVsiIndex].stLink;
 }
 
-// Files the entry in its VSI's index behind every entry whose B-MAC is
-// less than or equal to its own; *ppPrev and *ppNext are its neighbours
-// there, for _pbb_ucpw_OrderLink. PBB_ERR when the index had no memory.
-uint32_t _pbb_ucpw_OrderInsert(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry, void** ppPrev, void** ppNext)
-{
-    return pbb::tree::insert(&pstHead->stOrder, _pbb_ucpw_MacOrder(pstEntry->aucBMac), pstEntry, ppPrev, ppNext);
-}
-
-// Links the entry into its VSI's list at the place the index gave it: in
+// Links the entry into its VSI's list at the place its index gave it: in
 // front of the entry it precedes, else behind the one it follows, else
 // (the VSI had no entry) as the only one.
 void _pbb_ucpw_OrderLink(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry, void* pPrev, void* pNext)
@@ -465,11 +457,14 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     std::memcpy(pstEntry->aucBMac, pucBMac, PBB_UCPW_BMAC_LEN);
     pstEntry->uiIfIndex = uiIfIndex;
 
-    // Behind every entry whose B-MAC is less than or equal to the new one.
+    // Filed in the VSI's index behind every entry whose B-MAC is less than
+    // or equal to the new one; pPrev and pNext, its neighbours there, place
+    // it in the VSI's list below. The index may have no memory for a node.
     PbbUcPwVsiHead* pstVsiHead = &g_pstPbb_VsiUcPwList[uiVsiIndex];
+    const uint64_t ulOrderKey = _pbb_ucpw_MacOrder(pucBMac);
     void* pPrev = nullptr;
     void* pNext = nullptr;
-    if (_pbb_ucpw_OrderInsert(pstVsiHead, pstEntry, &pPrev, &pNext) != PBB_OK) {
+    if (pbb::tree::insert(&pstVsiHead->stOrder, ulOrderKey, pstEntry, &pPrev, &pNext) != PBB_OK) {
         _pbb_ucpw_LogNoMemory(uiVsiIndex, uiISid, usBVlan, pucBMac, uiIfIndex);
         _pbb_ucpw_FreeNode(pstEntry);
         return PBB_ERR;
@@ -487,14 +482,14 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
                               "interface %s.\r\n",
                               szIfName);
             }
-            (void)pbb::tree::erase(&pstVsiHead->stOrder, _pbb_ucpw_MacOrder(pucBMac), pstEntry);
+            (void)pbb::tree::erase(&pstVsiHead->stOrder, ulOrderKey, pstEntry);
             _pbb_ucpw_FreeNode(pstEntry);
             return PBB_ERR;
         }
         pbb::list::init(pstIfHead);
         if (IF_SetPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, pstIfHead) != 0) {
             free(pstIfHead);
-            (void)pbb::tree::erase(&pstVsiHead->stOrder, _pbb_ucpw_MacOrder(pucBMac), pstEntry);
+            (void)pbb::tree::erase(&pstVsiHead->stOrder, ulOrderKey, pstEntry);
             _pbb_ucpw_FreeNode(pstEntry);
             return PBB_ERR;
         }
