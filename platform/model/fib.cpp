@@ -7,7 +7,48 @@
 namespace sim {
 
 namespace {
-constexpr size_t kDirtyKept = 4096;
+// Kept records a flush leaves room for: a large batch (a restart's, a flush
+// of everything) does not keep its buckets for good.
+constexpr size_t kKeptBuckets = 4096;
+}
+
+template <class Rec>
+void BasicFib<Rec>::keepCommitted(const UcKey& key, typename Table::iterator it)
+{
+    if (!keepsCommitted_) return;
+    // Only the first change since the flush finds the committed record in
+    // the working table; try_emplace leaves the one kept then.
+    if (it != working_.uc.end() && working_.uc.keyAt(it) == key)
+        keptUc_.try_emplace(key, it->second);
+    else
+        keptUc_.try_emplace(key, std::nullopt);
+}
+
+template <class Rec>
+const Rec* BasicFib<Rec>::committedUnicast(const UcKey& key) const
+{
+    if (!keepsCommitted_) return nullptr;
+    if (auto k = keptUc_.find(key); k != keptUc_.end()) return k->second ? &*k->second : nullptr;
+    auto it = working_.uc.find(key);
+    return it == working_.uc.end() ? nullptr : &it->second;
+}
+
+template <class Rec>
+void BasicFib<Rec>::makeCommittedUc() const
+{
+    committed_.uc = working_.uc;
+    for (const auto& [key, rec] : keptUc_) {
+        auto at = committed_.uc.lower_bound(key);
+        bool held = at != committed_.uc.end() && committed_.uc.keyAt(at) == key;
+        if (!rec) {
+            if (held) committed_.uc.erase(at);
+        } else if (held) {
+            at->second = *rec;
+        } else {
+            committed_.uc.emplace_hint(at, key, *rec);
+        }
+    }
+    committedUcBehind_ = false;
 }
 
 template <class Rec>
@@ -15,7 +56,7 @@ typename BasicFib<Rec>::Table::iterator BasicFib<Rec>::eraseWorkingUc(typename T
 {
     auto n = workingUcPerVsi_.find(it->first.first);
     if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
-    if (keepsCommitted_) dirtyUc_.push_back(it->first);
+    keepCommitted(it->first, it);
     auto next = working_.uc.erase(it);
     workingUcAt_.set(next);
     return next;
@@ -35,12 +76,13 @@ uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t
             workingUcPerVsi_.emplace(e.vsi, 1);
         else
             ++n->second;
+        keepCommitted(key, it);
         it = working_.uc.emplace_hint(it, key, e);
     } else {
+        keepCommitted(key, it);
         it->second = e;
     }
     workingUcAt_.set(it);
-    if (keepsCommitted_) dirtyUc_.push_back(key);
     auto stale = staleUcAt_.lowerBound(staleUc_, key);
     if (stale != staleUc_.end() && *stale == key) stale = staleUc_.erase(stale);
     staleUcAt_.set(stale);
@@ -113,49 +155,24 @@ template <class Rec>
 void BasicFib<Rec>::flush()
 {
     endChunk();
-    if (keepsCommitted_) commitDirty();
-    // A large batch (a restart's, a flush of everything) does not keep its
-    // room for good.
-    if (dirtyUc_.capacity() > kDirtyKept)
-        dirtyUc_ = {};
-    else
-        dirtyUc_.clear();
-    dirtyMc_.clear();
-}
-
-template <class Rec>
-void BasicFib<Rec>::commitDirty()
-{
-    // The changed keys in order, each once, each found from the place of
-    // the one before.
-    if (dirtyUc_.size() > 1) {
-        std::sort(dirtyUc_.begin(), dirtyUc_.end(), UcKeyLess{});
-        dirtyUc_.erase(std::unique(dirtyUc_.begin(), dirtyUc_.end()), dirtyUc_.end());
-    }
-    for (const UcKey& key : dirtyUc_) {
-        auto it = workingUcAt_.lowerBound(working_.uc, key);
-        // The two tables have taken the same changes in the same order but
-        // for those of this flush, so their blocks are most often alike:
-        // the key's place in the committed table is first looked for where
-        // the working table has it.
-        auto at = committedUcAt_.lowerBound(committed_.uc, key, committed_.uc.samePlace(it));
-        bool committed = at != committed_.uc.end() && committed_.uc.keyAt(at) == key;
-        if (it == working_.uc.end() || working_.uc.keyAt(it) != key) {
-            if (committed) at = committed_.uc.erase(at);
-        } else if (committed) {
-            at->second = it->second;
-        } else {
-            at = committed_.uc.emplace_hint(at, key, it->second);
-        }
-        committedUcAt_.set(at);
-    }
-    for (uint32_t vsi : dirtyMc_) {
-        auto it = working_.mc.find(vsi);
-        if (it == working_.mc.end())
-            committed_.mc.erase(vsi);
+    // The committed unicast table is the working one from now on.
+    if (!keptUc_.empty()) {
+        committedUcBehind_ = true;
+        if (keptUc_.bucket_count() > kKeptBuckets)
+            keptUc_ = {};
         else
-            committed_.mc[vsi] = it->second;
+            keptUc_.clear();
     }
+    if (keepsCommitted_) {
+        for (uint32_t vsi : dirtyMc_) {
+            auto it = working_.mc.find(vsi);
+            if (it == working_.mc.end())
+                committed_.mc.erase(vsi);
+            else
+                committed_.mc[vsi] = it->second;
+        }
+    }
+    dirtyMc_.clear();
 }
 
 template <class Rec>
@@ -194,12 +211,14 @@ void BasicFib<Rec>::openWindow()
     staleMc_.clear();
     // Every key of either table once: the two ordered tables merged, each
     // key going in behind the one before.
-    auto w = working_.uc.begin(), c = committed_.uc.begin();
-    while (w != working_.uc.end() || c != committed_.uc.end()) {
-        bool fromWorking = c == committed_.uc.end() || (w != working_.uc.end() && !UcKeyLess{}(c->first, w->first));
+    const Table& committedUc = committed().uc;
+    auto w = working_.uc.begin();
+    auto c = committedUc.begin();
+    while (w != working_.uc.end() || c != committedUc.end()) {
+        bool fromWorking = c == committedUc.end() || (w != working_.uc.end() && !UcKeyLess{}(c->first, w->first));
         const UcKey& key = fromWorking ? w->first : c->first;
         staleUc_.insert(staleUc_.end(), key);
-        if (c != committed_.uc.end() && c->first == key) ++c;
+        if (c != committedUc.end() && c->first == key) ++c;
         if (fromWorking) ++w;
     }
     for (const auto& [vsi, e] : working_.mc) staleMc_.insert(vsi);
@@ -215,13 +234,14 @@ void BasicFib<Rec>::closeWindow()
     endChunk();
     if (!window_) return;
     window_ = false;
+    // Gone from both tables: nothing of the key is kept for the committed
+    // one either.
     for (const auto& key : staleUc_) {
         auto it = workingUcAt_.lowerBound(working_.uc, key);
         if (it != working_.uc.end() && it->first == key) eraseWorkingUc(it);
-        auto at = committedUcAt_.lowerBound(committed_.uc, key);
-        if (at != committed_.uc.end() && at->first == key) at = committed_.uc.erase(at);
-        committedUcAt_.set(at);
+        keptUc_.erase(key);
     }
+    committedUcBehind_ = keepsCommitted_;
     for (uint32_t vsi : staleMc_) {
         working_.mc.erase(vsi);
         committed_.mc.erase(vsi);
@@ -243,8 +263,8 @@ void BasicFib<Rec>::dropVsi(uint32_t vsi)
         erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
         t->mc.erase(vsi);
     }
+    std::erase_if(keptUc_, [vsi](const auto& kv) { return kv.first.first == vsi; });
     workingUcAt_.reset();
-    committedUcAt_.reset();
     workingUcPerVsi_.erase(vsi);
     encap_.erase(vsi);
 }

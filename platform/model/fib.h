@@ -4,6 +4,10 @@
 //
 // Entry changes go to the working tables at once (later calls are checked
 // against them) and reach the committed tables, the hardware, on flush().
+// The committed unicast table is the working one but for the keys changed
+// since the last flush, whose committed records are kept aside: a flush
+// forgets them instead of copying every change into a second table, and
+// the whole committed table is made from the two when it is asked for.
 // PBB mode and encapsulation types take effect at once. A refresh window
 // marks everything programmed so far; programming an item again clears its
 // mark; closing the window removes what is still marked, from both tables.
@@ -16,6 +20,7 @@
 #include <optional>
 #include <iterator>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -66,6 +71,13 @@ struct UcKeyLess {
     bool operator()(const UcKey& a, const UcKey& b) const
     {
         return a.first != b.first ? a.first < b.first : number(a.second) < number(b.second);
+    }
+};
+struct UcKeyHash {
+    size_t operator()(const UcKey& k) const
+    {
+        return static_cast<size_t>((UcKeyLess::number(k.second) ^ static_cast<uint64_t>(k.first) << 48) *
+                                   0x9E3779B97F4A7C15ull >> 16);
     }
 };
 // What a copy that only answers programming calls keeps of a unicast
@@ -160,11 +172,6 @@ public:
         }
         return t.lower_bound(key);
     }
-    // The same, looked for at `candidate` first.
-    Iterator lowerBound(Tree& t, const Key& key, Iterator candidate) const
-    {
-        return isLowerBound(t, candidate, key) ? candidate : lowerBound(t, key);
-    }
 
 private:
     // Whether `at` is the first element of `t` not less than `key`.
@@ -226,29 +233,42 @@ public:
     // The L2VPN module removed a VSI: its state goes at once.
     void dropVsi(uint32_t vsi);
 
-    const Tables& committed() const { return committed_; }
+    // The committed tables, made up to date first when the unicast one is
+    // behind: keep the reference only while the Fib does not change.
+    const Tables& committed() const
+    {
+        if (committedUcBehind_) makeCommittedUc();
+        return committed_;
+    }
+    // The committed unicast record of a key, or null: what forwarding sees.
+    const Rec* committedUnicast(const UcKey& key) const;
     const Tables& working() const { return working_; }
     bool pbbPort(uint32_t ifIndex) const { return pbbPorts_.count(ifIndex) != 0; }
     const std::set<uint32_t>& pbbPorts() const { return pbbPorts_; }
     uint32_t encap(uint32_t vsi) const;
 
 private:
-    // Copies what changed since the last flush to the committed tables.
-    void commitDirty();
+    // Keeps the committed record of the entry at `it` (or its absence, at
+    // the end or at another key) before its first change since the flush.
+    void keepCommitted(const UcKey& key, typename Table::iterator it);
+    // The committed unicast table: the working one with the kept records.
+    void makeCommittedUc() const;
     // Erases the entry; returns the one after it.
     typename Table::iterator eraseWorkingUc(typename Table::iterator it);
 
     bool keepsCommitted_ = true;
     Tables working_;
-    Tables committed_;
+    // Its unicast table is made when asked for (committedUcBehind_ says it
+    // is behind); its multicast table is kept up to date by each flush.
+    mutable Tables committed_;
+    mutable bool committedUcBehind_ = false;
+    // The committed record of every key changed in the working table since
+    // the last flush, or none when the committed table does not hold it.
+    std::unordered_map<UcKey, std::optional<Rec>, UcKeyHash> keptUc_;
     std::set<uint32_t> pbbPorts_;
     std::map<uint32_t, uint32_t> encap_;  // VSI -> type programmed
     std::optional<uint32_t> chunkVsi_;
-    // A flush copies only what changed since the last one: the keys and
-    // VSIs touched in the working tables (the two copies agree elsewhere).
-    // The keys as they came, put in order once at the flush; none are kept
-    // when there are no committed tables.
-    std::vector<UcKey> dirtyUc_;
+    // A flush copies only the multicast entries of the VSIs touched.
     std::set<uint32_t> dirtyMc_;
     std::map<uint32_t, size_t> workingUcPerVsi_;
     // Refresh window marks.
@@ -259,7 +279,6 @@ private:
     std::set<uint32_t> staleEncap_;
     // The places of the last operations on the unicast tables.
     TablePlace<Table> workingUcAt_;
-    TablePlace<Table> committedUcAt_;
     TablePlace<UcKeySet> staleUcAt_;
 };
 

@@ -78,8 +78,7 @@ Vsi& SwitchModel::vsiRef(uint32_t index)
 
 const UcEntry* SwitchModel::unicast(uint32_t vsi, const Mac& bmac) const
 {
-    auto it = fib_.committed().uc.find(UcKey{vsi, bmac});
-    return it == fib_.committed().uc.end() ? nullptr : &it->second;
+    return fib_.committedUnicast(UcKey{vsi, bmac});
 }
 
 const McEntry* SwitchModel::multicast(uint32_t vsi) const

@@ -177,17 +177,6 @@ public:
         size_ = 0;
     }
 
-    // The place of `other`, an iterator of another table of this type (the
-    // same block and position) in this one, or the end when this table has
-    // no record there: where two tables changed alike hold the same record.
-    template <bool C>
-    iterator samePlace(const Iter<C>& other)
-    {
-        if (other.block_ < blocks_.size() && other.pos_ < blocks_[other.block_].size())
-            return {this, other.block_, other.pos_};
-        return end();
-    }
-
     // The key of the record at it (not the end). A block's first key is
     // kept beside the blocks: reading it there leaves the block unread, as
     // when a record goes past the end of the block before.
