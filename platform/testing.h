@@ -24,8 +24,16 @@ struct Call {
     std::any payload;   // decoded record where the call takes one
 };
 
+namespace detail {
+// Whether recording is on and whether any fault is armed: read inline by
+// every platform call, which then pays a test for each when neither is.
+extern bool g_recording;
+extern bool g_faultArmed;
+std::optional<int64_t> takeFault(std::string_view name);
+}  // namespace detail
+
 void setRecording(bool on);
-bool recording();
+inline bool recording() { return detail::g_recording; }
 void record(std::string_view name, std::string args, std::any payload = {});
 const std::vector<Call>& calls();
 std::vector<Call> callsNamed(std::string_view name);
@@ -38,7 +46,11 @@ void failCall(std::string_view name, int64_t result, unsigned times = 1);
 void clearFault(std::string_view name);
 void clearFaults();
 // Consumes one armed fault of `name`, if any.
-std::optional<int64_t> fault(std::string_view name);
+inline std::optional<int64_t> fault(std::string_view name)
+{
+    if (!detail::g_faultArmed) return std::nullopt;
+    return detail::takeFault(name);
+}
 
 // Everything back to its start state: no faults, no calls, recording off.
 void reset();

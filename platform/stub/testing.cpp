@@ -10,18 +10,21 @@ struct Fault {
     unsigned left;  // 0: permanent
 };
 
-bool g_recording = false;
 std::vector<Call> g_calls;
 std::map<std::string, Fault, std::less<>> g_faults;
 
+void faultsChanged() { detail::g_faultArmed = !g_faults.empty(); }
+
 }  // namespace
 
-void setRecording(bool on) { g_recording = on; }
-bool recording() { return g_recording; }
+bool detail::g_recording = false;
+bool detail::g_faultArmed = false;
+
+void setRecording(bool on) { detail::g_recording = on; }
 
 void record(std::string_view name, std::string args, std::any payload)
 {
-    if (g_recording) g_calls.push_back(Call{std::string(name), std::move(args), std::move(payload)});
+    if (detail::g_recording) g_calls.push_back(Call{std::string(name), std::move(args), std::move(payload)});
 }
 
 const std::vector<Call>& calls() { return g_calls; }
@@ -46,31 +49,38 @@ void clearCalls() { g_calls.clear(); }
 void failCall(std::string_view name, int64_t result, unsigned times)
 {
     g_faults[std::string(name)] = Fault{result, times};
+    faultsChanged();
 }
 
 void clearFault(std::string_view name)
 {
     auto it = g_faults.find(name);
     if (it != g_faults.end()) g_faults.erase(it);
+    faultsChanged();
 }
 
-void clearFaults() { g_faults.clear(); }
-
-std::optional<int64_t> fault(std::string_view name)
+void clearFaults()
 {
-    if (g_faults.empty()) return std::nullopt;
+    g_faults.clear();
+    faultsChanged();
+}
+
+std::optional<int64_t> detail::takeFault(std::string_view name)
+{
     auto it = g_faults.find(name);
     if (it == g_faults.end()) return std::nullopt;
     int64_t r = it->second.result;
     if (it->second.left != 0 && --it->second.left == 0) g_faults.erase(it);
+    faultsChanged();
     return r;
 }
 
 void reset()
 {
-    g_recording = false;
+    detail::g_recording = false;
     g_calls.clear();
     g_faults.clear();
+    faultsChanged();
 }
 
 }  // namespace plat::testing
