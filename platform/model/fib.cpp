@@ -8,27 +8,45 @@ namespace sim {
 
 namespace {
 // Kept records a flush leaves room for: a large batch (a restart's, a flush
-// of everything) does not keep its buckets for good.
-constexpr size_t kKeptBuckets = 4096;
+// of everything) does not keep its room for good.
+constexpr size_t kKeptRoom = 4096;
+}
+
+template <class Rec>
+const typename BasicFib<Rec>::Kept* BasicFib<Rec>::findKept(const UcKey& key) const
+{
+    if (keptAt_.empty()) {
+        for (const Kept& k : keptUc_)
+            if (k.key == key) return &k;
+        return nullptr;
+    }
+    auto at = keptAt_.find(key);
+    return at == keptAt_.end() ? nullptr : &keptUc_[at->second];
 }
 
 template <class Rec>
 void BasicFib<Rec>::keepCommitted(const UcKey& key, typename Table::iterator it)
 {
-    if (!keepsCommitted_) return;
     // Only the first change since the flush finds the committed record in
-    // the working table; try_emplace leaves the one kept then.
+    // the working table.
+    if (!keepsCommitted_ || findKept(key) != nullptr) return;
     if (it != working_.uc.end() && working_.uc.keyAt(it) == key)
-        keptUc_.try_emplace(key, it->second);
+        keptUc_.push_back({key, it->second});
     else
-        keptUc_.try_emplace(key, std::nullopt);
+        keptUc_.push_back({key, std::nullopt});
+    if (keptUc_.size() > kKeptScanned) {
+        if (keptAt_.empty())
+            for (size_t i = 0; i < keptUc_.size(); ++i) keptAt_.emplace(keptUc_[i].key, i);
+        else
+            keptAt_.emplace(key, keptUc_.size() - 1);
+    }
 }
 
 template <class Rec>
 const Rec* BasicFib<Rec>::committedUnicast(const UcKey& key) const
 {
     if (!keepsCommitted_) return nullptr;
-    if (auto k = keptUc_.find(key); k != keptUc_.end()) return k->second ? &*k->second : nullptr;
+    if (const Kept* k = findKept(key)) return k->rec ? &*k->rec : nullptr;
     auto it = working_.uc.find(key);
     return it == working_.uc.end() ? nullptr : &it->second;
 }
@@ -158,10 +176,13 @@ void BasicFib<Rec>::flush()
     // The committed unicast table is the working one from now on.
     if (!keptUc_.empty()) {
         committedUcBehind_ = true;
-        if (keptUc_.bucket_count() > kKeptBuckets)
+        if (keptUc_.capacity() > kKeptRoom) {
             keptUc_ = {};
-        else
+            keptAt_ = {};
+        } else {
             keptUc_.clear();
+            keptAt_.clear();
+        }
     }
     if (keepsCommitted_) {
         for (uint32_t vsi : dirtyMc_) {
@@ -234,12 +255,11 @@ void BasicFib<Rec>::closeWindow()
     endChunk();
     if (!window_) return;
     window_ = false;
-    // Gone from both tables: nothing of the key is kept for the committed
-    // one either.
+    // Gone from both tables: the committed one no longer holds the key.
     for (const auto& key : staleUc_) {
         auto it = workingUcAt_.lowerBound(working_.uc, key);
         if (it != working_.uc.end() && it->first == key) eraseWorkingUc(it);
-        keptUc_.erase(key);
+        if (Kept* k = findKept(key)) k->rec.reset();
     }
     committedUcBehind_ = keepsCommitted_;
     for (uint32_t vsi : staleMc_) {
@@ -263,7 +283,8 @@ void BasicFib<Rec>::dropVsi(uint32_t vsi)
         erase_if(t->uc, [vsi](const auto& kv) { return kv.first.first == vsi; });
         t->mc.erase(vsi);
     }
-    std::erase_if(keptUc_, [vsi](const auto& kv) { return kv.first.first == vsi; });
+    for (Kept& k : keptUc_)
+        if (k.key.first == vsi) k.rec.reset();
     workingUcAt_.reset();
     workingUcPerVsi_.erase(vsi);
     encap_.erase(vsi);

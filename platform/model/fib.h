@@ -248,9 +248,17 @@ public:
     uint32_t encap(uint32_t vsi) const;
 
 private:
+    // The committed record of a key changed since the last flush, or none
+    // when the committed table does not hold the key.
+    struct Kept {
+        UcKey key;
+        std::optional<Rec> rec;
+    };
     // Keeps the committed record of the entry at `it` (or its absence, at
     // the end or at another key) before its first change since the flush.
     void keepCommitted(const UcKey& key, typename Table::iterator it);
+    const Kept* findKept(const UcKey& key) const;
+    Kept* findKept(const UcKey& key) { return const_cast<Kept*>(std::as_const(*this).findKept(key)); }
     // The committed unicast table: the working one with the kept records.
     void makeCommittedUc() const;
     // Erases the entry; returns the one after it.
@@ -262,9 +270,12 @@ private:
     // is behind); its multicast table is kept up to date by each flush.
     mutable Tables committed_;
     mutable bool committedUcBehind_ = false;
-    // The committed record of every key changed in the working table since
-    // the last flush, or none when the committed table does not hold it.
-    std::unordered_map<UcKey, std::optional<Rec>, UcKeyHash> keptUc_;
+    // Every key changed in the working table since the last flush, in the
+    // order of its first change: a flush most often finds one or none, and
+    // a scan finds them; past kKeptScanned they are found by the index.
+    static constexpr size_t kKeptScanned = 16;
+    std::vector<Kept> keptUc_;
+    std::unordered_map<UcKey, size_t, UcKeyHash> keptAt_;
     std::set<uint32_t> pbbPorts_;
     std::map<uint32_t, uint32_t> encap_;  // VSI -> type programmed
     std::optional<uint32_t> chunkVsi_;

@@ -4,7 +4,8 @@
 // switch's tables are driven here by runs of ascending, descending and
 // scattered keys, through programming, deletion, flushes, refresh windows
 // and VSI removal, beside a reference that looks every key up from the
-// root, and both are compared after every step. A copy that keeps the
+// root, and both are compared after every step (whole tables, and each
+// key as forwarding looks it up). A copy that keeps the
 // working tables' keys only (the socket transport's) runs beside them: its
 // answers and working keys must be the switch's all along.
 #include <gtest/gtest.h>
@@ -131,6 +132,15 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
         ASSERT_TRUE(std::ranges::equal(fib.working().uc, ref.working, entry)) << step;
         ASSERT_TRUE(std::ranges::equal(fib.committed().uc, ref.committed, entry)) << step;
         ASSERT_TRUE(std::ranges::equal(fib.staleUnicast(), ref.stale)) << step;
+        // Forwarding's lookup of one key, which does not make the table.
+        for (const UcKey& k : keys) {
+            auto r = ref.committed.find(k);
+            const UcEntry* e = fib.committedUnicast(k);
+            ASSERT_EQ(e != nullptr, r != ref.committed.end()) << step;
+            if (e != nullptr) {
+                ASSERT_EQ(*e, r->second) << step;
+            }
+        }
         ASSERT_EQ(fib.windowOpen(), ref.window) << step;
         auto key = [](const auto& a, const auto& b) { return a.first == b.first; };
         ASSERT_TRUE(std::ranges::equal(copy.working().uc, fib.working().uc, key)) << step;
