@@ -15,16 +15,20 @@ namespace {
 
 bool registered(int iFd) { return plat::backend().channel(sim::Service::L2vpn).owns(iFd); }
 
-sim::MinMRequest decode(uint32_t uiClient, uint32_t uiOp, const L2VPN_MINM_ENTRY_S* pstEntry)
+// Fills `req`, whose port list keeps its room from call to call: every
+// learned entry comes through here.
+void decode(sim::MinMRequest& req, uint32_t uiClient, uint32_t uiOp, const L2VPN_MINM_ENTRY_S* pstEntry)
 {
-    sim::MinMRequest req{.client = uiClient, .op = uiOp};
-    if (pstEntry == nullptr) return req;
+    req.client = uiClient;
+    req.op = uiOp;
+    req.entry = {};
+    req.ports.clear();
+    if (pstEntry == nullptr) return;
     req.entry = *pstEntry;
     bool withPorts = uiOp == L2VPN_MINM_ADD_UC || uiOp == L2VPN_MINM_ADD_MC || uiOp == L2VPN_MINM_ADD_MC_PORT ||
                      uiOp == L2VPN_MINM_DEL_MC_PORT;
     if (withPorts && pstEntry->puiPortList != nullptr && pstEntry->uiPortNum <= L2VPN_MINM_MAX_PORTS)
         req.ports.assign(pstEntry->puiPortList, pstEntry->puiPortList + pstEntry->uiPortNum);
-    return req;
 }
 
 // Entries with ports need the list they announce.
@@ -38,7 +42,10 @@ bool portsComplete(const sim::MinMRequest& req)
 uint32_t programEntry(const char* name, bool add, int iFd, uint32_t uiClient, uint32_t uiOp,
                       const L2VPN_MINM_ENTRY_S* pstEntry)
 {
-    sim::MinMRequest req = decode(uiClient, uiOp, pstEntry);
+    // The switch takes the request as a copy or not at all, and a call
+    // does not come back in here before it returns.
+    static sim::MinMRequest req;
+    decode(req, uiClient, uiOp, pstEntry);
     // Every learned entry comes through here: its text is made only for
     // the test log.
     auto args = [&] {

@@ -85,7 +85,8 @@ uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t
 {
     endChunk();
     UcKey key{e.vsi, e.bmac};
-    auto it = workingUcAt_.lowerBound(working_.uc, key);
+    auto& latest = workingUcLatest_[e.vsi];
+    auto it = workingUcAt_.lowerBound(working_.uc, key, working_.uc.samePlace(latest));
     if (it == working_.uc.end() || working_.uc.keyAt(it) != key) {
         auto n = workingUcPerVsi_.find(e.vsi);
         size_t inVsi = n == workingUcPerVsi_.end() ? 0 : n->second;
@@ -101,6 +102,7 @@ uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t
         it->second = e;
     }
     workingUcAt_.set(it);
+    latest = it;
     auto stale = staleUcAt_.lowerBound(staleUc_, key);
     if (stale != staleUc_.end() && *stale == key) stale = staleUc_.erase(stale);
     staleUcAt_.set(stale);
@@ -287,6 +289,7 @@ void BasicFib<Rec>::dropVsi(uint32_t vsi)
         if (k.key.first == vsi) k.rec.reset();
     workingUcAt_.reset();
     workingUcPerVsi_.erase(vsi);
+    workingUcLatest_.erase(vsi);
     encap_.erase(vsi);
 }
 

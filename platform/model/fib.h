@@ -172,6 +172,16 @@ public:
         }
         return t.lower_bound(key);
     }
+    // The same, looked for first at `candidate` and just after it.
+    Iterator lowerBound(Tree& t, const Key& key, Iterator candidate) const
+    {
+        if (isLowerBound(t, candidate, key)) return candidate;
+        if (candidate != t.end()) {
+            Iterator next = std::next(candidate);
+            if (isLowerBound(t, next, key)) return next;
+        }
+        return lowerBound(t, key);
+    }
 
 private:
     // Whether `at` is the first element of `t` not less than `key`.
@@ -282,6 +292,11 @@ private:
     // A flush copies only the multicast entries of the VSIs touched.
     std::set<uint32_t> dirtyMc_;
     std::map<uint32_t, size_t> workingUcPerVsi_;
+    // Where each VSI's latest entry went in the working table: learning
+    // adds the VSIs' entries in turn, each VSI's after its latest one, so
+    // that the place of the operation before is another VSI's. Checked
+    // before use, as the table has changed since.
+    std::unordered_map<uint32_t, typename Table::iterator> workingUcLatest_;
     // Refresh window marks.
     bool window_ = false;
     UcKeySet staleUc_;

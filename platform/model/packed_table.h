@@ -177,6 +177,16 @@ public:
         size_ = 0;
     }
 
+    // The place `it` named when it was taken (its block and position), in
+    // the table as it is now: the record there, or the end when the table
+    // has none. An iterator kept across changes names a place, not a record.
+    template <bool C>
+    iterator samePlace(const Iter<C>& it)
+    {
+        if (it.block_ < blocks_.size() && it.pos_ < blocks_[it.block_].size()) return {this, it.block_, it.pos_};
+        return end();
+    }
+
     // The key of the record at it (not the end). A block's first key is
     // kept beside the blocks: reading it there leaves the block unread, as
     // when a record goes past the end of the block before.
