@@ -43,13 +43,15 @@ namespace {
 // high bit set on all but the last; then the texts.
 constexpr int kWords = 12;
 
-void putVarint(std::string& out, uint32_t v)
+// Writes v at `at`; returns the end of what it wrote (at most 5 bytes).
+char* putVarint(char* at, uint32_t v)
 {
     while (v >= 0x80) {
-        out += static_cast<char>(0x80 | (v & 0x7F));
+        *at++ = static_cast<char>(0x80 | (v & 0x7F));
         v >>= 7;
     }
-    out += static_cast<char>(v);
+    *at++ = static_cast<char>(v);
+    return at;
 }
 
 bool getVarint(std::string_view& in, uint32_t& v)
@@ -69,11 +71,16 @@ bool getVarint(std::string_view& in, uint32_t& v)
 
 void OpList::encode(std::string& out) const
 {
+    // The kind and the numbers of a change go out in one append: the
+    // committer encodes every learned entry.
+    char head[1 + kWords * 5];
     for (const Stored& s : m_ops) {
-        out += static_cast<char>(s.kind);
         const uint32_t words[kWords] = {s.db, s.toDb, s.valueType, s.elemLen, s.desc.kind, s.desc.offset,
                                         s.desc.length, s.desc.compare, s.desc.flags, s.keyLen, s.fieldLen, s.dataLen};
-        for (uint32_t w : words) putVarint(out, w);
+        char* end = head;
+        *end++ = static_cast<char>(s.kind);
+        for (uint32_t w : words) end = putVarint(end, w);
+        out.append(head, static_cast<size_t>(end - head));
         out.append(m_bytes, s.at, size_t(s.keyLen) + s.fieldLen + s.dataLen);
     }
 }

@@ -79,6 +79,9 @@ private:
     bool m_elementRows = false;  // format 1
     size_t m_logged = 0;    // changes in the change log
     size_t m_logBytes = 0;  // and their bytes
+    // The change-log row being written: its room is kept from commit to
+    // commit (at most the calls the queue holds).
+    std::string m_logRow;
     int m_lockFd = -1;
     sql::Connection m_conn;
     sql::Statement m_getKey, m_putKey, m_delKey, m_addLog, m_readLog, m_clearLog;

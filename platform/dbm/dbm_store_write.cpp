@@ -99,10 +99,10 @@ uint32_t StoreFile::commit(const OpList& ops, size_t foldAt, std::string& error)
 
 int StoreFile::appendLog(const OpList& ops)
 {
-    std::string changes;
-    ops.encode(changes);
-    m_addLog.bindBlob(1, changes);
-    m_logBytes += changes.size();
+    m_logRow.clear();
+    ops.encode(m_logRow);
+    m_addLog.bindBlob(1, m_logRow);
+    m_logBytes += m_logRow.size();
     return m_addLog.run();
 }
 
