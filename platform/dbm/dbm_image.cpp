@@ -3,6 +3,7 @@
 #include "platform/dbm.h"
 
 #include <cstring>
+#include <utility>
 
 namespace plat::dbm {
 
@@ -34,10 +35,35 @@ uint32_t KeyEntry::dataLength() const
     return static_cast<uint32_t>(elems.size()) * elemLen;
 }
 
+Image::Image(Image&& other) noexcept
+    : m_keys(std::move(other.m_keys)),
+      m_byKey(std::move(other.m_byKey)),
+      m_lastKey(std::exchange(other.m_lastKey, {})),
+      m_lastEntry(std::exchange(other.m_lastEntry, nullptr)),
+      m_declared(std::move(other.m_declared)),
+      m_typeCount(std::move(other.m_typeCount))
+{
+}
+
+Image& Image::operator=(Image&& other) noexcept
+{
+    m_keys = std::move(other.m_keys);
+    m_byKey = std::move(other.m_byKey);
+    m_lastKey = std::exchange(other.m_lastKey, {});
+    m_lastEntry = std::exchange(other.m_lastEntry, nullptr);
+    m_declared = std::move(other.m_declared);
+    m_typeCount = std::move(other.m_typeCount);
+    return *this;
+}
+
 KeyEntry* Image::find(std::string_view key)
 {
+    if (m_lastEntry != nullptr && key == m_lastKey) return m_lastEntry;
     auto it = m_byKey.find(key);
-    return it == m_byKey.end() ? nullptr : it->second;
+    if (it == m_byKey.end()) return nullptr;
+    m_lastKey = it->first;
+    m_lastEntry = it->second;
+    return it->second;
 }
 
 const KeyEntry* Image::find(std::string_view key) const
@@ -79,6 +105,7 @@ bool Image::erase(std::string_view key)
     --m_typeCount[it->second.valueType];
     m_byKey.erase(std::string_view(it->first));
     m_keys.erase(it);
+    m_lastEntry = nullptr;
     return true;
 }
 
@@ -90,6 +117,7 @@ bool Image::extract(std::string_view key, KeyEntry& out)
     out = std::move(it->second);
     m_byKey.erase(std::string_view(it->first));
     m_keys.erase(it);
+    m_lastEntry = nullptr;
     return true;
 }
 
@@ -101,6 +129,7 @@ uint32_t Image::countOfType(uint32_t valueType) const
 
 void Image::clear()
 {
+    m_lastEntry = nullptr;
     m_byKey.clear();
     m_keys.clear();
     m_declared.clear();

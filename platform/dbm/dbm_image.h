@@ -62,8 +62,8 @@ public:
     Image() = default;
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
-    Image(Image&&) noexcept = default;
-    Image& operator=(Image&&) noexcept = default;
+    Image(Image&& other) noexcept;
+    Image& operator=(Image&& other) noexcept;
 
     const Keys& keys() const { return m_keys; }
     KeyEntry* find(std::string_view key);
@@ -82,9 +82,13 @@ public:
 
 private:
     Keys m_keys;
-    // The same keys by hash, for find: every learned entry looks its key up
-    // twice. The views are of the keys in m_keys, whose nodes never move.
+    // The same keys by hash, for find: every learned entry looks its key
+    // up. The views are of the keys in m_keys, whose nodes never move.
     std::unordered_map<std::string_view, KeyEntry*> m_byKey;
+    // The key the last find() found, and its entry: a save asks whether
+    // its key exists, then inserts under it. Forgotten by every removal.
+    std::string_view m_lastKey;
+    KeyEntry* m_lastEntry = nullptr;
     std::map<std::string, SortDesc, std::less<>> m_declared;
     std::unordered_map<uint32_t, uint32_t> m_typeCount;
 };
