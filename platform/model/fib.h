@@ -20,6 +20,7 @@
 #include <optional>
 #include <iterator>
 #include <set>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -49,7 +50,18 @@ struct McEntry {
     bool operator==(const McEntry&) const = default;
 };
 
-using UcKey = std::pair<uint32_t, Mac>;  // VSI index, B-MAC
+// A unicast entry's key: VSI index, then B-MAC, ordered as a pair of them.
+// A plain struct rather than std::pair, whose assignment is not trivial:
+// the packed tables move records by the block, and a record they can move
+// as bytes moves several times faster.
+struct UcKey {
+    UcKey() = default;
+    UcKey(uint32_t vsi, const Mac& bmac) : first(vsi), second(bmac) {}
+    uint32_t first = 0;  // VSI index
+    Mac second{};        // B-MAC
+    friend auto operator<=>(const UcKey&, const UcKey&) = default;
+};
+static_assert(std::is_trivially_copyable_v<UcKey>);
 
 // The order of std::less on the pair (VSI index, then the B-MAC's bytes
 // first to last), with the B-MAC compared as one 48-bit number: every
@@ -105,6 +117,7 @@ struct UcRecord {
     bool operator==(const UcRecord&) const = default;
 };
 static_assert(sizeof(UcRecord<UcKeyOnly>) == sizeof(UcKey));
+static_assert(std::is_trivially_copyable_v<UcRecord<UcEntry>>);
 
 // A VSI's entries are a run of the unicast tables: learning adds each
 // VSI's entries at that VSI's end, the VSIs in turn.
@@ -172,7 +185,8 @@ public:
         }
         return t.lower_bound(key);
     }
-    // The same, looked for first at `candidate` and just after it.
+    // The same, looked for first at `candidate` and just after it (and
+    // then at this place, unless it is the candidate's).
     Iterator lowerBound(Tree& t, const Key& key, Iterator candidate) const
     {
         if (isLowerBound(t, candidate, key)) return candidate;
@@ -180,7 +194,7 @@ public:
             Iterator next = std::next(candidate);
             if (isLowerBound(t, next, key)) return next;
         }
-        return lowerBound(t, key);
+        return set_ && it_ == candidate ? t.lower_bound(key) : lowerBound(t, key);
     }
 
 private:
