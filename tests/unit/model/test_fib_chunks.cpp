@@ -64,4 +64,22 @@ INSTANTIATE_TEST_SUITE_P(
         Interruption{"RefusedRequest", [](sim::Fib& f) { f.endChunk(); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A refresh window takes out the multicast entries not programmed again
+// before it closes; a port added to an entry programs it again. A closed
+// window marks nothing.
+TEST(FibWindow, AMulticastPortAddedInsideTheWindowKeepsItsEntry)
+{
+    sim::Fib fib;
+    ASSERT_EQ(fib.addMulticast(chunk(1, {1})), PLAT_OK);
+    ASSERT_EQ(fib.addMulticast(chunk(2, {1})), PLAT_OK);
+    fib.flush();
+    fib.openWindow();
+    ASSERT_EQ(fib.addMcPort(1, 2), PLAT_OK);
+    fib.flush();
+    fib.closeWindow();
+    EXPECT_EQ(fib.committed().mc.count(1), 1u) << "programmed again inside the window";
+    EXPECT_EQ(fib.committed().mc.count(2), 0u) << "not programmed again";
+    EXPECT_TRUE(fib.staleMulticast().empty()) << "a closed window marks nothing";
+}
+
 }  // namespace
