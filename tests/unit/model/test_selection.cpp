@@ -11,6 +11,7 @@
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
 #include "platform/model/line_report.h"
+#include "platform/result.h"
 #include "platform/sti.h"
 #include "platform/vlan.h"
 
