@@ -2,6 +2,7 @@
 // the daemon's main in a child process (a death test), since the stop
 // signal ends the process; the child prints what it left behind and the
 // parent matches it.
+#include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_dbmsave.h"
 #include "daemon/pbb_l2vpn.h"

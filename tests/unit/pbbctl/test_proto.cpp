@@ -140,7 +140,7 @@ TEST(Listing, WritesWhatNlohmannWritesAndDropsASkippedVsisEntries)
     for (int vsis : {0, 3}) {
         nlohmann::json learned = nlohmann::json::array(), walked = nlohmann::json::array(),
                        skipped = nlohmann::json::array();
-        LearnedListing json(true, label), text(false, label);
+        pbbctl::LearnedListing json(true, label), text(false, label);
         auto walk = [&](const McMsg& m, const std::vector<UcMsg>& entries, const char* why) {
             for (const UcMsg& e : entries) {
                 json.entry(e);
