@@ -34,6 +34,9 @@ std::optional<int64_t> takeFault(std::string_view name);
 
 void setRecording(bool on);
 inline bool recording() { return detail::g_recording; }
+// Whether a test watches the calls: recording is on or a fault is armed.
+// Otherwise a call's entry neither looks its name up nor formats anything.
+inline bool observed() { return detail::g_recording || detail::g_faultArmed; }
 void record(std::string_view name, std::string args, std::any payload = {});
 const std::vector<Call>& calls();
 std::vector<Call> callsNamed(std::string_view name);

@@ -45,7 +45,7 @@ std::string listText(const uint32_t* items, uint32_t count)
 std::optional<int64_t> enter(const char* name)
 {
     syncBackend();
-    if (!observed()) return std::nullopt;
+    if (!plat::testing::observed()) return std::nullopt;
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) plat::testing::record(name, f ? "fault=" + std::to_string(*f) : std::string());
     return f;
@@ -54,7 +54,7 @@ std::optional<int64_t> enter(const char* name)
 std::optional<int64_t> enter(const char* name, const char* format, ...)
 {
     syncBackend();
-    if (!observed()) return std::nullopt;
+    if (!plat::testing::observed()) return std::nullopt;
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) {
         va_list ap;

@@ -21,10 +21,6 @@ std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string macText(const uint8_t* mac);
 std::string listText(const uint32_t* items, uint32_t count);
 
-// Whether a test watches the calls: recording is on or a fault is armed.
-// Otherwise a call's entry neither looks its name up nor formats anything.
-inline bool observed() { return plat::testing::recording() || plat::testing::detail::g_faultArmed; }
-
 // A call without arguments.
 std::optional<int64_t> enter(const char* name);
 // Consumes the fault armed for name and records the call (with " fault=N"
@@ -41,7 +37,7 @@ template <class MakePayload, class MakeArgs>
 std::optional<int64_t> enterLazy(const char* name, MakePayload&& makePayload, MakeArgs&& makeArgs)
 {
     syncBackend();
-    if (!observed()) return std::nullopt;
+    if (!plat::testing::observed()) return std::nullopt;
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) {
         std::string args = makeArgs();
