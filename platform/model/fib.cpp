@@ -114,9 +114,21 @@ uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
 {
     endChunk();
     UcKey key{vsi, bmac};
-    auto it = workingUcAt_.lowerBound(working_.uc, key);
+    // A flush deletes a VSI's entries in turn with other VSIs', each at or
+    // near the place of the one before: the key is looked for there, then
+    // in that place's block, before a search of the table.
+    auto latest = workingUcLatest_.find(vsi);
+    typename Table::iterator it;
+    if (latest == workingUcLatest_.end()) {
+        it = workingUcAt_.lowerBound(working_.uc, key);
+    } else {
+        it = working_.uc.samePlace(latest->second);
+        if (it == working_.uc.end() || working_.uc.keyAt(it) != key) it = working_.uc.lower_bound(key, it);
+    }
     if (it == working_.uc.end() || working_.uc.keyAt(it) != key) return PLAT_ERR_NOT_FOUND;
-    eraseWorkingUc(it);
+    // The VSI's next entry takes the erased one's place.
+    it = eraseWorkingUc(it);
+    if (latest != workingUcLatest_.end()) latest->second = it;
     return PLAT_OK;
 }
 

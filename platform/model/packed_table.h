@@ -193,6 +193,23 @@ public:
     const Key& keyAt(const_iterator it) const { return keyAt(Place{it.block_, it.pos_}); }
 
     iterator lower_bound(const Key& key) { return at(lowerPlace(key)); }
+    // The same, looked for first in the block of `near` and the one before
+    // it: a search of that block when the key falls between its first key
+    // and the next block's, without the search of every block's first key.
+    iterator lower_bound(const Key& key, const_iterator near)
+    {
+        size_t b = near.block_;
+        if (b < blocks_.size() && Less{}(key, firsts_[b])) {
+            if (b == 0) return begin();
+            --b;
+        } else if (b == blocks_.size()) {
+            if (b == 0) return end();
+            --b;
+        }
+        if (!Less{}(key, firsts_[b]) && (b + 1 == blocks_.size() || Less{}(key, firsts_[b + 1])))
+            return at(placeInBlock(b, key));
+        return lower_bound(key);
+    }
     const_iterator lower_bound(const Key& key) const
     {
         auto [b, p] = lowerPlace(key);
@@ -300,7 +317,14 @@ private:
         // The last block whose first key is not greater than key.
         auto f = std::upper_bound(firsts_.begin(), firsts_.end(), key, Less{});
         if (f == firsts_.begin()) return {0, 0};
-        size_t b = static_cast<size_t>(f - firsts_.begin()) - 1;
+        return placeInBlock(static_cast<size_t>(f - firsts_.begin()) - 1, key);
+    }
+
+    // Where the first record not less than key is, or would go, when it is
+    // in block b or just past it: the block's first key is not greater
+    // than key, the next block's (if any) is greater.
+    Place placeInBlock(size_t b, const Key& key) const
+    {
         const auto& block = blocks_[b];
         // A key past the block's last (a run growing at its end) needs no
         // search of the block.

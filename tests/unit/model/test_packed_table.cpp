@@ -1,8 +1,8 @@
 // The switch model's packed tables must answer as the tree they replace:
 // seeded runs of insertions (with right and wrong hints), erasures at
-// places and of keys found, searches and walks both ways, against a
-// std::map, with blocks small enough that every run splits and joins
-// blocks many times.
+// places and of keys found, searches (also from a place near the answer)
+// and walks both ways, against a std::map, with blocks small enough that
+// every run splits and joins blocks many times.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -120,6 +120,14 @@ void run(uint32_t seed, Order order)
                     ASSERT_EQ(lb->first, want->first) << at;
                 }
                 ASSERT_EQ(table.count(k), ref.count(k)) << at;
+                // Looked for from a place near the answer (often its block)
+                // or anywhere: the same answer.
+                auto from = std::distance(std::as_const(table).begin(), lb);
+                from = i % 2 == 0 ? from + static_cast<std::ptrdiff_t>(rng() % 7) - 3
+                                  : static_cast<std::ptrdiff_t>(rng() % (table.size() + 1));
+                from = std::clamp<std::ptrdiff_t>(from, 0, static_cast<std::ptrdiff_t>(table.size()));
+                auto near = table.lower_bound(k, std::next(table.begin(), from));
+                ASSERT_TRUE(near == table.lower_bound(k)) << at;
             }
         }
         if (step % 97 == 0) {
