@@ -115,15 +115,20 @@ uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
     endChunk();
     UcKey key{vsi, bmac};
     // A flush deletes a VSI's entries in turn with other VSIs', each at or
-    // near the place of the one before: the key is looked for there, then
-    // in that place's block, before a search of the table.
+    // near the place of the one before (the walks go newest first, so most
+    // often just before it): the key is looked for there, then in that
+    // place's block, before a search of the table.
     auto latest = workingUcLatest_.find(vsi);
     typename Table::iterator it;
     if (latest == workingUcLatest_.end()) {
         it = workingUcAt_.lowerBound(working_.uc, key);
     } else {
         it = working_.uc.samePlace(latest->second);
-        if (it == working_.uc.end() || working_.uc.keyAt(it) != key) it = working_.uc.lower_bound(key, it);
+        auto at = [&](typename Table::iterator i) { return i != working_.uc.end() && working_.uc.keyAt(i) == key; };
+        if (!at(it)) {
+            auto before = it == working_.uc.begin() ? working_.uc.end() : std::prev(it);
+            it = at(before) ? before : working_.uc.lower_bound(key, it);
+        }
     }
     if (it == working_.uc.end() || working_.uc.keyAt(it) != key) return PLAT_ERR_NOT_FOUND;
     // The VSI's next entry takes the erased one's place.

@@ -60,6 +60,19 @@ struct UcKey {
     uint32_t first = 0;  // VSI index
     Mac second{};        // B-MAC
     friend auto operator<=>(const UcKey&, const UcKey&) = default;
+    // Equality as the defaulted one, the B-MAC's six bytes compared in two
+    // loads rather than by a library call: every change of the tables
+    // compares keys several times.
+    friend bool operator==(const UcKey& a, const UcKey& b)
+    {
+        uint32_t ah = 0, bh = 0;
+        uint16_t al = 0, bl = 0;
+        std::memcpy(&ah, a.second.data(), sizeof ah);
+        std::memcpy(&bh, b.second.data(), sizeof bh);
+        std::memcpy(&al, a.second.data() + sizeof ah, sizeof al);
+        std::memcpy(&bl, b.second.data() + sizeof bh, sizeof bl);
+        return a.first == b.first && ah == bh && al == bl;
+    }
 };
 static_assert(std::is_trivially_copyable_v<UcKey>);
 
