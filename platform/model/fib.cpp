@@ -70,10 +70,13 @@ void BasicFib<Rec>::makeCommittedUc() const
 }
 
 template <class Rec>
-typename BasicFib<Rec>::Table::iterator BasicFib<Rec>::eraseWorkingUc(typename Table::iterator it)
+typename BasicFib<Rec>::Table::iterator BasicFib<Rec>::eraseWorkingUc(typename Table::iterator it, VsiRun* run)
 {
-    auto n = workingUcPerVsi_.find(it->first.first);
-    if (n != workingUcPerVsi_.end() && --n->second == 0) workingUcPerVsi_.erase(n);
+    if (run == nullptr) {
+        auto n = workingUcVsi_.find(it->first.first);
+        if (n != workingUcVsi_.end()) run = &n->second;
+    }
+    if (run != nullptr && run->count > 0) --run->count;
     keepCommitted(it->first, it);
     auto next = working_.uc.erase(it);
     workingUcAt_.set(next);
@@ -85,16 +88,11 @@ uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t
 {
     endChunk();
     UcKey key{e.vsi, e.bmac};
-    auto& latest = workingUcLatest_[e.vsi];
-    auto it = workingUcAt_.lowerBound(working_.uc, key, working_.uc.samePlace(latest));
+    VsiRun& run = workingUcVsi_[e.vsi];
+    auto it = workingUcAt_.lowerBound(working_.uc, key, working_.uc.samePlace(run.latest));
     if (it == working_.uc.end() || working_.uc.keyAt(it) != key) {
-        auto n = workingUcPerVsi_.find(e.vsi);
-        size_t inVsi = n == workingUcPerVsi_.end() ? 0 : n->second;
-        if (working_.uc.size() >= maxTotal || inVsi >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
-        if (n == workingUcPerVsi_.end())
-            workingUcPerVsi_.emplace(e.vsi, 1);
-        else
-            ++n->second;
+        if (working_.uc.size() >= maxTotal || run.count >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
+        ++run.count;
         keepCommitted(key, it);
         it = working_.uc.emplace_hint(it, key, e);
     } else {
@@ -102,10 +100,13 @@ uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t
         it->second = e;
     }
     workingUcAt_.set(it);
-    latest = it;
-    auto stale = staleUcAt_.lowerBound(staleUc_, key);
-    if (stale != staleUc_.end() && *stale == key) stale = staleUc_.erase(stale);
-    staleUcAt_.set(stale);
+    run.latest = it;
+    // Marks are held only while a refresh window is open.
+    if (!staleUc_.empty()) {
+        auto stale = staleUcAt_.lowerBound(staleUc_, key);
+        if (stale != staleUc_.end() && *stale == key) stale = staleUc_.erase(stale);
+        staleUcAt_.set(stale);
+    }
     return PLAT_OK;
 }
 
@@ -118,12 +119,12 @@ uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
     // near the place of the one before (the walks go newest first, so most
     // often just before it): the key is looked for there, then in that
     // place's block, before a search of the table.
-    auto latest = workingUcLatest_.find(vsi);
+    auto run = workingUcVsi_.find(vsi);
     typename Table::iterator it;
-    if (latest == workingUcLatest_.end()) {
+    if (run == workingUcVsi_.end()) {
         it = workingUcAt_.lowerBound(working_.uc, key);
     } else {
-        it = working_.uc.samePlace(latest->second);
+        it = working_.uc.samePlace(run->second.latest);
         auto at = [&](typename Table::iterator i) { return i != working_.uc.end() && working_.uc.keyAt(i) == key; };
         if (!at(it)) {
             auto before = it == working_.uc.begin() ? working_.uc.end() : std::prev(it);
@@ -132,8 +133,11 @@ uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
     }
     if (it == working_.uc.end() || working_.uc.keyAt(it) != key) return PLAT_ERR_NOT_FOUND;
     // The VSI's next entry takes the erased one's place.
-    it = eraseWorkingUc(it);
-    if (latest != workingUcLatest_.end()) latest->second = it;
+    if (run == workingUcVsi_.end()) {
+        eraseWorkingUc(it);
+    } else {
+        run->second.latest = eraseWorkingUc(it, &run->second);
+    }
     return PLAT_OK;
 }
 
@@ -305,8 +309,7 @@ void BasicFib<Rec>::dropVsi(uint32_t vsi)
     for (Kept& k : keptUc_)
         if (k.key.first == vsi) k.rec.reset();
     workingUcAt_.reset();
-    workingUcPerVsi_.erase(vsi);
-    workingUcLatest_.erase(vsi);
+    workingUcVsi_.erase(vsi);
     encap_.erase(vsi);
 }
 

@@ -285,6 +285,15 @@ public:
     uint32_t encap(uint32_t vsi) const;
 
 private:
+    // A VSI's entries in the working table: how many (for the per-VSI
+    // limit), and where its latest operation was. Learning adds the VSIs'
+    // entries in turn, each VSI's after its latest one, so that the place
+    // of the operation before is another VSI's. The place is checked
+    // before use, as the table has changed since.
+    struct VsiRun {
+        size_t count = 0;
+        typename Table::iterator latest{};
+    };
     // The committed record of a key changed since the last flush, or none
     // when the committed table does not hold the key.
     struct Kept {
@@ -298,8 +307,9 @@ private:
     Kept* findKept(const UcKey& key) { return const_cast<Kept*>(std::as_const(*this).findKept(key)); }
     // The committed unicast table: the working one with the kept records.
     void makeCommittedUc() const;
-    // Erases the entry; returns the one after it.
-    typename Table::iterator eraseWorkingUc(typename Table::iterator it);
+    // Erases the entry (of the VSI whose run is given, if it is); returns
+    // the one after it.
+    typename Table::iterator eraseWorkingUc(typename Table::iterator it, VsiRun* run = nullptr);
 
     bool keepsCommitted_ = true;
     Tables working_;
@@ -318,12 +328,8 @@ private:
     std::optional<uint32_t> chunkVsi_;
     // A flush copies only the multicast entries of the VSIs touched.
     std::set<uint32_t> dirtyMc_;
-    std::map<uint32_t, size_t> workingUcPerVsi_;
-    // Where each VSI's latest entry went in the working table: learning
-    // adds the VSIs' entries in turn, each VSI's after its latest one, so
-    // that the place of the operation before is another VSI's. Checked
-    // before use, as the table has changed since.
-    std::unordered_map<uint32_t, typename Table::iterator> workingUcLatest_;
+    // Each VSI's run in the working table (above).
+    std::unordered_map<uint32_t, VsiRun> workingUcVsi_;
     // Refresh window marks.
     bool window_ = false;
     UcKeySet staleUc_;
