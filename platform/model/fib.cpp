@@ -94,7 +94,7 @@ uint32_t BasicFib<Rec>::addUnicast(const UcEntry& e, uint32_t maxTotal, uint32_t
         if (working_.uc.size() >= maxTotal || run.count >= maxPerVsi) return PLAT_ERR_NO_RESOURCE;
         ++run.count;
         keepCommitted(key, it);
-        it = working_.uc.emplace_hint(it, key, e);
+        it = working_.uc.emplace_at(it, key, e);
     } else {
         keepCommitted(key, it);
         it->second = e;

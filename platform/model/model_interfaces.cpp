@@ -106,6 +106,7 @@ void SwitchModel::deleteInterface(uint32_t ifIndex)
         leaveAggregate(ifIndex);
     if (ifc.active) takeDown({ifIndex}, 0);
     emitList(EventKind::Interface, IF_EVT_DELETE, {ifIndex});
+    lastIf_ = {};
     ifs_.erase(ifIndex);
     bridge_.detach(ifIndex);
 }
@@ -139,8 +140,12 @@ void SwitchModel::updateAggregateLink(uint32_t aggIfIndex)
 
 const Interface* SwitchModel::findIf(uint32_t ifIndex) const
 {
+    if (lastIf_.ifc != nullptr && lastIf_.ifIndex == ifIndex) return lastIf_.ifc;
     auto it = ifs_.find(ifIndex);
-    return it == ifs_.end() ? nullptr : &it->second;
+    if (it == ifs_.end()) return nullptr;
+    lastIf_.ifIndex = ifIndex;
+    lastIf_.ifc = &it->second;
+    return lastIf_.ifc;
 }
 
 uint32_t SwitchModel::ifIndexByName(std::string_view name) const

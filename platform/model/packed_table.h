@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -237,6 +238,18 @@ public:
         return insertAt(place, std::move(e));
     }
     iterator insert(const_iterator hint, const Elem& e) { return emplace_hint(hint, e); }
+    // Inserts the record made of args at pos, which must be where its key
+    // belongs (lower_bound's answer) and must not hold the key: the caller
+    // has just looked, so the place is not checked again.
+    template <class... Args>
+    iterator emplace_at(const_iterator pos, Args&&... args)
+    {
+        Elem e(std::forward<Args>(args)...);
+        Place place{pos.block_, pos.pos_};
+        assert(belongsAt(place, KeyOf{}(e)) &&
+               (at(place) == end() || Less{}(KeyOf{}(e), keyAt(const_iterator(at(place))))));
+        return insertAt(place, std::move(e));
+    }
     template <class... Args>
     std::pair<iterator, bool> emplace(Args&&... args)
     {

@@ -174,6 +174,22 @@ private:
     SlotRange range_;
     std::map<uint16_t, Slot> slots_;
     std::map<uint32_t, Interface> ifs_;
+    // The interface found last: learning asks for a frame's port several
+    // times (its state, its name, the entry's port). A node of ifs_ stays
+    // where it is until erased; a copy or a move of the model starts
+    // without it.
+    struct LastIf {
+        uint32_t ifIndex = 0;
+        const Interface* ifc = nullptr;
+        LastIf() = default;
+        LastIf(const LastIf&) {}
+        LastIf& operator=(const LastIf&)
+        {
+            ifc = nullptr;
+            return *this;
+        }
+    };
+    mutable LastIf lastIf_;
     uint32_t nextIfIndex_ = 1;
     uint16_t maxVlanId_ = 4094;
     uint32_t maxVsiNum_ = 1024;
