@@ -176,7 +176,9 @@ struct PbbPktRead {
     PKT_CTRL_S stCtrl;
     size_t ulCtrlLen;
     ssize_t lLen;
-    uint32_t uiVsiIndex;  // of the frame's I-SID, for the prefetches
+    // The B-MAC hash's bucket of the frame's key, asked for when it was
+    // read; the table does not change until the frames read are learned.
+    HASH_NODE_S* const* ppstBucket;
     uint8_t aucData[PBB_PKT_DATA_BUF];
 };
 
@@ -204,21 +206,20 @@ bool _pbb_pkt_Receive(int iFd, PbbPktRead* pstRead)
 // messages come when the frame is learned from.
 void _pbb_pkt_PrefetchBucket(PbbPktRead* pstRead)
 {
-    pstRead->uiVsiIndex = PBB_VSI_INVALID_INDEX;
+    pstRead->ppstBucket = nullptr;
     if (pstRead->lLen < PBB_PKT_DATA_MIN) return;
     const uint8_t* pucData = pstRead->aucData;
     uint32_t uiISid = (static_cast<uint32_t>(pucData[1]) << 16) | (static_cast<uint32_t>(pucData[2]) << 8) |
                       static_cast<uint32_t>(pucData[3]);
-    pstRead->uiVsiIndex = PBB_vsi_GetIndexByISid(uiISid);
-    if (pstRead->uiVsiIndex != PBB_VSI_INVALID_INDEX)
-        PBB_ucpw_PrefetchBucket(pstRead->uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
+    uint32_t uiVsiIndex = PBB_vsi_GetIndexByISid(uiISid);
+    if (uiVsiIndex != PBB_VSI_INVALID_INDEX)
+        pstRead->ppstBucket = PBB_ucpw_PrefetchBucket(uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
 }
 
 // The step after: the entry that bucket leads to.
 void _pbb_pkt_PrefetchEntry(const PbbPktRead* pstRead)
 {
-    if (pstRead->uiVsiIndex != PBB_VSI_INVALID_INDEX)
-        PBB_ucpw_PrefetchKey(pstRead->uiVsiIndex, pstRead->stAddr.usVlanId, pstRead->stAddr.aucSrcMac);
+    PBB_ucpw_PrefetchBucketEntry(pstRead->ppstBucket);
 }
 
 }  // namespace

@@ -538,9 +538,8 @@ HASH_NODE_S* const* _pbb_ucpw_BucketOf(uint32_t uiVsiIndex, uint16_t usBVlan, co
 
 }  // namespace
 
-void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
+void PBB_ucpw_PrefetchBucketEntry(HASH_NODE_S* const* ppstBucket)
 {
-    HASH_NODE_S* const* ppstBucket = _pbb_ucpw_BucketOf(uiVsiIndex, usBVlan, pucBMac);
     if (ppstBucket == nullptr || *ppstBucket == nullptr) return;
     // The chain link and the fields the key compare reads.
     const PbbUcPw* pstEntry = _pbb_ucpw_EntryOfHash(*ppstBucket);
@@ -548,10 +547,16 @@ void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* 
     __builtin_prefetch(&pstEntry->aucBMac[PBB_UCPW_BMAC_LEN - 1]);
 }
 
-void PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
+void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
+{
+    PBB_ucpw_PrefetchBucketEntry(_pbb_ucpw_BucketOf(uiVsiIndex, usBVlan, pucBMac));
+}
+
+HASH_NODE_S* const* PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
 {
     HASH_NODE_S* const* ppstBucket = _pbb_ucpw_BucketOf(uiVsiIndex, usBVlan, pucBMac);
     if (ppstBucket != nullptr) __builtin_prefetch(ppstBucket);
+    return ppstBucket;
 }
 
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter)

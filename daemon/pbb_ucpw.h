@@ -81,9 +81,15 @@ PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucB
 // them all first, so that their reads from memory overlap instead of
 // following one another; nothing else changes.
 void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
-// The step before: starts reading the hash bucket of the key, so that
-// PBB_ucpw_PrefetchKey of the same key later finds it in the cache.
-void PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
+// The step before: starts reading the hash bucket of the key and returns
+// where it is (null without a table or key), so that
+// PBB_ucpw_PrefetchBucketEntry of that bucket later finds it in the cache.
+// The bucket's place holds until the table next changes.
+HASH_NODE_S* const* PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
+// PBB_ucpw_PrefetchKey of the key whose bucket PBB_ucpw_PrefetchBucket
+// returned, without hashing the key again; the table must not have
+// changed since.
+void PBB_ucpw_PrefetchBucketEntry(HASH_NODE_S* const* ppstBucket);
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter);
 PbbUcPw* PBB_ucpw_GetNext(uint32_t uiType, const PbbUcPw* pstCurrent);
 PbbUcPw* PBB_ucpw_GetNextByIndex(uint32_t uiVsiIndex, const uint8_t* pucBMac);
