@@ -118,7 +118,7 @@ uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
     // A flush deletes a VSI's entries in turn with other VSIs', each at or
     // near the place of the one before (the walks go newest first, so most
     // often just before it): the key is looked for there, then in that
-    // place's block, before a search of the table.
+    // place's block or the one before it, before a search of the table.
     auto run = workingUcVsi_.find(vsi);
     typename Table::iterator it;
     if (run == workingUcVsi_.end()) {
