@@ -76,7 +76,7 @@ typename BasicFib<Rec>::Table::iterator BasicFib<Rec>::eraseWorkingUc(typename T
         auto n = workingUcVsi_.find(it->first.first);
         if (n != workingUcVsi_.end()) run = &n->second;
     }
-    if (run != nullptr && run->count > 0) --run->count;
+    if (run != nullptr) --run->count;
     keepCommitted(it->first, it);
     auto next = working_.uc.erase(it);
     workingUcAt_.set(next);

@@ -207,6 +207,13 @@ TEST(PackedTable, InOrderFillsBlocksAndSparseBlocksJoin)
     EXPECT_EQ(t.blockCount(), 9u);
     EXPECT_EQ(std::next(t.begin(), 4)->first, (Key{0, 15}));
     EXPECT_EQ(std::next(t.begin(), 5)->first, (Key{0, 16}));
+    // The last block keeps three records; the one before it, left with
+    // one, joins it (it has room).
+    for (uint32_t i = 75; i < 80; ++i) t.erase(t.find(Key{0, i}));
+    for (uint32_t i = 64; i < 71; ++i) t.erase(t.find(Key{0, i}));
+    EXPECT_EQ(t.size(), 57u);
+    EXPECT_EQ(t.blockCount(), 8u);
+    EXPECT_EQ(std::prev(t.end(), 4)->first, (Key{0, 71}));
 }
 
 // Runs growing at their ends in turn come apart: once the shared blocks
