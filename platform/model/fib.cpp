@@ -70,13 +70,9 @@ void BasicFib<Rec>::makeCommittedUc() const
 }
 
 template <class Rec>
-typename BasicFib<Rec>::Table::iterator BasicFib<Rec>::eraseWorkingUc(typename Table::iterator it, VsiRun* run)
+typename BasicFib<Rec>::Table::iterator BasicFib<Rec>::eraseWorkingUc(typename Table::iterator it, VsiRun& run)
 {
-    if (run == nullptr) {
-        auto n = workingUcVsi_.find(it->first.first);
-        if (n != workingUcVsi_.end()) run = &n->second;
-    }
-    if (run != nullptr) --run->count;
+    --run.count;
     keepCommitted(it->first, it);
     auto next = working_.uc.erase(it);
     workingUcAt_.set(next);
@@ -115,29 +111,23 @@ uint32_t BasicFib<Rec>::delUnicast(uint32_t vsi, const Mac& bmac)
 {
     endChunk();
     UcKey key{vsi, bmac};
+    // Every entry of the working table has its VSI's run: a VSI without
+    // one holds none.
+    auto run = workingUcVsi_.find(vsi);
+    if (run == workingUcVsi_.end()) return PLAT_ERR_NOT_FOUND;
     // A flush deletes a VSI's entries in turn with other VSIs', each at or
     // near the place of the one before (the walks go newest first, so most
     // often just before it): the key is looked for there, then in that
     // place's block or the one before it, before a search of the table.
-    auto run = workingUcVsi_.find(vsi);
-    typename Table::iterator it;
-    if (run == workingUcVsi_.end()) {
-        it = workingUcAt_.lowerBound(working_.uc, key);
-    } else {
-        it = working_.uc.samePlace(run->second.latest);
-        auto at = [&](typename Table::iterator i) { return i != working_.uc.end() && working_.uc.keyAt(i) == key; };
-        if (!at(it)) {
-            auto before = it == working_.uc.begin() ? working_.uc.end() : std::prev(it);
-            it = at(before) ? before : working_.uc.lower_bound(key, it);
-        }
+    auto at = [&](typename Table::iterator i) { return i != working_.uc.end() && working_.uc.keyAt(i) == key; };
+    auto it = working_.uc.samePlace(run->second.latest);
+    if (!at(it)) {
+        auto before = it == working_.uc.begin() ? working_.uc.end() : std::prev(it);
+        it = at(before) ? before : working_.uc.lower_bound(key, it);
     }
-    if (it == working_.uc.end() || working_.uc.keyAt(it) != key) return PLAT_ERR_NOT_FOUND;
+    if (!at(it)) return PLAT_ERR_NOT_FOUND;
     // The VSI's next entry takes the erased one's place.
-    if (run == workingUcVsi_.end()) {
-        eraseWorkingUc(it);
-    } else {
-        run->second.latest = eraseWorkingUc(it, &run->second);
-    }
+    run->second.latest = eraseWorkingUc(it, run->second);
     return PLAT_OK;
 }
 
@@ -281,7 +271,7 @@ void BasicFib<Rec>::closeWindow()
     // Gone from both tables: the committed one no longer holds the key.
     for (const auto& key : staleUc_) {
         auto it = workingUcAt_.lowerBound(working_.uc, key);
-        if (it != working_.uc.end() && it->first == key) eraseWorkingUc(it);
+        if (it != working_.uc.end() && it->first == key) eraseWorkingUc(it, workingUcVsi_[key.first]);
         if (Kept* k = findKept(key)) k->rec.reset();
     }
     committedUcBehind_ = keepsCommitted_;

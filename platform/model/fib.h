@@ -307,9 +307,9 @@ private:
     Kept* findKept(const UcKey& key) { return const_cast<Kept*>(std::as_const(*this).findKept(key)); }
     // The committed unicast table: the working one with the kept records.
     void makeCommittedUc() const;
-    // Erases the entry (of the VSI whose run is given, if it is); returns
-    // the one after it.
-    typename Table::iterator eraseWorkingUc(typename Table::iterator it, VsiRun* run = nullptr);
+    // Erases the entry, of the VSI whose run is given; returns the one
+    // after it.
+    typename Table::iterator eraseWorkingUc(typename Table::iterator it, VsiRun& run);
 
     bool keepsCommitted_ = true;
     Tables working_;
