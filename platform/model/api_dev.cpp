@@ -4,11 +4,10 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-using plat::detail::enter;
 
 uint32_t DEV_GetSlotRange(uint16_t* pusMinSlot, uint16_t* pusMaxSlot)
 {
-    if (auto f = enter("DEV_GetSlotRange")) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("DEV_GetSlotRange")) return static_cast<uint32_t>(*f);
     if (pusMinSlot == nullptr || pusMaxSlot == nullptr) return PLAT_ERR_PARAM;
     sim::SlotRange r = plat::backend().services().slotRange();
     *pusMinSlot = r.min;
@@ -18,7 +17,7 @@ uint32_t DEV_GetSlotRange(uint16_t* pusMinSlot, uint16_t* pusMaxSlot)
 
 uint32_t DEV_GetPhysicalSlotByGlobalSlot(uint16_t usGlobalSlot, uint16_t* pusChassis, uint16_t* pusSlot)
 {
-    if (auto f = enter("DEV_GetPhysicalSlotByGlobalSlot", "slot=%u", usGlobalSlot)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("DEV_GetPhysicalSlotByGlobalSlot", "slot=%u", usGlobalSlot)) return static_cast<uint32_t>(*f);
     if (pusChassis == nullptr || pusSlot == nullptr) return PLAT_ERR_PARAM;
     sim::SlotRange r = plat::backend().services().slotRange();
     if (usGlobalSlot < r.min || usGlobalSlot > r.max) return PLAT_ERR_NOT_FOUND;
@@ -29,7 +28,7 @@ uint32_t DEV_GetPhysicalSlotByGlobalSlot(uint16_t usGlobalSlot, uint16_t* pusCha
 
 uint32_t DEV_GetDeviceStatus(uint16_t usChassis, uint16_t usSlot, uint16_t usCpu, uint32_t* puiStatus)
 {
-    if (auto f = enter("DEV_GetDeviceStatus", "chassis=%u slot=%u cpu=0x%x", usChassis, usSlot, usCpu))
+    if (auto f = PLAT_ENTER("DEV_GetDeviceStatus", "chassis=%u slot=%u cpu=0x%x", usChassis, usSlot, usCpu))
         return static_cast<uint32_t>(*f);
     if (puiStatus == nullptr || usCpu != DEV_CPU_ALL) return PLAT_ERR_PARAM;
     if (usChassis != DEV_CHASSIS) return PLAT_ERR_NOT_FOUND;

@@ -7,11 +7,10 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-using plat::detail::enter;
 
 uint32_t IF_GetDataByIfIndex(uint32_t uiIfIndex, uint32_t uiSelector, void* pData)
 {
-    if (auto f = enter("IF_GetDataByIfIndex", "ifIndex=%u selector=%u", uiIfIndex, uiSelector))
+    if (auto f = PLAT_ENTER("IF_GetDataByIfIndex", "ifIndex=%u selector=%u", uiIfIndex, uiSelector))
         return static_cast<uint32_t>(*f);
     const sim::Interface* ifc = plat::backend().services().findIf(uiIfIndex);
     if (ifc == nullptr) return PLAT_ERR_NOT_FOUND;
@@ -42,14 +41,14 @@ uint32_t IF_GetDataByIfIndex(uint32_t uiIfIndex, uint32_t uiSelector, void* pDat
 
 uint32_t IF_IsTempIf(uint32_t uiIfIndex)
 {
-    if (auto f = enter("IF_IsTempIf", "ifIndex=%u", uiIfIndex)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_IsTempIf", "ifIndex=%u", uiIfIndex)) return static_cast<uint32_t>(*f);
     const sim::Interface* ifc = plat::backend().services().findIf(uiIfIndex);
     return ifc != nullptr && !ifc->present ? 1 : 0;
 }
 
 uint32_t IF_GetIfIndexByFullName(const char* szFullName)
 {
-    if (auto f = enter("IF_GetIfIndexByFullName", "name=%s", szFullName != nullptr ? szFullName : "(null)"))
+    if (auto f = PLAT_ENTER("IF_GetIfIndexByFullName", "name=%s", szFullName != nullptr ? szFullName : "(null)"))
         return static_cast<uint32_t>(*f);
     if (szFullName == nullptr || *szFullName == '\0') return 0;
     return plat::backend().services().ifIndexByName(szFullName);

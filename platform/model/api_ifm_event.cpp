@@ -8,7 +8,6 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-using plat::detail::enter;
 using plat::detail::enterWith;
 
 namespace {
@@ -28,20 +27,20 @@ uint32_t registerFor(sim::Subscription sub, plat::IfRegistration reg)
 
 int IF_Event_Init(void)
 {
-    if (auto f = enter("IF_Event_Init")) return static_cast<int>(*f);
+    if (auto f = PLAT_ENTER("IF_Event_Init")) return static_cast<int>(*f);
     if (!plat::backend().services().serviceUp(sim::Service::Ifm)) return -1;
     return ifmChannel().open();
 }
 
 void IF_Event_Fini(int iFd)
 {
-    if (enter("IF_Event_Fini", "fd=%d", iFd)) return;
+    if (PLAT_ENTER("IF_Event_Fini", "fd=%d", iFd)) return;
     if (ifmChannel().owns(iFd)) ifmChannel().close();
 }
 
 uint32_t IF_Select_Init(uint32_t uiKind, IF_EVENT_SEL_S* pstSel)
 {
-    if (auto f = enter("IF_Select_Init", "kind=%u", uiKind)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_Select_Init", "kind=%u", uiKind)) return static_cast<uint32_t>(*f);
     if (pstSel == nullptr) return PLAT_ERR_PARAM;
     *pstSel = IF_EVENT_SEL_S{};
     pstSel->uiKind = uiKind;
@@ -50,7 +49,7 @@ uint32_t IF_Select_Init(uint32_t uiKind, IF_EVENT_SEL_S* pstSel)
 
 uint32_t IF_SelectType_Set(uint32_t uiType, IF_EVENT_SEL_S* pstSel)
 {
-    if (auto f = enter("IF_SelectType_Set", "type=%u", uiType)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_SelectType_Set", "type=%u", uiType)) return static_cast<uint32_t>(*f);
     if (pstSel == nullptr || pstSel->uiTypeNum > IF_SEL_MAX_TYPES) return PLAT_ERR_PARAM;
     uint32_t* end = pstSel->auiTypes + pstSel->uiTypeNum;
     if (std::find(pstSel->auiTypes, end, uiType) != end) return PLAT_OK;
@@ -61,7 +60,7 @@ uint32_t IF_SelectType_Set(uint32_t uiType, IF_EVENT_SEL_S* pstSel)
 
 uint32_t IF_SelectProperty_Set(uint32_t uiProperty, IF_EVENT_SEL_S* pstSel)
 {
-    if (auto f = enter("IF_SelectProperty_Set", "property=%u", uiProperty)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_SelectProperty_Set", "property=%u", uiProperty)) return static_cast<uint32_t>(*f);
     if (pstSel == nullptr || uiProperty >= 32) return PLAT_ERR_PARAM;
     pstSel->uiProperties |= 1u << uiProperty;
     return PLAT_OK;
@@ -69,7 +68,7 @@ uint32_t IF_SelectProperty_Set(uint32_t uiProperty, IF_EVENT_SEL_S* pstSel)
 
 uint32_t IF_SelectCondition_Set(uint32_t uiCondition, IF_EVENT_SEL_S* pstSel)
 {
-    if (auto f = enter("IF_SelectCondition_Set", "condition=%u", uiCondition)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_SelectCondition_Set", "condition=%u", uiCondition)) return static_cast<uint32_t>(*f);
     if (pstSel == nullptr) return PLAT_ERR_PARAM;
     pstSel->uiCondition = uiCondition;
     return PLAT_OK;
@@ -91,7 +90,7 @@ uint32_t IF_RegIfEvent(uint32_t uiModuleId, uint32_t uiMask, uint32_t uiBatch, c
 uint32_t IF_RegLinkEvent(uint32_t uiModuleId, uint32_t uiMask, uint32_t uiBatch, uint32_t uiLinkArg,
                          IF_LINK_EVENT_FN pfCallback, uint32_t uiFlags)
 {
-    if (auto f = enter("IF_RegLinkEvent", "module=0x%x mask=0x%x batch=%u arg=%u flags=%u", uiModuleId, uiMask,
+    if (auto f = PLAT_ENTER("IF_RegLinkEvent", "module=0x%x mask=0x%x batch=%u arg=%u flags=%u", uiModuleId, uiMask,
                        uiBatch, uiLinkArg, uiFlags))
         return static_cast<uint32_t>(*f);
     if (pfCallback == nullptr) return 0;
@@ -101,7 +100,7 @@ uint32_t IF_RegLinkEvent(uint32_t uiModuleId, uint32_t uiMask, uint32_t uiBatch,
 
 uint32_t IF_RegSlotEvent(uint32_t uiModuleId, uint32_t uiMask, uint32_t uiBatch, IF_SLOT_EVENT_FN pfCallback)
 {
-    if (auto f = enter("IF_RegSlotEvent", "module=0x%x mask=0x%x batch=%u", uiModuleId, uiMask, uiBatch))
+    if (auto f = PLAT_ENTER("IF_RegSlotEvent", "module=0x%x mask=0x%x batch=%u", uiModuleId, uiMask, uiBatch))
         return static_cast<uint32_t>(*f);
     if (pfCallback == nullptr) return 0;
     sim::Subscription sub{.kind = sim::EventKind::Slot, .mask = uiMask, .batch = uiBatch};
@@ -110,7 +109,7 @@ uint32_t IF_RegSlotEvent(uint32_t uiModuleId, uint32_t uiMask, uint32_t uiBatch,
 
 uint32_t IF_UnRegEvent(uint32_t uiHandle, uint32_t uiMask)
 {
-    if (auto f = enter("IF_UnRegEvent", "handle=%u mask=0x%x", uiHandle, uiMask)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_UnRegEvent", "handle=%u mask=0x%x", uiHandle, uiMask)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (b.regs().ifm.count(uiHandle) == 0) return PLAT_ERR_NOT_FOUND;
     uint32_t rc = b.services().unsubscribe(uiHandle, uiMask);
@@ -120,7 +119,7 @@ uint32_t IF_UnRegEvent(uint32_t uiHandle, uint32_t uiMask)
 
 uint32_t IF_ResponseEventPkt(int iFd)
 {
-    if (auto f = enter("IF_ResponseEventPkt", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_ResponseEventPkt", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (!b.channel(sim::Service::Ifm).owns(iFd)) return PLAT_ERR_NOT_FOUND;
     while (auto ev = b.channel(sim::Service::Ifm).pop()) {

@@ -5,7 +5,6 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-using plat::detail::enter;
 
 namespace {
 
@@ -30,7 +29,7 @@ uint32_t walk(std::map<uint32_t, void*>::const_iterator it, const std::map<uint3
 
 uint32_t IF_CreatePDInstance(uint32_t uiKind, uint32_t uiFlags)
 {
-    if (auto f = enter("IF_CreatePDInstance", "kind=%u flags=%u", uiKind, uiFlags)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_CreatePDInstance", "kind=%u flags=%u", uiKind, uiFlags)) return static_cast<uint32_t>(*f);
     if (uiKind != IF_PD_KIND_IFINDEX || uiFlags != 0) return PLAT_INVALID_HANDLE;
     auto& pd = plat::backend().privateData();
     uint32_t handle = pd.nextHandle++;
@@ -40,7 +39,7 @@ uint32_t IF_CreatePDInstance(uint32_t uiKind, uint32_t uiFlags)
 
 uint32_t IF_DestroyPDInstance(uint32_t uiHandle, IF_PD_DESTROY_FN pfDestroy)
 {
-    if (auto f = enter("IF_DestroyPDInstance", "handle=%u", uiHandle)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_DestroyPDInstance", "handle=%u", uiHandle)) return static_cast<uint32_t>(*f);
     auto& all = plat::backend().privateData().instances;
     auto it = all.find(uiHandle);
     if (it == all.end()) return PLAT_ERR_NOT_FOUND;
@@ -53,7 +52,7 @@ uint32_t IF_DestroyPDInstance(uint32_t uiHandle, IF_PD_DESTROY_FN pfDestroy)
 
 uint32_t IF_SetPrivateData(uint32_t uiHandle, uint32_t uiIfIndex, void* pData)
 {
-    if (auto f = enter("IF_SetPrivateData", "handle=%u ifIndex=%u", uiHandle, uiIfIndex))
+    if (auto f = PLAT_ENTER("IF_SetPrivateData", "handle=%u ifIndex=%u", uiHandle, uiIfIndex))
         return static_cast<uint32_t>(*f);
     auto* data = instance(uiHandle);
     if (data == nullptr || plat::backend().services().findIf(uiIfIndex) == nullptr) return PLAT_ERR_NOT_FOUND;
@@ -64,7 +63,7 @@ uint32_t IF_SetPrivateData(uint32_t uiHandle, uint32_t uiIfIndex, void* pData)
 
 uint32_t IF_GetPrivateData(uint32_t uiHandle, uint32_t uiIfIndex, void** ppData)
 {
-    if (auto f = enter("IF_GetPrivateData", "handle=%u ifIndex=%u", uiHandle, uiIfIndex))
+    if (auto f = PLAT_ENTER("IF_GetPrivateData", "handle=%u ifIndex=%u", uiHandle, uiIfIndex))
         return static_cast<uint32_t>(*f);
     auto* data = instance(uiHandle);
     if (data == nullptr || ppData == nullptr) return PLAT_ERR_NOT_FOUND;
@@ -76,7 +75,7 @@ uint32_t IF_GetPrivateData(uint32_t uiHandle, uint32_t uiIfIndex, void** ppData)
 
 uint32_t IF_DelPrivateData(uint32_t uiHandle, uint32_t uiIfIndex, IF_PD_DESTROY_FN pfDestroy)
 {
-    if (auto f = enter("IF_DelPrivateData", "handle=%u ifIndex=%u", uiHandle, uiIfIndex))
+    if (auto f = PLAT_ENTER("IF_DelPrivateData", "handle=%u ifIndex=%u", uiHandle, uiIfIndex))
         return static_cast<uint32_t>(*f);
     auto* data = instance(uiHandle);
     if (data == nullptr) return PLAT_ERR_NOT_FOUND;
@@ -90,7 +89,7 @@ uint32_t IF_DelPrivateData(uint32_t uiHandle, uint32_t uiIfIndex, IF_PD_DESTROY_
 
 uint32_t IF_GetFirstPrivateData(uint32_t uiHandle, uint32_t* puiIfIndex, void** ppData)
 {
-    if (auto f = enter("IF_GetFirstPrivateData", "handle=%u", uiHandle)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_GetFirstPrivateData", "handle=%u", uiHandle)) return static_cast<uint32_t>(*f);
     auto* data = instance(uiHandle);
     if (data == nullptr || puiIfIndex == nullptr || ppData == nullptr) return PLAT_ERR_NOT_FOUND;
     return walk(data->begin(), *data, puiIfIndex, ppData);
@@ -98,7 +97,7 @@ uint32_t IF_GetFirstPrivateData(uint32_t uiHandle, uint32_t* puiIfIndex, void** 
 
 uint32_t IF_GetNextPrivateData(uint32_t uiHandle, uint32_t* puiIfIndex, void** ppData)
 {
-    if (auto f = enter("IF_GetNextPrivateData", "handle=%u ifIndex=%u", uiHandle, puiIfIndex != nullptr ? *puiIfIndex : 0))
+    if (auto f = PLAT_ENTER("IF_GetNextPrivateData", "handle=%u ifIndex=%u", uiHandle, puiIfIndex != nullptr ? *puiIfIndex : 0))
         return static_cast<uint32_t>(*f);
     auto* data = instance(uiHandle);
     if (data == nullptr || puiIfIndex == nullptr || ppData == nullptr) return PLAT_ERR_NOT_FOUND;

@@ -7,7 +7,6 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-using plat::detail::enter;
 using plat::detail::enterLazy;
 using plat::detail::enterWith;
 
@@ -65,7 +64,7 @@ uint32_t programEntry(const char* name, bool add, int iFd, uint32_t uiClient, ui
 
 uint32_t L2VPN_GetMaxVsiNum(uint32_t* puiMaxVsiNum, uint32_t* puiUsedVsiNum)
 {
-    if (auto f = enter("L2VPN_GetMaxVsiNum")) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_GetMaxVsiNum")) return static_cast<uint32_t>(*f);
     if (puiMaxVsiNum == nullptr) return PLAT_ERR_PARAM;
     auto& services = plat::backend().services();
     *puiMaxVsiNum = services.maxVsiNum();
@@ -75,7 +74,7 @@ uint32_t L2VPN_GetMaxVsiNum(uint32_t* puiMaxVsiNum, uint32_t* puiUsedVsiNum)
 
 uint32_t L2VPN_GetL2VFIBSpec(L2VPN_L2VFIB_SPEC_S* pstSpec)
 {
-    if (auto f = enter("L2VPN_GetL2VFIBSpec")) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_GetL2VFIBSpec")) return static_cast<uint32_t>(*f);
     if (pstSpec == nullptr) return PLAT_ERR_PARAM;
     sim::FibSpec spec = plat::backend().services().fibSpec();
     pstSpec->uiMaxPwPerVsi = spec.maxPwPerVsi;
@@ -87,7 +86,7 @@ uint32_t L2VPN_GetL2VFIBSpec(L2VPN_L2VFIB_SPEC_S* pstSpec)
 uint32_t L2VPN_GetVsiInfoByName(const char* szVsiName, L2VPN_VSI_INFO_S* pstInfo)
 {
     std::string name = szVsiName != nullptr ? std::string(szVsiName, strnlen(szVsiName, L2VPN_VSI_NAME_LEN)) : "";
-    if (auto f = enter("L2VPN_GetVsiInfoByName", "name=%s", name.c_str())) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_GetVsiInfoByName", "name=%s", name.c_str())) return static_cast<uint32_t>(*f);
     if (pstInfo == nullptr) return PLAT_ERR_PARAM;
     const sim::Vsi* v = plat::backend().services().findVsiByName(name);
     if (v == nullptr) return PLAT_ERR_NOT_FOUND;
@@ -101,7 +100,7 @@ uint32_t L2VPN_GetVsiInfoByName(const char* szVsiName, L2VPN_VSI_INFO_S* pstInfo
 
 uint32_t L2VPN_IsSupportMinM(uint16_t usSlot)
 {
-    if (auto f = enter("L2VPN_IsSupportMinM", "slot=%u", usSlot)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_IsSupportMinM", "slot=%u", usSlot)) return static_cast<uint32_t>(*f);
     const sim::Slot* s = plat::backend().services().findSlot(usSlot);
     return s != nullptr && s->minm ? 1 : 0;
 }
@@ -118,14 +117,14 @@ uint32_t L2VPN_DelMinMEntry(int iFd, uint32_t uiClient, uint32_t uiOp, const L2V
 
 uint32_t L2VPN_FlushPwEntry(int iFd)
 {
-    if (auto f = enter("L2VPN_FlushPwEntry", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_FlushPwEntry", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     if (!registered(iFd)) return PLAT_ERR_UNAVAILABLE;
     return plat::backend().services().flush();
 }
 
 uint32_t L2VPN_SetInterface(int iFd, uint32_t uiIfIndex, uint32_t uiMode)
 {
-    if (auto f = enter("L2VPN_SetInterface", "fd=%d ifIndex=%u mode=%u", iFd, uiIfIndex, uiMode))
+    if (auto f = PLAT_ENTER("L2VPN_SetInterface", "fd=%d ifIndex=%u mode=%u", iFd, uiIfIndex, uiMode))
         return static_cast<uint32_t>(*f);
     if (!registered(iFd)) return PLAT_ERR_UNAVAILABLE;
     return plat::backend().services().setPbbMode(uiIfIndex, uiMode);

@@ -7,7 +7,6 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-using plat::detail::enter;
 using plat::detail::enterWith;
 
 namespace {
@@ -28,7 +27,7 @@ L2VPN_VSI_INFO_S toInfo(const sim::VsiRecord& v)
 
 int L2VPN_Register(uint32_t uiInstance, uint32_t uiEventMask, uint32_t uiClient, L2VPN_EVENT_FN pfCallback)
 {
-    if (auto f = enter("L2VPN_Register", "instance=%u mask=0x%x client=%u", uiInstance, uiEventMask, uiClient))
+    if (auto f = PLAT_ENTER("L2VPN_Register", "instance=%u mask=0x%x client=%u", uiInstance, uiEventMask, uiClient))
         return static_cast<int>(*f);
     auto& b = plat::backend();
     if (uiInstance != L2VPN_INSTANCE_DEFAULT || pfCallback == nullptr) return -1;
@@ -48,7 +47,7 @@ int L2VPN_Register(uint32_t uiInstance, uint32_t uiEventMask, uint32_t uiClient,
 
 uint32_t L2VPN_Deregister(int iFd)
 {
-    if (auto f = enter("L2VPN_Deregister", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_Deregister", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (!l2vpnChannel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
     if (b.regs().l2vpnHandle != 0) (void)b.services().unsubscribe(b.regs().l2vpnHandle, b.regs().l2vpnMask);
@@ -60,7 +59,7 @@ uint32_t L2VPN_Deregister(int iFd)
 
 uint32_t L2VPN_HandleMsg(int iFd)
 {
-    if (auto f = enter("L2VPN_HandleMsg", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_HandleMsg", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (!l2vpnChannel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
     while (auto ev = l2vpnChannel().pop()) {
@@ -78,7 +77,7 @@ uint32_t L2VPN_HandleMsg(int iFd)
 
 uint32_t L2VPN_SendGrEvent(int iFd, uint32_t uiClient, uint32_t uiPhase)
 {
-    if (auto f = enter("L2VPN_SendGrEvent", "fd=%d client=%u phase=%u", iFd, uiClient, uiPhase))
+    if (auto f = PLAT_ENTER("L2VPN_SendGrEvent", "fd=%d client=%u phase=%u", iFd, uiClient, uiPhase))
         return static_cast<uint32_t>(*f);
     if (!l2vpnChannel().owns(iFd)) return PLAT_ERR_UNAVAILABLE;
     return plat::backend().services().refreshWindow(uiClient, uiPhase);
@@ -86,7 +85,7 @@ uint32_t L2VPN_SendGrEvent(int iFd, uint32_t uiClient, uint32_t uiPhase)
 
 uint32_t L2VPN_RequestBatch(int iFd, uint32_t uiSelector)
 {
-    if (auto f = enter("L2VPN_RequestBatch", "fd=%d selector=%u", iFd, uiSelector)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_RequestBatch", "fd=%d selector=%u", iFd, uiSelector)) return static_cast<uint32_t>(*f);
     if (!l2vpnChannel().owns(iFd)) return PLAT_ERR_UNAVAILABLE;
     return plat::backend().services().requestBatch(uiSelector);
 }

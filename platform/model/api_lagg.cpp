@@ -9,7 +9,7 @@
 
 uint32_t LAGG_GetDataByIfIndex(uint32_t uiIfIndex, uint32_t uiAttr, void* pData)
 {
-    if (auto f = plat::detail::enter("LAGG_GetDataByIfIndex", "ifIndex=%u attr=%u", uiIfIndex, uiAttr))
+    if (auto f = PLAT_ENTER("LAGG_GetDataByIfIndex", "ifIndex=%u attr=%u", uiIfIndex, uiAttr))
         return static_cast<uint32_t>(*f);
     const sim::Interface* ifc = plat::backend().services().findIf(uiIfIndex);
     if (ifc == nullptr) return PLAT_ERR_NOT_FOUND;

@@ -8,7 +8,6 @@
 #include "platform/model/pbb_frame.h"
 #include "platform/pktsock.h"
 
-using plat::detail::enter;
 using plat::detail::enterWith;
 
 namespace {
@@ -26,7 +25,7 @@ int faultErrno(int64_t v)
 
 int PKT_Socket(int iFamily, int iType, int iProtocol)
 {
-    if (auto f = enter("PKT_Socket", "family=%d type=%d protocol=%d", iFamily, iType, iProtocol))
+    if (auto f = PLAT_ENTER("PKT_Socket", "family=%d type=%d protocol=%d", iFamily, iType, iProtocol))
         return faultErrno(*f);
     if (iFamily != PKT_AF_PACKET) {
         errno = EAFNOSUPPORT;
@@ -63,7 +62,7 @@ int PKT_SetSockOpt(int iFd, int iLevel, int iName, const void* pValue, socklen_t
 {
     int value = 0;
     if (pValue != nullptr && uiLen == sizeof value) std::memcpy(&value, pValue, sizeof value);
-    if (auto f = enter("PKT_SetSockOpt", "fd=%d level=%d name=0x%x value=%d", iFd, iLevel, iName, value))
+    if (auto f = PLAT_ENTER("PKT_SetSockOpt", "fd=%d level=%d name=0x%x value=%d", iFd, iLevel, iName, value))
         return faultErrno(*f);
     if (pValue == nullptr || uiLen != sizeof value) {
         errno = EINVAL;
@@ -74,7 +73,7 @@ int PKT_SetSockOpt(int iFd, int iLevel, int iName, const void* pValue, socklen_t
 
 ssize_t PKT_RecvMsg(int iFd, struct msghdr* pstMsg, int iFlags)
 {
-    if (auto f = enter("PKT_RecvMsg", "fd=%d flags=0x%x", iFd, iFlags)) return faultErrno(*f);
+    if (auto f = PLAT_ENTER("PKT_RecvMsg", "fd=%d flags=0x%x", iFd, iFlags)) return faultErrno(*f);
     auto& b = plat::backend();
     if (pstMsg == nullptr) {
         errno = EINVAL;

@@ -6,7 +6,6 @@
 #include "platform/result.h"
 #include "platform/sti.h"
 
-using plat::detail::enter;
 
 namespace {
 
@@ -16,7 +15,7 @@ plat::EventChannel& stiChannel() { return plat::backend().channel(sim::Service::
 
 uint32_t STI_GetVlanState(uint32_t uiIfIndex, uint16_t usVlanId, uint16_t* pusState)
 {
-    if (auto f = enter("STI_GetVlanState", "ifIndex=%u vlan=%u", uiIfIndex, usVlanId)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("STI_GetVlanState", "ifIndex=%u vlan=%u", uiIfIndex, usVlanId)) return static_cast<uint32_t>(*f);
     auto& services = plat::backend().services();
     const sim::Interface* ifc = services.findIf(uiIfIndex);
     if (ifc == nullptr) return PLAT_ERR_NOT_FOUND;
@@ -28,20 +27,20 @@ uint32_t STI_GetVlanState(uint32_t uiIfIndex, uint16_t usVlanId, uint16_t* pusSt
 
 int STI_Event_Init(void)
 {
-    if (auto f = enter("STI_Event_Init")) return static_cast<int>(*f);
+    if (auto f = PLAT_ENTER("STI_Event_Init")) return static_cast<int>(*f);
     if (!plat::backend().services().serviceUp(sim::Service::Sti)) return -1;
     return stiChannel().open();
 }
 
 void STI_Event_Fini(int iFd)
 {
-    if (enter("STI_Event_Fini", "fd=%d", iFd)) return;
+    if (PLAT_ENTER("STI_Event_Fini", "fd=%d", iFd)) return;
     if (stiChannel().owns(iFd)) stiChannel().close();
 }
 
 uint32_t TC_Register(TC_EVENT_FN pfCallback)
 {
-    if (auto f = enter("TC_Register")) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("TC_Register")) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (pfCallback == nullptr) return PLAT_ERR_PARAM;
     if (b.regs().tcHandle == 0) {
@@ -55,7 +54,7 @@ uint32_t TC_Register(TC_EVENT_FN pfCallback)
 
 uint32_t TC_DeregisterTC(void)
 {
-    if (auto f = enter("TC_DeregisterTC")) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("TC_DeregisterTC")) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (b.regs().tcHandle == 0) return PLAT_ERR_NOT_FOUND;
     (void)b.services().unsubscribe(b.regs().tcHandle, 0);
@@ -66,7 +65,7 @@ uint32_t TC_DeregisterTC(void)
 
 uint32_t STI_Event_Handle(int iFd)
 {
-    if (auto f = enter("STI_Event_Handle", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("STI_Event_Handle", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (!stiChannel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
     while (auto ev = stiChannel().pop()) {

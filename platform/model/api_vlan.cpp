@@ -6,7 +6,6 @@
 #include "platform/result.h"
 #include "platform/vlan.h"
 
-using plat::detail::enter;
 
 namespace {
 
@@ -21,13 +20,13 @@ struct BitmapOwner {
 
 uint16_t VLAN_GetMaxVlanID(void)
 {
-    if (auto f = enter("VLAN_GetMaxVlanID")) return static_cast<uint16_t>(*f);
+    if (auto f = PLAT_ENTER("VLAN_GetMaxVlanID")) return static_cast<uint16_t>(*f);
     return plat::backend().services().maxVlanId();
 }
 
 uint32_t VLAN_GetIfDataByIndex(uint32_t uiIfIndex, uint32_t uiAttr, void* pData)
 {
-    if (auto f = enter("VLAN_GetIfDataByIndex", "ifIndex=%u attr=%u", uiIfIndex, uiAttr))
+    if (auto f = PLAT_ENTER("VLAN_GetIfDataByIndex", "ifIndex=%u attr=%u", uiIfIndex, uiAttr))
         return static_cast<uint32_t>(*f);
     const sim::Interface* ifc = plat::backend().services().findIf(uiIfIndex);
     if (ifc == nullptr) return PLAT_ERR_NOT_FOUND;
@@ -47,21 +46,21 @@ uint32_t VLAN_GetIfDataByIndex(uint32_t uiIfIndex, uint32_t uiAttr, void* pData)
 
 int VLAN_EventInit(void)
 {
-    if (auto f = enter("VLAN_EventInit")) return static_cast<int>(*f);
+    if (auto f = PLAT_ENTER("VLAN_EventInit")) return static_cast<int>(*f);
     if (!plat::backend().services().serviceUp(sim::Service::Vlan)) return -1;
     return vlanChannel().open();
 }
 
 void VLAN_EventFini(int iFd)
 {
-    if (enter("VLAN_EventFini", "fd=%d", iFd)) return;
+    if (PLAT_ENTER("VLAN_EventFini", "fd=%d", iFd)) return;
     if (vlanChannel().owns(iFd)) vlanChannel().close();
 }
 
 uint32_t VLAN_RegisterEvent(uint32_t uiModuleId, uint32_t uiKindMask, uint32_t uiBatch, uint32_t uiFlags,
                             VLAN_EVENT_FN pfCallback)
 {
-    if (auto f = enter("VLAN_RegisterEvent", "module=0x%x mask=0x%x batch=%u flags=%u", uiModuleId, uiKindMask,
+    if (auto f = PLAT_ENTER("VLAN_RegisterEvent", "module=0x%x mask=0x%x batch=%u flags=%u", uiModuleId, uiKindMask,
                        uiBatch, uiFlags))
         return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
@@ -76,7 +75,7 @@ uint32_t VLAN_RegisterEvent(uint32_t uiModuleId, uint32_t uiKindMask, uint32_t u
 
 uint32_t VLAN_DeregisterEvent(uint32_t uiHandle, uint32_t uiKindMask)
 {
-    if (auto f = enter("VLAN_DeregisterEvent", "handle=%u mask=0x%x", uiHandle, uiKindMask))
+    if (auto f = PLAT_ENTER("VLAN_DeregisterEvent", "handle=%u mask=0x%x", uiHandle, uiKindMask))
         return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (uiHandle == 0 || b.regs().vlanHandle != uiHandle) return PLAT_ERR_NOT_FOUND;
@@ -89,7 +88,7 @@ uint32_t VLAN_DeregisterEvent(uint32_t uiHandle, uint32_t uiKindMask)
 
 uint32_t VLAN_HandleEvent(int iFd)
 {
-    if (auto f = enter("VLAN_HandleEvent", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("VLAN_HandleEvent", "fd=%d", iFd)) return static_cast<uint32_t>(*f);
     auto& b = plat::backend();
     if (!vlanChannel().owns(iFd)) return PLAT_ERR_NOT_FOUND;
     for (uint32_t n = 0; b.regs().vlanBatch == 0 || n < b.regs().vlanBatch; ++n) {

@@ -42,19 +42,15 @@ std::string listText(const uint32_t* items, uint32_t count)
     return out + "]";
 }
 
-std::optional<int64_t> enter(const char* name)
+std::optional<int64_t> enterWatched(const char* name)
 {
-    syncBackend();
-    if (!plat::testing::observed()) return std::nullopt;
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) plat::testing::record(name, f ? "fault=" + std::to_string(*f) : std::string());
     return f;
 }
 
-std::optional<int64_t> enter(const char* name, const char* format, ...)
+std::optional<int64_t> enterWatched(const char* name, const char* format, ...)
 {
-    syncBackend();
-    if (!plat::testing::observed()) return std::nullopt;
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) {
         va_list ap;

@@ -21,11 +21,27 @@ std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string macText(const uint8_t* mac);
 std::string listText(const uint32_t* items, uint32_t count);
 
-// A call without arguments.
-std::optional<int64_t> enter(const char* name);
+// Brings the backend up to date; whether a test watches the calls.
+inline bool syncAndWatched()
+{
+    syncBackend();
+    return plat::testing::observed();
+}
+
+// The watched part of PLAT_ENTER, for a call without arguments.
+std::optional<int64_t> enterWatched(const char* name);
 // Consumes the fault armed for name and records the call (with " fault=N"
 // when one was armed). Returns the fault's result.
-std::optional<int64_t> enter(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
+std::optional<int64_t> enterWatched(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The entry of a platform call: PLAT_ENTER("NAME") or PLAT_ENTER("NAME",
+// "format", args...). Brings the backend up to date; while a test watches,
+// consumes the fault armed for the call and records it, and yields the
+// fault's result. A macro so that, when no test watches, a call costs the
+// backend's update and one check (no arguments passed, no variadic call),
+// while the arguments' format is still checked at every call site.
+#define PLAT_ENTER(...) \
+    (::plat::detail::syncAndWatched() ? ::plat::detail::enterWatched(__VA_ARGS__) : std::optional<int64_t>())
 
 template <class MakePayload>
 std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, const char* format, ...)
@@ -36,8 +52,7 @@ std::optional<int64_t> enterWith(const char* name, MakePayload&& makePayload, co
 template <class MakePayload, class MakeArgs>
 std::optional<int64_t> enterLazy(const char* name, MakePayload&& makePayload, MakeArgs&& makeArgs)
 {
-    syncBackend();
-    if (!plat::testing::observed()) return std::nullopt;
+    if (!syncAndWatched()) return std::nullopt;
     auto f = plat::testing::fault(name);
     if (plat::testing::recording()) {
         std::string args = makeArgs();
