@@ -26,8 +26,10 @@ namespace {
 
 // Bytes of the data read: I-Tag flags, I-SID, C-DA, C-SA.
 constexpr ssize_t PBB_PKT_DATA_MIN = 16;
-// Messages read before the first of them is learned from.
-constexpr uint32_t PBB_PKT_READ_AHEAD = 8;
+// Messages read before the first of them is learned from: all of one
+// call's, so that the reads run back to back, each finding the socket's
+// path through the kernel as the read before left it.
+constexpr uint32_t PBB_PKT_READ_AHEAD = PBB_PKT_MAX_PER_CALL;
 constexpr const char* PBB_PKT_LEARN_FAILED = "Failed to learn the Unicast Pseudo Wire entry.\r\n";
 constexpr uint32_t PBB_PKT_REOPEN_SECONDS = 1;
 constexpr uint32_t PBB_PKT_WARNING_SEVERITY = 4;
