@@ -4,7 +4,6 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-
 uint32_t DEV_GetSlotRange(uint16_t* pusMinSlot, uint16_t* pusMaxSlot)
 {
     if (auto f = PLAT_ENTER("DEV_GetSlotRange")) return static_cast<uint32_t>(*f);
@@ -17,7 +16,8 @@ uint32_t DEV_GetSlotRange(uint16_t* pusMinSlot, uint16_t* pusMaxSlot)
 
 uint32_t DEV_GetPhysicalSlotByGlobalSlot(uint16_t usGlobalSlot, uint16_t* pusChassis, uint16_t* pusSlot)
 {
-    if (auto f = PLAT_ENTER("DEV_GetPhysicalSlotByGlobalSlot", "slot=%u", usGlobalSlot)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("DEV_GetPhysicalSlotByGlobalSlot", "slot=%u", usGlobalSlot))
+        return static_cast<uint32_t>(*f);
     if (pusChassis == nullptr || pusSlot == nullptr) return PLAT_ERR_PARAM;
     sim::SlotRange r = plat::backend().services().slotRange();
     if (usGlobalSlot < r.min || usGlobalSlot > r.max) return PLAT_ERR_NOT_FOUND;

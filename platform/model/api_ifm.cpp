@@ -7,7 +7,6 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-
 uint32_t IF_GetDataByIfIndex(uint32_t uiIfIndex, uint32_t uiSelector, void* pData)
 {
     if (auto f = PLAT_ENTER("IF_GetDataByIfIndex", "ifIndex=%u selector=%u", uiIfIndex, uiSelector))

@@ -5,7 +5,6 @@
 #include "platform/model/call_log.h"
 #include "platform/result.h"
 
-
 namespace {
 
 std::map<uint32_t, void*>* instance(uint32_t uiHandle)
@@ -29,7 +28,8 @@ uint32_t walk(std::map<uint32_t, void*>::const_iterator it, const std::map<uint3
 
 uint32_t IF_CreatePDInstance(uint32_t uiKind, uint32_t uiFlags)
 {
-    if (auto f = PLAT_ENTER("IF_CreatePDInstance", "kind=%u flags=%u", uiKind, uiFlags)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("IF_CreatePDInstance", "kind=%u flags=%u", uiKind, uiFlags))
+        return static_cast<uint32_t>(*f);
     if (uiKind != IF_PD_KIND_IFINDEX || uiFlags != 0) return PLAT_INVALID_HANDLE;
     auto& pd = plat::backend().privateData();
     uint32_t handle = pd.nextHandle++;
@@ -97,7 +97,8 @@ uint32_t IF_GetFirstPrivateData(uint32_t uiHandle, uint32_t* puiIfIndex, void** 
 
 uint32_t IF_GetNextPrivateData(uint32_t uiHandle, uint32_t* puiIfIndex, void** ppData)
 {
-    if (auto f = PLAT_ENTER("IF_GetNextPrivateData", "handle=%u ifIndex=%u", uiHandle, puiIfIndex != nullptr ? *puiIfIndex : 0))
+    if (auto f = PLAT_ENTER("IF_GetNextPrivateData", "handle=%u ifIndex=%u", uiHandle,
+                            puiIfIndex != nullptr ? *puiIfIndex : 0))
         return static_cast<uint32_t>(*f);
     auto* data = instance(uiHandle);
     if (data == nullptr || puiIfIndex == nullptr || ppData == nullptr) return PLAT_ERR_NOT_FOUND;

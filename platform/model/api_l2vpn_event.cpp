@@ -85,7 +85,8 @@ uint32_t L2VPN_SendGrEvent(int iFd, uint32_t uiClient, uint32_t uiPhase)
 
 uint32_t L2VPN_RequestBatch(int iFd, uint32_t uiSelector)
 {
-    if (auto f = PLAT_ENTER("L2VPN_RequestBatch", "fd=%d selector=%u", iFd, uiSelector)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("L2VPN_RequestBatch", "fd=%d selector=%u", iFd, uiSelector))
+        return static_cast<uint32_t>(*f);
     if (!l2vpnChannel().owns(iFd)) return PLAT_ERR_UNAVAILABLE;
     return plat::backend().services().requestBatch(uiSelector);
 }

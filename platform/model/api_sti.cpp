@@ -6,7 +6,6 @@
 #include "platform/result.h"
 #include "platform/sti.h"
 
-
 namespace {
 
 plat::EventChannel& stiChannel() { return plat::backend().channel(sim::Service::Sti); }
@@ -15,7 +14,8 @@ plat::EventChannel& stiChannel() { return plat::backend().channel(sim::Service::
 
 uint32_t STI_GetVlanState(uint32_t uiIfIndex, uint16_t usVlanId, uint16_t* pusState)
 {
-    if (auto f = PLAT_ENTER("STI_GetVlanState", "ifIndex=%u vlan=%u", uiIfIndex, usVlanId)) return static_cast<uint32_t>(*f);
+    if (auto f = PLAT_ENTER("STI_GetVlanState", "ifIndex=%u vlan=%u", uiIfIndex, usVlanId))
+        return static_cast<uint32_t>(*f);
     auto& services = plat::backend().services();
     const sim::Interface* ifc = services.findIf(uiIfIndex);
     if (ifc == nullptr) return PLAT_ERR_NOT_FOUND;

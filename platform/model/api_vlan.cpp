@@ -6,7 +6,6 @@
 #include "platform/result.h"
 #include "platform/vlan.h"
 
-
 namespace {
 
 plat::EventChannel& vlanChannel() { return plat::backend().channel(sim::Service::Vlan); }
