@@ -176,18 +176,11 @@ private:
     std::map<uint32_t, Interface> ifs_;
     // The interface found last: learning asks for a frame's port several
     // times (its state, its name, the entry's port). A node of ifs_ stays
-    // where it is until erased; a copy or a move of the model starts
-    // without it.
+    // where it is until erased, and deleteInterface forgets it first (the
+    // model is neither copied nor moved).
     struct LastIf {
         uint32_t ifIndex = 0;
         const Interface* ifc = nullptr;
-        LastIf() = default;
-        LastIf(const LastIf&) {}
-        LastIf& operator=(const LastIf&)
-        {
-            ifc = nullptr;
-            return *this;
-        }
     };
     mutable LastIf lastIf_;
     uint32_t nextIfIndex_ = 1;
