@@ -26,10 +26,6 @@ namespace {
 
 // Bytes of the data read: I-Tag flags, I-SID, C-DA, C-SA.
 constexpr ssize_t PBB_PKT_DATA_MIN = 16;
-// Messages read before the first of them is learned from: all of one
-// call's, so that the reads run back to back, each finding the socket's
-// path through the kernel as the read before left it.
-constexpr uint32_t PBB_PKT_READ_AHEAD = PBB_PKT_MAX_PER_CALL;
 constexpr const char* PBB_PKT_LEARN_FAILED = "Failed to learn the Unicast Pseudo Wire entry.\r\n";
 constexpr uint32_t PBB_PKT_REOPEN_SECONDS = 1;
 constexpr uint32_t PBB_PKT_WARNING_SEVERITY = 4;
@@ -340,38 +336,32 @@ void _pbb_pkt_Learn(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)
 
 uint32_t _pbb_pkt_EpollInProc(int iFd)
 {
-    // Static: the frame buffers for the life of the process.
-    static PbbPktRead s_astRead[PBB_PKT_READ_AHEAD];
-    uint32_t uiCount = 0;
-    bool bEmpty = false;
-    while (!bEmpty && uiCount < PBB_PKT_MAX_PER_CALL) {
-        uint32_t uiRead = 0;
-        while (uiRead < PBB_PKT_READ_AHEAD && uiCount < PBB_PKT_MAX_PER_CALL) {
-            if (!_pbb_pkt_Receive(iFd, &s_astRead[uiRead])) {
-                bEmpty = true;
-                break;
-            }
-            // The entries these frames name come into the cache while the
-            // next frames are read, not one frame's wait for memory after
-            // the other's: a frame's bucket is asked for once it is read,
-            // the entry it leads to once the next frame is read.
-            _pbb_pkt_PrefetchBucket(&s_astRead[uiRead]);
-            if (uiRead > 0) _pbb_pkt_PrefetchEntry(&s_astRead[uiRead - 1]);
-            ++uiRead;
-            ++uiCount;
-        }
+    // Static: the frame buffers for the life of the process. All of the
+    // call's frames are read before the first is learned from, so that
+    // the reads run back to back, each finding the socket's path through
+    // the kernel as the read before left it.
+    static PbbPktRead s_astRead[PBB_PKT_MAX_PER_CALL];
+    uint32_t uiRead = 0;
+    while (uiRead < PBB_PKT_MAX_PER_CALL && _pbb_pkt_Receive(iFd, &s_astRead[uiRead])) {
+        // The entries these frames name come into the cache while the
+        // next frames are read, not one frame's wait for memory after the
+        // other's: a frame's bucket is asked for once it is read, the
+        // entry it leads to once the next frame is read.
+        _pbb_pkt_PrefetchBucket(&s_astRead[uiRead]);
         if (uiRead > 0) _pbb_pkt_PrefetchEntry(&s_astRead[uiRead - 1]);
-        for (uint32_t i = 0; i < uiRead; ++i) {
-            PbbPktRead* pstRead = &s_astRead[i];
-            PbbPktFrameInfo stFrame;
-            memset(&stFrame, 0, sizeof(stFrame));
-            uint32_t uiIfIndex = 0;
-            if (!_pbb_pkt_Parse(&pstRead->stAddr, &pstRead->stCtrl, pstRead->ulCtrlLen, pstRead->aucData,
-                                pstRead->lLen, &stFrame, &uiIfIndex))
-                continue;
-            _pbb_pkt_Dump(&stFrame, uiIfIndex);
-            _pbb_pkt_Learn(&stFrame, uiIfIndex);
-        }
+        ++uiRead;
     }
-    return uiCount;
+    if (uiRead > 0) _pbb_pkt_PrefetchEntry(&s_astRead[uiRead - 1]);
+    for (uint32_t i = 0; i < uiRead; ++i) {
+        PbbPktRead* pstRead = &s_astRead[i];
+        PbbPktFrameInfo stFrame;
+        memset(&stFrame, 0, sizeof(stFrame));
+        uint32_t uiIfIndex = 0;
+        if (!_pbb_pkt_Parse(&pstRead->stAddr, &pstRead->stCtrl, pstRead->ulCtrlLen, pstRead->aucData, pstRead->lLen,
+                            &stFrame, &uiIfIndex))
+            continue;
+        _pbb_pkt_Dump(&stFrame, uiIfIndex);
+        _pbb_pkt_Learn(&stFrame, uiIfIndex);
+    }
+    return uiRead;
 }
