@@ -9,6 +9,8 @@
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
+#include "daemon/pbb_reopen.h"
+#include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
 
@@ -19,6 +21,14 @@ int g_iIfHandle = PBB_INVALID_FD;
 uint32_t g_uiPbbIfEventHandle = 0;
 uint32_t g_uiPbbLinkEventHandle = 0;
 uint32_t g_uiPbbSlotEventHandle = 0;
+PbbReopen g_stPbbIfReopen = {
+    PBB_IF_STATE_NAME, PBB_if_Init, "PBB_IFEVENT_WARNING",
+    "The interface manager's event channel was closed and cannot be opened again: interface, link and slot "
+    "changes are not followed until it opens. Retrying every second.\r\n",
+    "PBB_IFEVENT_NOTICE",
+    "The interface manager's event channel has been opened again: interface, link and slot changes are "
+    "followed again; those made while it was closed were not seen.\r\n",
+    PBB_TMR_INVALID};
 
 namespace {
 
@@ -97,12 +107,16 @@ void _pbb_if_AttachVsi(uint32_t uiIfIndex, uint32_t uiVsiIndex)
 uint32_t PBB_if_Init()
 {
     uint32_t uiRet = _pbb_if_Register();
-    if (uiRet != PBB_OK) _pbb_if_Deregister();
+    if (uiRet != PBB_OK)
+        _pbb_if_Deregister();
+    else
+        PBB_reopen_TellOpen(&g_stPbbIfReopen);
     return uiRet;
 }
 
 void PBB_if_Exit()
 {
+    PBB_reopen_Stop(&g_stPbbIfReopen);
     _pbb_if_Deregister();
 }
 
@@ -154,8 +168,10 @@ uint32_t _pbb_if_ProcEpollEvent(uint32_t uiEvents, int iFd)
 {
     if ((uiEvents & PBB_EV_IN) != 0) (void)IF_ResponseEventPkt(iFd);
     if ((uiEvents & PBB_EV_ERR_HUP) != 0) {
+        // Registered again at once, or every second until the manager
+        // answers (a half-made registration is undone first).
         _pbb_if_Deregister();
-        (void)_pbb_if_Register();
+        (void)PBB_reopen_AfterClose(&g_stPbbIfReopen);
     }
     return 0;
 }

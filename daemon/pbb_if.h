@@ -28,6 +28,12 @@ using PbbIfEvent = IF_EVENT_S;
 static_assert(sizeof(PbbIfEvent) == 8);
 using PbbIfEventSel = IF_EVENT_SEL_S;
 
+// The channel's state in the service manager's status file
+// ("INTERFACE_EVENTS=open", or "closed" while it cannot be opened again).
+constexpr const char* PBB_IF_STATE_NAME = "INTERFACE_EVENTS";
+
+struct PbbReopen;
+extern PbbReopen g_stPbbIfReopen;
 extern int g_iIfHandle;
 extern uint32_t g_uiPbbIfEventHandle;
 extern uint32_t g_uiPbbLinkEventHandle;

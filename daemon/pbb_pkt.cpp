@@ -8,6 +8,7 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_reopen.h"
 #include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
@@ -20,23 +21,18 @@
 #include <unistd.h>
 
 int g_iPbbPktSocketFd = PBB_INVALID_FD;
-uint32_t g_ulPbbPktTimerFd = PBB_TMR_INVALID;
+PbbReopen g_stPbbPktReopen = {
+    PBB_PKT_STATE_NAME, PBB_pkt_Init, "PBB_PKTSOCK_WARNING",
+    "The PBB packet socket was closed and cannot be opened again: no PBB frame is learned until it opens. "
+    "Retrying every second.\r\n",
+    "PBB_PKTSOCK_NOTICE", "The PBB packet socket has been opened again: PBB frames are learned again.\r\n",
+    PBB_TMR_INVALID};
 
 namespace {
 
 // Bytes of the data read: I-Tag flags, I-SID, C-DA, C-SA.
 constexpr ssize_t PBB_PKT_DATA_MIN = 16;
 constexpr const char* PBB_PKT_LEARN_FAILED = "Failed to learn the Unicast Pseudo Wire entry.\r\n";
-constexpr uint32_t PBB_PKT_REOPEN_SECONDS = 1;
-constexpr uint32_t PBB_PKT_WARNING_SEVERITY = 4;
-constexpr uint32_t PBB_PKT_NOTICE_SEVERITY = 5;
-
-// The socket's state as tools read it from the service manager's status file.
-void _pbb_pkt_TellState(const char* szState)
-{
-    (void)SERVICE_SetState(PBB_PKT_STATE_NAME, szState);
-}
-
 void _pbb_pkt_LogError(const char* szFormat, const char* szArg = nullptr)
 {
     if (PBB_log_IsDebugSwitchOn(PBB_DBG_ERROR) != 1) return;
@@ -263,13 +259,13 @@ uint32_t PBB_pkt_Init()
     int iFd = _pbb_pkt_SocketInit();
     if (iFd < 0) return PBB_ERR;
     g_iPbbPktSocketFd = iFd;
-    _pbb_pkt_TellState(PBB_PKT_STATE_OPEN);
+    PBB_reopen_TellOpen(&g_stPbbPktReopen);
     return PBB_OK;
 }
 
 void PBB_pkt_Exit()
 {
-    PBB_tmr_DeletePeriodTimer(&g_ulPbbPktTimerFd);
+    PBB_reopen_Stop(&g_stPbbPktReopen);
     if (g_iPbbPktSocketFd < 0) return;
     PBB_elipc_Del(g_iPbbEpollFd, g_iPbbPktSocketFd);
     close(g_iPbbPktSocketFd);
@@ -280,27 +276,11 @@ uint32_t _pbb_pkt_EpollCallback(uint32_t uiEvents, int iFd)
 {
     if ((uiEvents & PBB_EV_IN) != 0) (void)_pbb_pkt_EpollInProc(iFd);
     if ((uiEvents & PBB_EV_ERR_HUP) != 0) {
+        // Nothing is learned until the socket opens again.
         PBB_pkt_Exit();
-        if (PBB_pkt_Init() == PBB_OK) return PBB_OK;
-        // Nothing is learned until the socket opens again: said whatever the
-        // debug switches, shown in the status file, retried every second.
-        PBB_log_PrintLog(PBB_PKT_WARNING_SEVERITY, "PBB_PKTSOCK_WARNING",
-                         "The PBB packet socket was closed and cannot be opened again: no PBB frame is learned "
-                         "until it opens. Retrying every second.\r\n");
-        _pbb_pkt_TellState(PBB_PKT_STATE_CLOSED);
-        g_ulPbbPktTimerFd = PBB_tmr_CreatePeriodTimer(PBB_PKT_REOPEN_SECONDS, _pbb_pkt_ReopenTimerExpiry, nullptr);
-        return PBB_ERR;
+        return PBB_reopen_AfterClose(&g_stPbbPktReopen);
     }
     return PBB_OK;
-}
-
-void _pbb_pkt_ReopenTimerExpiry(void* pArg)
-{
-    (void)pArg;
-    if (PBB_pkt_Init() != PBB_OK) return;
-    PBB_tmr_DeletePeriodTimer(&g_ulPbbPktTimerFd);
-    PBB_log_PrintLog(PBB_PKT_NOTICE_SEVERITY, "PBB_PKTSOCK_NOTICE",
-                     "The PBB packet socket has been opened again: PBB frames are learned again.\r\n");
 }
 
 void _pbb_pkt_Learn(const PbbPktFrameInfo* pstFrame, uint32_t uiIfIndex)

@@ -17,8 +17,6 @@ constexpr uint16_t PBB_STP_FORWARDING = 3;
 // The socket's state in the service manager's status file:
 // "PACKET_SOCKET=open", or "closed" while it cannot be opened again.
 constexpr const char* PBB_PKT_STATE_NAME = "PACKET_SOCKET";
-constexpr const char* PBB_PKT_STATE_OPEN = "open";
-constexpr const char* PBB_PKT_STATE_CLOSED = "closed";
 
 // The packet socket's 52-byte address record is the platform's.
 using PbbPktSockAddr = PKT_SOCKADDR_S;
@@ -34,16 +32,15 @@ struct PbbPktFrameInfo {
 };
 
 extern int g_iPbbPktSocketFd;
-// The reopen timer while the socket is closed after a hang-up, else
-// PBB_TMR_INVALID.
-extern uint32_t g_ulPbbPktTimerFd;
+// How the socket is opened again after a hang-up (its retry timer).
+struct PbbReopen;
+extern PbbReopen g_stPbbPktReopen;
 
 uint32_t PBB_pkt_Init();
 void PBB_pkt_Exit();
 // An error or hang-up closes the socket and opens a new one at once; when
 // that fails the reopen timer retries every second.
 uint32_t _pbb_pkt_EpollCallback(uint32_t uiEvents, int iFd);
-void _pbb_pkt_ReopenTimerExpiry(void* pArg);
 // Reads at most PBB_PKT_MAX_PER_CALL frames and learns from each. Returns
 // how many messages were received (learned, refused or skipped).
 uint32_t _pbb_pkt_EpollInProc(int iFd);

@@ -6,6 +6,8 @@
 #include "daemon/pbb_ifcb.h"
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
+#include "daemon/pbb_reopen.h"
+#include "daemon/pbb_tmr.h"
 #include "daemon/pbb_vsi.h"
 #include "platform/ifm.h"
 #include "platform/log.h"
@@ -161,6 +163,41 @@ uint32_t _pbb_vlan_EventCallBack(uint32_t uiKind, const PbbVlanEvent* pstEvent)
     return PBB_OK;
 }
 
+namespace {
+
+// Closes the channel; the retry timer, if any, goes on.
+void _pbb_vlan_Close()
+{
+    if (g_iPbbVlanEvtFd < 0) return;
+    if (g_uiPbbVlanEvt != 0) {
+        (void)VLAN_DeregisterEvent(g_uiPbbVlanEvt, PBB_VLAN_EVT_KINDS);
+        g_uiPbbVlanEvt = 0;
+    }
+    (void)PBB_elipc_Del(g_iPbbEpollFd, g_iPbbVlanEvtFd);
+    VLAN_EventFini(g_iPbbVlanEvtFd);
+    g_iPbbVlanEvtFd = PBB_INVALID_FD;
+}
+
+// Opens the channel again after a hang-up; a failed attempt leaves nothing
+// open.
+uint32_t _pbb_vlan_Reopen()
+{
+    if (PBB_vlan_Init() == PBB_OK) return PBB_OK;
+    _pbb_vlan_Close();
+    return PBB_ERR;
+}
+
+}  // namespace
+
+PbbReopen g_stPbbVlanReopen = {
+    PBB_VLAN_STATE_NAME, _pbb_vlan_Reopen, "PBB_VLANEVENT_WARNING",
+    "The VLAN event channel was closed and cannot be opened again: VLAN membership changes are not followed "
+    "until it opens. Retrying every second.\r\n",
+    "PBB_VLANEVENT_NOTICE",
+    "The VLAN event channel has been opened again: VLAN membership changes are followed again; those made while "
+    "it was closed were not seen.\r\n",
+    PBB_TMR_INVALID};
+
 uint32_t PBB_vlan_Init()
 {
     if (g_iPbbVlanEvtFd >= 0) return PBB_OK;
@@ -174,26 +211,24 @@ uint32_t PBB_vlan_Init()
     // shutdown.
     g_iPbbVlanEvtFd = iFd;
     g_uiPbbVlanEvt = uiHandle;
-    return uiHandle != 0 ? PBB_OK : PBB_ERR;
+    if (uiHandle == 0) return PBB_ERR;
+    PBB_reopen_TellOpen(&g_stPbbVlanReopen);
+    return PBB_OK;
 }
 
 void PBB_vlan_Exit()
 {
-    if (g_iPbbVlanEvtFd < 0) return;
-    if (g_uiPbbVlanEvt != 0) {
-        (void)VLAN_DeregisterEvent(g_uiPbbVlanEvt, PBB_VLAN_EVT_KINDS);
-        g_uiPbbVlanEvt = 0;
-    }
-    (void)PBB_elipc_Del(g_iPbbEpollFd, g_iPbbVlanEvtFd);
-    VLAN_EventFini(g_iPbbVlanEvtFd);
-    g_iPbbVlanEvtFd = PBB_INVALID_FD;
+    PBB_reopen_Stop(&g_stPbbVlanReopen);
+    _pbb_vlan_Close();
 }
 
 uint32_t _pbb_vlan_EpollCallBack(uint32_t uiEvents, int iFd)
 {
     if ((uiEvents & PBB_EV_IN) != 0) (void)VLAN_HandleEvent(iFd);
-    // The VLAN channel is not opened again: membership is followed no more
-    // until the daemon restarts.
-    if ((uiEvents & PBB_EV_ERR_HUP) != 0) PBB_vlan_Exit();
+    // Opened again at once, or every second until the VLAN service answers.
+    if ((uiEvents & PBB_EV_ERR_HUP) != 0) {
+        _pbb_vlan_Close();
+        (void)PBB_reopen_AfterClose(&g_stPbbVlanReopen);
+    }
     return PBB_OK;
 }

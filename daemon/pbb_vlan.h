@@ -2,7 +2,8 @@
 // the VLAN service, and the interface becomes or stops being a multicast
 // port of the VSIs whose B-VLAN it gains or loses; the unicast entries
 // learned on it in a B-VLAN it leaves are withdrawn. After an error or
-// hang-up on the channel, membership is no longer followed.
+// hang-up the channel is opened again, every second until it opens;
+// changes made while it was closed are not seen.
 #pragma once
 
 #include "platform/bitmap.h"
@@ -20,6 +21,12 @@ constexpr uint32_t PBB_VLAN_EVT_KINDS = 3;
 constexpr uint32_t PBB_VLAN_EVT_BATCH = 64;
 constexpr uint32_t PBB_VLAN_EVT_FLAGS = 0;
 
+// The channel's state in the service manager's status file
+// ("VLAN_EVENTS=open", or "closed" while it cannot be opened again).
+constexpr const char* PBB_VLAN_STATE_NAME = "VLAN_EVENTS";
+
+struct PbbReopen;
+extern PbbReopen g_stPbbVlanReopen;
 extern int g_iPbbVlanEvtFd;
 extern uint32_t g_uiPbbVlanEvt;
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <utility>
 #include <signal.h>
 
 namespace pbbctl {
@@ -35,7 +36,10 @@ DaemonStatus readDaemonStatus()
     std::string line;
     while (std::getline(in, line)) {
         if (line == "READY=1") st.ready = true;
-        if (line.rfind("PACKET_SOCKET=", 0) == 0) st.packetSocket = line.substr(14);
+        for (auto [key, value] : {std::pair{"PACKET_SOCKET=", &st.packetSocket},
+                                  std::pair{"INTERFACE_EVENTS=", &st.interfaceEvents},
+                                  std::pair{"VLAN_EVENTS=", &st.vlanEvents}})
+            if (line.rfind(key, 0) == 0) *value = line.substr(std::strlen(key));
         if (line.rfind("MAINPID=", 0) == 0) {
             try {
                 st.pid = static_cast<pid_t>(std::stol(line.substr(8)));

@@ -13,7 +13,10 @@ struct DaemonStatus {
     bool ready = false;
     pid_t pid = 0;
     bool alive = false;  // a process with that pid runs and it is pbbd
-    std::string packetSocket;  // "open" or "closed" as the daemon last wrote it; empty when not written
+    // "open" or "closed" as the daemon last wrote them; empty when not written.
+    std::string packetSocket;     // PACKET_SOCKET
+    std::string interfaceEvents;  // INTERFACE_EVENTS
+    std::string vlanEvents;       // VLAN_EVENTS
     std::string error;         // the file is there but cannot be read (no right to)
 };
 

@@ -1,5 +1,6 @@
 // pbbctl status: whether the daemon runs and has completed its start-up, and
-// whether its packet socket is open (learning) or closed (being reopened).
+// whether its packet socket and its interface and VLAN event channels are
+// open or closed (being reopened every second).
 #include "tools/pbbctl/pbbctl.h"
 #include "tools/pbbctl/pbbctl_daemon.h"
 
@@ -7,6 +8,22 @@
 #include <nlohmann/json.hpp>
 
 namespace {
+
+// A channel the daemon reopens: its state, its JSON key, its name in the
+// human output and what is lost while it is closed.
+struct Channel {
+    std::string pbbctl::DaemonStatus::*state;
+    const char* key;
+    const char* name;
+    const char* whileClosed;
+};
+
+constexpr Channel kChannels[] = {
+    {&pbbctl::DaemonStatus::packetSocket, "packet_socket", "packet socket", "no PBB frame is learned"},
+    {&pbbctl::DaemonStatus::interfaceEvents, "interface_events", "interface events",
+     "interface, link and slot changes are not followed"},
+    {&pbbctl::DaemonStatus::vlanEvents, "vlan_events", "VLAN events", "VLAN membership changes are not followed"},
+};
 
 struct StatusOptions {
     std::string runDir;
@@ -21,15 +38,19 @@ void runStatus(const StatusOptions& o)
     if (o.json || pbbctl::global().json) {
         nlohmann::json j{{"running", running}, {"ready", running && st.ready}, {"status_file", st.statusFile}};
         if (running) j["pid"] = st.pid;
-        if (running && !st.packetSocket.empty()) j["packet_socket"] = st.packetSocket;
+        for (const Channel& ch : kChannels)
+            if (running && !(st.*ch.state).empty()) j[ch.key] = st.*ch.state;
         if (!st.error.empty()) j["error"] = st.error;
         std::printf("%s\n", j.dump().c_str());
     } else if (running) {
         std::printf("pbbd is running (pid %d)%s\n", st.pid, st.ready ? ", start-up complete" : "");
-        if (st.packetSocket == "closed")
-            std::printf("packet socket closed: no PBB frame is learned; the daemon reopens it every second\n");
-        else if (!st.packetSocket.empty())
-            std::printf("packet socket %s\n", st.packetSocket.c_str());
+        for (const Channel& ch : kChannels) {
+            const std::string& state = st.*ch.state;
+            if (state == "closed")
+                std::printf("%s closed: %s; the daemon reopens it every second\n", ch.name, ch.whileClosed);
+            else if (!state.empty())
+                std::printf("%s %s\n", ch.name, state.c_str());
+        }
     } else {
         std::printf("pbbd is not running\n");
     }

@@ -10,6 +10,7 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_pkt.h"
+#include "daemon/pbb_reopen.h"
 #include "daemon/pbb_tmr.h"
 #include "platform/model/pbb_frame.h"
 #include "support/daemon_loop.h"
@@ -373,7 +374,7 @@ TEST_F(Learning, HangUpReopensAtOnceOrEverySecondUntilThePacketServiceIsBack)
 
     sw->setServiceUp(sim::Service::Packet, true);
     ASSERT_EQ(Timer_Tick_Announce(g_hTimerInstance), 0u);
-    EXPECT_EQ(g_ulPbbPktTimerFd, PBB_TMR_INVALID);
+    EXPECT_EQ(g_stPbbPktReopen.ulTimer, PBB_TMR_INVALID);
     EXPECT_EQ(plat::inproc::deliverDatagram(datagram(on(a))), 1u);
     EXPECT_EQ(logged("PBB_PKTSOCK_NOTICE notice: The PBB packet socket has been opened again").size(), 1u);
     std::string states;
