@@ -36,7 +36,8 @@ BAD = [
 
 def test_learned_entries_are_shown_and_withdrawn_refusals_change_nothing_and_no_daemon_is_status_3(system):
     system.start_sim()
-    for words in (["show", "mc"], ["show", "learned", "vsi-red"], ["debug", "show"], ["bvlan", "set", "vsi-red", "100"]):
+    for words in (["show", "mc"], ["show", "learned", "vsi-red"], ["debug", "show"], ["bvlan", "set", "vsi-red", "100"],
+                  ["stop"]):
         r = system.pbbctl(*words, check=False)
         assert r.code == 3 and "pbbd is not running" in r.err, r
     system.start_daemon()

@@ -1,6 +1,7 @@
 // pbbctl stop: stops the daemon with a stop value queued on its stop
 // signal and waits until the process is gone.
 #include "tools/pbbctl/pbbctl.h"
+#include "tools/pbbctl/pbbctl_client.h"
 #include "tools/pbbctl/pbbctl_daemon.h"
 
 #include <chrono>
@@ -50,10 +51,11 @@ void runStop(const StopOptions& o)
     pbbctl::applyRunDir(o.runDir);
     int value = o.value >= 0 ? o.value : (o.clear ? 3 : 0);
     auto st = pbbctl::readDaemonStatus();
-    if (!st.fileFound) throw pbbctl::Failure("pbbd is not running (no status file " + st.statusFile + ")");
+    // Not running: exit status 3, as for every command.
+    if (!st.fileFound) throw pbbctl::NoAnswer("pbbd is not running (no status file " + st.statusFile + ")");
     if (!st.alive)
-        throw pbbctl::Failure("pbbd is not running (status file " + st.statusFile + " names pid " +
-                              std::to_string(st.pid) + ", which is gone)");
+        throw pbbctl::NoAnswer("pbbd is not running (status file " + st.statusFile + " names pid " +
+                               std::to_string(st.pid) + ", which is gone)");
     union sigval sv {};
     sv.sival_int = value;
     if (sigqueue(st.pid, SIGRTMIN + 1, sv) != 0)
@@ -78,7 +80,8 @@ pbbctl::Registrar regStop([](CLI::App& app) {
     cmd->add_option("--value", o->value, "Send this raw stop value (0/1 orderly, 3 clear, other: immediate exit)")
         ->check(CLI::NonNegativeNumber)
         ->excludes("--clear");
-    cmd->add_option("--timeout", o->timeout, "Seconds to wait for the daemon to end")->check(CLI::PositiveNumber);
+    cmd->add_option("--timeout", o->timeout, "Seconds to wait for the daemon to end")
+        ->check(CLI::Range(0.001, 3600.0));
     cmd->add_option("--run-dir", o->runDir, "The platform's run directory (default: the platform setting)");
     cmd->add_flag("--json", o->json, "Print the result as JSON");
     cmd->callback([o] { runStop(*o); });
