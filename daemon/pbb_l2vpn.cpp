@@ -8,6 +8,7 @@
 #include "daemon/pbb_log.h"
 #include "daemon/pbb_main.h"
 #include "daemon/pbb_mcpw.h"
+#include "daemon/pbb_reopen.h"
 #include "daemon/pbb_tmr.h"
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
@@ -32,6 +33,13 @@ uint32_t g_uiMaxPwNum = 0;
 uint32_t g_uiMaxPwNumPerVsi = 0;
 uint32_t g_ulL2vpnTimerFd = PBB_TMR_INVALID;
 int g_iAgeFd = PBB_INVALID_FD;
+PbbReopen g_stPbbAgeReopen = {
+    PBB_AGE_STATE_NAME, _pbb_l2vpn_AgeInit, "PBB_AGESOCK_WARNING",
+    "The ageing report socket was closed and cannot be opened again: ageing and no-resource reports of the line "
+    "cards are not read until it opens. Retrying every second.\r\n",
+    "PBB_AGESOCK_NOTICE", "The ageing report socket has been opened again: ageing and no-resource reports are read "
+    "again.\r\n",
+    PBB_TMR_INVALID};
 
 namespace {
 
@@ -359,6 +367,7 @@ void PBB_l2vpn_Exit()
     g_bIsVsiShare = 0;
     g_uiMaxPwNumPerVsi = 0;
     g_uiMaxPwNum = 0;
+    PBB_reopen_Stop(&g_stPbbAgeReopen);
     _pbb_l2vpn_AgeExit();
     _pbb_l2vpn_EventExit();
 }
@@ -740,6 +749,7 @@ uint32_t _pbb_l2vpn_AgeInit()
         return PBB_ERR;
     }
     g_iAgeFd = iFd;
+    PBB_reopen_TellOpen(&g_stPbbAgeReopen);
     return PBB_OK;
 }
 
@@ -869,10 +879,11 @@ void _pbb_l2vpn_ProcAgeTlvs(const uint8_t* pucBuf, uint16_t usTotal)
     }
 }
 
+// Opened again at once, or every second until it opens.
 void _pbb_l2vpn_AgeReopen()
 {
     _pbb_l2vpn_AgeExit();
-    (void)_pbb_l2vpn_AgeInit();
+    (void)PBB_reopen_AfterClose(&g_stPbbAgeReopen);
 }
 
 }  // namespace

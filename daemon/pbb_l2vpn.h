@@ -93,6 +93,12 @@ using PbbNoHardResEntry = L2VPN_NO_HARD_RES_ENTRY_S;
 extern int g_iL2vpnEvtFd;
 extern uint32_t g_ulL2vpnTimerFd;
 extern int g_iAgeFd;
+// The ageing socket's state in the service manager's status file
+// ("AGE_SOCKET=open", or "closed" while it cannot be opened again), and
+// how it is opened again (its retry timer).
+constexpr const char* PBB_AGE_STATE_NAME = "AGE_SOCKET";
+struct PbbReopen;
+extern PbbReopen g_stPbbAgeReopen;
 extern uint16_t g_bIsVsiShare;
 extern uint32_t g_uiMaxPwNum;
 extern uint32_t g_uiMaxPwNumPerVsi;

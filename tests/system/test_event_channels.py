@@ -1,8 +1,8 @@
 """The interface manager's and the VLAN service's event channels closed
 under the daemon (the service away for a while, or pbb-sim killed and
 started again): pbbctl status shows them closed, the daemon opens them
-again once the service is back, and it follows the switch's changes from
-then on."""
+again once the service is back, and it follows the switch's changes (and,
+after pbb-sim's restart, its line cards' ageing reports) from then on."""
 
 import signal
 
@@ -57,3 +57,13 @@ def test_a_channel_closed_under_the_daemon_is_opened_again_and_followed(system, 
         system.simctl(*back)
         harness.wait_until(f"eth-2/0/1 back through {channel}",
                            lambda: mc_ports(system) == ["eth-1/0/1", "eth-2/0/1"])
+
+    if outage == "pbb-sim":
+        # Ageing reports are read again: an entry aged on every slot goes.
+        mac = "00:bb:00:00:00:09"
+        system.simctl("frame", "burst", "eth-1/0/1", 1, "--isid", 10010, "--bvlan", 100, "--bsa", mac)
+        harness.wait_until("the entry learned", lambda: mac in {e["bmac"] for e in system.learned("vsi-red")})
+        for slot in [s["slot"] for s in system.simctl("show", "slots", json=True)["slots"] if s["minm"] and s["present"]]:
+            system.simctl("report", "aged", slot, "vsi-red", 10010, f"{mac}/100")
+        harness.wait_until("the aged entry withdrawn", lambda: mac not in {e["bmac"] for e in system.learned("vsi-red")})
+

@@ -35,7 +35,7 @@ def test_both_programs_report_readiness_and_the_units_kill_signal_stops_the_daem
         assert system.ctl("status") == {"running": True, "ready": True, "pid": daemon.pid,
                                         "status_file": os.path.join(system.run_dir, "pbbd.status"),
                                         "packet_socket": "open", "interface_events": "open",
-                                        "vlan_events": "open"}
+                                        "vlan_events": "open", "age_socket": "open"}
         # Ready, the daemon still ends its first batch with a request of
         # its own: counted from then on, only the stop's requests count.
         system.wait_refresh_closed("the daemon's first batch done")

@@ -38,7 +38,8 @@ DaemonStatus readDaemonStatus()
         if (line == "READY=1") st.ready = true;
         for (auto [key, value] : {std::pair{"PACKET_SOCKET=", &st.packetSocket},
                                   std::pair{"INTERFACE_EVENTS=", &st.interfaceEvents},
-                                  std::pair{"VLAN_EVENTS=", &st.vlanEvents}})
+                                  std::pair{"VLAN_EVENTS=", &st.vlanEvents},
+                                  std::pair{"AGE_SOCKET=", &st.ageSocket}})
             if (line.rfind(key, 0) == 0) *value = line.substr(std::strlen(key));
         if (line.rfind("MAINPID=", 0) == 0) {
             try {

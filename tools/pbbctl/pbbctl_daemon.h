@@ -17,6 +17,7 @@ struct DaemonStatus {
     std::string packetSocket;     // PACKET_SOCKET
     std::string interfaceEvents;  // INTERFACE_EVENTS
     std::string vlanEvents;       // VLAN_EVENTS
+    std::string ageSocket;        // AGE_SOCKET
     std::string error;         // the file is there but cannot be read (no right to)
 };
 

@@ -1,6 +1,6 @@
 // pbbctl status: whether the daemon runs and has completed its start-up, and
-// whether its packet socket and its interface and VLAN event channels are
-// open or closed (being reopened every second).
+// whether its packet socket, its interface and VLAN event channels and its
+// ageing socket are open or closed (being reopened every second).
 #include "tools/pbbctl/pbbctl.h"
 #include "tools/pbbctl/pbbctl_daemon.h"
 
@@ -23,6 +23,8 @@ constexpr Channel kChannels[] = {
     {&pbbctl::DaemonStatus::interfaceEvents, "interface_events", "interface events",
      "interface, link and slot changes are not followed"},
     {&pbbctl::DaemonStatus::vlanEvents, "vlan_events", "VLAN events", "VLAN membership changes are not followed"},
+    {&pbbctl::DaemonStatus::ageSocket, "age_socket", "ageing socket",
+     "the line cards' ageing and no-resource reports are not read"},
 };
 
 struct StatusOptions {

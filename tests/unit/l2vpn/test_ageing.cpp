@@ -79,12 +79,31 @@ TEST_F(Ageing, OddReportsAreCutOrSkipped)
     EXPECT_EQ(logged("Receive unknown event from slot 1").size(), 1u);
 }
 
-TEST_F(Ageing, AHangUpReopensTheSocket)
+// A hang-up opens a new socket at once; when that fails, every second until
+// it opens, said whatever the debug switches and in the status file.
+TEST_F(Ageing, AHangUpReopensTheSocketAtOnceOrEverySecond)
 {
     plat::testing::clearCalls();
     EXPECT_EQ(_pbb_l2vpn_ProcAgeMsg(PBB_EV_HUP, g_iAgeFd), 0u);
     EXPECT_EQ(plat::testing::countCalls("LIPC_Bind"), 1u) << "a new socket";
-    report({age(kSlotA, PBB_AGE_TYPE_AGED, {e1}), age(kSlotB, PBB_AGE_TYPE_AGED, {e1})});
+    report({age(kSlotA, PBB_AGE_TYPE_AGED, {e1})});
+    expectUc({e1, e2});  // slot B still holds e1
+
+    g_uiPbbDbgFlag = 0;
+    plat::testing::failCall("LIPC_Socket", -1, 2);  // at once and on the first tick
+    EXPECT_EQ(_pbb_l2vpn_ProcAgeMsg(PBB_EV_ERR, g_iAgeFd), 0u);
+    EXPECT_EQ(g_iAgeFd, -1);
+    EXPECT_EQ(logged("PBB_AGESOCK_WARNING warning: The ageing report socket was closed").size(), 1u);
+    tick();
+    EXPECT_EQ(g_iAgeFd, -1);
+    tick();
+    EXPECT_GE(g_iAgeFd, 0);
+    EXPECT_EQ(logged("PBB_AGESOCK_NOTICE notice: The ageing report socket has been opened again").size(), 1u);
+    std::string states;
+    for (const auto& c : plat::testing::callsNamed("SERVICE_SetState"))
+        if (c.args.rfind("name=AGE_SOCKET", 0) == 0) states += c.args.substr(22, 1);
+    EXPECT_EQ(states, "oco");
+    report({age(kSlotB, PBB_AGE_TYPE_AGED, {e1})});
     expectUc({e2});
 }
 
