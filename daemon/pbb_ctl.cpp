@@ -407,8 +407,8 @@ uint32_t PBB_ctl_SetEncapType(uint32_t uiEncapType, const char* szVsiName, uint3
     PbbVsi* pstVsi = _pbb_ctl_GetAndCheckVsi(szVsiName, uiISid);
     if (pstVsi == nullptr) return PBB_ERR;
     if (pstVsi->uiEncapType == uiEncapType) return PBB_OK;
-    // A type the driver refuses is not kept.
-    if (PBB_l2vpn_SetEncapType(pstVsi->uiVsiIndex, uiEncapType) != 0) return PBB_OK;
+    // A type the driver refuses is not kept, and the request fails.
+    if (PBB_l2vpn_SetEncapType(pstVsi->uiVsiIndex, uiEncapType) != 0) return PBB_ERR;
     pstVsi->uiEncapType = uiEncapType;
     _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
     return PBB_OK;
@@ -421,7 +421,9 @@ uint32_t PBB_ctl_ResetEncapType(const char* szVsiName, uint32_t uiISid)
     if (pstVsi == nullptr) return PBB_OK;
     if (pstVsi->uiISid != uiISid) return PBB_ERR;
     if (pstVsi->uiEncapType == PBB_ENCAP_DEFAULT) return PBB_OK;
-    (void)PBB_l2vpn_SetEncapType(pstVsi->uiVsiIndex, PBB_ENCAP_DEFAULT);
+    // Kept until the driver takes the default, so that the request can be
+    // repeated.
+    if (PBB_l2vpn_SetEncapType(pstVsi->uiVsiIndex, PBB_ENCAP_DEFAULT) != 0) return PBB_ERR;
     pstVsi->uiEncapType = PBB_ENCAP_DEFAULT;
     _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
     return PBB_OK;

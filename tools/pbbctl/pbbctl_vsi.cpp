@@ -24,13 +24,15 @@ VsiName pbbVsi(Session& s, const VsiOptions& o)
 }
 
 // The daemon answers 0x40010001 when the L2VPN module does not report the
-// VSI with this I-SID (or the daemon could not make its record).
-[[noreturn]] void refusedVsi(Session& s, uint32_t code, const VsiName& v, const std::string& what)
+// VSI with this I-SID, the daemon could not make its record, or (for the
+// encapsulation) the switch refused the type; nothing was changed.
+[[noreturn]] void refusedVsi(Session& s, uint32_t code, const VsiName& v, const std::string& what,
+                             const char* alsoWhen = "")
 {
     refused(s, code,
             "the daemon refused " + what + " of " + v.name + " (I-SID " + std::to_string(v.isid) +
-                "): the L2VPN module does not report that VSI with that I-SID, or the daemon is out of resources" +
-                " (code " + codeHex(code) + ")");
+                "): the L2VPN module does not report that VSI with that I-SID" + alsoWhen +
+                ", or the daemon is out of resources (code " + codeHex(code) + ")");
 }
 
 nlohmann::json vsiJson(const VsiName& v) { return {{"vsi", v.name}, {"isid", v.isid}}; }
@@ -55,7 +57,9 @@ void setEncap(const VsiOptions& o, bool reset)
     VsiName v = pbbVsi(s, o);
     uint32_t code = s.daemon().call(proto::kSetEncap,
                                     proto::setReq(reset ? proto::kValueReset : proto::kValueSet, type, v.isid, v.name));
-    if (code != proto::kOk) refusedVsi(s, code, v, reset ? "the default encapsulation" : "encapsulation type " + o.value);
+    if (code != proto::kOk)
+        refusedVsi(s, code, v, reset ? "the default encapsulation" : "encapsulation type " + o.value,
+                   ", the switch refused the type (the VSI keeps its type)");
     nlohmann::json j = vsiJson(v);
     j["encap"] = type;
     printDone(s, v.name + ": encapsulation type " + std::to_string(type) + (reset ? " (default)" : ""), j);

@@ -80,10 +80,19 @@ TEST_F(Ctl, SettingsKeepTheRecordExactlyWhileNotDefault)
     EXPECT_EQ(PBB_ctl_ResetEncapType("vsi-a", 1001), PBB_OK);
     EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "vsi.vsi-a"));
 
-    // The driver refuses a type: 0, nothing kept.
+    // The driver refuses a type, or the default: the request fails and
+    // nothing changes, so that it can be repeated.
     plat::testing::failCall("L2VPN_SetVSI", 7);
-    EXPECT_EQ(PBB_ctl_SetEncapType(6, "vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(PBB_ctl_SetEncapType(6, "vsi-a", 1001), PBB_ERR);
     EXPECT_EQ(v->uiEncapType, 2u);
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "vsi.vsi-a"));
+    ASSERT_EQ(PBB_ctl_SetEncapType(6, "vsi-a", 1001), PBB_OK);
+    plat::testing::failCall("L2VPN_SetVSI", 7);
+    EXPECT_EQ(PBB_ctl_ResetEncapType("vsi-a", 1001), PBB_ERR);
+    expectRecord(1, 1001, 6, PBB_BVLAN_NONE);
+    EXPECT_EQ(PBB_ctl_ResetEncapType("vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(v->uiEncapType, 2u);
+    EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "vsi.vsi-a"));
 
     // Wrong I-SID, unknown names (the settings refuse them as the management
     // tests' set requests show).
