@@ -403,11 +403,9 @@ uint32_t _pbb_gs_SetUplinkAll(void* pValue, int iFd)
     auto* pstReq = static_cast<PbbGsUplinkAllReq*>(pValue);
     pstReq->usOperation = ntohs(pstReq->usOperation);
     pstReq->uiIfIndex = ntohl(pstReq->uiIfIndex);
-    uint32_t uiResult = PBB_OK;
-    if (pstReq->usOperation == PBB_GS_OP_ADD)
-        uiResult = PBB_ctl_SetAllVsiUplink(pstReq->uiIfIndex);
-    else
-        (void)PBB_ctl_ResetAllVsiUplink(pstReq->uiIfIndex);
+    // The undo's result too: a step it could not make is told to the client.
+    uint32_t uiResult = pstReq->usOperation == PBB_GS_OP_ADD ? PBB_ctl_SetAllVsiUplink(pstReq->uiIfIndex)
+                                                             : PBB_ctl_ResetAllVsiUplink(pstReq->uiIfIndex);
     return _pbb_gs_SendResult(iFd, uiResult);
 }
 

@@ -57,7 +57,12 @@ void allVsis(const UplinkOptions& o)
     IfName i = s.names().interface(o.ifWord);
     uint32_t code =
         s.daemon().call(proto::kUplinkAll, proto::uplinkAllReq(on ? proto::kUplinkAdd : proto::kUplinkDelete, i.ifIndex));
-    if (code != proto::kOk) refusedUplink(s, code, i, "the daemon could not make " + i.name + " an uplink of every VSI");
+    if (code != proto::kOk)
+        refusedUplink(s, code, i,
+                      on ? "the daemon could not make " + i.name + " an uplink of every VSI"
+                         : "the daemon took " + i.name + " out of every VSI but could not delete all of its records "
+                           "(the configuration database or the interface manager refused a step); repeat the "
+                           "command");
     printDone(s,
               on ? i.name + " is an uplink of every VSI"
                  : i.name + " is no longer an uplink of any VSI",

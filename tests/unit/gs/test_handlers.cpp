@@ -64,6 +64,11 @@ TEST_F(Gs, UplinkRequestsAddOnlyWithOperationZero)
         expectMc(1, st.mcA);
         expectMc(2, st.mcB);
     }
+    // An undo that could not delete a record is answered as failed.
+    ASSERT_EQ(result(pairReq(3, 0, b)), 0u);
+    plat::testing::failCall("DBM_DeleteKey", 7);
+    EXPECT_EQ(result(pairReq(3, 2, b)), PBB_ERR);
+    expectMc(1, {a});
 }
 
 TEST_F(Gs, ResetRequestsRemoveTheirSelectionOrAreRefused)
