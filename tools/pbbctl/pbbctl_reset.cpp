@@ -45,10 +45,17 @@ void resetLearned(const ResetOptions& o)
                                    all.begin() + static_cast<std::ptrdiff_t>(std::min(all.size(), at + proto::kResetIfMax)));
         uint32_t code = s.daemon().call(proto::kResetLearned, proto::resetReq(bvlans, part, vsiName));
         ++requests;
-        if (code != proto::kOk)
+        if (code != proto::kOk) {
+            // Requests before this one were served.
+            const std::string done = at == 0 ? "nothing was withdrawn"
+                                             : "the entries on the first " + std::to_string(at) +
+                                                   " interface(s) were withdrawn, the others' were not";
             refused(s, code,
-                    "the daemon has no active PBB VSI named " + vsiName +
-                        " (unknown to it, or without a B-VLAN); nothing was withdrawn (code " + codeHex(code) + ")");
+                    (vsiName.empty() ? "the daemon refused to withdraw the learned entries of B-VLANs " + o.bvlans
+                                     : "the daemon has no active PBB VSI named " + vsiName +
+                                           " (unknown to it, or without a B-VLAN)") +
+                        "; " + done + " (code " + codeHex(code) + ")");
+        }
     }
     std::string what = vsiName.empty() ? "B-VLANs " + o.bvlans : vsiName;
     nlohmann::json j{{"interfaces", names}, {"requests", requests}};

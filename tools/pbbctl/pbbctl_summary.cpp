@@ -20,6 +20,7 @@
 #include "platform/transport/control.h"
 #include "platform/transport/paths.h"
 
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -60,7 +61,12 @@ void readSwitch(Summary& out, int timeoutMs)
     if (!c.connect(plat::transport::controlSocketPath(), &error, timeoutMs))
         throw NoAnswer("cannot ask the switch for its VSIs: " + error);
     auto reply = c.call({{"show", "vsis"}, true, ""}, timeoutMs, &error);
-    if (!reply || reply->status != 0) throw NoAnswer("the switch did not show its VSIs: " + error);
+    if (!reply) throw NoAnswer("the switch did not show its VSIs: " + error);
+    if (reply->status != 0) {
+        std::string why = reply->err;
+        while (!why.empty() && std::isspace(static_cast<unsigned char>(why.back()))) why.pop_back();
+        throw NoAnswer("the switch did not show its VSIs: " + why);
+    }
     const json j = json::parse(reply->out);
     out.limitTotal = j.at("limits").at("total").get<uint64_t>();
     out.limitPerVsi = j.at("limits").at("perVsi").get<uint64_t>();
