@@ -283,6 +283,21 @@ PbbIfCb* _pbb_ctl_EligibleUplink(const PbbVsi* pstVsi, const PbbUplink* pstUplin
     return _pbb_ctl_IsNeedAddMcPwPort(pstVsi, pstIfCb) == 1 ? pstIfCb : nullptr;
 }
 
+// A B-VLAN request's result: 0 once every eligible uplink of the VSI is a
+// port of its multicast entry; 0x40010001 while the driver's refusal (of
+// the entry or of a port) leaves one out, so that the operator hears of it
+// and repeats the request.
+uint32_t _pbb_ctl_ActivationResult(const PbbVsi* pstVsi)
+{
+    PbbMcPw* pstMcPw = PBB_mcpw_Get(pstVsi->uiVsiIndex);
+    const PbbUplink* pstHead = &pstVsi->stUplinkList;
+    for (const PbbUplink* pstUplink = pstHead->pstNext; pstUplink != pstHead; pstUplink = pstUplink->pstNext) {
+        if (_pbb_ctl_EligibleUplink(pstVsi, pstUplink) == nullptr) continue;
+        if (pstMcPw == nullptr || PBB_mcpw_IsPortExist(pstMcPw, pstUplink->uiIfIndex) != 1) return PBB_ERR;
+    }
+    return PBB_OK;
+}
+
 }  // namespace
 
 void PBB_ctl_ActiveVsi(uint32_t uiVsiIndex)
@@ -442,9 +457,15 @@ uint32_t PBB_ctl_SetBVlan(uint16_t usBVlan, const char* szVsiName, uint32_t uiIS
         pstVsi->usBVlan = usBVlan;
         PBB_ctl_ActiveVsi(uiVsiIndex);
         _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-        return PBB_OK;
+        return _pbb_ctl_ActivationResult(pstVsi);
     }
-    if (pstVsi->usBVlan == usBVlan) return PBB_OK;
+    if (pstVsi->usBVlan == usBVlan) {
+        // The same B-VLAN again: an activation the driver left short is
+        // made again; a complete one is left alone.
+        if (_pbb_ctl_ActivationResult(pstVsi) == PBB_OK) return PBB_OK;
+        PBB_ctl_ActiveVsi(uiVsiIndex);
+        return _pbb_ctl_ActivationResult(pstVsi);
+    }
     if (pstVsi->usShutdownFlag == 1) {
         pstVsi->usBVlan = usBVlan;
         _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
@@ -456,7 +477,7 @@ uint32_t PBB_ctl_SetBVlan(uint16_t usBVlan, const char* szVsiName, uint32_t uiIS
     pstVsi->usBVlan = usBVlan;
     PBB_ctl_ActiveVsi(uiVsiIndex);
     _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-    return PBB_OK;
+    return _pbb_ctl_ActivationResult(pstVsi);
 }
 
 uint32_t PBB_ctl_ResetBVlan(const char* szVsiName, uint32_t uiISid)

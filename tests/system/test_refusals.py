@@ -35,3 +35,20 @@ def test_an_encapsulation_the_switch_refuses_fails_and_changes_nothing(system, w
     system.ctl(*words)
     assert switch_encap(system) == want
     harness.wait_until("the configuration database follows", lambda: stored_encap(system) == want)
+
+
+def test_a_b_vlan_whose_multicast_entry_the_switch_refuses_fails_until_repeated(system):
+    system.start_sim()
+    system.start_daemon()
+    system.ctl("uplink", "add", "eth-1/0/1", "vsi-red")
+    system.simctl("fail", "L2VPN_AddMinMEntry")
+    r = system.pbbctl("bvlan", "set", "vsi-red", "100", check=False)
+    assert r.code == 1 and "repeat the command" in r.err, r
+    assert system.ctl("show", "mc", "vsi-red")["multicast"] == []
+    assert system.simctl("show", "multicast", json=True)["multicast"] == []
+
+    system.ctl("bvlan", "set", "vsi-red", "100")
+    mc = system.ctl("show", "mc", "vsi-red")["multicast"]
+    assert [m["portNames"] for m in mc] == [["eth-1/0/1"]], mc
+    assert len(system.simctl("show", "multicast", json=True)["multicast"]) == 1
+

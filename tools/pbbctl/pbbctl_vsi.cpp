@@ -24,8 +24,10 @@ VsiName pbbVsi(Session& s, const VsiOptions& o)
 }
 
 // The daemon answers 0x40010001 when the L2VPN module does not report the
-// VSI with this I-SID, the daemon could not make its record, or (for the
-// encapsulation) the switch refused the type; nothing was changed.
+// VSI with this I-SID or the daemon could not make its record (nothing was
+// changed), when the switch refused an encapsulation type (nothing was
+// changed either), or when it did not take a B-VLAN's multicast entry (the
+// B-VLAN is kept).
 [[noreturn]] void refusedVsi(Session& s, uint32_t code, const VsiName& v, const std::string& what,
                              const char* alsoWhen = "")
 {
@@ -44,7 +46,10 @@ void setBvlan(const VsiOptions& o, bool reset)
     VsiName v = pbbVsi(s, o);
     uint32_t code = s.daemon().call(proto::kSetBvlan,
                                     proto::setReq(reset ? proto::kValueReset : proto::kValueSet, bvlan, v.isid, v.name));
-    if (code != proto::kOk) refusedVsi(s, code, v, reset ? "to remove the B-VLAN" : "B-VLAN " + o.value);
+    if (code != proto::kOk)
+        refusedVsi(s, code, v, reset ? "to remove the B-VLAN" : "B-VLAN " + o.value,
+                   reset ? "" : ", the switch did not take the VSI's multicast entry or a port of it (the B-VLAN "
+                                "is kept: repeat the command to program what is missing)");
     nlohmann::json j = vsiJson(v);
     j["bvlan"] = reset ? nlohmann::json(nullptr) : nlohmann::json(bvlan);
     printDone(s, reset ? v.name + ": no B-VLAN (inactive)" : v.name + ": B-VLAN " + std::to_string(bvlan), j);

@@ -130,6 +130,34 @@ TEST_F(Ctl, BVlanChangeRebuildsAnActiveVsiAndOnlyStoresForADownOne)
     expectRecord(1, 1001, 2, 10);
 }
 
+// A multicast entry or port the driver refuses fails the B-VLAN request
+// (the B-VLAN is kept and stored); the same request again programs what is
+// missing, and once nothing is, calls nothing.
+TEST_F(Ctl, ABVlanWhoseMulticastEntryTheDriverRefusesFailsUntilRepeated)
+{
+    vsi(1, "vsi-a", 1001, PBB_BVLAN_NONE);
+    for (uint32_t p : {a, b}) attach(1, p);
+    plat::testing::failCall("L2VPN_AddMinMEntry", 7);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_ERR);
+    expectMc(1, {});
+    expectRecord(1, 1001, 2, 10);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
+    expectMc(1, {a, b});
+
+    // An uplink the entry lacks, refused: the entry is programmed again with
+    // its ports (refused too, which withdraws it from the driver), then the
+    // port is added.
+    attach(1, c);
+    plat::testing::failCall("L2VPN_AddMinMEntry", 7, 2);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_ERR);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
+    expectMc(1, {a, b, c});
+
+    plat::testing::setRecording(true);
+    EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
+    EXPECT_EQ(plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u) << "complete: left alone";
+}
+
 TEST_F(Ctl, RenumberedVsiIsAdoptedUnderItsNewIndex)
 {
     vsi(1, "vsi-a", 1001);
