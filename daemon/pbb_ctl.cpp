@@ -514,13 +514,18 @@ bool _pbb_ctl_IsTempUplinkAll(const char* szIfName)
     return usValue == 1;
 }
 
-// A present interface without a control block becomes a PBB port.
+// A present interface without a control block becomes a PBB port; one the
+// driver does not put into PBB mode gets no control block, so that the
+// request fails and can be repeated.
 uint32_t _pbb_ctl_CreateUplinkIf(uint32_t uiIfIndex, PbbIfCb** ppstIfCb)
 {
     if (PBB_l2vpn_IsSupportByIf(uiIfIndex) == 0) return PBB_ERR_NOT_SUPPORT;
     PbbIfCb* pstIfCb = PBB_ifcb_Create(uiIfIndex);
     if (pstIfCb == nullptr) return PBB_ERR;
-    (void)PBB_l2vpn_SetIfPBB(uiIfIndex);
+    if (PBB_l2vpn_SetIfPBB(uiIfIndex) != 0) {
+        (void)PBB_ifcb_Delete(uiIfIndex);
+        return PBB_ERR;
+    }
     *ppstIfCb = pstIfCb;
     return PBB_OK;
 }

@@ -44,7 +44,8 @@ void perVsi(const UplinkOptions& o, bool add)
     if (code != proto::kOk)
         refusedUplink(s, code, i,
                       "the daemon could not " + std::string(add ? "add " : "delete ") + i.name + " as an uplink of " +
-                          list + "; nothing was changed");
+                          list + (add ? " (out of resources, or the switch did not put it into PBB mode)" : "") +
+                          "; nothing was changed");
     printDone(s, i.name + (add ? " is an uplink of " : " is no longer an uplink of ") + list,
               {{"interface", i.name}, {"ifIndex", i.ifIndex}, {"vsis", vsis}});
 }
@@ -59,7 +60,8 @@ void allVsis(const UplinkOptions& o)
         s.daemon().call(proto::kUplinkAll, proto::uplinkAllReq(on ? proto::kUplinkAdd : proto::kUplinkDelete, i.ifIndex));
     if (code != proto::kOk)
         refusedUplink(s, code, i,
-                      on ? "the daemon could not make " + i.name + " an uplink of every VSI"
+                      on ? "the daemon could not make " + i.name +
+                               " an uplink of every VSI (out of resources, or the switch did not put it into PBB mode)"
                          : "the daemon took " + i.name + " out of every VSI but could not delete all of its records "
                            "(the configuration database or the interface manager refused a step); repeat the "
                            "command");

@@ -4,6 +4,8 @@
 // checked by the management tests' uplink requests.
 #include "ctl_test.h"
 
+#include <functional>
+
 namespace ctltest {
 namespace {
 
@@ -23,6 +25,29 @@ protected:
         vsi(2, "vsi-b", 1002);
     }
 };
+
+// A port the driver does not put into PBB mode gets no control block:
+// the request fails and changes nothing, and repeated it succeeds.
+TEST_F(Uplinks, APortTheDriverKeepsOutOfPbbModeFailsTheRequestUntilRepeated)
+{
+    auto req = names({"vsi-a"});
+    const std::pair<const char*, std::function<uint32_t()>> requests[] = {
+        {"per VSI", [&] { return PBB_ctl_AddUplink(a, 1, raw(req)); }},
+        {"all VSIs", [&] { return PBB_ctl_SetAllVsiUplink(a); }},
+    };
+    for (const auto& [name, add] : requests) {
+        SCOPED_TRACE(name);
+        plat::testing::failCall("L2VPN_SetInterface", 7);
+        EXPECT_EQ(add(), PBB_ERR);
+        EXPECT_EQ(PBB_ifcb_Get(a), nullptr);
+        EXPECT_FALSE(sw->pbbMode(a));
+        EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
+        EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+        EXPECT_EQ(add(), PBB_OK);
+        EXPECT_TRUE(sw->pbbMode(a));
+        ASSERT_EQ(PBB_ctl_ResetAllVsiUplink(a), PBB_OK);
+    }
+}
 
 TEST_F(Uplinks, NamedVsisAttachOnceAndDetachToNothing)
 {
