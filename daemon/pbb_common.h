@@ -8,6 +8,7 @@ constexpr uint32_t PBB_ERR = 0x40010001u;             // resources, platform cal
 constexpr uint32_t PBB_ERR_EXIST = 0x40010006u;       // already in the list
 constexpr uint32_t PBB_ERR_NOT_SUPPORT = 0x40010008u; // PBB not supported on the interface
 constexpr uint32_t PBB_ERR_NO_NODE = 0x4001000bu;     // registry node not allocated
+constexpr uint32_t PBB_ERR_NOT_SAVED = 0x4001000cu;   // in effect, but the configuration database refused it
 constexpr uint32_t PBB_ERR_NO_MORE_UC = 0x60010023u;  // no further unicast entry
 constexpr uint32_t PBB_ERR_UPLINK_ALL = 0x60010025u;  // uplink of all VSIs
 constexpr uint32_t PBB_MC_END = 0x00010024u;          // end of a multicast answer

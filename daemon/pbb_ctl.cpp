@@ -368,15 +368,46 @@ void _pbb_ctl_DeleteVsi(uint32_t uiVsiIndex)
     PBB_vsi_DeleteVsi(uiVsiIndex);
 }
 
-void _pbb_ctl_UpdateVsiCfgDbm(const PbbVsi* pstVsi)
+uint32_t _pbb_ctl_UpdateVsiCfgDbm(const PbbVsi* pstVsi)
 {
     if (pstVsi->uiEncapType == PBB_ENCAP_DEFAULT && pstVsi->usBVlan == PBB_BVLAN_NONE) {
-        (void)PBB_dbmsave_DeleteVsiCfg(pstVsi->szVsiName);
-        return;
+        uint32_t uiRet = PBB_dbmsave_DeleteVsiCfg(pstVsi->szVsiName);
+        return uiRet == DBM_OK || uiRet == DBM_ERR_NOT_FOUND ? PBB_OK : PBB_ERR;
     }
-    (void)PBB_dbmsave_AddVsiCfg(pstVsi->uiVsiIndex, pstVsi->szVsiName, pstVsi->uiISid, pstVsi->usBVlan,
-                                pstVsi->uiEncapType);
+    return PBB_dbmsave_AddVsiCfg(pstVsi->uiVsiIndex, pstVsi->szVsiName, pstVsi->uiISid, pstVsi->usBVlan,
+                                 pstVsi->uiEncapType) == DBM_OK
+               ? PBB_OK
+               : PBB_ERR;
 }
+
+namespace {
+
+// A setting's result once it is in effect: saved, or PBB_ERR_NOT_SAVED when
+// the configuration database refused the record (the setting then holds
+// until the daemon restarts, and repeating the request saves it).
+uint32_t _pbb_ctl_Saved(const PbbVsi* pstVsi, uint32_t uiResult)
+{
+    if (_pbb_ctl_UpdateVsiCfgDbm(pstVsi) != PBB_OK) return uiResult == PBB_OK ? PBB_ERR_NOT_SAVED : uiResult;
+    return uiResult;
+}
+
+// The same for a request that changes nothing: the record is written only
+// when the database does not hold the VSI's settings as they are (a save
+// refused before).
+uint32_t _pbb_ctl_SavedBefore(const PbbVsi* pstVsi, uint32_t uiResult)
+{
+    if (uiResult != PBB_OK) return uiResult;
+    PbbDbmVsiRec stRec{};
+    const int32_t iLen = PBB_dbmsave_GetVsiCfg(pstVsi->szVsiName, &stRec);
+    const bool bDefault = pstVsi->uiEncapType == PBB_ENCAP_DEFAULT && pstVsi->usBVlan == PBB_BVLAN_NONE;
+    const bool bStored = bDefault ? iLen < 0
+                                  : iLen == static_cast<int32_t>(sizeof(stRec)) &&
+                                        stRec.uiVsiIndex == pstVsi->uiVsiIndex && stRec.uiISid == pstVsi->uiISid &&
+                                        stRec.uiEncapType == pstVsi->uiEncapType && stRec.usBVlan == pstVsi->usBVlan;
+    return bStored ? PBB_OK : _pbb_ctl_Saved(pstVsi, PBB_OK);
+}
+
+}  // namespace
 
 PbbVsi* _pbb_ctl_GetAndCheckVsi(const char* szVsiName, uint32_t uiISid)
 {
@@ -421,12 +452,11 @@ uint32_t PBB_ctl_SetEncapType(uint32_t uiEncapType, const char* szVsiName, uint3
 {
     PbbVsi* pstVsi = _pbb_ctl_GetAndCheckVsi(szVsiName, uiISid);
     if (pstVsi == nullptr) return PBB_ERR;
-    if (pstVsi->uiEncapType == uiEncapType) return PBB_OK;
+    if (pstVsi->uiEncapType == uiEncapType) return _pbb_ctl_SavedBefore(pstVsi, PBB_OK);
     // A type the driver refuses is not kept, and the request fails.
     if (PBB_l2vpn_SetEncapType(pstVsi->uiVsiIndex, uiEncapType) != 0) return PBB_ERR;
     pstVsi->uiEncapType = uiEncapType;
-    _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-    return PBB_OK;
+    return _pbb_ctl_Saved(pstVsi, PBB_OK);
 }
 
 uint32_t PBB_ctl_ResetEncapType(const char* szVsiName, uint32_t uiISid)
@@ -435,13 +465,12 @@ uint32_t PBB_ctl_ResetEncapType(const char* szVsiName, uint32_t uiISid)
     PbbVsi* pstVsi = PBB_vsi_GetVsiByName(szVsiName);
     if (pstVsi == nullptr) return PBB_OK;
     if (pstVsi->uiISid != uiISid) return PBB_ERR;
-    if (pstVsi->uiEncapType == PBB_ENCAP_DEFAULT) return PBB_OK;
+    if (pstVsi->uiEncapType == PBB_ENCAP_DEFAULT) return _pbb_ctl_SavedBefore(pstVsi, PBB_OK);
     // Kept until the driver takes the default, so that the request can be
     // repeated.
     if (PBB_l2vpn_SetEncapType(pstVsi->uiVsiIndex, PBB_ENCAP_DEFAULT) != 0) return PBB_ERR;
     pstVsi->uiEncapType = PBB_ENCAP_DEFAULT;
-    _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-    return PBB_OK;
+    return _pbb_ctl_Saved(pstVsi, PBB_OK);
 }
 
 uint32_t PBB_ctl_SetBVlan(uint16_t usBVlan, const char* szVsiName, uint32_t uiISid)
@@ -456,28 +485,25 @@ uint32_t PBB_ctl_SetBVlan(uint16_t usBVlan, const char* szVsiName, uint32_t uiIS
         // Also while the VSI is down: the port rule then refuses every uplink.
         pstVsi->usBVlan = usBVlan;
         PBB_ctl_ActiveVsi(uiVsiIndex);
-        _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-        return _pbb_ctl_ActivationResult(pstVsi);
+        return _pbb_ctl_Saved(pstVsi, _pbb_ctl_ActivationResult(pstVsi));
     }
     if (pstVsi->usBVlan == usBVlan) {
         // The same B-VLAN again: an activation the driver left short is
-        // made again; a complete one is left alone.
-        if (_pbb_ctl_ActivationResult(pstVsi) == PBB_OK) return PBB_OK;
-        PBB_ctl_ActiveVsi(uiVsiIndex);
-        return _pbb_ctl_ActivationResult(pstVsi);
+        // made again, a save refused before is made again; a complete one
+        // is left alone.
+        if (_pbb_ctl_ActivationResult(pstVsi) != PBB_OK) PBB_ctl_ActiveVsi(uiVsiIndex);
+        return _pbb_ctl_SavedBefore(pstVsi, _pbb_ctl_ActivationResult(pstVsi));
     }
     if (pstVsi->usShutdownFlag == 1) {
         pstVsi->usBVlan = usBVlan;
-        _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-        return PBB_OK;
+        return _pbb_ctl_Saved(pstVsi, PBB_OK);
     }
     // The old multicast entry and every learned entry go before the new
     // entry is built.
     PBB_ctl_DeactiveVsi(uiVsiIndex);
     pstVsi->usBVlan = usBVlan;
     PBB_ctl_ActiveVsi(uiVsiIndex);
-    _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-    return _pbb_ctl_ActivationResult(pstVsi);
+    return _pbb_ctl_Saved(pstVsi, _pbb_ctl_ActivationResult(pstVsi));
 }
 
 uint32_t PBB_ctl_ResetBVlan(const char* szVsiName, uint32_t uiISid)
@@ -486,11 +512,10 @@ uint32_t PBB_ctl_ResetBVlan(const char* szVsiName, uint32_t uiISid)
     PbbVsi* pstVsi = PBB_vsi_GetVsiByName(szVsiName);
     if (pstVsi == nullptr) return PBB_OK;
     if (pstVsi->uiISid != uiISid) return PBB_ERR;
-    if (pstVsi->usBVlan == PBB_BVLAN_NONE) return PBB_OK;
+    if (pstVsi->usBVlan == PBB_BVLAN_NONE) return _pbb_ctl_SavedBefore(pstVsi, PBB_OK);
     PBB_ctl_DeactiveVsi(pstVsi->uiVsiIndex);
     pstVsi->usBVlan = PBB_BVLAN_NONE;
-    _pbb_ctl_UpdateVsiCfgDbm(pstVsi);
-    return PBB_OK;
+    return _pbb_ctl_Saved(pstVsi, PBB_OK);
 }
 
 // ---------------------------------------------------------------------------

@@ -53,7 +53,9 @@ void PBB_ctl_ResetUcPwBatchWithoutVsi(const BITMAP_S* pstVlanBitmap, uint32_t ui
 // Module-private steps, exported for the tests.
 PbbVsi* _pbb_ctl_GetAndCheckVsi(const char* szVsiName, uint32_t uiISid);
 void _pbb_ctl_DeleteVsi(uint32_t uiVsiIndex);
-void _pbb_ctl_UpdateVsiCfgDbm(const PbbVsi* pstVsi);
+// PBB_OK once the configuration database holds the VSI's settings (or,
+// for the defaults, no record), else PBB_ERR.
+uint32_t _pbb_ctl_UpdateVsiCfgDbm(const PbbVsi* pstVsi);
 uint32_t* _pbb_ctl_ReAllocMcPortList(uint32_t uiCount, uint32_t* puiList, uint32_t* puiCapacity);
 uint32_t _pbb_ctl_IsNeedAddMcPwPort(const PbbVsi* pstVsi, const PbbIfCb* pstIfCb);
 void _pbb_ctl_AddMcPw(const PbbVsi* pstVsi, const uint32_t* puiPorts, uint32_t uiCount);

@@ -103,6 +103,13 @@ uint32_t PBB_dbmsave_AddVsiCfg(uint32_t uiVsiIndex, const char* szVsiName, uint3
     return DBM_SetBinary(g_hPbbUsedCfgDB, szKey, uiKeyLen, 0, sizeof(stRec), &stRec, PBB_DBM_VT_VSI);
 }
 
+int32_t PBB_dbmsave_GetVsiCfg(const char* szVsiName, PbbDbmVsiRec* pstRec)
+{
+    char szKey[PBB_DBM_KEY_LEN];
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_VSI, szVsiName);
+    return DBM_GetBinary(g_hPbbUsedCfgDB, szKey, uiKeyLen, 0, sizeof(*pstRec), pstRec);
+}
+
 uint32_t PBB_dbmsave_DeleteVsiCfg(const char* szVsiName)
 {
     char szKey[PBB_DBM_KEY_LEN];

@@ -56,6 +56,9 @@ uint32_t PBB_dbmsave_MakeKey(char* szKey, const char* szPrefix, const char* szNa
 uint32_t PBB_dbmsave_AddVsiCfg(uint32_t uiVsiIndex, const char* szVsiName, uint32_t uiISid, uint16_t usBVlan,
                                uint32_t uiEncapType);
 uint32_t PBB_dbmsave_DeleteVsiCfg(const char* szVsiName);
+// The VSI's stored record: its length as DBM_GetBinary gives it (negative
+// when there is none).
+int32_t PBB_dbmsave_GetVsiCfg(const char* szVsiName, PbbDbmVsiRec* pstRec);
 uint32_t PBB_dbmsave_AddIfCfg(uint16_t usDbSel, const char* szIfName);
 uint32_t PBB_dbmsave_GetIfCfg(uint16_t usDbSel, const char* szIfName, uint16_t* pusValue);
 uint32_t PBB_dbmsave_DeleteIfCfg(uint16_t usDbSel, const char* szIfName);

@@ -1,7 +1,11 @@
-"""A change the switch refuses is reported as refused, and nothing of it is
-kept: pbbctl exits 1, and the daemon's record, its configuration database
-and the switch still agree; the same command then succeeds once the switch
+"""A change the switch or the disk refuses is reported: pbbctl exits 1 and
+says what was kept (nothing of a refused encapsulation type; the B-VLAN,
+of a multicast entry the switch refused or of a setting a full disk could
+not store), and the same command succeeds once the switch or the disk
 takes it."""
+
+import os
+import subprocess
 
 import pytest
 
@@ -52,3 +56,34 @@ def test_a_b_vlan_whose_multicast_entry_the_switch_refuses_fails_until_repeated(
     assert [m["portNames"] for m in mc] == [["eth-1/0/1"]], mc
     assert len(system.simctl("show", "multicast", json=True)["multicast"]) == 1
 
+
+
+def test_a_setting_a_full_disk_refuses_is_in_effect_said_and_saved_when_repeated(system):
+    os.makedirs(system.state_dir, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m,mode=0755", "tmpfs", system.state_dir], check=True)
+    system.on_cleanup(lambda: subprocess.run(["umount", "-l", system.state_dir], check=True))
+    system.start_sim()
+    system.start_daemon()
+    system.ctl("uplink", "add", "eth-1/0/1", "vsi-green")
+    filler = os.path.join(system.state_dir, "filler")
+    fd = os.open(filler, os.O_WRONLY | os.O_CREAT)
+    try:
+        while os.write(fd, b"\0" * 65536) > 0:
+            pass
+    except OSError:
+        pass  # the file system is full
+    finally:
+        os.close(fd)
+
+    r = system.pbbctl("bvlan", "set", "vsi-green", "101", check=False)
+    assert r.code == 1 and "could not save it" in r.err, r
+    mc = system.ctl("show", "mc", "vsi-green")["multicast"]
+    assert [m["bvlan"] for m in mc] == [101], "in effect all the same"
+    assert "vsi.vsi-green" not in system.stored("ePBB")
+
+    os.remove(filler)
+    system.ctl("bvlan", "set", "vsi-green", "101")
+    system.stop_daemon()
+    system.start_daemon()
+    harness.wait_until("vsi-green's B-VLAN back after the restart",
+                       lambda: [m["bvlan"] for m in system.ctl("show", "mc", "vsi-green")["multicast"]] == [101])

@@ -47,6 +47,7 @@ constexpr uint32_t kOk = 0;
 constexpr uint32_t kFailed = 0x40010001;
 constexpr uint32_t kAlreadyListed = 0x40010006;
 constexpr uint32_t kPbbNotSupported = 0x40010008;
+constexpr uint32_t kNotSaved = 0x4001000C;  // in effect, but the configuration database refused it
 constexpr uint32_t kNoMoreUc = 0x60010023;
 constexpr uint32_t kUplinkOfAll = 0x60010025;
 constexpr uint32_t kMcEnd = 0x00010024;

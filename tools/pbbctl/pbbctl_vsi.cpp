@@ -39,6 +39,15 @@ VsiName pbbVsi(Session& s, const VsiOptions& o)
 
 nlohmann::json vsiJson(const VsiName& v) { return {{"vsi", v.name}, {"isid", v.isid}}; }
 
+// Made, but the configuration database refused the record: said, exit 1.
+[[noreturn]] void notSaved(Session& s, const VsiName& v, const std::string& what)
+{
+    refused(s, proto::kNotSaved,
+            v.name + ": " + what + " is in effect, but the daemon could not save it in its configuration database "
+            "(see its log): it is lost when the daemon restarts unless this command is repeated once the database "
+            "can be written (code " + codeHex(proto::kNotSaved) + ")");
+}
+
 void setBvlan(const VsiOptions& o, bool reset)
 {
     uint32_t bvlan = reset ? 0 : parseNumber(o.value, "B-VLAN", 1, proto::kVlanMax);
@@ -46,6 +55,7 @@ void setBvlan(const VsiOptions& o, bool reset)
     VsiName v = pbbVsi(s, o);
     uint32_t code = s.daemon().call(proto::kSetBvlan,
                                     proto::setReq(reset ? proto::kValueReset : proto::kValueSet, bvlan, v.isid, v.name));
+    if (code == proto::kNotSaved) notSaved(s, v, reset ? "no B-VLAN" : "B-VLAN " + std::to_string(bvlan));
     if (code != proto::kOk)
         refusedVsi(s, code, v, reset ? "to remove the B-VLAN" : "B-VLAN " + o.value,
                    reset ? "" : ", the switch did not take the VSI's multicast entry or a port of it (the B-VLAN "
@@ -62,6 +72,7 @@ void setEncap(const VsiOptions& o, bool reset)
     VsiName v = pbbVsi(s, o);
     uint32_t code = s.daemon().call(proto::kSetEncap,
                                     proto::setReq(reset ? proto::kValueReset : proto::kValueSet, type, v.isid, v.name));
+    if (code == proto::kNotSaved) notSaved(s, v, "encapsulation type " + std::to_string(type));
     if (code != proto::kOk)
         refusedVsi(s, code, v, reset ? "the default encapsulation" : "encapsulation type " + o.value,
                    ", the switch refused the type (the VSI keeps its type)");

@@ -4,6 +4,8 @@
 // the resets, of one without a multicast entry with the B-VLAN change.
 #include "ctl_test.h"
 
+#include <functional>
+
 namespace ctltest {
 namespace {
 
@@ -157,6 +159,48 @@ TEST_F(Ctl, ABVlanWhoseMulticastEntryTheDriverRefusesFailsUntilRepeated)
     EXPECT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
     EXPECT_EQ(plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u) << "complete: left alone";
 }
+
+// A setting the configuration database refuses to store is in effect and
+// answered PBB_ERR_NOT_SAVED; the same request again stores it, and once
+// stored writes nothing.
+struct UnsavedCase {
+    const char* name;
+    const char* refused;                 // the database call that fails once
+    std::function<uint32_t()> request;
+    std::function<void()> expectStored;  // the record once saved
+};
+
+class Unsaved : public Ctl, public ::testing::WithParamInterface<UnsavedCase> {};
+
+TEST_P(Unsaved, ASettingTheDatabaseRefusesIsInEffectAndSavedWhenRepeated)
+{
+    vsi(1, "vsi-a", 1001, PBB_BVLAN_NONE);
+    attach(1, a);
+    if (std::string(GetParam().name) == "BVlanReset") {
+        ASSERT_EQ(PBB_ctl_SetBVlan(10, "vsi-a", 1001), PBB_OK);
+    }
+    plat::testing::failCall(GetParam().refused, 7);
+    EXPECT_EQ(GetParam().request(), PBB_ERR_NOT_SAVED);
+    EXPECT_EQ(GetParam().request(), PBB_OK);
+    GetParam().expectStored();
+    plat::testing::setRecording(true);
+    EXPECT_EQ(GetParam().request(), PBB_OK);
+    EXPECT_EQ(plat::testing::countCalls("DBM_SetBinary") + plat::testing::countCalls("DBM_DeleteKey"), 0u);
+}
+
+const UnsavedCase kUnsaved[] = {
+    {"BVlan", "DBM_SetBinary", [] { return PBB_ctl_SetBVlan(10, "vsi-a", 1001); },
+     [] {
+         expectRecord(1, 1001, 2, 10);
+         EXPECT_EQ(PBB_vsi_GetVsiByIndex(1)->usBVlan, 10);
+     }},
+    {"Encap", "DBM_SetBinary", [] { return PBB_ctl_SetEncapType(5, "vsi-a", 1001); },
+     [] { expectRecord(1, 1001, 5, PBB_BVLAN_NONE); }},
+    {"BVlanReset", "DBM_DeleteKey", [] { return PBB_ctl_ResetBVlan("vsi-a", 1001); },
+     [] { EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "vsi.vsi-a")); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Ctl, Unsaved, ::testing::ValuesIn(kUnsaved), byName);
 
 TEST_F(Ctl, RenumberedVsiIsAdoptedUnderItsNewIndex)
 {
