@@ -148,6 +148,11 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
         ASSERT_TRUE(copy.committed().uc.empty()) << step;
     };
 
+    auto flushAll = [&] {
+        fib.flush();
+        copy.flush();
+        ref.flush();
+    };
     uint32_t port = 0;
     for (int round = 0; round < 300; ++round) {
         Order order = c.order;
@@ -183,11 +188,7 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
                 ASSERT_EQ(copy.delUnicast(key.first, key.second), rc) << step;
             }
             // Most programming flushes each entry, some a whole run.
-            if (flushes && rng() % 4 != 0) {
-                fib.flush();
-                copy.flush();
-                ref.flush();
-            }
+            if (flushes && rng() % 4 != 0) flushAll();
             ASSERT_NO_FATAL_FAILURE(same());
         }
         step = "round " + std::to_string(round) + ": table event " + std::to_string(what);
@@ -207,9 +208,7 @@ TEST_P(FibOrder, EveryKeyIsFoundAsByAPlainLookup)
         } else if (what == 19) {
             // Otherwise changes stay unflushed into the next round: a window
             // opens on tables that differ.
-            fib.flush();
-            copy.flush();
-            ref.flush();
+            flushAll();
         }
         ASSERT_NO_FATAL_FAILURE(same());
     }

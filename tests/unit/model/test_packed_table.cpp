@@ -226,24 +226,22 @@ TEST(PackedTable, RunsGrowingInTurnMoveNoOtherRunsRecords)
         Key k{n % 4, n / 4};
         t.emplace_hint(t.lower_bound(k), k, n);
     };
+    // Where each run but n's has its records: its first and its last.
+    auto othersEnds = [&](uint32_t n) {
+        std::vector<const Elem*> out;
+        for (uint32_t r = 0; r < 4; ++r)
+            if (r != n % 4) {
+                out.push_back(&*t.lower_bound(Key{r, 0}));
+                out.push_back(&*std::prev(t.lower_bound(Key{r + 1, 0})));
+            }
+        return out;
+    };
     uint32_t n = 0;
     for (; n < 4 * 8; ++n) add(n);
     for (; n < 4 * 60; ++n) {
-        // Where each other run's records are: its first and its last.
-        std::vector<const Elem*> before;
-        for (uint32_t r = 0; r < 4; ++r)
-            if (r != n % 4) {
-                before.push_back(&*t.lower_bound(Key{r, 0}));
-                before.push_back(&*std::prev(t.lower_bound(Key{r + 1, 0})));
-            }
+        const auto before = othersEnds(n);
         add(n);
-        std::vector<const Elem*> after;
-        for (uint32_t r = 0; r < 4; ++r)
-            if (r != n % 4) {
-                after.push_back(&*t.lower_bound(Key{r, 0}));
-                after.push_back(&*std::prev(t.lower_bound(Key{r + 1, 0})));
-            }
-        ASSERT_EQ(before, after) << "record " << n;
+        ASSERT_EQ(before, othersEnds(n)) << "record " << n;
     }
     EXPECT_EQ(t.size(), 4u * 60u);
 }
