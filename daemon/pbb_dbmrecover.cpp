@@ -223,12 +223,9 @@ uint32_t _pbb_dbmrecover_UcPw(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen
         uint32_t uiNum = static_cast<uint32_t>(iNum) < PBB_RECOVER_UCPW_BATCH ? static_cast<uint32_t>(iNum)
                                                                               : PBB_RECOVER_UCPW_BATCH;
         // Each entry is looked up in the B-MAC hash and linked into it: the
-        // batch's buckets are read at once, then the entries they lead to,
-        // before the first add (which may move the buckets).
-        HASH_NODE_S* const* appstBucket[PBB_RECOVER_UCPW_BATCH];
+        // chains of the whole batch are read at once, not one by one.
         for (uint32_t i = 0; i < uiNum; ++i)
-            appstBucket[i] = PBB_ucpw_PrefetchBucket(astRec[i].uiVsiIndex, astRec[i].usBVlan, astRec[i].aucBMac);
-        for (uint32_t i = 0; i < uiNum; ++i) PBB_ucpw_PrefetchBucketEntry(appstBucket[i]);
+            PBB_ucpw_PrefetchKey(astRec[i].uiVsiIndex, astRec[i].usBVlan, astRec[i].aucBMac);
         for (uint32_t i = 0; i < uiNum; ++i) {
             const PbbDbmUcPwRec* pstRec = &astRec[i];
             if (_pbb_dbmrecover_UcPwFits(pstRec, &stKey) &&

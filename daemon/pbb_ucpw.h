@@ -76,14 +76,19 @@ void PBB_ucpw_Exit();
 uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, const uint8_t* pucBMac,
                       uint32_t uiIfIndex);
 PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
-// Reading ahead, without waiting and without changing anything: a caller
-// about to look up or add many keys names them all first, so that their
-// reads from memory overlap instead of following one another.
-// PBB_ucpw_PrefetchBucket starts reading the key's hash bucket and returns
-// where it is (null without a table or key); the bucket's place holds until
-// the table next changes. PBB_ucpw_PrefetchBucketEntry of that bucket, once
-// it is in the cache, starts reading the entry a lookup looks at first.
+// Starts reading the entry that a lookup of the key looks at first,
+// without waiting for it. A caller about to look up or add many keys names
+// them all first, so that their reads from memory overlap instead of
+// following one another; nothing else changes.
+void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
+// The step before: starts reading the hash bucket of the key and returns
+// where it is (null without a table or key), so that
+// PBB_ucpw_PrefetchBucketEntry of that bucket later finds it in the cache.
+// The bucket's place holds until the table next changes.
 HASH_NODE_S* const* PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
+// PBB_ucpw_PrefetchKey of the key whose bucket PBB_ucpw_PrefetchBucket
+// returned, without hashing the key again; the table must not have
+// changed since.
 void PBB_ucpw_PrefetchBucketEntry(HASH_NODE_S* const* ppstBucket);
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter);
 PbbUcPw* PBB_ucpw_GetNext(uint32_t uiType, const PbbUcPw* pstCurrent);
