@@ -13,7 +13,6 @@
 #include "daemon/pbb_ucpw.h"
 #include "daemon/pbb_vsi.h"
 #include "platform/ifm.h"
-#include "platform/service.h"
 #include "platform/sti.h"
 
 #include <cstring>
@@ -33,6 +32,7 @@ namespace {
 // Bytes of the data read: I-Tag flags, I-SID, C-DA, C-SA.
 constexpr ssize_t PBB_PKT_DATA_MIN = 16;
 constexpr const char* PBB_PKT_LEARN_FAILED = "Failed to learn the Unicast Pseudo Wire entry.\r\n";
+
 void _pbb_pkt_LogError(const char* szFormat, const char* szArg = nullptr)
 {
     if (PBB_log_IsDebugSwitchOn(PBB_DBG_ERROR) != 1) return;

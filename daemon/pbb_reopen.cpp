@@ -16,6 +16,15 @@ void _pbb_reopen_TellState(const PbbReopen* pstReopen, const char* szState)
     (void)SERVICE_SetState(pstReopen->szStateName, szState);
 }
 
+// A tick of the retry timer: the first that opens the channel ends it.
+void _pbb_reopen_TimerExpiry(void* pArg)
+{
+    auto* pstReopen = static_cast<PbbReopen*>(pArg);
+    if (pstReopen->pfOpen() != PBB_OK) return;
+    PBB_tmr_DeletePeriodTimer(&pstReopen->ulTimer);
+    PBB_log_PrintLog(PBB_REOPEN_NOTICE_SEVERITY, pstReopen->szNoticeTag, "%s", pstReopen->szNotice);
+}
+
 }  // namespace
 
 void PBB_reopen_TellOpen(const PbbReopen* pstReopen)
@@ -36,12 +45,4 @@ uint32_t PBB_reopen_AfterClose(PbbReopen* pstReopen)
 void PBB_reopen_Stop(PbbReopen* pstReopen)
 {
     PBB_tmr_DeletePeriodTimer(&pstReopen->ulTimer);
-}
-
-void _pbb_reopen_TimerExpiry(void* pArg)
-{
-    auto* pstReopen = static_cast<PbbReopen*>(pArg);
-    if (pstReopen->pfOpen() != PBB_OK) return;
-    PBB_tmr_DeletePeriodTimer(&pstReopen->ulTimer);
-    PBB_log_PrintLog(PBB_REOPEN_NOTICE_SEVERITY, pstReopen->szNoticeTag, "%s", pstReopen->szNotice);
 }

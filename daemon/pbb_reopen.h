@@ -29,4 +29,3 @@ void PBB_reopen_TellOpen(const PbbReopen* pstReopen);
 uint32_t PBB_reopen_AfterClose(PbbReopen* pstReopen);
 // Stops retrying (shutdown).
 void PBB_reopen_Stop(PbbReopen* pstReopen);
-void _pbb_reopen_TimerExpiry(void* pArg);
