@@ -4,7 +4,10 @@
 #include "platform/settings.h"
 #include "platform/testing.h"
 
+#include <gtest/gtest.h>
+
 #include <poll.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,11 +15,27 @@
 
 namespace pbbtest {
 
+// A death test runs its statement in a child, a new run of the test binary,
+// that ends without running destructors. What the child makes goes into one
+// directory named after the test process, which removes it when the test
+// ends (test_main.cpp); the parent and its child name the same directory.
+inline bool inDeathTestChild() { return !GTEST_FLAG_GET(internal_run_death_test).empty(); }
+inline std::filesystem::path deathTestDir()
+{
+    pid_t owner = inDeathTestChild() ? ::getppid() : ::getpid();
+    return std::filesystem::temp_directory_path() / ("pbbtest." + std::to_string(owner) + ".children");
+}
+
 class TempDir {
 public:
     TempDir()
     {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "pbbtest.XXXXXX").string();
+        std::filesystem::path root = std::filesystem::temp_directory_path();
+        if (inDeathTestChild()) {
+            root = deathTestDir();
+            std::filesystem::create_directories(root);
+        }
+        std::string tmpl = (root / "pbbtest.XXXXXX").string();
         char* made = mkdtemp(tmpl.data());
         if (made == nullptr) std::abort();
         path_ = made;

@@ -4,6 +4,7 @@
 #include "platform/stub/logfile.h"
 #include "platform/testing.h"
 #include "support/logread.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,13 @@ namespace {
 std::string g_problem;
 std::string currentProblem() { return g_problem; }
 
-// The death test's child may be a new run of this test binary with fixture
-// directories of its own: it writes where the parent looks, a directory
-// named after the parent's pid.
-std::string sharedDir(pid_t parent)
-{
-    return (std::filesystem::temp_directory_path() / ("pbb-readiness-" + std::to_string(parent))).string();
-}
+// The death test's child writes where the parent looks: the directory the
+// parent and its death-test children share, removed when the test ends.
+std::string sharedDir() { return (pbbtest::deathTestDir() / "readiness").string(); }
 
 void failStartupInChild()
 {
-    const std::string dir = sharedDir(::getppid());
+    const std::string dir = sharedDir();
     plat::setRunDir(dir + "/run");
     plat::setLogFile(dir + "/pbb.log");
     g_problem = "the simulated switch at /x/sim.sock refused this process: pbb-sim serves another daemon (pid 42)";
@@ -36,7 +33,7 @@ void failStartupInChild()
 
 TEST(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
 {
-    const std::string dir = sharedDir(::getpid());
+    const std::string dir = sharedDir();
     std::filesystem::create_directories(dir);
     EXPECT_EXIT(failStartupInChild(), ::testing::ExitedWithCode(plat::SERVICE_STARTUP_FAILED_EXIT), "");
     const std::string log = pbbtest::readText(dir + "/pbb.log");
@@ -47,8 +44,6 @@ TEST(Readiness, StartUpWithoutTheSwitchEndsTheProcessInsteadOfReportingReady)
         << log;
     EXPECT_EQ(log.find("start-up complete"), std::string::npos) << log;
     EXPECT_FALSE(std::filesystem::exists(dir + "/run/pbbd.status"));
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace
