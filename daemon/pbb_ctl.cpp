@@ -570,6 +570,33 @@ uint32_t _pbb_ctl_RecordDeleted(uint32_t uiDbmRet)
     return uiDbmRet == DBM_OK || uiDbmRet == DBM_ERR_NOT_FOUND ? PBB_OK : PBB_ERR;
 }
 
+// Whether none of the names is left in the interface's stored VSI list.
+bool _pbb_ctl_NamesGone(uint16_t usDbSel, const char* szIfName, uint32_t uiCount,
+                        const char (*aszVsiName)[PBB_VSI_NAME_LEN])
+{
+    char szName[PBB_VSI_NAME_LEN];
+    for (uint32_t i = 0; i < uiCount; ++i) {
+        _pbb_ctl_CopyName(szName, aszVsiName[i]);
+        if (PBB_dbmsave_HasIfVsiCfg(usDbSel, szIfName, szName)) return false;
+    }
+    return true;
+}
+
+// The all-VSI mode's records in the used database: the VSI list deleted,
+// the all-VSI record written. With bMissingOnly, a mode set before writes
+// only what an earlier request could not store.
+uint32_t _pbb_ctl_SaveUplinkAll(const char* szIfName, bool bMissingOnly)
+{
+    uint32_t uiRet = PBB_OK;
+    if (!bMissingOnly || PBB_dbmsave_HasIfVsiCfg(PBB_DBM_SEL_USED, szIfName, nullptr))
+        if (_pbb_ctl_RecordDeleted(PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_USED, szIfName)) != PBB_OK)
+            uiRet = PBB_ERR_NOT_SAVED;
+    uint16_t usValue = 0;
+    if (bMissingOnly) (void)PBB_dbmsave_GetIfCfg(PBB_DBM_SEL_USED, szIfName, &usValue);
+    if (usValue != 1 && PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, szIfName) != DBM_OK) uiRet = PBB_ERR_NOT_SAVED;
+    return uiRet;
+}
+
 }  // namespace
 
 void _pbb_ctl_DeleteUplinkVsi(uint32_t uiIfIndex, const char* szVsiName)
@@ -601,11 +628,14 @@ uint32_t PBB_ctl_AddUplink(uint32_t uiIfIndex, uint32_t uiCount, const char (*as
         char szIfName[PBB_IF_NAME_LEN];
         _pbb_ctl_GetIfName(uiIfIndex, szIfName);
         if (_pbb_ctl_IsTempUplinkAll(szIfName)) return PBB_OK;
+        // The records are all there is of the setting: one refused fails
+        // the request, which stores them when repeated.
+        uint32_t uiRet = PBB_OK;
         for (uint32_t i = 0; i < uiCount; ++i) {
             _pbb_ctl_CopyName(szName, aszVsiName[i]);
-            (void)PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_UNUSED, szIfName, szName);
+            if (PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_UNUSED, szIfName, szName) != DBM_OK) uiRet = PBB_ERR;
         }
-        return PBB_OK;
+        return uiRet;
     }
 
     PbbIfCb* pstIfCb = PBB_ifcb_Get(uiIfIndex);
@@ -625,11 +655,19 @@ uint32_t PBB_ctl_AddUplink(uint32_t uiIfIndex, uint32_t uiCount, const char (*as
     }
     uint32_t uiAdded = 0;
     uint32_t uiResult = PBB_OK;
+    bool bUnsaved = false;  // a name in effect whose record the database refused
 
     for (uint32_t i = 0; i < uiCount; ++i) {
         _pbb_ctl_CopyName(szName, aszVsiName[i]);
         uint32_t uiRet = PBB_ifcb_AddCfgVsiNode(uiIfIndex, szName);
-        if (uiRet == PBB_ERR_EXIST) continue;
+        if (uiRet == PBB_ERR_EXIST) {
+            // Configured before: its record is written again only when an
+            // earlier request could not store it.
+            if (!PBB_dbmsave_HasIfVsiCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName, szName) &&
+                PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName, szName) != DBM_OK)
+                bUnsaved = true;
+            continue;
+        }
         if (uiRet != PBB_OK) {
             for (uint32_t j = 0; j < uiAdded; ++j) {
                 _pbb_ctl_CopyName(szName, aszVsiName[puiAdded[j]]);
@@ -644,11 +682,11 @@ uint32_t PBB_ctl_AddUplink(uint32_t uiIfIndex, uint32_t uiCount, const char (*as
             (void)PBB_vsi_AddUplink(uiVsiIndex, uiIfIndex);
             PBB_ctl_ActiveMcPort(uiVsiIndex, uiIfIndex);
         }
-        (void)PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName, szName);
+        if (PBB_dbmsave_AddIfVsiCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName, szName) != DBM_OK) bUnsaved = true;
         puiAdded[uiAdded++] = i;
     }
     if (puiAdded != auiAdded) free(puiAdded);
-    return uiResult;
+    return uiResult == PBB_OK && bUnsaved ? PBB_ERR_NOT_SAVED : uiResult;
 }
 
 uint32_t PBB_ctl_DeleteUplink(uint32_t uiIfIndex, uint32_t uiCount, const char (*aszVsiName)[PBB_VSI_NAME_LEN])
@@ -664,21 +702,33 @@ uint32_t PBB_ctl_DeleteUplink(uint32_t uiIfIndex, uint32_t uiCount, const char (
             _pbb_ctl_CopyName(szName, aszVsiName[i]);
             (void)PBB_dbmsave_DeleteIfVsiCfg(PBB_DBM_SEL_UNUSED, szIfName, szName);
         }
-        return PBB_OK;
+        return _pbb_ctl_NamesGone(PBB_DBM_SEL_UNUSED, szIfName, uiCount, aszVsiName) ? PBB_OK : PBB_ERR;
     }
 
+    char szIfName[PBB_IF_NAME_LEN];
     PbbIfCb* pstIfCb = PBB_ifcb_Get(uiIfIndex);
-    if (pstIfCb == nullptr) return PBB_OK;
+    if (pstIfCb == nullptr) {
+        // Nothing is in effect; records an earlier request could not delete
+        // go now.
+        _pbb_ctl_GetIfName(uiIfIndex, szIfName);
+        for (uint32_t i = 0; i < uiCount; ++i) {
+            _pbb_ctl_CopyName(szName, aszVsiName[i]);
+            if (PBB_dbmsave_HasIfVsiCfg(PBB_DBM_SEL_USED, szIfName, szName))
+                (void)PBB_dbmsave_DeleteIfVsiCfg(PBB_DBM_SEL_USED, szIfName, szName);
+        }
+        return _pbb_ctl_NamesGone(PBB_DBM_SEL_USED, szIfName, uiCount, aszVsiName) ? PBB_OK : PBB_ERR_NOT_SAVED;
+    }
     if (pstIfCb->usUplinkAll == 1) return PBB_ERR_UPLINK_ALL;
+    std::memcpy(szIfName, pstIfCb->szIfName, sizeof(szIfName));
     for (uint32_t i = 0; i < uiCount; ++i) {
         _pbb_ctl_CopyName(szName, aszVsiName[i]);
         _pbb_ctl_DeleteUplinkVsi(uiIfIndex, szName);
     }
     if (PBB_ifcb_IsDefaultCfg(uiIfIndex) == 1) {
-        (void)PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName);
+        (void)PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_USED, szIfName);
         (void)_pbb_ctl_ReleaseUplinkIf(uiIfIndex);
     }
-    return PBB_OK;
+    return _pbb_ctl_NamesGone(PBB_DBM_SEL_USED, szIfName, uiCount, aszVsiName) ? PBB_OK : PBB_ERR_NOT_SAVED;
 }
 
 uint32_t PBB_ctl_SetAllVsiUplink(uint32_t uiIfIndex)
@@ -686,14 +736,16 @@ uint32_t PBB_ctl_SetAllVsiUplink(uint32_t uiIfIndex)
     if (IF_IsTempIf(uiIfIndex) == 1) {
         char szIfName[PBB_IF_NAME_LEN];
         _pbb_ctl_GetIfName(uiIfIndex, szIfName);
-        (void)PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_UNUSED, szIfName);
-        (void)PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_UNUSED, szIfName);
-        return PBB_OK;
+        // The records are all there is of the setting: a refused one fails
+        // the request, which writes them when repeated.
+        uint32_t uiRet = _pbb_ctl_RecordDeleted(PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_UNUSED, szIfName));
+        if (PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_UNUSED, szIfName) != DBM_OK) uiRet = PBB_ERR;
+        return uiRet;
     }
 
     PbbIfCb* pstIfCb = PBB_ifcb_Get(uiIfIndex);
     if (pstIfCb != nullptr) {
-        if (pstIfCb->usUplinkAll == 1) return PBB_OK;
+        if (pstIfCb->usUplinkAll == 1) return _pbb_ctl_SaveUplinkAll(pstIfCb->szIfName, true);
         // The names go; the VSIs they attached stay attached.
         PBB_ifcb_DeleteAllCfgVsiNode(uiIfIndex);
     } else {
@@ -707,9 +759,7 @@ uint32_t PBB_ctl_SetAllVsiUplink(uint32_t uiIfIndex)
         (void)PBB_vsi_AddUplink(pstVsi->uiVsiIndex, uiIfIndex);
         PBB_ctl_ActiveMcPort(pstVsi->uiVsiIndex, uiIfIndex);
     }
-    (void)PBB_dbmsave_DeleteIfVsiAllCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName);
-    (void)PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, pstIfCb->szIfName);
-    return PBB_OK;
+    return _pbb_ctl_SaveUplinkAll(pstIfCb->szIfName, false);
 }
 
 // Every step is made whatever the others gave; the result says whether a

@@ -176,6 +176,23 @@ uint32_t PBB_dbmsave_DeleteIfVsiAllCfg(uint16_t usDbSel, const char* szIfName)
     return DBM_DeleteKey(_pbb_dbmsave_SelectDb(usDbSel), szKey, uiKeyLen);
 }
 
+bool PBB_dbmsave_HasIfVsiCfg(uint16_t usDbSel, const char* szIfName, const char* szVsiName)
+{
+    uint32_t hDb = _pbb_dbmsave_SelectDb(usDbSel);
+    char szKey[PBB_DBM_KEY_LEN];
+    uint32_t uiKeyLen = PBB_dbmsave_MakeKey(szKey, PBB_DBM_KEY_IFVSI, szIfName);
+    if (szVsiName == nullptr) return DBM_IsKeyExist(hDb, szKey, uiKeyLen) == 1;
+    char szElem[PBB_DBM_VSI_NAME_LEN], szStored[PBB_DBM_VSI_NAME_LEN];
+    _pbb_dbmsave_MakeVsiNameElem(szElem, szVsiName);
+    uint32_t uiIterator = 0;
+    bool bFound = false;
+    while (!bFound &&
+           DBM_GetNextSortList(hDb, szKey, uiKeyLen, &uiIterator, 0, 0, PBB_DBM_VSI_NAME_LEN, szStored) > 0)
+        bFound = std::memcmp(szStored, szElem, sizeof(szElem)) == 0;
+    (void)DBM_FreeIterator(uiIterator);
+    return bFound;
+}
+
 uint32_t PBB_dbmsave_DeleteIfAllCfg(uint16_t usDbSel, const char* szIfName)
 {
     uint32_t hDb = _pbb_dbmsave_SelectDb(usDbSel);

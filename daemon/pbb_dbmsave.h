@@ -65,6 +65,9 @@ uint32_t PBB_dbmsave_DeleteIfCfg(uint16_t usDbSel, const char* szIfName);
 uint32_t PBB_dbmsave_AddIfVsiCfg(uint16_t usDbSel, const char* szIfName, const char* szVsiName);
 uint32_t PBB_dbmsave_DeleteIfVsiCfg(uint16_t usDbSel, const char* szIfName, const char* szVsiName);
 uint32_t PBB_dbmsave_DeleteIfVsiAllCfg(uint16_t usDbSel, const char* szIfName);
+// Whether the interface's VSI list holds the name; without a name, whether
+// the interface has a VSI list at all.
+bool PBB_dbmsave_HasIfVsiCfg(uint16_t usDbSel, const char* szIfName, const char* szVsiName);
 uint32_t PBB_dbmsave_DeleteIfAllCfg(uint16_t usDbSel, const char* szIfName);
 uint32_t PBB_dbmsave_MoveIfAllCfg(uint16_t usDbSel, const char* szIfName);
 uint32_t PBB_dbmsave_AddUcPw(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, const uint8_t* pucBMac,

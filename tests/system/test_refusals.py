@@ -80,10 +80,18 @@ def test_a_setting_a_full_disk_refuses_is_in_effect_said_and_saved_when_repeated
     mc = system.ctl("show", "mc", "vsi-green")["multicast"]
     assert [m["bvlan"] for m in mc] == [101], "in effect all the same"
     assert "vsi.vsi-green" not in system.stored("ePBB")
+    r = system.pbbctl("uplink", "add", "eth-1/0/2", "vsi-green", check=False)
+    assert r.code == 1 and "could not save that" in r.err, r
+    green = lambda: next(v for v in system.ctl("show", "summary")["vsis"] if v["vsi"] == "vsi-green")
+    assert "eth-1/0/2" in green()["multicastPortNames"], "in effect all the same"
+    assert "eth-1/0/2" not in green()["uplinks"], "not in the stored configuration"
 
     os.remove(filler)
     system.ctl("bvlan", "set", "vsi-green", "101")
+    system.ctl("uplink", "add", "eth-1/0/2", "vsi-green")
+    assert "eth-1/0/2" in green()["uplinks"]
     system.stop_daemon()
     system.start_daemon()
-    harness.wait_until("vsi-green's B-VLAN back after the restart",
-                       lambda: [m["bvlan"] for m in system.ctl("show", "mc", "vsi-green")["multicast"]] == [101])
+    harness.wait_until("vsi-green's B-VLAN and uplink back after the restart",
+                       lambda: [m["bvlan"] for m in system.ctl("show", "mc", "vsi-green")["multicast"]] == [101]
+                       and "eth-1/0/2" in green()["multicastPortNames"])

@@ -16,12 +16,19 @@ struct UplinkOptions {
     std::string state;
 };
 
-[[noreturn]] void refusedUplink(Session& s, uint32_t code, const IfName& i, const std::string& failed)
+// `done` is what the request made when only its record could not be saved.
+[[noreturn]] void refusedUplink(Session& s, uint32_t code, const IfName& i, const std::string& failed,
+                                const std::string& done)
 {
     if (code == proto::kPbbNotSupported) refused(s, code, "interface " + i.name + " does not support PBB");
     if (code == proto::kUplinkOfAll)
         refused(s, code,
                 i.name + " is an uplink of every VSI: delete it with 'pbbctl uplink all " + i.name + " off'");
+    if (code == proto::kNotSaved)
+        refused(s, code,
+                done + ", but the daemon could not save that in its configuration database (see its log): it is "
+                "undone when the daemon restarts unless this command is repeated once the database can be written "
+                "(code " + codeHex(code) + ")");
     refused(s, code, failed + " (code " + codeHex(code) + ")");
 }
 
@@ -41,13 +48,18 @@ void perVsi(const UplinkOptions& o, bool add)
                                     proto::uplinkReq(add ? proto::kUplinkAdd : proto::kUplinkDelete, i.ifIndex, names));
     std::string list;
     for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;
+    const std::string done = i.name + (add ? " is an uplink of " : " is no longer an uplink of ") + list;
     if (code != proto::kOk)
         refusedUplink(s, code, i,
                       "the daemon could not " + std::string(add ? "add " : "delete ") + i.name + " as an uplink of " +
-                          list + (add ? " (out of resources, or the switch did not put it into PBB mode)" : "") +
-                          "; nothing was changed");
-    printDone(s, i.name + (add ? " is an uplink of " : " is no longer an uplink of ") + list,
-              {{"interface", i.name}, {"ifIndex", i.ifIndex}, {"vsis", vsis}});
+                          list +
+                          (add ? " (out of resources, or the switch did not put it into PBB mode: nothing was "
+                                 "changed; or, while the interface is not present, the configuration database "
+                                 "refused its record: repeat the command)"
+                               : " (while the interface is not present, the configuration database refused the "
+                                 "change: repeat the command)"),
+                      done);
+    printDone(s, done, {{"interface", i.name}, {"ifIndex", i.ifIndex}, {"vsis", vsis}});
 }
 
 void allVsis(const UplinkOptions& o)
@@ -58,17 +70,18 @@ void allVsis(const UplinkOptions& o)
     IfName i = s.names().interface(o.ifWord);
     uint32_t code =
         s.daemon().call(proto::kUplinkAll, proto::uplinkAllReq(on ? proto::kUplinkAdd : proto::kUplinkDelete, i.ifIndex));
+    const std::string done = on ? i.name + " is an uplink of every VSI" : i.name + " is no longer an uplink of any VSI";
     if (code != proto::kOk)
         refusedUplink(s, code, i,
                       on ? "the daemon could not make " + i.name +
-                               " an uplink of every VSI (out of resources, or the switch did not put it into PBB mode)"
+                               " an uplink of every VSI (out of resources, or the switch did not put it into PBB "
+                               "mode; or, while the interface is not present, the configuration database refused "
+                               "its record: repeat the command)"
                          : "the daemon took " + i.name + " out of every VSI but could not delete all of its records "
                            "(the configuration database or the interface manager refused a step); repeat the "
-                           "command");
-    printDone(s,
-              on ? i.name + " is an uplink of every VSI"
-                 : i.name + " is no longer an uplink of any VSI",
-              {{"interface", i.name}, {"ifIndex", i.ifIndex}, {"all", on}});
+                           "command",
+                      done);
+    printDone(s, done, {{"interface", i.name}, {"ifIndex", i.ifIndex}, {"all", on}});
 }
 
 Registrar regUplink([](CLI::App& app) {

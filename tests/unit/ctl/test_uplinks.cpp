@@ -4,6 +4,7 @@
 // checked by the management tests' uplink requests.
 #include "ctl_test.h"
 
+#include <cstring>
 #include <functional>
 
 namespace ctltest {
@@ -152,6 +153,89 @@ TEST_F(Uplinks, TemporaryInterfaceKeepsConfigurationOnly)
     EXPECT_TRUE(keysOfType(g_hPbbUsedCfgDB, PBB_DBM_VT_IFVSI).empty());
     EXPECT_EQ(plat::testing::countCalls("L2VPN_SetInterface") + plat::testing::countCalls("L2VPN_AddMinMEntry"), 0u);
 }
+
+// A record the configuration database refuses: on a present interface the
+// change is in effect and answered PBB_ERR_NOT_SAVED; on an interface that
+// is not present the record is all of it, and the request fails. The same
+// request again writes what is missing, and a present interface's repeat
+// once stored writes nothing.
+struct RefusedRecordCase {
+    const char* name;
+    bool present;
+    std::vector<std::string> refused;                   // database calls that fail once
+    std::vector<const char*> before, request;           // names added before; names of the request
+    uint32_t (*call)(uint32_t, uint32_t, const char (*)[PBB_VSI_NAME_LEN]);
+    std::function<void(uint32_t)> expectStored;         // the records once the repeat completed
+};
+
+uint32_t setAll(uint32_t ifIndex, uint32_t, const char (*)[PBB_VSI_NAME_LEN]) { return PBB_ctl_SetAllVsiUplink(ifIndex); }
+
+void storedNames(uint32_t hDb, const char* ifName, std::vector<std::string> want)
+{
+    EXPECT_EQ(ifVsiNames(hDb, ifName), want);
+}
+
+class RefusedRecord : public Uplinks, public ::testing::WithParamInterface<RefusedRecordCase> {};
+
+TEST_P(RefusedRecord, IsReportedAndWrittenWhenTheRequestIsRepeated)
+{
+    const auto& c = GetParam();
+    sw->addSlot(3, {.present = false, .minm = true});
+    uint32_t ifIndex = c.present ? a : sw->addPort("eth-3/0/1", 3);
+    auto before = names({}), req = names({});
+    before.resize(c.before.size());
+    req.resize(c.request.size());
+    for (size_t i = 0; i < c.before.size(); ++i) std::strncpy(before[i].s, c.before[i], PBB_VSI_NAME_LEN - 1);
+    for (size_t i = 0; i < c.request.size(); ++i) std::strncpy(req[i].s, c.request[i], PBB_VSI_NAME_LEN - 1);
+    if (!before.empty()) {
+        ASSERT_EQ(PBB_ctl_AddUplink(ifIndex, static_cast<uint32_t>(before.size()), raw(before)), PBB_OK);
+    }
+    const auto count = static_cast<uint32_t>(req.size());
+
+    for (const auto& call : c.refused) plat::testing::failCall(call, 7);
+    EXPECT_EQ(c.call(ifIndex, count, raw(req)), c.present ? PBB_ERR_NOT_SAVED : PBB_ERR);
+    if (c.present) {
+        EXPECT_EQ(PBB_ifcb_IsRunVsiExist(a, 1), c.call == PBB_ctl_DeleteUplink ? 0u : 1u) << "in effect";
+    }
+    EXPECT_EQ(c.call(ifIndex, count, raw(req)), PBB_OK);
+    c.expectStored(ifIndex);
+    if (!c.present) return;
+    plat::testing::setRecording(true);
+    EXPECT_EQ(c.call(ifIndex, count, raw(req)), PBB_OK);
+    if (c.call == PBB_ctl_DeleteUplink) return;  // a name not configured is deleted from the database again
+    for (const char* write : {"DBM_InsertSortList", "DBM_SetBinary", "DBM_DeleteKey", "DBM_RemoveSortList"})
+        EXPECT_EQ(plat::testing::countCalls(write), 0u) << write;
+}
+
+const RefusedRecordCase kRefusedRecords[] = {
+    {"AddNames", true, {"DBM_InsertSortList"}, {}, {"vsi-a", "vsi-b"}, PBB_ctl_AddUplink,
+     [](uint32_t) { storedNames(g_hPbbUsedCfgDB, "eth-1/0/1", {"vsi-a", "vsi-b"}); }},
+    {"DeleteName", true, {"DBM_RemoveSortList"}, {"vsi-a", "vsi-b"}, {"vsi-a"}, PBB_ctl_DeleteUplink,
+     [](uint32_t) { storedNames(g_hPbbUsedCfgDB, "eth-1/0/1", {"vsi-b"}); }},
+    // The last name goes with the control block; its record is deleted by
+    // the repeat, which finds no control block.
+    {"DeleteLastName", true, {"DBM_RemoveSortList", "DBM_DeleteKey"}, {"vsi-a", "vsi-b"}, {"vsi-a", "vsi-b"},
+     PBB_ctl_DeleteUplink,
+     [](uint32_t ifIndex) {
+         EXPECT_EQ(PBB_ifcb_Get(ifIndex), nullptr);
+         EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+     }},
+    {"AllVsisFlag", true, {"DBM_SetBinary"}, {}, {}, setAll,
+     [](uint32_t) { EXPECT_TRUE(pbbtest::keyExists(g_hPbbUsedCfgDB, "if.eth-1/0/1")); }},
+    {"AllVsisNamesLeft", true, {"DBM_DeleteKey"}, {"vsi-a"}, {}, setAll,
+     [](uint32_t) {
+         EXPECT_TRUE(pbbtest::keyExists(g_hPbbUsedCfgDB, "if.eth-1/0/1"));
+         EXPECT_FALSE(pbbtest::keyExists(g_hPbbUsedCfgDB, "ifvsi.eth-1/0/1"));
+     }},
+    {"AddNamesNotPresent", false, {"DBM_InsertSortList"}, {}, {"vsi-a", "vsi-b"}, PBB_ctl_AddUplink,
+     [](uint32_t) { storedNames(g_hPbbUnusedCfgDB, "eth-3/0/1", {"vsi-a", "vsi-b"}); }},
+    {"DeleteNameNotPresent", false, {"DBM_RemoveSortList"}, {"vsi-a", "vsi-b"}, {"vsi-a"}, PBB_ctl_DeleteUplink,
+     [](uint32_t) { storedNames(g_hPbbUnusedCfgDB, "eth-3/0/1", {"vsi-b"}); }},
+    {"AllVsisNotPresent", false, {"DBM_SetBinary"}, {}, {}, setAll,
+     [](uint32_t) { EXPECT_TRUE(pbbtest::keyExists(g_hPbbUnusedCfgDB, "if.eth-3/0/1")); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Uplinks, RefusedRecord, ::testing::ValuesIn(kRefusedRecords), byName);
 
 }  // namespace
 }  // namespace ctltest
