@@ -318,10 +318,18 @@ void PBB_ctl_ActiveVsi(uint32_t uiVsiIndex)
                 break;
             }
         }
-        if (bComplete && stPorts.uiCount > 0)
-            (void)PBB_l2vpn_AddMcPw(pstMcPw->uiVsiIndex, pstMcPw->uiISid, pstMcPw->usBVlan, stPorts.puiList,
-                                    stPorts.uiCount);
+        bool bWithdrawn = bComplete && stPorts.uiCount > 0 &&
+                          PBB_l2vpn_AddMcPw(pstMcPw->uiVsiIndex, pstMcPw->uiISid, pstMcPw->usBVlan, stPorts.puiList,
+                                            stPorts.uiCount) != 0;
         _pbb_ctl_FreePorts(&stPorts);
+        if (bWithdrawn) {
+            // A refused entry is withdrawn from the driver whole: the table
+            // follows, and the VSI is inactive, without its learned entries,
+            // until it is activated again.
+            PBB_mcpw_Destroy(pstMcPw);
+            PBB_ctl_ResetUcPwByVsi(uiVsiIndex);
+            return;
+        }
         // ... then add the eligible uplinks it lacks.
         for (const PbbUplink* pstUplink = pstHead->pstNext; pstUplink != pstHead; pstUplink = pstUplink->pstNext) {
             PbbIfCb* pstIfCb = _pbb_ctl_EligibleUplink(pstVsi, pstUplink);
