@@ -188,6 +188,7 @@ namespace plat::dbm {
 struct Tuning {
     uint32_t flushIntervalMs = 50;    // a write waits at most this long for its commit to start
     uint32_t flushCalls = 256;        // a commit starts as soon as this many calls wait
+    uint32_t pacedPollUs = 1000;      // after a commit of that many, the committer looks this often by itself
     uint32_t maxPendingCalls = 1024;  // beyond this the calling thread waits for the committer
     uint32_t foldChanges = 65536;     // a write-behind store's change log is folded into its key rows at this size
     int durableSynchronous = 2;       // SQLite synchronous level of class 1 stores (2 FULL)

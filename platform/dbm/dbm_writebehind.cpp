@@ -6,6 +6,7 @@ WriteBehind::WriteBehind(StoreFile& file, const Tuning& tuning)
     : m_file(file),
       m_interval(tuning.flushIntervalMs),
       m_flushCalls(tuning.flushCalls == 0 ? 1 : tuning.flushCalls),
+      m_pacedPoll(tuning.pacedPollUs == 0 ? 1 : tuning.pacedPollUs),
       m_maxPending(tuning.maxPendingCalls == 0 ? 1 : tuning.maxPendingCalls),
       m_foldAt(tuning.foldChanges == 0 ? 1 : tuning.foldChanges)
 {
@@ -27,7 +28,7 @@ uint32_t WriteBehind::submit(std::span<const Op> ops)
     m_queue.append(ops);
     ++m_queuedCalls;
     ++m_submitted;
-    if (wasEmpty || m_queuedCalls == m_flushCalls) m_wake.notify_one();
+    if ((m_idle && wasEmpty) || (!m_paced && m_queuedCalls == m_flushCalls)) m_wake.notify_one();
     return DBM_OK;
 }
 
@@ -86,14 +87,22 @@ void WriteBehind::run()
     OpList batch;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
+        Clock::time_point now = Clock::now();
+        m_paced = now < m_lastFullCommit + m_interval;
         if (m_queuedCalls == 0) {
             m_flushWanted = false;
             if (m_stopping) return;
-            m_wake.wait(lock);
+            if (m_paced) {
+                m_wake.wait_until(lock, now + m_pacedPoll);
+            } else {
+                m_idle = true;
+                m_wake.wait(lock);
+                m_idle = false;
+            }
             continue;
         }
-        if (!commitDue(Clock::now())) {
-            m_wake.wait_until(lock, m_oldest + m_interval);
+        if (!commitDue(now)) {
+            m_wake.wait_until(lock, m_paced ? std::min(m_oldest + m_interval, now + m_pacedPoll) : m_oldest + m_interval);
             continue;
         }
         m_flushWanted = false;
@@ -125,6 +134,7 @@ void WriteBehind::run()
         }
         m_inflightCalls = 0;
         m_committed = upTo;
+        if (calls >= m_flushCalls) m_lastFullCommit = Clock::now();
         m_done.notify_all();
     }
 }

@@ -6,6 +6,14 @@
 // always holds the effect of a prefix of the calls. The calling thread
 // waits when `maxPendingCalls` calls are queued or being committed, which
 // bounds what a crash can lose.
+//
+// Waking the committer costs the calling thread a system call, and in a
+// virtual machine an interrupt to the other CPU. So while calls come in
+// batches (for one interval after a commit of `flushCalls` or more) the
+// committer is paced: it looks at the queue every `pacedPollUs` by itself,
+// and callers wake it only when they would pass the cap. Otherwise it
+// sleeps until the first call (when the queue is empty), or until the
+// oldest call's interval ends or `flushCalls` calls wait.
 #pragma once
 
 #include "platform/dbm.h"
@@ -41,6 +49,7 @@ private:
     StoreFile& m_file;
     const std::chrono::milliseconds m_interval;
     const uint32_t m_flushCalls;
+    const std::chrono::microseconds m_pacedPoll;
     const uint32_t m_maxPending;
     const size_t m_foldAt;
 
@@ -54,6 +63,9 @@ private:
     uint64_t m_submitted = 0;  // calls queued since the start
     uint64_t m_committed = 0;  // calls whose commit is over (stored or given up)
     bool m_flushWanted = false;
+    bool m_idle = false;    // the committer sleeps until a call comes
+    bool m_paced = false;   // the committer looks by itself
+    Clock::time_point m_lastFullCommit{};
     bool m_stopping = false;
     bool m_failedSinceFlush = false;
     std::vector<std::string> m_errors;

@@ -118,6 +118,7 @@ struct Trigger {
 };
 
 class DbmCommitTrigger : public DbmWriteBehind, public ::testing::WithParamInterface<Trigger> {};
+class DbmPacedCommitter : public DbmWriteBehind, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DbmCommitTrigger, StartsACommit)
 {
@@ -136,6 +137,33 @@ INSTANTIATE_TEST_SUITE_P(WriteBehind, DbmCommitTrigger,
                                            Trigger{"count", kNever, 16, 1000000, 16, 16, true, 0},
                                            Trigger{"cap", kNever, 1000000, 8, 20, 12, false, 0}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+// After a commit of `flushCalls` the committer looks at the queue by itself
+// and callers no longer wake it: the next calls are committed all the same,
+// by their count and, alone, by the interval (not sooner).
+TEST_P(DbmPacedCommitter, CommitsWhatComesAfterAFullCommit)
+{
+    const bool byInterval = GetParam();
+    open(byInterval ? 100 : kNever, 16, 1000000);
+    auto storedWithin = [this](long n) {
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (stored() < n && Clock::now() < deadline) {
+        }
+        return stored();
+    };
+    for (uint32_t i = 0; i < 16; ++i) ASSERT_EQ(learn(i), DBM_OK);
+    ASSERT_EQ(storedWithin(16), 16);
+    auto start = Clock::now();
+    const uint32_t more = byInterval ? 1 : 16;
+    for (uint32_t i = 16; i < 16 + more; ++i) ASSERT_EQ(learn(i), DBM_OK);
+    EXPECT_EQ(storedWithin(16 + more), 16 + more);
+    if (byInterval) {
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(50));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WriteBehind, DbmPacedCommitter, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "Interval" : "Count"); });
 
 }  // namespace
 
