@@ -155,9 +155,7 @@ std::pair<double, double> medianFlushes(bool topologyChange)
         small[r] = flushTime(false, topologyChange, kEntries);
         large[r] = flushTime(false, topologyChange, kLargeEntries);
     }
-    std::sort(small.begin(), small.end());
-    std::sort(large.begin(), large.end());
-    return {small[kRounds / 2], large[kRounds / 2]};
+    return {median(small), median(large)};
 }
 
 void BM_FlushScale_InProcess(benchmark::State& state)

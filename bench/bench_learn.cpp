@@ -94,6 +94,8 @@
 namespace {
 
 using pbbbench::Clock;
+using pbbbench::median;
+using pbbbench::releaseFreedMemory;
 using pbbbench::Dirs;
 using pbbbench::seconds;
 using pbbbench::Simulator;
@@ -230,21 +232,11 @@ uint32_t rawRead()
     return n;
 }
 
+// Rounds of an iteration. Each round ends by giving back the memory it
+// freed (releaseFreedMemory): while learning, the first round of a run took
+// 5,800 page faults, later ones 3,600 to 4,100 with that, 2,000 to 3,700
+// without.
 constexpr int kRounds = 5;
-
-// Gives the memory a round freed back to the system, so that the next
-// round's daemon and switch fault their pages in again, as a freshly
-// started one does (while learning, the first round of a run took 5,800
-// page faults; later ones 3,600 to 4,100 with this, 2,000 to 3,700
-// without).
-void releaseFreedMemory() { (void)malloc_trim(0); }
-
-// The median of one value over the rounds.
-double median(std::array<double, kRounds> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[kRounds / 2];
-}
 
 // One round of BM_Learn_InProcess: the new keys, the same frames again
 // (known) and their raw reads, each time in seconds; false when a key was

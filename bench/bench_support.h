@@ -23,12 +23,15 @@
 #include "platform/transport/paths.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +48,22 @@ namespace pbbbench {
 using Clock = std::chrono::steady_clock;
 
 inline double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The middle one of an odd number of values: a goal's ratio is taken as the
+// median of a few rounds in one run, since single rounds of a tenth of a
+// second move by a fifth or more on a shared host.
+template <size_t N>
+double median(std::array<double, N> v)
+{
+    static_assert(N % 2 == 1);
+    std::sort(v.begin(), v.end());
+    return v[N / 2];
+}
+
+// Gives the memory freed so far back to the system, so that the next round's
+// daemon and switch fault their pages in again, as a freshly started one
+// does.
+inline void releaseFreedMemory() { (void)malloc_trim(0); }
 
 inline void check(bool ok, const char* what)
 {
