@@ -238,6 +238,20 @@ uint32_t rawRead()
 // without.
 constexpr int kRounds = 5;
 
+// The learning rounds' switch: one slot of kPorts ports and VSIs 0 to
+// vsis-1, with room for every key; the daemon's modules started on it.
+// Returns the ports.
+std::vector<uint32_t> startOnFreshSwitch(sim::SwitchModel& sw, uint32_t vsis)
+{
+    sw.addSlot(1, {.minm = true});
+    std::vector<uint32_t> ports;
+    for (uint32_t p = 0; p < kPorts; ++p) ports.push_back(sw.addPort("eth-1/0/" + std::to_string(p + 1), 1));
+    for (uint32_t v = 0; v < vsis; ++v) sw.addVsi(v, "vsi-" + std::to_string(v), kFirstISid + v);
+    sw.setFibSpec({.maxPwNum = 1u << 22, .maxPwPerVsi = 1u << 22, .shareVsi = false});
+    startDaemon(vsis, ports);
+    return ports;
+}
+
 // One round of BM_Learn_InProcess: the new keys, the same frames again
 // (known) and their raw reads, each time in seconds; false when a key was
 // not learned or not saved.
@@ -245,12 +259,7 @@ bool learnRound(double& tNew, double& tKnown, double& tRead)
 {
     Dirs dirs;
     auto& sw = plat::inproc::reset();
-    sw.addSlot(1, {.minm = true});
-    std::vector<uint32_t> ports;
-    for (uint32_t p = 0; p < kPorts; ++p) ports.push_back(sw.addPort("eth-1/0/" + std::to_string(p + 1), 1));
-    for (uint32_t v = 0; v < kVsis; ++v) sw.addVsi(v, "vsi-" + std::to_string(v), kFirstISid + v);
-    sw.setFibSpec({.maxPwNum = 1u << 22, .maxPwPerVsi = 1u << 22, .shareVsi = false});
-    startDaemon(kVsis, ports);
+    std::vector<uint32_t> ports = startOnFreshSwitch(sw, kVsis);
     auto all = frames(ports);
 
     auto learn = [] { return _pbb_pkt_EpollInProc(g_iPbbPktSocketFd); };
@@ -299,12 +308,7 @@ double learnNew(uint32_t vsis, bool shuffle)
 {
     Dirs dirs;
     auto& sw = plat::inproc::reset();
-    sw.addSlot(1, {.minm = true});
-    std::vector<uint32_t> ports;
-    for (uint32_t p = 0; p < kPorts; ++p) ports.push_back(sw.addPort("eth-1/0/" + std::to_string(p + 1), 1));
-    for (uint32_t v = 0; v < vsis; ++v) sw.addVsi(v, "vsi-" + std::to_string(v), kFirstISid + v);
-    sw.setFibSpec({.maxPwNum = 1u << 22, .maxPwPerVsi = 1u << 22, .shareVsi = false});
-    startDaemon(vsis, ports);
+    std::vector<uint32_t> ports = startOnFreshSwitch(sw, vsis);
     auto all = frames(ports, vsis, shuffle);
     double t = timed(all, [] { return _pbb_pkt_EpollInProc(g_iPbbPktSocketFd); });
     bool complete = PBB_ucpw_GetTotalNum() == kEntries && sw.fib().committed().uc.size() == kEntries;
