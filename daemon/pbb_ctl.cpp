@@ -719,12 +719,14 @@ uint32_t PBB_ctl_DeleteUplink(uint32_t uiIfIndex, uint32_t uiCount, const char (
         // Nothing is in effect; records an earlier request could not delete
         // go now.
         _pbb_ctl_GetIfName(uiIfIndex, szIfName);
+        uint32_t uiRet = PBB_OK;
         for (uint32_t i = 0; i < uiCount; ++i) {
             _pbb_ctl_CopyName(szName, aszVsiName[i]);
-            if (PBB_dbmsave_HasIfVsiCfg(PBB_DBM_SEL_USED, szIfName, szName))
-                (void)PBB_dbmsave_DeleteIfVsiCfg(PBB_DBM_SEL_USED, szIfName, szName);
+            if (!PBB_dbmsave_HasIfVsiCfg(PBB_DBM_SEL_USED, szIfName, szName)) continue;
+            (void)PBB_dbmsave_DeleteIfVsiCfg(PBB_DBM_SEL_USED, szIfName, szName);
+            if (PBB_dbmsave_HasIfVsiCfg(PBB_DBM_SEL_USED, szIfName, szName)) uiRet = PBB_ERR_NOT_SAVED;
         }
-        return _pbb_ctl_NamesGone(PBB_DBM_SEL_USED, szIfName, uiCount, aszVsiName) ? PBB_OK : PBB_ERR_NOT_SAVED;
+        return uiRet;
     }
     if (pstIfCb->usUplinkAll == 1) return PBB_ERR_UPLINK_ALL;
     std::memcpy(szIfName, pstIfCb->szIfName, sizeof(szIfName));
