@@ -157,20 +157,28 @@ void _pbb_ucpw_OrderLink(PbbUcPwVsiHead* pstHead, PbbUcPw* pstEntry, void* pPrev
         pbb::list::pushBack(&pstHead->stLink, &pstEntry->stVsiNode);
 }
 
-// Makes the hash twice as large once the entries outnumber its buckets,
-// keeping chains at one entry or less on average.
-void _pbb_ucpw_HashGrow()
+// Gives the hash uiBuckets buckets, to grow again once the entries
+// outnumber them. false when memory is short: the hash keeps its size.
+bool _pbb_ucpw_HashResize(uint32_t uiBuckets)
 {
-    HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
-    if (g_stPbb_UcPwList.uiCount <= g_uiPbb_BmacHashGrowAt || pstTbl->uiBuckets >= PBB_UCPW_HASH_MAX_BUCKETS) return;
-    uint32_t uiBuckets = pstTbl->uiBuckets * 2;
-    if (HASH_Resize(pstTbl, uiBuckets, _pbb_ucpw_BmacNodeIndex) == 0) {
+    if (HASH_Resize(g_pstPbb_BmacHashTbl, uiBuckets, _pbb_ucpw_BmacNodeIndex) == 0) {
         g_uiPbb_BmacHashGrowAt = uiBuckets;
-        return;
+        return true;
     }
-    g_uiPbb_BmacHashGrowAt += pstTbl->uiBuckets;
     if (PBB_log_IsDebugSwitchOn(PBB_DBG_ERROR) == 1)
         PBB_log_Print("ERROR", "Failed to allocate memory for %u Unicast Pseudo Wire hash buckets.\r\n", uiBuckets);
+    return false;
+}
+
+// Makes the hash twice as large once the entries outnumber its buckets,
+// keeping chains at one entry or less on average. After a failed attempt
+// it tries again once the entries outnumber another bucket count, so that
+// a daemon short of memory does not try on every add.
+void _pbb_ucpw_HashGrow()
+{
+    const HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
+    if (g_stPbb_UcPwList.uiCount <= g_uiPbb_BmacHashGrowAt || pstTbl->uiBuckets >= PBB_UCPW_HASH_MAX_BUCKETS) return;
+    if (!_pbb_ucpw_HashResize(pstTbl->uiBuckets * 2)) g_uiPbb_BmacHashGrowAt += pstTbl->uiBuckets;
 }
 
 PbbUcPwLink* _pbb_ucpw_GetVlanHead(uint16_t usVlanId)
@@ -508,6 +516,16 @@ uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, co
     _pbb_ucpw_HashInsert(pstEntry);
     _pbb_ucpw_HashGrow();
     return PBB_OK;
+}
+
+void PBB_ucpw_ReserveHash(uint32_t uiMore)
+{
+    const HASH_TABLE_S* pstTbl = g_pstPbb_BmacHashTbl;
+    if (pstTbl == nullptr) return;
+    const uint64_t ulWanted = static_cast<uint64_t>(g_stPbb_UcPwList.uiCount) + uiMore;
+    uint32_t uiBuckets = pstTbl->uiBuckets;
+    while (uiBuckets < ulWanted && uiBuckets < PBB_UCPW_HASH_MAX_BUCKETS) uiBuckets *= 2;
+    if (uiBuckets != pstTbl->uiBuckets) (void)_pbb_ucpw_HashResize(uiBuckets);
 }
 
 PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)

@@ -76,6 +76,12 @@ void PBB_ucpw_Exit();
 uint32_t PBB_ucpw_Add(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, const uint8_t* pucBMac,
                       uint32_t uiIfIndex);
 PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
+// Gives the B-MAC hash at once the buckets it would grow to while
+// uiMore entries are added, so that a caller about to add that many (a
+// recovery) does not have every entry moved at each doubling on the way.
+// Lookups and orders are as without it; short of memory the hash keeps
+// its size and grows as entries come.
+void PBB_ucpw_ReserveHash(uint32_t uiMore);
 // Starts reading the entry that a lookup of the key looks at first,
 // without waiting for it. A caller about to look up or add many keys names
 // them all first, so that their reads from memory overlap instead of

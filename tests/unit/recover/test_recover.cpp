@@ -103,6 +103,47 @@ TEST_F(Recover, AnEntryTheTableRefusesLeavesTheRestOfItsKey)
     EXPECT_EQ(dbUc(), want);
 }
 
+// The B-MAC hash takes the size it would grow to for the stored entries
+// in one step before they are added (an entry moved once, not at every
+// doubling), and no larger; every entry is found afterwards.
+TEST_F(Recover, TheHashIsSizedForTheStoredEntriesAtOnce)
+{
+    PBB_dbmsave_AddVsiCfg(1, "vsi-a", 1001, 10, 2);
+    PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, nameOf(a).c_str());
+    PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, nameOf(b).c_str());
+    const struct {
+        uint32_t stored;
+        std::vector<std::string> resizes;
+    } cases[] = {
+        {PBB_UCPW_HASH_BUCKETS, {}},
+        {2 * PBB_UCPW_HASH_BUCKETS, {"buckets=8192 result=ok"}},
+        {2 * PBB_UCPW_HASH_BUCKETS + 1, {"buckets=16384 result=ok"}},
+    };
+    uint32_t saved = 0;
+    auto macOf = [](uint32_t i) { return std::array<uint8_t, 6>{0, 0x22, 0, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i)}; };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        for (; saved < c.stored; ++saved) PBB_dbmsave_AddUcPw(1, 1001, 10, macOf(saved).data(), saved % 2 ? b : a);
+        PBB_ucpw_Exit();
+        ASSERT_EQ(PBB_ucpw_Init(), PBB_OK);
+        reopen();
+        plat::testing::setRecording(true);
+
+        ASSERT_EQ(PBB_dbmrecover_Recover(), PBB_OK);
+
+        plat::testing::setRecording(false);
+        std::vector<std::string> resizes;
+        for (const auto& call : plat::testing::callsNamed("HASH_Resize")) resizes.push_back(call.args);
+        EXPECT_EQ(resizes, c.resizes);
+        ASSERT_EQ(PBB_ucpw_GetTotalNum(), c.stored);
+        for (uint32_t i = 0; i < c.stored; ++i) {
+            const PbbUcPw* e = PBB_ucpw_Get(1, 10, macOf(i).data());
+            ASSERT_TRUE(e != nullptr && e->uiIfIndex == (i % 2 ? b : a)) << "entry " << i;
+        }
+        plat::testing::clearCalls();
+    }
+}
+
 TEST_F(Recover, KeysAndElementsThisDaemonDidNotWriteAreDropped)
 {
     PBB_dbmsave_AddVsiCfg(1, "vsi-a", 1001, 10, 2);
