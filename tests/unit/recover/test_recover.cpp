@@ -181,9 +181,11 @@ TEST_F(Recover, KeysAndElementsThisDaemonDidNotWriteAreDropped)
 TEST_F(Recover, LearnedKeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
 {
     PBB_dbmsave_AddVsiCfg(1, "vsi-a", 1001, 10, 2);
+    // The highest VSI index and VLAN ID the table has lists for are kept.
+    PBB_dbmsave_AddVsiCfg(g_uiPbbMaxVsiIndex, "vsi-last", 1999, g_usPbbMaxVlanId, 2);
     const uint32_t temporary = IF_GetIfIndexByFullName("eth-3/0/1");
     for (uint32_t i : {a, b, c, temporary}) PBB_dbmsave_AddIfCfg(PBB_DBM_SEL_USED, nameOf(i).c_str());
-    const UcSet kept{{1, 10, 1, a}, {1, 10, 2, a}};
+    const UcSet kept{{1, 10, 1, a}, {1, 10, 2, a}, {g_uiPbbMaxVsiIndex, g_usPbbMaxVlanId, 7, a}};
     for (const auto& e : kept) saveUc(e);
     // b's name comes to name another index, c is deleted, VSI 70 is beyond the table.
     for (const Uc& e : UcSet{{1, 10, 3, b}, {1, 10, 4, c}, {1, 10, 5, temporary}, {70, 10, 6, a}}) saveUc(e);
@@ -198,7 +200,7 @@ TEST_F(Recover, LearnedKeyIsKeptOnlyWhileItsNameStillNamesItsPresentInterface)
 
     EXPECT_EQ(tableUc(), kept);
     EXPECT_EQ(dbUc(), kept);
-    EXPECT_EQ(keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).size(), 1u);
+    EXPECT_EQ(keysOfType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW).size(), 2u);
     EXPECT_EQ(plat::testing::countCalls("DBM_RemoveSortList"), 0u);
 }
 
