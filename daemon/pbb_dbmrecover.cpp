@@ -158,27 +158,6 @@ void _pbb_dbmrecover_Sweep()
     }
 }
 
-// Learned entries the run database holds, as its lists' lengths give
-// them, read before the recovery adds them.
-uint32_t _pbb_dbmrecover_StoredUcPwNum()
-{
-    uint64_t ulNum = 0;
-    uint32_t uiIterator = 0;
-    uint32_t uiLeft = DBM_GetKeyNumByValueType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW);
-    while (uiLeft > 0) {
-        uint32_t uiChunk = uiLeft < PBB_DBM_KEY_CHUNK ? uiLeft : PBB_DBM_KEY_CHUNK;
-        uiLeft -= uiChunk;
-        DBM_KEY_DESC_S astKeys[PBB_DBM_KEY_CHUNK]{};
-        uint32_t uiGot = DBM_GetKeysByValueType(g_hPbbLocalRunDB, uiChunk, PBB_DBM_VT_UCPW, &uiIterator, astKeys);
-        if (uiGot == 0) break;
-        for (uint32_t i = 0; i < uiGot && i < uiChunk; ++i)
-            if (astKeys[i].pcKey != nullptr)
-                ulNum += DBM_Len(g_hPbbLocalRunDB, astKeys[i].pcKey, astKeys[i].uiKeyLen) / sizeof(PbbDbmUcPwRec);
-    }
-    (void)DBM_FreeIterator(uiIterator);
-    return ulNum < UINT32_MAX ? static_cast<uint32_t>(ulNum) : UINT32_MAX;
-}
-
 }  // namespace
 
 uint32_t PBB_dbmrecover_Init()
@@ -215,7 +194,7 @@ uint32_t PBB_dbmrecover_Recover()
 {
     // The unicast table's hash takes its size for the stored entries
     // before they come, instead of doubling on the way.
-    PBB_ucpw_ReserveHash(_pbb_dbmrecover_StoredUcPwNum());
+    PBB_ucpw_ReserveHash(PBB_dbmsave_GetUcPwNum());
     (void)DBM_Batch_Proc(g_hPbbLocalRunDB, DBM_INVALID_HANDLE, g_astPBB_RunProcKey, PBB_DBM_RUN_PROC_ROWS);
     (void)DBM_Batch_Proc(g_hPbbUsedCfgDB, g_hPbbUnusedCfgDB, g_astPBB_CfgProcKey, PBB_DBM_CFG_PROC_ROWS);
     _pbb_dbmrecover_Sweep();

@@ -257,18 +257,15 @@ uint32_t PBB_dbmsave_DeleteUcPw(const PbbUcPw* pstUcPw)
     return uiLen;
 }
 
-uint32_t _pbb_dbmsave_DeleteUcPwBatch(int32_t iVsiIndex, uint16_t usBVlan, const BITMAP_S* pstVlanBitmap,
-                                      uint32_t uiIfCount, const uint32_t* puiIfIndex)
+namespace {
+
+// Hands every key of the learned entries to fn: the count taken first is
+// worked off in chunks of at most 128 keys.
+template <typename Fn>
+void _pbb_dbmsave_WalkUcPwKeys(Fn fn)
 {
     uint32_t uiIterator = 0;
-    uint32_t uiRet = PBB_OK;
     uint32_t uiLeft = DBM_GetKeyNumByValueType(g_hPbbLocalRunDB, PBB_DBM_VT_UCPW);
-    if (uiLeft == 0) {
-        (void)DBM_FreeIterator(uiIterator);
-        return uiRet;
-    }
-
-    // The count taken above is worked off in chunks of at most 128 keys.
     while (uiLeft > 0) {
         uint32_t uiChunk = uiLeft < PBB_DBM_KEY_CHUNK ? uiLeft : PBB_DBM_KEY_CHUNK;
         uiLeft -= uiChunk;
@@ -276,24 +273,41 @@ uint32_t _pbb_dbmsave_DeleteUcPwBatch(int32_t iVsiIndex, uint16_t usBVlan, const
         std::memset(astKeys, 0, sizeof(astKeys));
         uint32_t uiGot = DBM_GetKeysByValueType(g_hPbbLocalRunDB, uiChunk, PBB_DBM_VT_UCPW, &uiIterator, astKeys);
         if (uiGot > uiChunk) uiGot = uiChunk;
-
-        for (uint32_t i = 0; i < uiGot; ++i) {
-            if (astKeys[i].pcKey == nullptr) continue;
-            uint32_t uiKeyVsi = PBB_DBM_ANY_VSI;
-            uint32_t uiKeyIf = 0;
-            uint16_t usKeyVlan = PBB_DBM_ANY_VLAN;
-            char szName[PBB_DBM_KEY_LEN] = "";
-            (void)sscanf(astKeys[i].pcKey, "ucpw.%u.%u.%hu.%127s", &uiKeyVsi, &uiKeyIf, &usKeyVlan, szName);
-
-            if (iVsiIndex != -1 && static_cast<uint32_t>(iVsiIndex) != uiKeyVsi) continue;
-            if (usBVlan != PBB_DBM_ANY_VLAN && usBVlan != usKeyVlan) continue;
-            if (pstVlanBitmap != nullptr && Bitmap_Check(pstVlanBitmap, usKeyVlan) != 1) continue;
-            if (uiIfCount != 0 && !_pbb_dbmsave_IfListHas(uiIfCount, puiIfIndex, uiKeyIf)) continue;
-            uiRet = DBM_DeleteKey(g_hPbbLocalRunDB, astKeys[i].pcKey, astKeys[i].uiKeyLen);
-        }
+        for (uint32_t i = 0; i < uiGot; ++i)
+            if (astKeys[i].pcKey != nullptr) fn(astKeys[i]);
     }
     (void)DBM_FreeIterator(uiIterator);
+}
+
+}  // namespace
+
+uint32_t _pbb_dbmsave_DeleteUcPwBatch(int32_t iVsiIndex, uint16_t usBVlan, const BITMAP_S* pstVlanBitmap,
+                                      uint32_t uiIfCount, const uint32_t* puiIfIndex)
+{
+    uint32_t uiRet = PBB_OK;
+    _pbb_dbmsave_WalkUcPwKeys([&](const DBM_KEY_DESC_S& stKey) {
+        uint32_t uiKeyVsi = PBB_DBM_ANY_VSI;
+        uint32_t uiKeyIf = 0;
+        uint16_t usKeyVlan = PBB_DBM_ANY_VLAN;
+        char szName[PBB_DBM_KEY_LEN] = "";
+        (void)sscanf(stKey.pcKey, "ucpw.%u.%u.%hu.%127s", &uiKeyVsi, &uiKeyIf, &usKeyVlan, szName);
+
+        if (iVsiIndex != -1 && static_cast<uint32_t>(iVsiIndex) != uiKeyVsi) return;
+        if (usBVlan != PBB_DBM_ANY_VLAN && usBVlan != usKeyVlan) return;
+        if (pstVlanBitmap != nullptr && Bitmap_Check(pstVlanBitmap, usKeyVlan) != 1) return;
+        if (uiIfCount != 0 && !_pbb_dbmsave_IfListHas(uiIfCount, puiIfIndex, uiKeyIf)) return;
+        uiRet = DBM_DeleteKey(g_hPbbLocalRunDB, stKey.pcKey, stKey.uiKeyLen);
+    });
     return uiRet;
+}
+
+uint32_t PBB_dbmsave_GetUcPwNum()
+{
+    uint64_t ulNum = 0;
+    _pbb_dbmsave_WalkUcPwKeys([&ulNum](const DBM_KEY_DESC_S& stKey) {
+        ulNum += DBM_Len(g_hPbbLocalRunDB, stKey.pcKey, stKey.uiKeyLen) / PBB_DBM_UCPW_REC_LEN;
+    });
+    return ulNum < UINT32_MAX ? static_cast<uint32_t>(ulNum) : UINT32_MAX;
 }
 
 // Each batch deletion first asks the table and leaves the database alone

@@ -73,6 +73,9 @@ uint32_t PBB_dbmsave_MoveIfAllCfg(uint16_t usDbSel, const char* szIfName);
 uint32_t PBB_dbmsave_AddUcPw(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan, const uint8_t* pucBMac,
                              uint32_t uiIfIndex);
 uint32_t PBB_dbmsave_DeleteUcPw(const PbbUcPw* pstUcPw);
+// Learned entries the run database holds, as the lengths of their keys'
+// lists give them.
+uint32_t PBB_dbmsave_GetUcPwNum();
 uint32_t PBB_dbmsave_DeleteUcPwByVsi(uint32_t uiVsiIndex);
 uint32_t PBB_dbmsave_DeleteUcPwByIf(uint32_t uiIfIndex);
 uint32_t PBB_dbmsave_DeleteUcPwByBVlan(uint16_t usBVlan);
