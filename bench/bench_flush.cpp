@@ -14,6 +14,11 @@
 // link_down_ratio and topology_change_ratio are the larger table's median
 // time over the smaller's (goal <= 4.5 each).
 //
+// BM_LinkDownCurve and BM_TopologyChangeCurve/entries/vsis/macs: both
+// flushes in process from 16,000 to 1,000,000 entries over 64 and 1,024
+// VSIs and in one VSI, consecutive and random B-MACs, once each, per entry
+// flushed (bench_shapes.h; no goal: `scripts/bench.sh --plot` draws them).
+//
 // Run with --benchmark_repetitions=5 for medians.
 #include "bench/bench_support.h"
 #include "daemon/pbb_ctl.h"
@@ -62,7 +67,7 @@ struct Switch {
     }
 };
 
-Switch makeSwitch(bool overSim)
+Switch makeSwitch(bool overSim, uint32_t vsis = kVsis)
 {
     Switch sw;
     if (overSim) {
@@ -76,6 +81,7 @@ Switch makeSwitch(bool overSim)
         return sw;
     }
     auto& model = plat::inproc::reset();
+    model.setMaxVsiNum(std::max(model.maxVsiNum(), kFirstVsi + vsis));
     model.addSlot(1, {.minm = true});
     model.addSlot(2, {.minm = true});
     for (const auto& name : kPorts) {
@@ -83,23 +89,24 @@ Switch makeSwitch(bool overSim)
         model.setVlans(sw.ports.back(), {kBVlan});
         model.setStpState(sw.ports.back(), kBVlan, STI_STATE_FORWARDING);
     }
-    for (uint32_t v = 0; v < kVsis; ++v) model.addVsi(kFirstVsi + v, vsiName(v), kFirstISid + v);
+    for (uint32_t v = 0; v < vsis; ++v) model.addVsi(kFirstVsi + v, vsiName(v), kFirstISid + v);
     model.setFibSpec({.maxPwNum = 1u << 22, .maxPwPerVsi = 1u << 22, .shareVsi = false});
     return sw;
 }
 
-// The daemon's modules with 64 active VSIs and `entries` entries
-// programmed, in the table and saved (committed).
-void fill(const Switch& sw, uint32_t entries = kEntries)
+// The daemon's modules with `vsis` active VSIs and `entries` entries
+// (consecutive or random B-MACs) programmed, in the table and saved
+// (committed).
+void fill(const Switch& sw, uint32_t entries = kEntries, uint32_t vsis = kVsis, bool random = false)
 {
     startModules();
     auto deadline = Clock::now() + std::chrono::seconds(60);
-    while (PBB_vsi_GetVsiByIndex(kFirstVsi + kVsis - 1) == nullptr && Clock::now() < deadline)
+    while (PBB_vsi_GetVsiByIndex(kFirstVsi + vsis - 1) == nullptr && Clock::now() < deadline)
         (void)_pbb_main_EpollOnce(g_iPbbEpollFd, 100);
     for (uint32_t p : sw.ports) check(PBB_ctl_SetAllVsiUplink(p) == PBB_OK, "uplink refused");
-    for (uint32_t v = 0; v < kVsis; ++v)
+    for (uint32_t v = 0; v < vsis; ++v)
         check(PBB_ctl_SetBVlan(kBVlan, vsiName(v).c_str(), kFirstISid + v) == PBB_OK, "B-VLAN refused");
-    addEntries(entries, kVsis, kFirstVsi, kFirstISid, kBVlan, sw.ports);
+    addEntries(entries, vsis, kFirstVsi, kFirstISid, kBVlan, sw.ports, random);
     // Every save committed before the event: the flush's time is its own,
     // not shared with the fill's commits still running behind it.
     check(plat::dbm::flush(g_hPbbLocalRunDB) == DBM_OK, "the run database did not commit the entries");
@@ -115,18 +122,27 @@ double serveUntil(Clock::time_point t0, uint32_t left)
     return t;
 }
 
+// Entries on the first uplink: entry i is on uplink (i / vsis) % 4
+// (addEntries), a quarter when each VSI's count is a multiple of four.
+uint32_t onFirstUplink(uint32_t entries, uint32_t vsis)
+{
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < entries; ++i) n += (i / vsis) % kPorts.size() == 0;
+    return n;
+}
+
 // One flush: the daemon filled with `entries` entries, then the link of
 // the first uplink down (a quarter of them go) or a topology change of all
 // (all go); the time from the event to the table holding the rest.
-double flushTime(bool overSim, bool topologyChange, uint32_t entries)
+double flushTime(bool overSim, bool topologyChange, uint32_t entries, uint32_t vsis = kVsis, bool random = false)
 {
     Dirs dirs;
-    Switch sw = makeSwitch(overSim);
-    fill(sw, entries);
+    Switch sw = makeSwitch(overSim, vsis);
+    fill(sw, entries, vsis, random);
     auto t0 = Clock::now();
     if (topologyChange) sw.topologyChange();
     else sw.linkDown(0);
-    double t = serveUntil(t0, topologyChange ? 0 : entries - entries / 4);
+    double t = serveUntil(t0, topologyChange ? 0 : entries - onFirstUplink(entries, vsis));
     stopModules();
     return t;
 }
@@ -172,6 +188,26 @@ void BM_FlushScale_InProcess(benchmark::State& state)
         state.counters["topology_change_ratio"] = tcLarge / tc;
     }
 }
+
+// The curves of both flushes in process from 16,000 to 1,000,000 entries,
+// per entry flushed (about a quarter of them at a link down).
+void BM_LinkDownCurve(benchmark::State& state, uint32_t entries, uint32_t vsis, bool random)
+{
+    for (auto _ : state) {
+        curveTime(state, flushTime(false, false, entries, vsis, random), onFirstUplink(entries, vsis));
+        releaseFreedMemory();
+    }
+}
+const bool kLinkDownCurve = registerCurve("BM_LinkDownCurve", BM_LinkDownCurve);
+
+void BM_TopologyChangeCurve(benchmark::State& state, uint32_t entries, uint32_t vsis, bool random)
+{
+    for (auto _ : state) {
+        curveTime(state, flushTime(false, true, entries, vsis, random), entries);
+        releaseFreedMemory();
+    }
+}
+const bool kTopologyChangeCurve = registerCurve("BM_TopologyChangeCurve", BM_TopologyChangeCurve);
 
 }  // namespace
 

@@ -44,6 +44,11 @@
 // for the entries (goal <= 200 at both sizes). The switch's own copy is in
 // pbb-sim, as it is for pbbd.
 //
+// BM_LearnCurve/entries/vsis/macs: new keys learned in process as above,
+// from 16,000 to 1,000,000 over 64 and 1,024 VSIs and in one VSI,
+// consecutive and random B-MACs, once each (bench_shapes.h; no goal:
+// `scripts/bench.sh --plot` draws them).
+//
 // Run with --benchmark_repetitions=5 for medians.
 #include "bench/bench_support.h"
 #include "daemon/pbb_common.h"
@@ -149,12 +154,12 @@ void stopDaemon()
     g_iPbbEpollFd = -1;
 }
 
-// The datagram of key i: VSI i % vsis on the ports in turn, B-SA 00:bb
-// and i, I-SID firstISid + i % vsis; the keys in ascending order, or
-// shuffled.
+// The datagram of key i: VSI i % vsis on the ports in turn, B-SA
+// learnedBMac(i, randomBMacs) (00:bb:00 and i, or random), I-SID
+// firstISid + i % vsis; the keys in ascending order, or shuffled.
 std::vector<std::vector<uint8_t>> frames(const std::vector<uint32_t>& ports, uint32_t vsis = kVsis,
                                          bool shuffle = false, uint32_t count = kEntries,
-                                         uint32_t firstISid = kFirstISid)
+                                         uint32_t firstISid = kFirstISid, bool randomBMacs = false)
 {
     std::vector<uint32_t> order(count);
     std::iota(order.begin(), order.end(), 0u);
@@ -164,8 +169,7 @@ std::vector<std::vector<uint8_t>> frames(const std::vector<uint32_t>& ports, uin
     for (uint32_t i : order) {
         sim::PbbFrame f;
         f.bda = sim::groupAddress(firstISid + i % vsis);
-        f.bsa = {0x00, 0xbb, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                 static_cast<uint8_t>(i)};
+        f.bsa = pbbbench::learnedBMac(i, randomBMacs);
         f.bvid = kBVlan;
         f.isid = firstISid + i % vsis;
         f.cda = {0x02, 0, 0, 0, 1, 2};
@@ -301,6 +305,33 @@ void BM_Learn_InProcess(benchmark::State& state)
     }
 }
 BENCHMARK(BM_Learn_InProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The curve of learning new keys in process: `entries` keys over `vsis`
+// VSIs, consecutive or random B-MACs, timed as BM_Learn_InProcess times
+// its new keys (reads, learning and the run database's last commit).
+void BM_LearnCurve(benchmark::State& state, uint32_t entries, uint32_t vsis, bool random)
+{
+    for (auto _ : state) {
+        Dirs dirs;
+        auto& sw = plat::inproc::reset();
+        std::vector<uint32_t> ports = startOnFreshSwitch(sw, vsis);
+        auto all = frames(ports, vsis, false, entries, kFirstISid, random);
+        double t = timed(all, [] { return _pbb_pkt_EpollInProc(g_iPbbPktSocketFd); });
+        auto f0 = Clock::now();
+        uint32_t flushed = plat::dbm::flush(g_hPbbLocalRunDB);
+        t += seconds(Clock::now() - f0);
+        bool complete = PBB_ucpw_GetTotalNum() == entries && sw.fib().committed().uc.size() == entries &&
+                        flushed == DBM_OK && storedEntries(vsis, ports) == entries;
+        stopDaemon();
+        releaseFreedMemory();
+        if (!complete) {
+            state.SkipWithError("not every key was learned and saved");
+            break;
+        }
+        pbbbench::curveTime(state, t, entries);
+    }
+}
+const bool kLearnCurve = pbbbench::registerCurve("BM_LearnCurve", BM_LearnCurve);
 
 // New keys learned in process on a fresh switch with `vsis` VSIs; returns
 // the time spent learning, or a negative time when a key was not learned.

@@ -21,6 +21,11 @@
 // table). Single rounds' ratios ranged from 3.0 to 5.9 in runs of one
 // build.
 //
+// BM_RestartCurve/entries/vsis/macs: the in-process restart from 16,000
+// to 1,000,000 entries over 64 and 1,024 VSIs and in one VSI, consecutive
+// and random B-MACs, once each (bench_shapes.h; no goal: `scripts/bench.sh
+// --plot` draws them).
+//
 // The stored state is made by a first run of the modules that configures
 // the VSIs (B-VLAN 100, four all-VSI uplinks), programs and saves the
 // entries, and stops in order. Run with --benchmark_repetitions=5 for
@@ -33,6 +38,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <ctime>
@@ -66,14 +72,15 @@ void serveBatch(const WindowOpen& open)
 }
 
 // First run: VSIs configured, entries programmed and saved; then stopped.
-void store(uint32_t vsis, const std::vector<uint32_t>& ports, const WindowOpen& open, uint32_t entries = kEntries)
+void store(uint32_t vsis, const std::vector<uint32_t>& ports, const WindowOpen& open, uint32_t entries = kEntries,
+           bool random = false)
 {
     startModules();
     serveBatch(open);
     for (uint32_t p : ports) check(PBB_ctl_SetAllVsiUplink(p) == PBB_OK, "uplink refused");
     for (uint32_t v = 0; v < vsis; ++v)
         check(PBB_ctl_SetBVlan(kBVlan, vsiName(v).c_str(), kFirstISid + v) == PBB_OK, "B-VLAN refused");
-    addEntries(entries, vsis, kFirstVsi, kFirstISid, kBVlan, ports);
+    addEntries(entries, vsis, kFirstVsi, kFirstISid, kBVlan, ports, random);
     stopModules();
 }
 
@@ -104,11 +111,12 @@ Times restart(const WindowOpen& open, uint32_t entries = kEntries)
 }
 
 // One in-process restart of `entries` entries over `vsis` VSIs, from
-// storing them to the end of the first batch.
-Times restartInProcess(uint32_t vsis, uint32_t entries)
+// storing them (consecutive or random B-MACs) to the end of the first batch.
+Times restartInProcess(uint32_t vsis, uint32_t entries, bool random = false)
 {
     Dirs dirs;
     auto& sw = plat::inproc::reset();
+    sw.setMaxVsiNum(std::max(sw.maxVsiNum(), kFirstVsi + vsis));
     sw.addSlot(1, {.minm = true});
     sw.addSlot(2, {.minm = true});
     std::vector<uint32_t> ports;
@@ -119,7 +127,7 @@ Times restartInProcess(uint32_t vsis, uint32_t entries)
     for (uint32_t v = 0; v < vsis; ++v) sw.addVsi(kFirstVsi + v, vsiName(v), kFirstISid + v);
     sw.setFibSpec({.maxPwNum = 1u << 22, .maxPwPerVsi = 1u << 22, .shareVsi = false});
     WindowOpen open = [&sw] { return sw.fib().windowOpen(); };
-    store(vsis, ports, open, entries);
+    store(vsis, ports, open, entries, random);
 
     double cpu0 = processCpuSeconds();
     Times t = restart(open, entries);
@@ -166,6 +174,18 @@ void BM_Restart_Scale_InProcess(benchmark::State& state)
     }
 }
 BENCHMARK(BM_Restart_Scale_InProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The curve of the in-process restart (to the first batch's end) from
+// 16,000 to 1,000,000 entries.
+void BM_RestartCurve(benchmark::State& state, uint32_t entries, uint32_t vsis, bool random)
+{
+    for (auto _ : state) {
+        Times t = restartInProcess(vsis, entries, random);
+        releaseFreedMemory();
+        curveTime(state, t.batch, entries);
+    }
+}
+const bool kRestartCurve = registerCurve("BM_RestartCurve", BM_RestartCurve);
 
 void BM_Restart_OverSim(benchmark::State& state)
 {

@@ -3,6 +3,7 @@
 // in the daemon's order over the in-process switch.
 #pragma once
 
+#include "bench/bench_shapes.h"
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_dbmrecover.h"
 #include "daemon/pbb_dbmsave.h"
@@ -70,19 +71,27 @@ inline void check(bool ok, const char* what)
     if (!ok) throw std::runtime_error(what);
 }
 
+// B-MAC number i of a learned entry: 00:bb:00 and i (consecutive), or
+// random (randomBMac).
+inline std::array<uint8_t, 6> learnedBMac(uint32_t i, bool random)
+{
+    if (random) return randomBMac(i);
+    return {0x00, 0xbb, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+}
+
 // `count` learned entries as learning leaves them (programmed, in the table,
-// saved): entry i is B-MAC 00:bb:00 and i, in VSI firstVsi + i % vsis with
-// I-SID firstISid + i % vsis, on the ports in turn.
+// saved): entry i is B-MAC learnedBMac(i, random), in VSI firstVsi + i % vsis
+// with I-SID firstISid + i % vsis, on the ports in turn.
 inline void addEntries(uint32_t count, uint32_t vsis, uint32_t firstVsi, uint32_t firstISid, uint16_t bvlan,
-                       const std::vector<uint32_t>& ports)
+                       const std::vector<uint32_t>& ports, bool random = false)
 {
     static const uint8_t noCMac[6] = {};
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t mac[6] = {0x00, 0xbb, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                                static_cast<uint8_t>(i)};
+        const std::array<uint8_t, 6> mac = learnedBMac(i, random);
         uint32_t v = firstVsi + i % vsis, isid = firstISid + i % vsis, port = ports[(i / vsis) % ports.size()];
-        check(PBB_l2vpn_AddUcPw(v, isid, bvlan, port, mac, noCMac) == 0 && PBB_ucpw_Add(v, isid, bvlan, mac, port) == 0 &&
-                  PBB_dbmsave_AddUcPw(v, isid, bvlan, mac, port) == 0,
+        check(PBB_l2vpn_AddUcPw(v, isid, bvlan, port, mac.data(), noCMac) == 0 &&
+                  PBB_ucpw_Add(v, isid, bvlan, mac.data(), port) == 0 &&
+                  PBB_dbmsave_AddUcPw(v, isid, bvlan, mac.data(), port) == 0,
               "entry not added");
     }
 }

@@ -19,6 +19,7 @@
 // from BM_MemoryPerEntry, best run alone in a fresh process
 // (--benchmark_filter=Memory): the resident size only shows what the
 // process had not taken from the system before.
+#include "bench/bench_shapes.h"
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_ucpw.h"
@@ -61,16 +62,6 @@ struct Shape {
 
 std::vector<uint32_t> g_ports;
 
-// A bijection of 32-bit numbers that scatters consecutive ones.
-uint32_t permute(uint32_t x)
-{
-    x *= 0x9E3779B1u;
-    x ^= x >> 15;
-    x *= 0x85EBCA77u;
-    x ^= x >> 13;
-    return x;
-}
-
 Key keyOf(uint32_t i, const Shape& s)
 {
     Key k{};
@@ -79,9 +70,7 @@ Key keyOf(uint32_t i, const Shape& s)
     k.ifIndex = g_ports[r % kPorts];
     k.vlan = static_cast<uint16_t>(kFirstVlan + (r / kPorts) % kVlans);
     if (s.random) {
-        uint32_t x = permute(i);
-        k.mac = {0x02, static_cast<uint8_t>(permute(i ^ 0x5bd1e995u)), static_cast<uint8_t>(x >> 24),
-                 static_cast<uint8_t>(x >> 16), static_cast<uint8_t>(x >> 8), static_cast<uint8_t>(x)};
+        k.mac = pbbbench::randomBMac(i);
     } else {
         k.mac = {0x02, 0x00, 0x00, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
                  static_cast<uint8_t>(i)};
@@ -507,8 +496,8 @@ void registerAll()
         add("BM_MemoryPerEntry", BM_MemoryPerEntry, {n, 1024, true})->Iterations(1)->Unit(benchmark::kMillisecond);
 
     // One table per shape, the four operations in turn.
-    for (uint32_t n : {16000u, 64000u, 256000u, 1000000u}) {
-        for (uint32_t vsis : {64u, 1024u, 1u}) {
+    for (uint32_t n : pbbbench::kCurveEntries) {
+        for (uint32_t vsis : pbbbench::kCurveVsis) {
             for (bool random : {false, true}) {
                 Shape s{n, vsis, random};
                 add("BM_Get", BM_Get, s)->MinTime(0.2);

@@ -13,7 +13,7 @@
 //    page grows with the VSI's size; steps_per_entry: the requests the
 //    walk made per entry (above 1 by the steps its cuts cost);
 //  - BM_WalkAllVsis/V/N: V VSIs of N entries each, walked as 'pbbctl show
-//    learned --all' does (multicast walk, then each VSI);
+//    learned --all' does (multicast walk, then the VSIs side by side);
 //  - BM_PbbctlShowAll/V/N: the pbbctl process itself ('pbbctl --json show
 //    learned --all', output to /dev/null) against the same server: start,
 //    walk, JSON; found at ../tools/pbbctl/pbbctl from this binary or PBBCTL_BIN.
@@ -25,7 +25,14 @@
 //    rt_per_second: type 6 round trips of pbbctl's client against the loop
 //    on its own thread, the rate of a client that waits for each answer.
 //
+//  - BM_WalkCurve/entries/vsis/macs: the walk of every VSI as
+//    BM_WalkAllVsis makes it, from 16,000 to 1,000,000 entries over 64 and
+//    1,024 VSIs and in one VSI (whole VSIs of entries / vsis entries),
+//    consecutive and random B-MACs, once each (bench_shapes.h; no goal:
+//    `scripts/bench.sh --plot` draws them).
+//
 // Run with --benchmark_repetitions=5 for medians.
+#include "bench/bench_shapes.h"
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_elipc.h"
 #include "daemon/pbb_gs.h"
@@ -38,6 +45,7 @@
 #include "platform/settings.h"
 #include "platform/stlv.h"
 #include "tools/pbbctl/pbbctl_client.h"
+#include "tools/pbbctl/pbbctl_walk.h"
 
 #include <benchmark/benchmark.h>
 
@@ -50,6 +58,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -69,7 +78,7 @@ constexpr uint32_t kPorts = 8;
 // its server running in a private run directory.
 class Daemon {
 public:
-    Daemon(uint32_t vsis, uint32_t perVsi)
+    Daemon(uint32_t vsis, uint32_t perVsi, bool random = false)
     {
         std::string tmpl = (std::filesystem::temp_directory_path() / "pbbwalk.XXXXXX").string();
         if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp");
@@ -90,11 +99,14 @@ public:
             vsi->usBVlan = kBVlan;
             if (PBB_mcpw_AddPort(PBB_mcpw_Create(v, 20000 + v, kBVlan), ports_[0]) != PBB_OK)
                 throw std::runtime_error("multicast entry");
-            // Descending B-MACs: every add goes to the front of the VSI's list.
+            // Descending B-MACs: every add goes to the front of the VSI's
+            // list; random ones go anywhere in it.
             for (uint32_t i = perVsi; i-- > 0;) {
-                const uint8_t mac[6] = {0x02, static_cast<uint8_t>(v), 0, static_cast<uint8_t>(i >> 16),
-                                        static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
-                if (PBB_ucpw_Add(v, 20000 + v, kBVlan, mac, ports_[i % kPorts]) != PBB_OK)
+                const std::array<uint8_t, 6> mac =
+                    random ? pbbbench::randomBMac((v - 1) * perVsi + i)
+                           : std::array<uint8_t, 6>{0x02, static_cast<uint8_t>(v), 0, static_cast<uint8_t>(i >> 16),
+                                                    static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+                if (PBB_ucpw_Add(v, 20000 + v, kBVlan, mac.data(), ports_[i % kPorts]) != PBB_OK)
                     throw std::runtime_error("unicast entry");
             }
         }
@@ -199,6 +211,22 @@ void BM_WalkOneVsi(benchmark::State& state)
     state.counters["steps_per_entry"] = static_cast<double>(c.requests()) / static_cast<double>(got * state.iterations());
 }
 
+// Every VSI's entries, walked as 'pbbctl show learned --all' walks them
+// (the multicast walk, then the VSIs side by side on the connection);
+// returns how many, or 0 when a VSI's walk did not end after its last
+// entry.
+size_t walkAll(pbbctl::MgmtClient& c)
+{
+    std::vector<pbbctl::proto::UcMsg> keys;
+    for (const auto& m : c.multicastWalk()) keys.push_back({m.vsiIndex, m.isid, m.bvlan, {}, 0, m.vsiName});
+    size_t got = 0;
+    bool complete = true;
+    pbbctl::LearnedWalk::run(
+        c, keys, [&got](size_t, const pbbctl::proto::UcMsg&) { ++got; },
+        [&complete](size_t, uint32_t end) { complete = complete && end == pbbctl::proto::kNoMoreUc; });
+    return complete ? got : 0;
+}
+
 void BM_WalkAllVsis(benchmark::State& state)
 {
     const auto vsis = static_cast<uint32_t>(state.range(0));
@@ -206,18 +234,32 @@ void BM_WalkAllVsis(benchmark::State& state)
     Daemon d(vsis, per);
     pbbctl::MgmtClient c(10000);
     size_t got = 0;
-    for (auto _ : state) {
-        got = 0;
-        for (const auto& m : c.multicastWalk()) {
-            pbbctl::proto::UcMsg key{m.vsiIndex, m.isid, m.bvlan, {}, 0, m.vsiName};
-            got += c.learnedWalk(key).size();
-        }
-    }
+    for (auto _ : state) got = walkAll(c);
     if (got != static_cast<size_t>(vsis) * per) state.SkipWithError("the walk missed entries");
     counters(state, got);
     // Multicast steps included.
     state.counters["steps_per_entry"] = static_cast<double>(c.requests()) / static_cast<double>(got * state.iterations());
 }
+
+// The curve of the walk of every VSI from 16,000 to 1,000,000 entries:
+// whole VSIs of entries / vsis entries each.
+void BM_WalkCurve(benchmark::State& state, uint32_t entries, uint32_t vsis, bool random)
+{
+    const uint32_t per = entries / vsis;
+    Daemon d(vsis, per, random);
+    pbbctl::MgmtClient c(10000);
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const size_t got = walkAll(c);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
+        if (got != static_cast<size_t>(vsis) * per) {
+            state.SkipWithError("the walk missed entries");
+            break;
+        }
+        pbbbench::curveTime(state, took.count(), static_cast<uint32_t>(got));
+    }
+}
+const bool kWalkCurve = pbbbench::registerCurve("BM_WalkCurve", BM_WalkCurve);
 
 std::string pbbctlPath()
 {

@@ -5,15 +5,21 @@
 #   scripts/bench.sh [--repetitions N] [--json] [--out DIR]
 # The benchmarks' own JSON output stays in DIR (default build-bench/results).
 #
-#   scripts/bench.sh --plot [--from FILE] [--baseline FILE] [--repetitions N] [--out DIR]
-# Runs only the unicast table's lookup, add, delete and page at 16k to 1M
-# entries (bench_ucpw; JSON in DIR/bench_ucpw_table.json), or reads that
-# JSON from FILE, and draws them into docs/img/ucpw_*.png
-# (scripts/plot_bench.py); --baseline draws an older run's JSON dashed
-# beside them.
+#   scripts/bench.sh --plot [--from FILE]... [--baseline FILE] [--repetitions N] [--out DIR]
+# Runs only the curves from 16k to 1M entries over 64 and 1,024 VSIs and in
+# one VSI, consecutive and random B-MACs: the unicast table's lookup, add,
+# delete and page (bench_ucpw, N repetitions; JSON in
+# DIR/bench_ucpw_table.json), and once each learning, restart, both
+# flushes and the walk of every VSI (the *Curve benchmarks; JSON in
+# DIR/curves_<benchmark>.json), or reads such JSON files given with --from,
+# and draws them into docs/img/*.png (scripts/plot_bench.py); --baseline
+# draws an older run's JSON dashed beside them. The curves do not run
+# without --plot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 reps=3 json="" out=build-bench/results plot="" from="" baseline=""
+# The benchmarks with curves (Name/entries/vsis/macs, bench/bench_shapes.h).
+curves="bench_learn bench_restart bench_flush bench_walk"
 usage="usage: scripts/bench.sh [--repetitions N] [--json] [--out DIR] [--plot [--from FILE] [--baseline FILE]]"
 while [ $# -gt 0 ]; do
   case $1 in
@@ -21,7 +27,7 @@ while [ $# -gt 0 ]; do
     --json) json=--json; shift ;;
     --out) out=$2; shift 2 ;;
     --plot) plot=1; shift ;;
-    --from) from=$2; shift 2 ;;
+    --from) from="$from $2"; shift 2 ;;
     --baseline) baseline=$2; shift 2 ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
@@ -35,15 +41,24 @@ if [ -n "$plot" ]; then
   if [ -z "$from" ]; then
     scripts/install-deps.sh >&2
     cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPBB_BENCH=ON >/dev/null
-    cmake --build build-bench -j "$(nproc)" --target bench_ucpw >&2
+    # shellcheck disable=SC2086
+    cmake --build build-bench -j "$(nproc)" --target bench_ucpw $curves >&2
     mkdir -p "$out"
     from=$out/bench_ucpw_table.json
     echo "running bench_ucpw's table operations ($reps repetitions)" >&2
     build-bench/bench/bench_ucpw --benchmark_filter='^BM_(Get|Add|Delete|GetNextByIndex)/' \
       --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
       --benchmark_out="$from" --benchmark_out_format=json >"$out/bench_ucpw_table.txt" 2>&1
+    for name in $curves; do
+      echo "running $name's curves (once each)" >&2
+      "build-bench/bench/$name" --benchmark_filter=Curve \
+        --benchmark_out="$out/curves_$name.json" --benchmark_out_format=json >"$out/curves_$name.txt" 2>&1 ||
+        echo "$name's curves failed: see $out/curves_$name.txt" >&2
+      from="$from $out/curves_$name.json"
+    done
   fi
-  exec "$py" scripts/plot_bench.py "$from" ${baseline:+--baseline "$baseline"} --out docs/img
+  # shellcheck disable=SC2086
+  exec "$py" scripts/plot_bench.py $from ${baseline:+--baseline "$baseline"} --out docs/img
 fi
 [ -z "$from$baseline" ] || { echo "--from and --baseline go with --plot" >&2; exit 2; }
 
@@ -80,11 +95,12 @@ for bin in build-bench/bench/bench_*; do
   name=$(basename "$bin")
   echo "running $name ($reps repetitions)" >&2
   read -r filter tag <<<"$(alone "$name")" || true
+  # The curves run with --plot only.
   if [ -n "${filter:-}" ]; then
-    run "$bin" "$name" --benchmark_repetitions="$reps" --benchmark_filter="-$filter"
+    run "$bin" "$name" --benchmark_repetitions="$reps" --benchmark_filter="-($filter|Curve)"
     for i in $(seq "$reps"); do run "$bin" "$name.$tag-$i" --benchmark_filter="$filter"; done
   else
-    run "$bin" "$name" --benchmark_repetitions="$reps"
+    run "$bin" "$name" --benchmark_repetitions="$reps" --benchmark_filter=-Curve
   fi
 done
 "$py" scripts/bench_table.py "$out" $json

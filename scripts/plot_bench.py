@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Draws the unicast table's operation times against the entry count from
-bench_ucpw's google-benchmark JSON: one PNG per operation (lookup, add,
-delete, page), one line per shape (64, 1,024 or one VSI; consecutive or
+"""Draws times against the entry count from google-benchmark JSON: the
+unicast table's operations (bench_ucpw: lookup, add, delete, page) and the
+curves of learning, restart, both flushes and the walk of every VSI (the
+*Curve benchmarks, their us_per_entry), one PNG per operation found in
+the files, one line per shape (64, 1,024 or one VSI; consecutive or
 random B-MACs). With --baseline, a second JSON (the same benchmarks of an
 older build) is drawn dashed beside it.
 
-  scripts/plot_bench.py RESULTS.json [--baseline OLD.json] [--out docs/img]
+  scripts/plot_bench.py RESULTS.json... [--baseline OLD.json] [--out docs/img]
 
 The median of the repetitions is plotted when the file holds aggregates,
 else the mean of the runs of a name. Times are CPU times by default (the
@@ -25,10 +27,15 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 OPS = [
-    ("BM_Get", "lookup", "ucpw_lookup.png", 1.0),
-    ("BM_Add", "add", "ucpw_add.png", 1.0),
-    ("BM_Delete", "delete", "ucpw_delete.png", 1.0),
-    ("BM_GetNextByIndex", "page (next entry of a VSI)", "ucpw_page.png", None),
+    ("BM_Get", "unicast table: lookup", "ucpw_lookup.png", 1.0),
+    ("BM_Add", "unicast table: add", "ucpw_add.png", 1.0),
+    ("BM_Delete", "unicast table: delete", "ucpw_delete.png", 1.0),
+    ("BM_GetNextByIndex", "unicast table: page (next entry of a VSI)", "ucpw_page.png", None),
+    ("BM_LearnCurve", "learning new entries in process", "curve_learn.png", None),
+    ("BM_RestartCurve", "restart in process, to the first batch's end", "curve_restart.png", None),
+    ("BM_LinkDownCurve", "link down, per entry flushed", "curve_link_down.png", None),
+    ("BM_TopologyChangeCurve", "topology change, per entry flushed", "curve_topology_change.png", None),
+    ("BM_WalkCurve", "walk of every VSI (pbbctl's client)", "curve_walk.png", None),
 ]
 # Goals of lookup, add and delete over 1,024 VSIs: us at the entry count.
 GOALS = {256000: 1.0, 1000000: 2.0}
@@ -48,10 +55,14 @@ def load(path, field):
             continue
         key = (m.group(1), int(m.group(2)), int(m.group(3)), m.group(4))
         unit = TO_US[b.get("time_unit", "ns")]
-        # An iteration of add and delete handles a batch of entries: the
-        # items it counts (items_per_second is taken over the CPU time).
-        items = max(1, round(b.get("items_per_second", 0) * b["cpu_time"] * unit * 1e-6))
-        us = b[field] * unit / items
+        if "us_per_entry" in b:
+            # A curve: its own time per entry (wall time).
+            us = b["us_per_entry"]
+        else:
+            # An iteration of add and delete handles a batch of entries: the
+            # items it counts (items_per_second is taken over the CPU time).
+            items = max(1, round(b.get("items_per_second", 0) * b["cpu_time"] * unit * 1e-6))
+            us = b[field] * unit / items
         if b.get("aggregate_name") == "median":
             medians[key] = us
         elif b.get("run_type", "iteration") == "iteration":
@@ -82,9 +93,10 @@ def plot(op, title, path, goal, now, old, time):
         ax.set_xlabel("entries")
         ax.grid(True, which="both", alpha=0.3)
         ax.tick_params(labelsize=8)
-    axes[0].set_ylabel(f"{time} time per operation (us)")
+    curve = op.endswith("Curve")
+    axes[0].set_ylabel("wall time per entry (us)" if curve else f"{time} time per operation (us)")
     axes[1].legend(fontsize=7, loc="upper left")
-    fig.suptitle(f"unicast table: {title}", fontsize=10)
+    fig.suptitle(title + (" (single runs)" if curve else ""), fontsize=10)
     fig.tight_layout()
     fig.savefig(path)
     plt.close(fig)
@@ -92,18 +104,22 @@ def plot(op, title, path, goal, now, old, time):
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("results")
+    p.add_argument("results", nargs="+")
     p.add_argument("--baseline")
     p.add_argument("--out", default="docs/img")
     p.add_argument("--time", choices=("cpu", "real"), default="cpu")
     a = p.parse_args()
     field = a.time + "_time"
-    now = load(a.results, field)
+    now = {}
+    for path in a.results:
+        now.update(load(path, field))
     old = load(a.baseline, field) if a.baseline else None
     if not now:
-        sys.exit(f"plot_bench: no table benchmarks in {a.results}")
+        sys.exit(f"plot_bench: no table benchmarks or curves in {' '.join(a.results)}")
     os.makedirs(a.out, exist_ok=True)
     for op, title, name, goal in OPS:
+        if not any(k[0] == op for k in now):
+            continue
         path = os.path.join(a.out, name)
         plot(op, title, path, goal, now, old, a.time)
         print(path)
