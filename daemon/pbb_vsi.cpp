@@ -8,12 +8,72 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 PbbVsi** g_ppstVsi = nullptr;
 uint32_t g_uiPbbMaxVsiIndex = 0;
 HASH_TABLE_S* g_pstPbb_IsidHashTbl = nullptr;
 
 namespace {
+
+// Lookups by name. A scan of the table from index 0 answers the lowest
+// index whose name matches over at most PBB_VSI_NAME_LEN bytes. Once a
+// table that has not changed is asked by name again and again (every step
+// of a management walk names its VSI), an index of the names answers
+// instead: each name to the lowest index that holds it, built from the
+// table after PBB_VSI_NAME_SCANS scans since a VSI was created or deleted.
+// The daemon names a VSI right after creating it and renames none, so the
+// index holds every name as the table does; still, an answer is checked
+// against the record, and a name the index does not hold is scanned for.
+constexpr uint32_t PBB_VSI_NAME_SCANS = 16;
+
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> g_mapPbbVsiByName;
+bool g_bPbbVsiNamesIndexed = false;
+uint32_t g_uiPbbVsiNameScans = 0;
+
+// A name as the lookups compare it: up to its NUL, at most
+// PBB_VSI_NAME_LEN bytes.
+std::string_view _pbb_vsi_NameKey(const char* szName)
+{
+    return {szName, strnlen(szName, PBB_VSI_NAME_LEN)};
+}
+
+// A VSI was created or deleted: the index no longer holds the table, and
+// its memory goes.
+void _pbb_vsi_NamesChanged()
+{
+    g_bPbbVsiNamesIndexed = false;
+    g_uiPbbVsiNameScans = 0;
+    if (!g_mapPbbVsiByName.empty()) decltype(g_mapPbbVsiByName)().swap(g_mapPbbVsiByName);
+}
+
+void _pbb_vsi_IndexNames()
+{
+    try {
+        for (uint32_t i = 0; i <= g_uiPbbMaxVsiIndex; ++i)
+            if (g_ppstVsi[i] != nullptr) (void)g_mapPbbVsiByName.emplace(_pbb_vsi_NameKey(g_ppstVsi[i]->szVsiName), i);
+        g_bPbbVsiNamesIndexed = true;
+    } catch (...) {
+        // Short of memory: the scans go on.
+        _pbb_vsi_NamesChanged();
+    }
+}
+
+PbbVsi* _pbb_vsi_ScanByName(const char* szVsiName)
+{
+    for (uint32_t i = 0; i <= g_uiPbbMaxVsiIndex; ++i) {
+        PbbVsi* pstVsi = g_ppstVsi[i];
+        if (pstVsi != nullptr && strncmp(pstVsi->szVsiName, szVsiName, PBB_VSI_NAME_LEN) == 0) return pstVsi;
+    }
+    return nullptr;
+}
 
 // The I-SID node and the hash service's node share their first two links
 // (checked in the header); these two are the only conversions between them.
@@ -125,6 +185,7 @@ void PBB_vsi_Exit()
         free(static_cast<void*>(g_ppstVsi));
         g_ppstVsi = nullptr;
     }
+    _pbb_vsi_NamesChanged();
     g_uiPbbMaxVsiIndex = 0;
 }
 
@@ -152,6 +213,7 @@ PbbVsi* PBB_vsi_CreateVsi(uint32_t uiVsiIndex)
     pstVsi->uiEncapType = PBB_ENCAP_DEFAULT;
     pbb::list::init(&pstVsi->stUplinkList);
     g_ppstVsi[uiVsiIndex] = pstVsi;
+    _pbb_vsi_NamesChanged();
     return pstVsi;
 }
 
@@ -167,6 +229,7 @@ void PBB_vsi_DeleteVsi(uint32_t uiVsiIndex)
     }
     free(pstVsi);
     g_ppstVsi[uiVsiIndex] = nullptr;
+    _pbb_vsi_NamesChanged();
 }
 
 void PBB_vsi_SetISid(uint32_t uiVsiIndex, uint32_t uiISid)
@@ -207,11 +270,15 @@ PbbVsi* PBB_vsi_GetNextVsi(uint32_t uiVsiIndex)
 PbbVsi* PBB_vsi_GetVsiByName(const char* szVsiName)
 {
     if (g_ppstVsi == nullptr || szVsiName == nullptr) return nullptr;
-    for (uint32_t i = 0; i <= g_uiPbbMaxVsiIndex; ++i) {
-        PbbVsi* pstVsi = g_ppstVsi[i];
-        if (pstVsi != nullptr && strncmp(pstVsi->szVsiName, szVsiName, PBB_VSI_NAME_LEN) == 0) return pstVsi;
+    if (!g_bPbbVsiNamesIndexed && ++g_uiPbbVsiNameScans >= PBB_VSI_NAME_SCANS) _pbb_vsi_IndexNames();
+    if (g_bPbbVsiNamesIndexed) {
+        auto it = g_mapPbbVsiByName.find(_pbb_vsi_NameKey(szVsiName));
+        if (it != g_mapPbbVsiByName.end()) {
+            PbbVsi* pstVsi = g_ppstVsi[it->second];
+            if (pstVsi != nullptr && strncmp(pstVsi->szVsiName, szVsiName, PBB_VSI_NAME_LEN) == 0) return pstVsi;
+        }
     }
-    return nullptr;
+    return _pbb_vsi_ScanByName(szVsiName);
 }
 
 uint32_t PBB_vsi_GetIndexByName(const char* szVsiName)
