@@ -8,10 +8,10 @@
 #   scripts/bench.sh --plot [--from FILE]... [--baseline FILE] [--repetitions N] [--out DIR]
 # Runs only the curves from 16k to 1M entries over 64 and 1,024 VSIs and in
 # one VSI, consecutive and random B-MACs: the unicast table's lookup, add,
-# delete and page (bench_ucpw, N repetitions; JSON in
-# DIR/bench_ucpw_table.json), and once each learning, restart, both
-# flushes and the walk of every VSI (the *Curve benchmarks; JSON in
-# DIR/curves_<benchmark>.json), or reads such JSON files given with --from,
+# delete and page (bench_ucpw; JSON in DIR/bench_ucpw_table.json), and
+# learning, restart, both flushes and the walk of every VSI (the *Curve
+# benchmarks; JSON in DIR/curves_<benchmark>.json), N repetitions each
+# (medians drawn), or reads such JSON files given with --from,
 # and draws them into docs/img/*.png (scripts/plot_bench.py); --baseline
 # draws an older run's JSON dashed beside them. The curves do not run
 # without --plot.
@@ -50,8 +50,9 @@ if [ -n "$plot" ]; then
       --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
       --benchmark_out="$from" --benchmark_out_format=json >"$out/bench_ucpw_table.txt" 2>&1
     for name in $curves; do
-      echo "running $name's curves (once each)" >&2
+      echo "running $name's curves ($reps repetitions)" >&2
       "build-bench/bench/$name" --benchmark_filter=Curve \
+        --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
         --benchmark_out="$out/curves_$name.json" --benchmark_out_format=json >"$out/curves_$name.txt" 2>&1 ||
         echo "$name's curves failed: see $out/curves_$name.txt" >&2
       from="$from $out/curves_$name.json"
