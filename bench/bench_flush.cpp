@@ -16,7 +16,7 @@
 //
 // BM_LinkDownCurve and BM_TopologyChangeCurve/entries/vsis/macs: both
 // flushes in process from 16,000 to 1,000,000 entries over 64 and 1,024
-// VSIs and in one VSI, consecutive and random B-MACs, once each, per entry
+// VSIs and in one VSI, consecutive and random B-MACs, one iteration each, per entry
 // flushed (bench_shapes.h; no goal: `scripts/bench.sh --plot` draws them).
 //
 // Run with --benchmark_repetitions=5 for medians.
@@ -132,7 +132,7 @@ uint32_t onFirstUplink(uint32_t entries, uint32_t vsis)
 }
 
 // One flush: the daemon filled with `entries` entries, then the link of
-// the first uplink down (a quarter of them go) or a topology change of all
+// the first uplink down (about a quarter of them go) or a topology change of all
 // (all go); the time from the event to the table holding the rest.
 double flushTime(bool overSim, bool topologyChange, uint32_t entries, uint32_t vsis = kVsis, bool random = false)
 {

@@ -46,7 +46,7 @@
 //
 // BM_LearnCurve/entries/vsis/macs: new keys learned in process as above,
 // from 16,000 to 1,000,000 over 64 and 1,024 VSIs and in one VSI,
-// consecutive and random B-MACs, once each (bench_shapes.h; no goal:
+// consecutive and random B-MACs, one iteration each (bench_shapes.h; no goal:
 // `scripts/bench.sh --plot` draws them).
 //
 // Run with --benchmark_repetitions=5 for medians.

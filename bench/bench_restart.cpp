@@ -23,7 +23,7 @@
 //
 // BM_RestartCurve/entries/vsis/macs: the in-process restart from 16,000
 // to 1,000,000 entries over 64 and 1,024 VSIs and in one VSI, consecutive
-// and random B-MACs, once each (bench_shapes.h; no goal: `scripts/bench.sh
+// and random B-MACs, one iteration each (bench_shapes.h; no goal: `scripts/bench.sh
 // --plot` draws them).
 //
 // The stored state is made by a first run of the modules that configures

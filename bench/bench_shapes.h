@@ -2,10 +2,10 @@
 // entry count from 16,000 to 1,000,000, 64 VSIs, 1,024 VSIs or one VSI,
 // and consecutive or random B-MACs.
 //
-// A curve benchmark (Name/entries/vsis/macs, see registerCurve) runs once
-// per shape and reports the time per entry (us_per_entry) and the rate
-// (entries_per_second); `scripts/bench.sh --plot` draws them against the
-// entry count.
+// A curve benchmark (Name/entries/vsis/macs, see registerCurve) makes one
+// iteration per shape and reports the time per entry (us_per_entry) and
+// the rate (entries_per_second); `scripts/bench.sh --plot` runs it with
+// repetitions and draws the medians against the entry count.
 #pragma once
 
 #include <benchmark/benchmark.h>

@@ -28,7 +28,7 @@
 //  - BM_WalkCurve/entries/vsis/macs: the walk of every VSI as
 //    BM_WalkAllVsis makes it, from 16,000 to 1,000,000 entries over 64 and
 //    1,024 VSIs and in one VSI (whole VSIs of entries / vsis entries),
-//    consecutive and random B-MACs, once each (bench_shapes.h; no goal:
+//    consecutive and random B-MACs, one iteration each (bench_shapes.h; no goal:
 //    `scripts/bench.sh --plot` draws them).
 //
 // Run with --benchmark_repetitions=5 for medians.
