@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 reps=3 json="" out=build-bench/results plot="" from="" baseline=""
 # The benchmarks with curves (Name/entries/vsis/macs, bench/bench_shapes.h).
 curves="bench_learn bench_restart bench_flush bench_walk"
-usage="usage: scripts/bench.sh [--repetitions N] [--json] [--out DIR] [--plot [--from FILE] [--baseline FILE]]"
+usage="usage: scripts/bench.sh [--repetitions N] [--json] [--out DIR] [--plot [--from FILE]... [--baseline FILE]]"
 while [ $# -gt 0 ]; do
   case $1 in
     --repetitions) reps=$2; shift 2 ;;

@@ -96,7 +96,7 @@ def plot(op, title, path, goal, now, old, time):
     curve = op.endswith("Curve")
     axes[0].set_ylabel("wall time per entry (us)" if curve else f"{time} time per operation (us)")
     axes[1].legend(fontsize=7, loc="upper left")
-    fig.suptitle(title + (" (single runs)" if curve else ""), fontsize=10)
+    fig.suptitle(title, fontsize=10)
     fig.tight_layout()
     fig.savefig(path)
     plt.close(fig)
