@@ -98,7 +98,8 @@ def plot(op, title, path, goal, now, old, time):
     axes[1].legend(fontsize=7, loc="upper left")
     fig.suptitle(title, fontsize=10)
     fig.tight_layout()
-    fig.savefig(path)
+    # The smallest PNG (the repository keeps them).
+    fig.savefig(path, pil_kwargs={"compress_level": 9})
     plt.close(fig)
 
 
