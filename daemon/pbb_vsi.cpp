@@ -66,12 +66,17 @@ void _pbb_vsi_IndexNames()
     }
 }
 
+// The record at the index, when there is one and it has the name.
+PbbVsi* _pbb_vsi_NamedAt(uint32_t uiVsiIndex, const char* szVsiName)
+{
+    PbbVsi* pstVsi = g_ppstVsi[uiVsiIndex];
+    return pstVsi != nullptr && strncmp(pstVsi->szVsiName, szVsiName, PBB_VSI_NAME_LEN) == 0 ? pstVsi : nullptr;
+}
+
 PbbVsi* _pbb_vsi_ScanByName(const char* szVsiName)
 {
-    for (uint32_t i = 0; i <= g_uiPbbMaxVsiIndex; ++i) {
-        PbbVsi* pstVsi = g_ppstVsi[i];
-        if (pstVsi != nullptr && strncmp(pstVsi->szVsiName, szVsiName, PBB_VSI_NAME_LEN) == 0) return pstVsi;
-    }
+    for (uint32_t i = 0; i <= g_uiPbbMaxVsiIndex; ++i)
+        if (PbbVsi* pstVsi = _pbb_vsi_NamedAt(i, szVsiName)) return pstVsi;
     return nullptr;
 }
 
@@ -273,10 +278,8 @@ PbbVsi* PBB_vsi_GetVsiByName(const char* szVsiName)
     if (!g_bPbbVsiNamesIndexed && ++g_uiPbbVsiNameScans >= PBB_VSI_NAME_SCANS) _pbb_vsi_IndexNames();
     if (g_bPbbVsiNamesIndexed) {
         auto it = g_mapPbbVsiByName.find(_pbb_vsi_NameKey(szVsiName));
-        if (it != g_mapPbbVsiByName.end()) {
-            PbbVsi* pstVsi = g_ppstVsi[it->second];
-            if (pstVsi != nullptr && strncmp(pstVsi->szVsiName, szVsiName, PBB_VSI_NAME_LEN) == 0) return pstVsi;
-        }
+        if (it != g_mapPbbVsiByName.end())
+            if (PbbVsi* pstVsi = _pbb_vsi_NamedAt(it->second, szVsiName)) return pstVsi;
     }
     return _pbb_vsi_ScanByName(szVsiName);
 }
