@@ -57,7 +57,7 @@ bool Link::connect()
         note(LOG_ERR, "the simulated switch at " + path + " refused this process: " + refused_);
         return false;
     }
-    if (!helloSeen_ || !counter_.attached()) {
+    if (!helloSeen_ || !counter_.attached() || !ring_) {
         closeSocket();
         note(LOG_ERR, "the simulated switch at " + path + " did not introduce itself");
         return false;
@@ -72,6 +72,7 @@ void Link::closeSocket()
 {
     sock_.reset();
     counter_.detach();
+    ring_.reset();
     fds_.clear();
     in_ = wire::Deframer();
     mirror_.clear();
@@ -157,6 +158,9 @@ void Link::handle(Msg type, const std::vector<uint8_t>& payload)
                                   std::to_string(wire::kVersion));
         if (fds_.empty() || !counter_.attach(std::move(fds_.front())))
             throw wire::WireError("the introduction came without its shared counter");
+        fds_.pop_front();
+        if (fds_.empty() || !(ring_ = RecordRing::attach(std::move(fds_.front()))))
+            throw wire::WireError("the introduction came without its record ring");
         fds_.pop_front();
         helloSeen_ = true;
         return;
@@ -244,9 +248,7 @@ void Link::stage(const sim::MinMRequest& req, uint32_t result)
     // A client that adds without flushing does not make one huge message:
     // what waits goes out early, in the same order.
     if (staged_.bytes().size() < kStagedMax) return;
-    sendBuf_.clear();
-    takeStaged(sendBuf_, false, 0);
-    (void)sendAll(sendBuf_, -1, nowMs() + kReplyTimeoutMs);
+    (void)sendRecords(false, 0);
 }
 
 // Written in place: a learning daemon makes one of these per entry.
@@ -270,30 +272,43 @@ void Link::takeStaged(std::vector<uint8_t>& out, bool flush, uint32_t flushResul
     stagedCount_ = 0;
 }
 
-bool Link::commit(uint32_t flushResult)
+bool Link::commit(uint32_t flushResult) { return sendRecords(true, flushResult); }
+
+bool Link::sendRecords(bool flush, uint32_t flushResult)
 {
     if (!connected_) return false;
     sendBuf_.clear();
-    takeStaged(sendBuf_, true, flushResult);
-    return sendAll(sendBuf_, -1, nowMs() + kReplyTimeoutMs);
+    takeStaged(sendBuf_, flush, flushResult);
+    if (sendBuf_.empty()) return true;
+    if (!ring_->put(sendBuf_)) {
+        // pbb-sim has not taken the ring for a while (busy, stopped): it
+        // answers a request once it has taken all of it.
+        if (!call(Msg::Ping, wire::Writer())) return false;
+        if (!ring_->put(sendBuf_)) {
+            disconnect("the simulator does not take forwarding records");
+            return false;
+        }
+    }
+    if (!ring_->takeRingRequest()) return true;
+    static const std::vector<uint8_t> bell = wire::frame(Msg::RingBell, wire::Writer().u32(0).bytes());
+    ++bellsRung_;
+    return sendAll(bell, -1, nowMs() + kReplyTimeoutMs);
 }
 
 std::optional<uint32_t> Link::call(Msg type, const wire::Writer& body, int fd)
 {
     if (!connected_) return std::nullopt;
+    // Records waiting go first, into the ring, which pbb-sim takes before it
+    // reads the request: the request finds them applied.
+    if (stagedCount_ != 0 && !sendRecords(false, 0)) return std::nullopt;
     uint32_t seq = ++seq_;
     wire::Writer w;
     w.u32(seq);
     w.raw(body.bytes().data(), body.bytes().size());
     int64_t deadline = nowMs() + kReplyTimeoutMs;
-    // Records waiting go first, in the same write: the request finds them
-    // applied. A descriptor passed along travels with the write's first
-    // byte; pbb-sim keeps it until the request that takes it.
-    std::vector<uint8_t> bytes;
-    takeStaged(bytes, false, 0);
-    auto request = wire::frame(type, w.bytes());
-    bytes.insert(bytes.end(), request.begin(), request.end());
-    if (!sendAll(bytes, fd, deadline)) return std::nullopt;
+    // A descriptor passed along travels with the request's first byte;
+    // pbb-sim keeps it until the request that takes it.
+    if (!sendAll(wire::frame(type, w.bytes()), fd, deadline)) return std::nullopt;
     waitingFor_ = seq;
     reply_.reset();
     if (!readUntil([this] { return reply_.has_value(); }, deadline)) return std::nullopt;

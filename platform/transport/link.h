@@ -4,12 +4,14 @@
 // something to read, requests with their replies, and forwarding records,
 // which are not answered.
 //
-// Records wait here until the next flush or request and then go out in
-// the same write, ahead of it: pbb-sim serves the connection in order, so
-// a request finds every record sent before it applied, and a flush returns
-// once its records are in pbb-sim's socket, where pbb-sim reads them
-// before it serves any control command (a `pbb-simctl show` made after the
-// call sees them).
+// Records wait here until the next flush or request and then go into the
+// record ring pbb-sim shares with this library (record_ring.h), ahead of
+// the request: pbb-sim takes the ring before it serves anything the
+// connection brings, so a request finds every record sent before it
+// applied, and a flush returns once its records are in pbb-sim's reach,
+// where pbb-sim takes them before it serves any control command (a
+// `pbb-simctl show` made after the call sees them). A full ring waits for
+// pbb-sim by a request (Ping), which it answers once it has taken the ring.
 //
 // The connection is made at the first platform call and again, after the
 // simulator went away, whenever a call needs the switch to be there (a
@@ -24,6 +26,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +34,7 @@
 #include "platform/model/unique_fd.h"
 #include "platform/transport/fib_shadow.h"
 #include "platform/transport/mirror.h"
+#include "platform/transport/record_ring.h"
 #include "platform/transport/shared_counter.h"
 #include "platform/transport/wire.h"
 
@@ -66,8 +70,9 @@ public:
     // it waits for the next flush or request (or until kStagedMax bytes
     // wait). Dropped while not connected.
     void stage(const sim::MinMRequest& req, uint32_t result);
-    // Sends what waits, then a flush with the answer given, without waiting
-    // for pbb-sim. False when the connection failed.
+    // Puts what waits, then a flush with the answer given, in the record
+    // ring, without waiting for pbb-sim unless the ring is full. False when
+    // the connection failed.
     bool commit(uint32_t flushResult);
 
     // The first failure to reach or keep the switch since this link was
@@ -82,6 +87,8 @@ public:
     uint32_t requests() const { return seq_; }
     // Records sent so far, none of them waited for.
     uint64_t recordsSent() const { return recordsSent_; }
+    // Times a sleeping pbb-sim was told that records wait (RingBell).
+    uint64_t bellsRung() const { return bellsRung_; }
 
     // How long a reply (and the snapshot at connection) may take.
     static constexpr int kReplyTimeoutMs = 5000;
@@ -100,6 +107,9 @@ private:
     bool sendAll(const std::vector<uint8_t>& bytes, int fd, int64_t deadline);
     // The staged records as one Records message appended to out.
     void takeStaged(std::vector<uint8_t>& out, bool flush, uint32_t flushResult);
+    // The staged records (and a flush) into the record ring; a bell when
+    // pbb-sim asked for one. False when the connection failed.
+    bool sendRecords(bool flush, uint32_t flushResult);
     void closeSocket();
     void note(int priority, const std::string& text);
 
@@ -107,6 +117,7 @@ private:
     bool connected_ = false;
     UniqueFd sock_;
     CounterView counter_;
+    std::unique_ptr<RecordRing> ring_;
     uint64_t readBytes_ = 0;
     wire::Deframer in_;
     std::deque<UniqueFd> fds_;
@@ -117,6 +128,7 @@ private:
     uint32_t stagedCount_ = 0;
     std::vector<uint8_t> sendBuf_;
     uint64_t recordsSent_ = 0;
+    uint64_t bellsRung_ = 0;
     std::function<void(sim::Service)> serviceDown_;
 
     uint32_t seq_ = 0;

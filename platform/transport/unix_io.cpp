@@ -111,27 +111,38 @@ UniqueFd listenUnix(const std::string& path, int type)
     return fd;
 }
 
-ssize_t sendWithFd(int sock, std::span<const uint8_t> bytes, int fd, int flags)
+ssize_t sendWithFds(int sock, std::span<const uint8_t> bytes, std::span<const int> fds, int flags)
 {
+    constexpr size_t kMost = 4;
+    if (fds.size() > kMost) {
+        errno = EINVAL;
+        return -1;
+    }
     iovec iov{const_cast<uint8_t*>(bytes.data()), bytes.size()};
     msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
-    alignas(cmsghdr) char ctrl[CMSG_SPACE(sizeof(int))] = {};
-    if (fd >= 0) {
+    alignas(cmsghdr) char ctrl[CMSG_SPACE(sizeof(int) * kMost)] = {};
+    if (!fds.empty()) {
         msg.msg_control = ctrl;
-        msg.msg_controllen = sizeof ctrl;
+        msg.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
         cmsghdr* c = CMSG_FIRSTHDR(&msg);
         c->cmsg_level = SOL_SOCKET;
         c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+        c->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
+        std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fds.size());
     }
     ssize_t n;
     do {
         n = ::sendmsg(sock, &msg, flags | MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
     return n;
+}
+
+ssize_t sendWithFd(int sock, std::span<const uint8_t> bytes, int fd, int flags)
+{
+    return fd >= 0 ? sendWithFds(sock, bytes, std::span<const int>(&fd, 1), flags)
+                   : sendWithFds(sock, bytes, {}, flags);
 }
 
 ssize_t recvWithFds(int sock, std::span<uint8_t> buf, std::deque<UniqueFd>& fds, int flags)

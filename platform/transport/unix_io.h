@@ -25,8 +25,10 @@ UniqueFd connectUnixWithin(const std::string& path, int type, int timeoutMs);
 // invalid with errno EADDRINUSE. The file is made mode 0660.
 UniqueFd listenUnix(const std::string& path, int type);
 
-// sendmsg with MSG_NOSIGNAL and, when fd >= 0, that descriptor passed
-// along (SCM_RIGHTS). Returns what sendmsg returns.
+// sendmsg with MSG_NOSIGNAL and the descriptors passed along, in their
+// order (SCM_RIGHTS; at most 4). Returns what sendmsg returns.
+ssize_t sendWithFds(int sock, std::span<const uint8_t> bytes, std::span<const int> fds, int flags);
+// The same with one descriptor when fd >= 0, none otherwise.
 ssize_t sendWithFd(int sock, std::span<const uint8_t> bytes, int fd, int flags);
 
 // recvmsg into buf; descriptors that come along are appended to fds (at

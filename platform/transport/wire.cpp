@@ -20,6 +20,7 @@ const char* msgName(Msg m)
     case Msg::PacketRecvAll: return "PacketRecvAll";
     case Msg::Ping: return "Ping";
     case Msg::Records: return "Records";
+    case Msg::RingBell: return "RingBell";
     case Msg::Hello: return "Hello";
     case Msg::Refused: return "Refused";
     case Msg::Reply: return "Reply";

@@ -4,16 +4,18 @@
 // One stream connection per daemon at <run dir>/sim.sock carries framed
 // messages: an 8-byte header (payload length, message type, zero) and the
 // payload. Numbers are in the host's byte order: both ends run on one
-// machine. The simulator speaks first: Hello (with a shared-memory
-// descriptor, see shared_counter.h) and the snapshot of the switch's
+// machine. The simulator speaks first: Hello (with two shared-memory
+// descriptors, shared_counter.h and record_ring.h) and the snapshot of the switch's
 // queryable state and forwarding working tables, closed by SnapshotEnd; or
 // Refused with a reason. After that the simulator sends state changes,
 // faults to arm and replies; the library sends requests, each answered by
 // one Reply carrying the request's sequence number, and forwarding records,
-// which are not answered (Records). Everything the library sends is served
-// in the order sent, so a reply also tells that every record sent before
-// its request has been applied, and that every state change sent before it
-// has arrived.
+// which are not answered: Records messages in the shared record ring, which
+// pbb-sim takes before anything the connection brings (RingBell tells a
+// sleeping pbb-sim that there are some), or on the connection. Everything
+// the library sends is served in the order sent, so a reply also tells that
+// every record sent before its request has been applied, and that every
+// state change sent before it has arrived.
 //
 // Events travel on their own sequenced-packet descriptors, one per service
 // (OpenChannel passes one end), one event per packet. Frames for the packet
@@ -33,7 +35,7 @@
 
 namespace plat::wire {
 
-constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion = 3;
 constexpr size_t kHeaderLen = 8;
 constexpr uint32_t kMaxPayload = 16u << 20;
 
@@ -56,9 +58,12 @@ enum class Msg : uint16_t {
     // library gave the caller and the MinMRequest, then whether a flush
     // follows them and the flush's result as given.
     Records = 15,
+    // Not answered, sequence number 0 and nothing else: records wait in the
+    // shared ring (record_ring.h) and pbb-sim asked to be told.
+    RingBell = 16,
 
     // Simulator to library.
-    Hello = 100,         // version, simulator pid, session number; with the shared counter's descriptor
+    Hello = 100,         // version, simulator pid, session number; with the shared counter's and the record ring's descriptors
     Refused = 101,       // reason
     Reply = 102,         // sequence number, result
     SnapshotEnd = 103,

@@ -55,8 +55,12 @@ void Server::Sink::release()
     for (auto& o : out) s_.route(o);
 }
 
-Server::Server(sim::SwitchModel& model)
-    : model_(model), sink_(*this), forwarder_(loop_, model_, stats_), reports_(loop_, stats_, L2VPN_AGE_PORT)
+Server::Server(sim::SwitchModel& model, size_t ringCapacity)
+    : model_(model),
+      sink_(*this),
+      forwarder_(loop_, model_, stats_),
+      reports_(loop_, stats_, L2VPN_AGE_PORT),
+      ringCapacity_(ringCapacity)
 {
     model_.setSink(&sink_);
     spare_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
@@ -137,7 +141,8 @@ int Server::idle()
     if (d != nullptr) d->flushFrames();
     int wait = injector_.step(model_, stats_, [d] { return d != nullptr && d->framesBlocked(); });
     if (d != nullptr) d->flushFrames();
-    return wait;
+    int ring = d != nullptr ? d->ringIdle() : -1;
+    return wait < 0 ? ring : ring < 0 ? wait : std::min(wait, ring);
 }
 
 void Server::route(Output& o)
@@ -182,7 +187,7 @@ void Server::acceptDaemon()
         return;
     }
     if (session_) endSession();
-    session_ = std::make_unique<Session>(loop_, model_, stats_, std::move(fd), ++sessionNumber_);
+    session_ = std::make_unique<Session>(loop_, model_, stats_, std::move(fd), ++sessionNumber_, ringCapacity_);
     ++stats_.sessions;
     session_->start();
     for (const auto& f : pendingFaults_) session_->sendFault(f.call, f.result, f.times);

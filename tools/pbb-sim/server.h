@@ -44,7 +44,9 @@ public:
     static constexpr size_t kInjectFramesMax = 1000000;
     static constexpr size_t kInjectBytesMax = 128u << 20;
 
-    explicit Server(sim::SwitchModel& model);
+    // ringCapacity: the record ring of each daemon's session (record_ring.h).
+    explicit Server(sim::SwitchModel& model,
+                    size_t ringCapacity = plat::transport::RecordRing::kDefaultCapacity);
     ~Server() override;
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -161,6 +163,7 @@ private:
     std::string controlPath_;
     std::unique_ptr<Session> session_;
     uint32_t sessionNumber_ = 0;
+    size_t ringCapacity_;
     std::vector<Fault> pendingFaults_;
     std::map<uint64_t, Control> controls_;
     uint64_t nextControl_ = 1;

@@ -53,8 +53,9 @@ void widenSendBuffer(int fd)
 
 }  // namespace
 
-Session::Session(Loop& loop, sim::SwitchModel& model, Stats& stats, plat::UniqueFd sock, uint32_t number)
-    : loop_(loop), model_(model), stats_(stats), sock_(std::move(sock)), number_(number)
+Session::Session(Loop& loop, sim::SwitchModel& model, Stats& stats, plat::UniqueFd sock, uint32_t number,
+                 size_t ringCapacity)
+    : loop_(loop), model_(model), stats_(stats), sock_(std::move(sock)), number_(number), ring_(ringCapacity)
 {
     ucred cred{};
     socklen_t len = sizeof cred;
@@ -74,7 +75,8 @@ void Session::start()
     Writer hello;
     hello.u32(plat::wire::kVersion).u32(static_cast<uint32_t>(::getpid())).u32(number_);
     auto bytes = plat::wire::frame(Msg::Hello, hello.bytes());
-    ssize_t n = plat::transport::sendWithFd(sock_.get(), bytes, counter_.fd(), MSG_DONTWAIT);
+    const int shared[] = {counter_.fd(), ring_.fd()};
+    ssize_t n = plat::transport::sendWithFds(sock_.get(), bytes, shared, MSG_DONTWAIT);
     if (n <= 0) {
         end(std::string("cannot greet the daemon: ") + std::strerror(errno));
         return;
@@ -107,6 +109,7 @@ bool Session::alive()
 
 void Session::catchUp()
 {
+    (void)takeRing();
     // What waits now, not what a busy daemon keeps sending meanwhile.
     int waiting = 0;
     if (ended_ || ::ioctl(sock_.get(), FIONREAD, &waiting) != 0) waiting = 0;
@@ -145,6 +148,10 @@ size_t Session::readOnce(size_t most)
     std::span<uint8_t> into(buf.data(), std::min(most, kReadChunk));
     ssize_t n = plat::transport::recvWithFds(sock_.get(), into, fds_, MSG_DONTWAIT);
     if (n < 0 && wouldBlock()) return 0;
+    // What this read brought (or the end) was sent after the records the
+    // ring holds now: they come first.
+    if (n >= 0) (void)takeRing();
+    if (ended_) return 0;
     if (n == 0) {
         end("the daemon closed its connection");
         return 0;
@@ -196,6 +203,7 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
         return fd;
     };
     if (type == Msg::Records) return applyRecords(r);
+    if (type == Msg::RingBell) return r.end();  // the read that brought it took the ring
     ++stats_.requests;
     switch (type) {
     case Msg::Subscribe: {
@@ -285,6 +293,49 @@ void Session::handle(Msg type, const std::vector<uint8_t>& payload)
     case Msg::Ping: r.end(); return reply(seq, PLAT_OK);
     default: throw WireError("unknown request type " + std::to_string(static_cast<unsigned>(type)));
     }
+}
+
+bool Session::takeRing()
+{
+    if (ended_) return false;
+    ringBytes_.clear();
+    if (!ring_.take(ringBytes_)) {
+        ++stats_.broken;
+        end("the record ring's count of written bytes is not believable");
+        return false;
+    }
+    if (ringBytes_.empty()) return false;
+    ringIn_.feed(ringBytes_);
+    try {
+        Msg type;
+        std::vector<uint8_t> payload;
+        while (!ended_ && ringIn_.next(type, payload)) {
+            if (type != Msg::Records) throw WireError(std::string(plat::wire::msgName(type)) + " in the record ring");
+            handle(type, payload);
+        }
+    } catch (const WireError& e) {
+        ++stats_.broken;
+        end(std::string("malformed records in the record ring: ") + e.what());
+        return false;
+    }
+    ring_.withdrawAsk();
+    ringLooking_ = true;
+    ringNextLook_ = plat::transport::nowMs() + kRingLookMs;
+    return true;
+}
+
+int Session::ringIdle()
+{
+    if (ended_ || !ringLooking_) return -1;
+    int64_t left = ringNextLook_ - plat::transport::nowMs();
+    if (left > 0) return static_cast<int>(left);
+    if (takeRing()) return kRingLookMs;
+    if (ended_) return -1;
+    ring_.askToRing();
+    // Records written before the ask rang no bell.
+    if (takeRing()) return kRingLookMs;
+    ringLooking_ = false;
+    return -1;
 }
 
 void Session::applyRecords(Reader& r)

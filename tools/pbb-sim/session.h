@@ -13,9 +13,13 @@
 // gathered and written together (flushFrames), many per system call.
 //
 // What the daemon sends is served in the order sent: requests, each with
-// its reply, and forwarding records, which get none (records.h). Before a
-// control command pbb-sim serves what the daemon has sent (catchUp()), so
-// the command finds the records of a call that returned before it applied.
+// its reply, and forwarding records, which get none (records.h). Records
+// come in the shared record ring (record_ring.h), taken before anything
+// the connection brings, or on the connection. Before a control command
+// pbb-sim serves what the daemon has sent (catchUp()), so the command finds
+// the records of a call that returned before it applied. A session with
+// records coming looks at the ring every kRingLookMs (ringIdle()); one
+// that finds none asks the daemon's library to ring and waits.
 #pragma once
 
 #include <sys/types.h>
@@ -30,6 +34,7 @@
 
 #include "platform/model/switch_model.h"
 #include "platform/model/unique_fd.h"
+#include "platform/transport/record_ring.h"
 #include "platform/transport/shared_counter.h"
 #include "platform/transport/wire.h"
 #include "tools/pbb-sim/loop.h"
@@ -48,7 +53,12 @@ public:
     // Connection bytes that may wait for a daemon that does not read.
     static constexpr size_t kBacklogMax = 64u << 20;
 
-    Session(Loop& loop, sim::SwitchModel& model, Stats& stats, plat::UniqueFd sock, uint32_t number);
+    // How long records may wait in the ring of a session that has them
+    // coming, in milliseconds.
+    static constexpr int kRingLookMs = 1;
+
+    Session(Loop& loop, sim::SwitchModel& model, Stats& stats, plat::UniqueFd sock, uint32_t number,
+            size_t ringCapacity = plat::transport::RecordRing::kDefaultCapacity);
     ~Session();  // the daemon's registrations end, its descriptors are closed
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -67,6 +77,9 @@ public:
     // so that a command given after a daemon's call returned finds the
     // records that call sent applied.
     void catchUp();
+    // The idle step: takes the ring when its time has come. Returns how long
+    // the loop may wait in milliseconds (-1: until a descriptor is ready).
+    int ringIdle();
 
     pid_t pid() const { return pid_; }
     uint32_t number() const { return number_; }
@@ -114,6 +127,9 @@ private:
     // bytes read, 0 when there was nothing to read (or the session ended).
     size_t readOnce(size_t most);
     void applyRecords(plat::wire::Reader& r);
+    // Applies the records written to the ring since the last take; true
+    // when there were some. A broken ring ends the session.
+    bool takeRing();
     void onChannel(sim::Service s, uint32_t events);
     void onPacket(uint32_t id, uint32_t events);
     void refuseDescriptor(uint32_t seq, const std::string& what);
@@ -150,6 +166,11 @@ private:
     bool disagreementLogged_ = false;
 
     plat::transport::SharedCounter counter_;
+    plat::transport::RecordRing ring_;
+    plat::wire::Deframer ringIn_;
+    std::vector<uint8_t> ringBytes_;
+    bool ringLooking_ = false;  // records came lately: look again at ringNextLook_
+    int64_t ringNextLook_ = 0;
     StateCopy copy_;
     plat::wire::Deframer in_;
     std::vector<uint8_t> readBuffer_;

@@ -32,14 +32,15 @@ namespace pbbtest {
 // platform's current run directory.
 class SimChild {
 public:
-    explicit SimChild(const std::string& topology = simcmd::defaultTopology())
+    explicit SimChild(const std::string& topology = simcmd::defaultTopology(),
+                      size_t ringCapacity = plat::transport::RecordRing::kDefaultCapacity)
     {
         int ready[2];
         if (::pipe2(ready, O_CLOEXEC) != 0) std::abort();
         pid_ = ::fork();
         if (pid_ == 0) {
             ::close(ready[0]);
-            serve(topology, ready[1]);
+            serve(topology, ringCapacity, ready[1]);
         }
         ::close(ready[1]);
         char c = 0;
@@ -67,7 +68,7 @@ public:
     }
 
 private:
-    [[noreturn]] static void serve(const std::string& topology, int ready)
+    [[noreturn]] static void serve(const std::string& topology, size_t ringCapacity, int ready)
     {
         // Nothing of the parent's connections may stay open here. The log
         // file the parent had open goes first: left to the next log line,
@@ -84,7 +85,7 @@ private:
         sim::SwitchModel model;
         if (simcmd::loadTopology(model, topology, "test topology").status != 0) ::_exit(3);
         {
-            pbbsim::Server server(model);
+            pbbsim::Server server(model, ringCapacity);
             std::string error;
             if (!server.listen(&error)) ::_exit(4);
             if (::write(keep, "r", 1) != 1) ::_exit(5);

@@ -283,6 +283,47 @@ TEST_F(Requests, ACommandAfterAFlushFindsItsRecordsApplied)
     EXPECT_EQ(answer()["unicast"].size(), 2100u);
 }
 
+// Records far beyond pbb-sim's record ring (here of 4 KiB, some sixty
+// records) arrive whole and in their order, each deletion after the
+// addition it undoes: the answers, the tables and the calls pbb-sim served
+// are those of the same calls in process. pbb-sim, idle at first, is
+// woken by the first record's bell.
+TEST_F(Requests, RecordsBeyondTheRingArriveWholeAndInOrder)
+{
+    auto program = [] {
+        Calls c;
+        c.reg();
+        uint32_t port = 1;
+        auto keyed = [&](uint32_t k) {
+            L2VPN_MINM_ENTRY_S e = entry(1 + k % 3, 10001 + k % 3, 0, 100, &port);
+            e.aucBMac[3] = static_cast<uint8_t>(k >> 8);
+            e.aucBMac[4] = static_cast<uint8_t>(k);
+            return e;
+        };
+        for (uint32_t k = 0; k < 1200; ++k) {
+            L2VPN_MINM_ENTRY_S e = keyed(k);
+            c.rc.push_back(L2VPN_AddMinMEntry(c.fd, L2VPN_CLIENT_MINM, L2VPN_MINM_ADD_UC, &e));
+            if (k % 4 == 3) {
+                L2VPN_MINM_ENTRY_S gone = keyed(k - 1);
+                c.rc.push_back(L2VPN_DelMinMEntry(c.fd, L2VPN_CLIENT_MINM, L2VPN_MINM_DEL_UC, &gone));
+            }
+            if (k % 5 == 4) c.flush();
+        }
+        c.flush();
+        return c.rc;
+    };
+    auto& ref = plat::inproc::reset();
+    ASSERT_EQ(simcmd::loadTopology(ref, simcmd::defaultTopology(), "reference").status, 0);
+    auto expected = program();
+    auto expectedState = shown([&](const auto& w) { return simcmd::run(ref, nullptr, w, true).out; });
+
+    pbbtest::SimChild sim(simcmd::defaultTopology(), plat::transport::RecordRing::kMinCapacity);
+    connect();
+    EXPECT_EQ(program(), expected);
+    EXPECT_EQ(shown([](const auto& w) { return pbbtest::simctl(w, true).out; }), expectedState);
+    EXPECT_GE(static_cast<plat::transport::SocketBackend&>(plat::backend()).link().bellsRung(), 1u);
+}
+
 TEST_F(Requests, FaultsArmedFromTheSimulatorFailTheDaemonsCalls)
 {
     pbbtest::SimChild sim;
