@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -102,6 +103,8 @@ TEST(RecordRing, CountsThatCannotBeTrueAndForeignMemoryAreRefused)
         ::munmap(shared, RecordRing::kDataOffset);
     }
 
+    EXPECT_THROW(RecordRing(RecordRing::kMinCapacity / 2), std::invalid_argument) << "too small";
+    EXPECT_THROW(RecordRing(RecordRing::kMinCapacity * 3), std::invalid_argument) << "not a power of two";
     int pipeEnds[2];
     ASSERT_EQ(::pipe(pipeEnds), 0);
     ::close(pipeEnds[1]);
