@@ -246,8 +246,10 @@ void Link::stage(const sim::MinMRequest& req, uint32_t result)
     wire::put(staged_, req);
     ++stagedCount_;
     // A client that adds without flushing does not make one huge message:
-    // what waits goes out early, in the same order.
-    if (staged_.bytes().size() < kStagedMax) return;
+    // what waits goes out early, in the same order. At most half the ring
+    // and one record (256 ports, about 1.1 KB), a message always fits the
+    // ring once pbb-sim has taken it (4 KiB at the least).
+    if (staged_.bytes().size() < std::min(kStagedMax, ring_->capacity() / 2)) return;
     (void)sendRecords(false, 0);
 }
 

@@ -67,8 +67,8 @@ public:
     void disconnect(const std::string& why);
 
     // A forwarding record and the answer the caller got (from shadow()):
-    // it waits for the next flush or request (or until kStagedMax bytes
-    // wait). Dropped while not connected.
+    // it waits for the next flush or request (or until kStagedMax bytes,
+    // or half the record ring, wait). Dropped while not connected.
     void stage(const sim::MinMRequest& req, uint32_t result);
     // Puts what waits, then a flush with the answer given, in the record
     // ring, without waiting for pbb-sim unless the ring is full. False when

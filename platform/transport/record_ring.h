@@ -33,7 +33,8 @@ namespace plat::transport {
 
 class RecordRing {
 public:
-    // The ring pbb-sim makes for each daemon: a few seconds of learning.
+    // The ring pbb-sim makes for each daemon: the records of some 15,000
+    // learned entries.
     static constexpr size_t kDefaultCapacity = 1u << 20;
     static constexpr size_t kMinCapacity = 4096;
     static constexpr size_t kDataOffset = 4096;
