@@ -14,11 +14,7 @@ namespace plat::transport {
 
 namespace {
 
-constexpr size_t kCapacityAt = 0;
-constexpr size_t kWrittenAt = 64;
-constexpr size_t kTakenAt = 128;
-constexpr size_t kAskAt = 192;
-static_assert(kAskAt + sizeof(uint64_t) <= RecordRing::kDataOffset);
+static_assert(RecordRing::kAskAt + sizeof(uint64_t) <= RecordRing::kDataOffset);
 
 bool powerOfTwo(size_t n) { return n != 0 && (n & (n - 1)) == 0; }
 

@@ -37,6 +37,12 @@ public:
     // learned entries.
     static constexpr size_t kDefaultCapacity = 1u << 20;
     static constexpr size_t kMinCapacity = 4096;
+    // Where the shared memory holds the capacity, the counts, the ask and
+    // the ring's bytes.
+    static constexpr size_t kCapacityAt = 0;
+    static constexpr size_t kWrittenAt = 64;
+    static constexpr size_t kTakenAt = 128;
+    static constexpr size_t kAskAt = 192;
     static constexpr size_t kDataOffset = 4096;
 
     // pbb-sim's side: makes the memory. capacity: a power of two, at least

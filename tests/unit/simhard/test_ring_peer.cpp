@@ -38,12 +38,11 @@ void putPing(RecordRing& ring)
 
 void writtenBeyondTheRing(RecordRing& ring)
 {
-    constexpr size_t kWrittenAt = 64;
     auto* head = static_cast<uint8_t*>(
         ::mmap(nullptr, RecordRing::kDataOffset, PROT_READ | PROT_WRITE, MAP_SHARED, ring.fd(), 0));
     ASSERT_NE(head, MAP_FAILED);
     const uint64_t written = ring.capacity() + 1;
-    std::memcpy(head + kWrittenAt, &written, sizeof written);
+    std::memcpy(head + RecordRing::kWrittenAt, &written, sizeof written);
     ::munmap(head, RecordRing::kDataOffset);
 }
 

@@ -77,7 +77,6 @@ TEST(RecordRing, ASleepingReaderIsRungForOnceAndNotWhileItLooks)
 // room, and memory that is no ring is not attached.
 TEST(RecordRing, CountsThatCannotBeTrueAndForeignMemoryAreRefused)
 {
-    constexpr size_t kWrittenAt = 64, kTakenAt = 128;
     struct Case {
         const char* what;
         size_t at;
@@ -85,9 +84,9 @@ TEST(RecordRing, CountsThatCannotBeTrueAndForeignMemoryAreRefused)
         bool takes, puts;
     };
     const Case cases[] = {
-        {"written more than the ring ahead", kWrittenAt, RecordRing::kMinCapacity + 1, false, true},
-        {"written a whole ring ahead", kWrittenAt, RecordRing::kMinCapacity, true, false},
-        {"taken beyond what was written", kTakenAt, 8, true, false},
+        {"written more than the ring ahead", RecordRing::kWrittenAt, RecordRing::kMinCapacity + 1, false, true},
+        {"written a whole ring ahead", RecordRing::kWrittenAt, RecordRing::kMinCapacity, true, false},
+        {"taken beyond what was written", RecordRing::kTakenAt, 8, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
