@@ -306,18 +306,23 @@ bool Session::takeRing()
     }
     if (ringBytes_.empty()) return false;
     ringIn_.feed(ringBytes_);
-    try {
-        Msg type;
-        std::vector<uint8_t> payload;
-        while (!ended_ && ringIn_.next(type, payload)) {
-            if (type != Msg::Records) throw WireError(std::string(plat::wire::msgName(type)) + " in the record ring");
-            handle(type, payload);
+    // Taken from the loop's idle step too: nothing the records provoke may
+    // leave the session.
+    guarded([&] {
+        try {
+            Msg type;
+            std::vector<uint8_t> payload;
+            while (!ended_ && ringIn_.next(type, payload)) {
+                if (type != Msg::Records)
+                    throw WireError(std::string(plat::wire::msgName(type)) + " in the record ring");
+                handle(type, payload);
+            }
+        } catch (const WireError& e) {
+            ++stats_.broken;
+            end(std::string("malformed records in the record ring: ") + e.what());
         }
-    } catch (const WireError& e) {
-        ++stats_.broken;
-        end(std::string("malformed records in the record ring: ") + e.what());
-        return false;
-    }
+    });
+    if (ended_) return false;
     ring_.withdrawAsk();
     ringLooking_ = true;
     ringNextLook_ = plat::transport::nowMs() + kRingLookMs;
