@@ -41,9 +41,12 @@ inline void _pbb_tree_Prefetch(const PbbTreeNode* pstNode)
     for (uint32_t i = 0; i < sizeof(PbbTreeNode); i += 64) __builtin_prefetch(p + i);
 }
 
-// Keys of the first uiNum not greater than ulKey (the keys ascend).
+// Keys of the first uiNum not greater than ulKey (the keys ascend). A key
+// at or above the last, as a VSI's entries learned or restored in order
+// bring, is answered by the last key alone.
 inline uint32_t _pbb_tree_NotGreater(const uint64_t* pulKey, uint32_t uiNum, uint64_t ulKey)
 {
+    if (uiNum != 0 && pulKey[uiNum - 1] <= ulKey) return uiNum;
     uint32_t n = 0;
     for (uint32_t i = 0; i < uiNum; ++i) n += pulKey[i] <= ulKey ? 1u : 0u;
     return n;
