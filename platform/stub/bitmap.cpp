@@ -140,6 +140,16 @@ void Bitmap_Copy(BITMAP_S* pstDst, const BITMAP_S* pstSrc)
 {
     if (pstDst == nullptr || pstDst == pstSrc) return;
     uint32_t* dst = words(pstDst);
+    // Records of one size that carry their words (every learned entry's
+    // slot bitmap, copied from the table's template): the words as they
+    // are, the last one's bits beyond the size dropped.
+    if (pstSrc != nullptr && pstSrc->uiSize == pstDst->uiSize && pstSrc->uiWords == pstDst->uiWords &&
+        pstDst->uiWords == wordsFor(pstDst->uiSize)) {
+        const uint32_t n = pstDst->uiWords;
+        std::copy_n(words(pstSrc), n - 1, dst);
+        dst[n - 1] = usableWord(pstSrc, n - 1);
+        return;
+    }
     uint32_t dstWords = usableWords(pstDst);
     for (uint32_t w = 0; w < pstDst->uiWords; ++w) dst[w] = (w < dstWords && pstSrc != nullptr) ? usableWord(pstSrc, w) : 0;
     // Bits of the source beyond the destination's size are dropped.

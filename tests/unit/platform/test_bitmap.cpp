@@ -98,6 +98,15 @@ TEST(Bitmap, RunsAreLongestIndexesBeyondTheSizeAreNeverSetAndCopiesBetweenSizes)
     uint32_t second = 0;  // the record's second bit word, indexes 32 to 63
     std::memcpy(&second, reinterpret_cast<const unsigned char*>(small.get()) + 12, sizeof second);
     EXPECT_EQ(second >> 9, 0u) << "bits beyond the size stay clear in the record";
+
+    // A copy between records of one size: every word, and a bit beyond the
+    // size that the source's last word carries is dropped.
+    small->auiBits[1] |= 1u << 18;  // index 50
+    Bitmap same(Bitmap_Create(40));
+    Bitmap_Set(same.get(), 5);
+    Bitmap_Copy(same.get(), small.get());
+    EXPECT_EQ(walk(same.get()), (std::vector<uint32_t>{0, 7, 33, 39, 40}));
+    EXPECT_EQ(same->auiBits[1] >> 9, 0u);
 }
 
 }  // namespace
