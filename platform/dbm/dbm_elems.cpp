@@ -172,10 +172,15 @@ void ElemList::insertAt(size_t block, size_t pos, std::string_view field, std::s
     Block& b = m_blocks[block];
     const size_t old = b.size(), at = pos * rec;
     if (old + rec > b.capacity()) b.reserve(std::min(full * rec, std::max(2 * b.capacity(), rec)));
-    b.resize(old + rec);
-    std::memmove(b.data() + at + rec, b.data() + at, old - at);
-    if (ownField() != 0) std::memcpy(b.data() + at, field.data(), m_fieldLen);
-    std::memcpy(b.data() + at + ownField(), elem.data(), m_elemLen);
+    if (ownField() == 0) {
+        // The record is the element: put in its place in one step.
+        b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), elem.begin(), elem.end());
+    } else {
+        b.resize(old + rec);
+        std::memmove(b.data() + at + rec, b.data() + at, old - at);
+        std::memcpy(b.data() + at, field.data(), m_fieldLen);
+        std::memcpy(b.data() + at + m_fieldLen, elem.data(), m_elemLen);
+    }
     if (pos == 0) setFirst(block);
     ++m_size;
 }

@@ -1,13 +1,23 @@
 #include "platform/dbm/dbm_ops.h"
 
+#include <cstring>
+
 namespace plat::dbm {
 
 void OpList::append(const Op& op)
 {
     auto len = [](std::string_view t) { return static_cast<uint32_t>(t.size()); };
-    m_ops.push_back(Stored{op.kind, op.db, op.toDb, op.valueType, op.elemLen, op.desc,
-                           m_bytes.size(), len(op.key), len(op.field), len(op.data)});
-    m_bytes.append(op.key).append(op.field).append(op.data);
+    const size_t at = m_bytes.size();
+    m_ops.push_back(Stored{op.kind, op.db, op.toDb, op.valueType, op.elemLen, op.desc, at, len(op.key),
+                           len(op.field), len(op.data)});
+    // The three texts side by side, the buffer grown once for them (every
+    // learned entry's save comes through here).
+    m_bytes.resize(at + op.key.size() + op.field.size() + op.data.size());
+    char* p = m_bytes.data() + at;
+    for (std::string_view t : {op.key, op.field, op.data}) {
+        if (!t.empty()) std::memcpy(p, t.data(), t.size());
+        p += t.size();
+    }
 }
 
 Op OpList::operator[](size_t i) const
