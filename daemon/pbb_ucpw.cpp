@@ -19,6 +19,7 @@
 #include "platform/l2vpn.h"
 #include "platform/vlan.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -281,6 +282,21 @@ void _pbb_ucpw_DeleteNode(PbbUcPw* pstEntry)
 {
     uint32_t uiIfIndex = pstEntry->uiIfIndex;
     _pbb_ucpw_DeleteIfNode(pstEntry);
+    PbbUcPwLink* pstIfHead = _pbb_ucpw_GetIfHead(uiIfIndex);
+    if (pstIfHead != nullptr && pbb::list::empty(pstIfHead))
+        (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
+}
+
+// Deletion of one entry while every entry goes: only its interface's list
+// loses it, so that the interface's head goes with its last entry as
+// before; the lists by VSI and by B-VLAN and the hash are emptied whole
+// once the walk is done (PBB_ucpw_DeleteAll), instead of unlinking each
+// entry from neighbours that go too.
+void _pbb_ucpw_DeleteEveryNode(PbbUcPw* pstEntry)
+{
+    uint32_t uiIfIndex = pstEntry->uiIfIndex;
+    pbb::list::unlink(&pstEntry->stIfNode);
+    _pbb_ucpw_FreeNode(pstEntry);
     PbbUcPwLink* pstIfHead = _pbb_ucpw_GetIfHead(uiIfIndex);
     if (pstIfHead != nullptr && pbb::list::empty(pstIfHead))
         (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
@@ -747,7 +763,15 @@ void PBB_ucpw_DeleteAll()
 {
     for (uint32_t i = 0; i < g_uiPbb_VsiUcPwHeadNum; ++i) pbb::tree::clear(&g_pstPbb_VsiUcPwList[i].stOrder);
     PbbUcPwLink* pstHead = &g_stPbb_UcPwList.stLink;
-    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_ALL, _pbb_ucpw_DeleteNode, PBB_UCPW_EVERY);
+    _pbb_ucpw_DeleteWalk(pstHead, PBB_UCPW_OFF_ALL, _pbb_ucpw_DeleteEveryNode, PBB_UCPW_EVERY);
+    // What the walk left linked to the freed entries.
+    for (uint32_t i = 0; i < g_uiPbb_VsiUcPwHeadNum; ++i) {
+        pbb::list::init(&g_pstPbb_VsiUcPwList[i].stLink);
+        g_pstPbb_VsiUcPwList[i].uiCount = 0;
+    }
+    for (uint32_t i = 0; i < g_uiPbb_VlanUcPwHeadNum; ++i) pbb::list::init(&g_pstPbb_VlanUcPwList[i]);
+    if (g_pstPbb_BmacHashTbl != nullptr)
+        std::fill_n(g_pstPbb_BmacHashTbl->ppstBuckets, g_pstPbb_BmacHashTbl->uiBuckets, nullptr);
     pbb::list::init(pstHead);
     g_stPbb_UcPwList.uiCount = 0;
 }
