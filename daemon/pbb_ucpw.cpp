@@ -277,14 +277,20 @@ void _pbb_ucpw_DeleteIfNode(PbbUcPw* pstEntry)
     _pbb_ucpw_FreeNode(pstEntry);
 }
 
-// Deletion of one entry; the interface's list head goes with its last entry.
+// The interface's list head goes with its last entry.
+void _pbb_ucpw_DropIfHeadWhenEmpty(uint32_t uiIfIndex)
+{
+    PbbUcPwLink* pstIfHead = _pbb_ucpw_GetIfHead(uiIfIndex);
+    if (pstIfHead != nullptr && pbb::list::empty(pstIfHead))
+        (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
+}
+
+// Deletion of one entry.
 void _pbb_ucpw_DeleteNode(PbbUcPw* pstEntry)
 {
     uint32_t uiIfIndex = pstEntry->uiIfIndex;
     _pbb_ucpw_DeleteIfNode(pstEntry);
-    PbbUcPwLink* pstIfHead = _pbb_ucpw_GetIfHead(uiIfIndex);
-    if (pstIfHead != nullptr && pbb::list::empty(pstIfHead))
-        (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
+    _pbb_ucpw_DropIfHeadWhenEmpty(uiIfIndex);
 }
 
 // Deletion of one entry while every entry goes: only its interface's list
@@ -297,9 +303,7 @@ void _pbb_ucpw_DeleteEveryNode(PbbUcPw* pstEntry)
     uint32_t uiIfIndex = pstEntry->uiIfIndex;
     pbb::list::unlink(&pstEntry->stIfNode);
     _pbb_ucpw_FreeNode(pstEntry);
-    PbbUcPwLink* pstIfHead = _pbb_ucpw_GetIfHead(uiIfIndex);
-    if (pstIfHead != nullptr && pbb::list::empty(pstIfHead))
-        (void)IF_DelPrivateData(g_ulPbb_IfUcPwHandle, uiIfIndex, _pbb_ucpw_DestroyIfCb);
+    _pbb_ucpw_DropIfHeadWhenEmpty(uiIfIndex);
 }
 
 // Walks one index's list from its head, reading the next link before it
