@@ -1,11 +1,12 @@
 // Unicast pseudo-wire table over the in-process switch: the five indexes
-// and their walks, paging by B-MAC, lookups by key (the hash chain under
-// churn in the randomised test), and start-up failures. What each bulk
+// and their walks, paging by B-MAC, lookups by key and the interfaces'
+// list heads (under churn in the randomised test), and start-up failures. What each bulk
 // deletion removes is checked by the control tests' resets, age status by
 // the ageing and slot tests.
 #include "daemon/pbb_common.h"
 #include "daemon/pbb_l2vpn.h"
 #include "daemon/pbb_ucpw.h"
+#include "platform/ifm.h"
 #include "platform/model/inproc.h"
 #include "platform/testing.h"
 #include "support/logread.h"
@@ -241,6 +242,13 @@ TEST_F(UcPw, RandomisedPagesAndLookupsAnswerAsPlainWalks)
                 }
             }
             ASSERT_EQ(PBB_ucpw_GetTotalNum(), live.size()) << "step " << step;
+            // An interface keeps its list head exactly while it has entries.
+            for (uint32_t port : ports) {
+                void* head = nullptr;
+                bool held = IF_GetPrivateData(g_ulPbb_IfUcPwHandle, port, &head) == 0 && head != nullptr;
+                bool used = std::any_of(live.begin(), live.end(), [port](const PbbUcPw* e) { return e->uiIfIndex == port; });
+                ASSERT_EQ(held, used) << "step " << step << ", interface " << port;
+            }
 
             // The VSI's list: ascending, equal B-MACs in the order added.
             uint32_t vsi = vsis[pick(5)];
