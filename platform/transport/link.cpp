@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,7 +22,7 @@ Link::Link(bool enabled) : enabled_(enabled), buf_(64 * 1024) { mirror_.clear();
 bool Link::ensure()
 {
     if (connected_) return true;
-    if (!enabled_) return false;
+    if (!enabled_ || nowMs() < holdUntilMs_) return false;
     return connect();
 }
 
@@ -31,6 +32,7 @@ bool Link::connect()
     UniqueFd s = connectUnix(path, SOCK_STREAM, true);
     if (!s.valid()) {
         note(LOG_ERR, "cannot reach the simulated switch at " + path + ": " + std::strerror(errno));
+        nextHoldMs_ = 0;
         return false;
     }
     // Room for many forwarding records on their way: each is a small write
@@ -63,6 +65,7 @@ bool Link::connect()
         return false;
     }
     connected_ = true;
+    nextHoldMs_ = 0;
     note(LOG_INFO, "connected to the simulated switch at " + path + " (pbb-sim pid " + std::to_string(simPid_) +
                        ", session " + std::to_string(session_) + ")");
     return true;
@@ -83,12 +86,21 @@ void Link::closeSocket()
     stagedCount_ = 0;
 }
 
-void Link::disconnect(const std::string& why)
+void Link::disconnect(const std::string& why, bool unanswered)
 {
     bool was = connected_;
     connected_ = false;
     closeSocket();
-    note(LOG_ERR, (was ? "lost the simulated switch: " : "could not connect to the simulated switch: ") + why);
+    std::string text = (was ? "lost the simulated switch: " : "could not connect to the simulated switch: ") + why;
+    if (unanswered) {
+        int64_t hold = nextHoldMs_ == 0 ? kReplyTimeoutMs : nextHoldMs_;
+        holdUntilMs_ = nowMs() + hold;
+        nextHoldMs_ = std::min(2 * hold, kHoldMaxMs);
+        text += "; trying again in " + std::to_string(hold / 1000) + " s";
+    } else {
+        nextHoldMs_ = 0;
+    }
+    note(LOG_ERR, text);
     if (was && serviceDown_)
         for (size_t s = 0; s < sim::kServiceCount; ++s) serviceDown_(static_cast<sim::Service>(s));
 }
@@ -131,7 +143,7 @@ bool Link::readUntil(const std::function<bool()>& done, int64_t deadline)
             if (!done) return true;
             int64_t left = deadline - nowMs();
             if (left <= 0) {
-                disconnect("no answer from the simulator within " + std::to_string(kReplyTimeoutMs) + " ms");
+                disconnect("no answer from the simulator within " + std::to_string(kReplyTimeoutMs) + " ms", true);
                 return false;
             }
             pollfd p{sock_.get(), POLLIN, 0};
@@ -230,7 +242,7 @@ bool Link::sendAll(const std::vector<uint8_t>& bytes, int fd, int64_t deadline)
         }
         int64_t left = deadline - nowMs();
         if (left <= 0) {
-            disconnect("the simulator takes no requests");
+            disconnect("the simulator takes no requests", true);
             return false;
         }
         pollfd p{sock_.get(), POLLOUT, 0};
@@ -287,7 +299,7 @@ bool Link::sendRecords(bool flush, uint32_t flushResult)
         // answers a request once it has taken all of it.
         if (!call(Msg::Ping, wire::Writer())) return false;
         if (!ring_->put(sendBuf_)) {
-            disconnect("the simulator does not take forwarding records");
+            disconnect("the simulator does not take forwarding records", true);
             return false;
         }
     }

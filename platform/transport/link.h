@@ -19,6 +19,14 @@
 // copy is empty and every service is away; calls that need an answer get
 // PLAT_ERR_UNAVAILABLE. Reasons for failures are logged once each under the
 // "platform" identity.
+//
+// A simulator that is there but does not answer (stopped, stuck) costs the
+// daemon's thread a reply's whole timeout per attempt, and the daemon asks
+// for its services every second. So once a session or an attempt ended for
+// want of an answer, no new attempt is made for a while: the reply timeout
+// at first, twice as long after each further unanswered attempt, at most
+// kHoldMaxMs; a connection made, or a simulator gone for good (the
+// connection closed or refused at once), ends the hold.
 #pragma once
 
 #include <sys/types.h>
@@ -64,7 +72,8 @@ public:
     // One request and its reply's result; nullopt when the simulator cannot
     // be reached (the connection is then closed). fd >= 0 travels along.
     std::optional<uint32_t> call(wire::Msg type, const wire::Writer& body, int fd = -1);
-    void disconnect(const std::string& why);
+    // unanswered: the simulator did not answer in time (a hold follows).
+    void disconnect(const std::string& why, bool unanswered = false);
 
     // A forwarding record and the answer the caller got (from shadow()):
     // it waits for the next flush or request (or until kStagedMax bytes,
@@ -92,6 +101,8 @@ public:
 
     // How long a reply (and the snapshot at connection) may take.
     static constexpr int kReplyTimeoutMs = 5000;
+    // The longest wait before a new attempt on a simulator that did not answer.
+    static constexpr int64_t kHoldMaxMs = 60000;
     // Records that may wait for a flush or request before they are sent.
     static constexpr size_t kStagedMax = 64u << 10;
     // The connection's send buffer asked for (the system caps it at
@@ -143,6 +154,10 @@ private:
     uint32_t session_ = 0;
     std::string lastNote_;
     std::string firstProblem_;
+    // No attempt to connect before holdUntilMs_; the hold after the next
+    // unanswered attempt (0: none yet).
+    int64_t holdUntilMs_ = 0;
+    int64_t nextHoldMs_ = 0;
 };
 
 }  // namespace plat::transport

@@ -12,7 +12,10 @@
 #include "platform/model/inproc.h"
 #include "platform/pktsock.h"
 #include "platform/result.h"
+#include "platform/settings.h"
 #include "platform/testing.h"
+#include "platform/transport/paths.h"
+#include "platform/transport/unix_io.h"
 #include "support/logread.h"
 #include "unit/transport/sim_child.h"
 
@@ -25,6 +28,14 @@ class Lifecycle : public pbbtest::TransportTest {
 protected:
     static int registerL2vpn() { return L2VPN_Register(L2VPN_INSTANCE_DEFAULT, 27, L2VPN_CLIENT_MINM, ignoreL2vpn); }
 };
+
+// Connections the listener holds and nobody took.
+size_t pendingConnections(int listener)
+{
+    size_t n = 0;
+    while (plat::UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)).valid()) ++n;
+    return n;
+}
 
 // A daemon without a switch: services away, registrations refused, no
 // hang; then a switch that comes, ends and comes back.
@@ -62,6 +73,45 @@ TEST_F(Lifecycle, WithoutTheSimulatorServicesAreAwayAndItsComingIsNoticed)
     EXPECT_EQ(IF_GetDataByIfIndex(1, IF_DATA_TYPE, &type), PLAT_OK);
     L2VPN_Deregister(l2vpn);
     EXPECT_GE(registerL2vpn(), 0);
+}
+
+// A simulator that takes connections and never answers costs the daemon
+// one reply timeout, not one per call that asks for a service: the calls
+// after it fail at once, without connecting again.
+TEST_F(Lifecycle, ASimulatorThatNeverAnswersIsNotAskedAgainAtOnce)
+{
+    ASSERT_TRUE(plat::ensureDir(plat::runDir()));
+    plat::UniqueFd listener = plat::transport::listenUnix(plat::transport::simSocketPath(), SOCK_STREAM);
+    ASSERT_TRUE(listener.valid());
+    connect();
+    EXPECT_EQ(IF_Event_Init(), -1);
+    EXPECT_EQ(registerL2vpn(), -1);
+    EXPECT_EQ(pendingConnections(listener.get()), 1u);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"could not connect to the simulated switch: no answer from the "
+                                                  "simulator within 5000 ms; trying again in 5 s"})
+                  .size(),
+              1u);
+}
+
+// The same for a simulator that stops answering during a session: the call
+// that waited in vain ends the session, and the next ones do not connect.
+TEST_F(Lifecycle, ASimulatorThatStopsAnsweringIsNotAskedAgainAtOnce)
+{
+    pbbtest::SimChild sim;
+    connect();
+    int l2vpn = registerL2vpn();
+    ASSERT_GE(l2vpn, 0);
+    int status = 0;
+    ASSERT_TRUE(::kill(sim.pid(), SIGSTOP) == 0 && ::waitpid(sim.pid(), &status, WUNTRACED) == sim.pid());
+    EXPECT_EQ(L2VPN_SetInterface(l2vpn, 1, L2VPN_IF_PBB_ENABLE), PLAT_ERR_UNAVAILABLE);
+    EXPECT_EQ(IF_Event_Init(), -1);
+    EXPECT_EQ(registerL2vpn(), -1);
+    EXPECT_EQ(pbbtest::grepLines(dirs.logFile(), {"lost the simulated switch: no answer from the simulator within "
+                                                  "5000 ms; trying again in 5 s"})
+                  .size(),
+              1u);
+    EXPECT_TRUE(pbbtest::grepLines(dirs.logFile(), {"could not connect to the simulated switch"}).empty());
+    (void)::kill(sim.pid(), SIGCONT);
 }
 
 }  // namespace
