@@ -92,6 +92,8 @@ void Link::disconnect(const std::string& why, bool unanswered)
     connected_ = false;
     closeSocket();
     std::string text = (was ? "lost the simulated switch: " : "could not connect to the simulated switch: ") + why;
+    // The problem a failed start-up reports is the failure, not the wait.
+    if (firstProblem_.empty()) firstProblem_ = text;
     if (unanswered) {
         int64_t hold = nextHoldMs_ == 0 ? kReplyTimeoutMs : nextHoldMs_;
         holdUntilMs_ = nowMs() + hold;

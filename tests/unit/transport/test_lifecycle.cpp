@@ -9,6 +9,7 @@
 
 #include "platform/ifm.h"
 #include "platform/l2vpn.h"
+#include "platform/model/backend.h"
 #include "platform/model/inproc.h"
 #include "platform/pktsock.h"
 #include "platform/result.h"
@@ -91,6 +92,9 @@ TEST_F(Lifecycle, ASimulatorThatNeverAnswersIsNotAskedAgainAtOnce)
                                                   "simulator within 5000 ms; trying again in 5 s"})
                   .size(),
               1u);
+    // A daemon starting so gives up with the failure, not the wait.
+    EXPECT_EQ(plat::backend().startupProblem(),
+              "could not connect to the simulated switch: no answer from the simulator within 5000 ms");
 }
 
 // The same for a simulator that stops answering during a session: the call
