@@ -325,6 +325,30 @@ TEST_F(Requests, RecordsBeyondTheRingArriveWholeAndInOrder)
     EXPECT_GE(static_cast<plat::transport::SocketBackend&>(plat::backend()).link().bellsRung(), 1u);
 }
 
+// Records that wait for a flush when the simulator goes go with the
+// connection: the next simulator gets only what is programmed after the
+// library connected to it, and keeps the connection.
+TEST_F(Requests, RecordsNotSentWhenTheSimulatorWentGoWithTheConnection)
+{
+    auto sim = std::make_unique<pbbtest::SimChild>();
+    connect();
+    Calls gone;
+    gone.reg();
+    gone.uc(1, 1, 1);
+    sim->kill();
+    sim = std::make_unique<pbbtest::SimChild>();
+    L2VPN_Deregister(gone.fd);
+    Calls c;
+    c.reg();
+    c.uc(1, 2, 1);
+    c.flush();
+    c.pbb(1);
+    EXPECT_EQ(c.rc, (std::vector<uint32_t>{0, PLAT_OK, PLAT_OK, PLAT_OK}));
+    auto shown = json::parse(pbbtest::simctl({"show", "unicast"}, true).out)["unicast"];
+    ASSERT_EQ(shown.size(), 1u) << shown;
+    EXPECT_EQ(shown[0]["bmac"], "00:11:22:33:44:02");
+}
+
 TEST_F(Requests, FaultsArmedFromTheSimulatorFailTheDaemonsCalls)
 {
     pbbtest::SimChild sim;
