@@ -25,8 +25,9 @@
 // for its services every second. So once a session or an attempt ended for
 // want of an answer, no new attempt is made for a while: the reply timeout
 // at first, twice as long after each further unanswered attempt, at most
-// kHoldMaxMs; a connection made, or a simulator gone for good (the
-// connection closed or refused at once), ends the hold.
+// kHoldMaxMs. A connection made ends the hold, and so does a simulator that
+// is not there (the connection refused, or closed by it): such attempts
+// cost nothing, and a simulator started again is found at the next call.
 #pragma once
 
 #include <sys/types.h>
