@@ -1,5 +1,5 @@
 // A full walk of a VSI's learned entries as pbbctl makes it: type 10 and
-// type 11 requests (the step after a B-MAC), up to 32 in flight on ranges
+// type 11 requests (the step after a B-MAC), up to 64 in flight on ranges
 // of the VSI's B-MACs (tools/pbbctl/pbbctl_walk.h), through pbbctl's client
 // library (tools/pbbctl/pbbctl_client) against the real management server.
 //
