@@ -12,6 +12,9 @@
 //    every page's position up again, so the cost per entry shows how a
 //    page grows with the VSI's size; steps_per_entry: the requests the
 //    walk made per entry (above 1 by the steps its cuts cost);
+//    steps_per_read: requests per read of the client, which shows whether
+//    a wake-up of the client finds many replies or one (also in
+//    BM_WalkAllVsis);
 //  - BM_WalkAllVsis/V/N: V VSIs of N entries each, walked as 'pbbctl show
 //    learned --all' does (multicast walk, then the VSIs side by side);
 //  - BM_PbbctlShowAll/V/N: the pbbctl process itself ('pbbctl --json show
@@ -198,6 +201,14 @@ void counters(benchmark::State& state, uint64_t entries)
                                                          benchmark::Counter::kInvert);
 }
 
+// Replies taken in by one read of the client, on average: near the window
+// (64) when each wake-up of the client finds a window's replies waiting,
+// near 1 when the client wakes for every reply.
+void stepsPerRead(benchmark::State& state, const pbbctl::MgmtClient& c)
+{
+    state.counters["steps_per_read"] = static_cast<double>(c.requests()) / static_cast<double>(std::max<uint64_t>(c.reads(), 1));
+}
+
 void BM_WalkOneVsi(benchmark::State& state)
 {
     const auto n = static_cast<uint32_t>(state.range(0));
@@ -209,6 +220,7 @@ void BM_WalkOneVsi(benchmark::State& state)
     if (got != n) state.SkipWithError("the walk missed entries");
     counters(state, got);
     state.counters["steps_per_entry"] = static_cast<double>(c.requests()) / static_cast<double>(got * state.iterations());
+    stepsPerRead(state, c);
 }
 
 // Every VSI's entries, walked as 'pbbctl show learned --all' walks them
@@ -239,6 +251,7 @@ void BM_WalkAllVsis(benchmark::State& state)
     counters(state, got);
     // Multicast steps included.
     state.counters["steps_per_entry"] = static_cast<double>(c.requests()) / static_cast<double>(got * state.iterations());
+    stepsPerRead(state, c);
 }
 
 // The curve of the walk of every VSI from 16,000 to 1,000,000 entries:

@@ -86,6 +86,7 @@ TlvView MgmtClient::receive()
         if (auto t = reader_.nextView()) return *t;
         ssize_t n = ::recv(fd_, reader_.room(kReadLen), kReadLen, 0);
         if (n > 0) {
+            ++reads_;
             reader_.commit(static_cast<size_t>(n));
             continue;
         }

@@ -86,8 +86,10 @@ public:
     // Valid until the next read.
     std::optional<proto::TlvView> stepReply(bool wait);
 
-    // Requests made on this connection.
+    // Requests made on this connection, and the reads that took their
+    // replies in: a walk whose reads take one reply each wakes once a step.
     uint64_t requests() const { return requests_; }
+    uint64_t reads() const { return reads_; }
 
 private:
     void send(const proto::Bytes& bytes);
@@ -106,6 +108,7 @@ private:
     int timeoutMs_;
     proto::TlvReader reader_;
     uint64_t requests_ = 0;
+    uint64_t reads_ = 0;
     // Type of the request whose answer has not been read; -1 when none.
     int outstanding_ = -1;
     // Steps written with sendSteps whose replies have not been read.
