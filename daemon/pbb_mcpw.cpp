@@ -112,9 +112,10 @@ PbbMcPw* PBB_mcpw_Create(uint32_t uiVsiIndex, uint32_t uiISid, uint16_t usBVlan)
     pstMcPw->uiISid = uiISid;
     PBB_mcpw_GroupMac(uiISid, pstMcPw->aucMcMac);
     pstMcPw->uiPortNum = 0;
-    pbb::list::insertOrdered(&g_stPbbMcList, &pstMcPw->stMcNode, [](PbbMcNode* a, PbbMcNode* b) {
-        return _pbb_mcpw_Entry(a)->uiVsiIndex < _pbb_mcpw_Entry(b)->uiVsiIndex;
-    });
+    // Behind every entry whose VSI index is not greater: before the first
+    // entry above its index, else at the back.
+    PbbMcPw* pstAbove = PBB_mcpw_GetNextByIndex(uiVsiIndex);
+    pbb::list::insertBefore(pstAbove != nullptr ? &pstAbove->stMcNode : &g_stPbbMcList, &pstMcPw->stMcNode);
     // An entry goes behind those of its index: the slot keeps the first.
     if (uiVsiIndex < g_uiPbbMcByVsiNum && g_ppstPbbMcByVsi[uiVsiIndex] == nullptr)
         g_ppstPbbMcByVsi[uiVsiIndex] = pstMcPw;
@@ -188,7 +189,17 @@ PbbMcPw* PBB_mcpw_GetNext(const PbbMcPw* pstMcPw)
 
 PbbMcPw* PBB_mcpw_GetNextByIndex(uint32_t uiVsiIndex)
 {
+    // The list is in VSI index order: when its last entry is not above the
+    // index, none is (a walk's last step, additions in ascending order).
     PbbMcNode* pstHead = &g_stPbbMcList;
+    if (pstHead->pstPrev == pstHead || _pbb_mcpw_Entry(pstHead->pstPrev)->uiVsiIndex <= uiVsiIndex) return nullptr;
+    // The first filled slot above the index holds the first entry above it.
+    // A walk of every entry reads each slot once in all, where a walk of
+    // the list from its head for each step read half the list a step.
+    for (uint64_t i = static_cast<uint64_t>(uiVsiIndex) + 1; i < g_uiPbbMcByVsiNum; ++i)
+        if (g_ppstPbbMcByVsi[i] != nullptr) return g_ppstPbbMcByVsi[i];
+    // Without slots, or with none filled above the index: an entry beyond
+    // the slots, found in the list.
     for (PbbMcNode* pstNode = pstHead->pstNext; pstNode != pstHead; pstNode = pstNode->pstNext)
         if (_pbb_mcpw_Entry(pstNode)->uiVsiIndex > uiVsiIndex) return _pbb_mcpw_Entry(pstNode);
     return nullptr;

@@ -32,6 +32,11 @@ struct PbbMcPw {
 };
 
 extern PbbMcNode g_stPbbMcList;
+// Beside the list: slot i holds the list's first entry of VSI index i, or
+// null; g_uiPbbMcByVsiNum slots (0 when the VSI table was not there at
+// initialisation).
+extern PbbMcPw** g_ppstPbbMcByVsi;
+extern uint32_t g_uiPbbMcByVsiNum;
 
 // Backbone service instance group address of an I-SID: 01-1E-83 and the
 // I-SID's low 24 bits, most significant byte first.
