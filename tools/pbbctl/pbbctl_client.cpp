@@ -120,6 +120,17 @@ void MgmtClient::settle()
 {
     if (outstanding_ >= 0) (void)answer();
     while (steps_ > 0) (void)stepReply(true);
+    for (; mcLeft_ > 0; --mcLeft_) (void)replies(kGetNextMc);
+}
+
+std::vector<Tlv> MgmtClient::replies(uint16_t type)
+{
+    std::vector<Tlv> out;
+    do {
+        TlvView t = receive();
+        out.push_back({t.type, Bytes(t.value, t.value + t.len)});
+    } while (!endsAnswer(type, out.back().type));
+    return out;
 }
 
 void MgmtClient::sendSteps(const Bytes& steps, size_t count)
@@ -141,13 +152,9 @@ std::optional<TlvView> MgmtClient::stepReply(bool wait)
 std::vector<Tlv> MgmtClient::exchange(uint16_t type, const Bytes& value)
 {
     request(tlv(type, value), type);
-    std::vector<Tlv> replies;
-    do {
-        TlvView t = receive();
-        replies.push_back({t.type, Bytes(t.value, t.value + t.len)});
-    } while (!endsAnswer(type, replies.back().type));
+    std::vector<Tlv> out = replies(type);
     outstanding_ = -1;
-    return replies;
+    return out;
 }
 
 uint32_t MgmtClient::call(uint16_t type, const Bytes& value)
@@ -168,10 +175,13 @@ uint32_t MgmtClient::debugWord()
     return *w;
 }
 
-MgmtClient::McAnswer MgmtClient::multicast(uint16_t type, const Bytes& value)
+namespace {
+
+// One multicast answer from its replies: the entry's pieces, then the
+// result.
+MgmtClient::McAnswer mcAnswerOf(const std::vector<Tlv>& replies)
 {
-    McAnswer a;
-    auto replies = exchange(type, value);
+    MgmtClient::McAnswer a;
     for (size_t i = 0; i + 1 < replies.size(); ++i) {
         const Tlv& t = replies[i];
         auto m = t.type == kMcReply ? parseMc(t.value.data(), t.value.size()) : std::nullopt;
@@ -189,16 +199,61 @@ MgmtClient::McAnswer MgmtClient::multicast(uint16_t type, const Bytes& value)
     return a;
 }
 
-std::vector<McMsg> MgmtClient::multicastWalk()
+}  // namespace
+
+MgmtClient::McAnswer MgmtClient::multicast(uint16_t type, const Bytes& value)
 {
+    return mcAnswerOf(exchange(type, value));
+}
+
+std::vector<MgmtClient::McAnswer> MgmtClient::multicastAfter(uint32_t from, size_t n)
+{
+    settle();
+    Bytes steps;
+    for (size_t i = 0; i < n; ++i) {
+        const Bytes step = tlv(kGetNextMc, indexValue(from + static_cast<uint32_t>(i)));
+        steps.insert(steps.end(), step.begin(), step.end());
+    }
+    requests_ += n;
+    mcLeft_ = n;
+    send(steps);
+    std::vector<McAnswer> out;
+    while (mcLeft_ > 0) {
+        std::vector<Tlv> r = replies(kGetNextMc);
+        --mcLeft_;
+        out.push_back(mcAnswerOf(r));
+    }
+    return out;
+}
+
+std::vector<McMsg> MgmtClient::multicastWalk(size_t window)
+{
+    window = std::max<size_t>(window, 1);
     std::vector<McMsg> all;
     McAnswer a = multicast(kGetFirstMc, {});
-    while (a.code == kMcEnd) {
-        uint32_t last = a.entry.vsiIndex;
-        all.push_back(std::move(a.entry));
-        a = multicast(kGetNextMc, indexValue(last));
+    if (a.code != kMcEnd) return all;
+    uint64_t last = a.entry.vsiIndex;
+    all.push_back(std::move(a.entry));
+    size_t n = 1;
+    for (;;) {
+        // No step after an index beyond the highest.
+        n = static_cast<size_t>(std::min<uint64_t>(n, uint64_t{UINT32_MAX} - last + 1));
+        const uint64_t from = last;
+        std::vector<McAnswer> got = multicastAfter(static_cast<uint32_t>(from), n);
+        // The walk of one step at a time, through the answers at hand.
+        size_t used = 0;
+        while (last - from < n) {
+            McAnswer& s = got[last - from];
+            if (s.code != kMcEnd) return all;
+            if (s.entry.vsiIndex <= last)
+                throw BadReply("multicast answer after VSI index " + std::to_string(last) + " for index " +
+                               std::to_string(s.entry.vsiIndex));
+            last = s.entry.vsiIndex;
+            all.push_back(std::move(s.entry));
+            ++used;
+        }
+        n = used == n ? std::min(2 * n, window) : (2 * used > n ? n : used);
     }
-    return all;
 }
 
 std::vector<UcMsg> MgmtClient::learnedWalk(const UcMsg& vsi, uint32_t* endCode)

@@ -3,9 +3,9 @@
 //
 // One request is written per write and all its replies are read before the
 // next request goes out, so that no request straddles two of the daemon's
-// reads. The steps of a walk of learned entries are the exception: a few
-// whole ones are in flight together, never more than one of the daemon's
-// reads takes (pbbctl_walk.h). Every wait has the connection's time-out; a
+// reads. The steps of the walks are the exception: a few whole ones are in
+// flight together, never more than one of the daemon's reads takes (the
+// learned entries' in pbbctl_walk.h, the multicast entries' below). Every wait has the connection's time-out; a
 // daemon that does not answer within it, or closes the connection, ends
 // the exchange with NoAnswer.
 #pragma once
@@ -61,8 +61,18 @@ public:
     };
     McAnswer multicast(uint16_t type, const proto::Bytes& value);
 
-    // Every multicast entry with ports, in VSI index order (types 8 and 9).
-    std::vector<proto::McMsg> multicastWalk();
+    // Every multicast entry with ports, in VSI index order: type 8, then
+    // type 9 after the last entry's VSI index until the daemon refuses a
+    // step, the entries a walk of one step at a time hands on. Up to
+    // `window` type 9 steps go out together, after consecutive indexes from
+    // the last entry's on: where every index holds an entry, each of them
+    // is a step of that walk; a step after an index without an entry
+    // answers what another step does and is dropped. The number grows while
+    // every step finds the next entry, holds while more than half do and
+    // falls to those that did, so a sparse table costs at most one round
+    // trip per entry, as the walk of one step at a time does.
+    static constexpr size_t kMcWindow = 32;
+    std::vector<proto::McMsg> multicastWalk(size_t window = kMcWindow);
 
     // Every learned entry of a VSI in B-MAC order (type 10, then 11 from
     // the last B-MAC until there is no further one). The VSI's index,
@@ -103,6 +113,12 @@ private:
     // Reads and drops the answer to a request sent before a walk was left
     // by an exception, so that the next answer is that of the next request.
     void settle();
+    // The replies up to the one that ends the answer to a request of this
+    // type.
+    std::vector<proto::Tlv> replies(uint16_t type);
+    // The answers to type 9 steps after the indexes from to from + n - 1,
+    // written together, in that order.
+    std::vector<McAnswer> multicastAfter(uint32_t from, size_t n);
 
     int fd_ = -1;
     int timeoutMs_;
@@ -113,6 +129,8 @@ private:
     int outstanding_ = -1;
     // Steps written with sendSteps whose replies have not been read.
     size_t steps_ = 0;
+    // Answers of multicastAfter's steps not read yet.
+    size_t mcLeft_ = 0;
 };
 
 }  // namespace pbbctl

@@ -4,6 +4,7 @@
 // absent daemon ends in NoAnswer. The server's loop runs on a thread while
 // the client waits for its answers; the test touches the daemon's tables
 // only while that loop is stopped.
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -43,6 +44,7 @@ protected:
     {
         stopLoop();
         g_apfPBBRequestFunc[kGetFirstUc] = _pbb_gs_GetFirstUC;
+        g_apfPBBRequestFunc[kGetNextMc] = _pbb_gs_GetNextMC;
         PBB_gs_Exit();
         pbbtest::closeDaemonLoop();
         g_uiPbbDbgFlag = 0;
@@ -204,6 +206,54 @@ TEST_F(AgainstServer, WalksWithStepsInFlightHandOnWhatTheListsHold)
         EXPECT_EQ(got, want) << "window " << window;
     }
     EXPECT_EQ(cl.debugWord(), 0u) << "no step's answer is left to be taken for another's";
+}
+
+// The multicast walk with steps in flight hands on what the walk of one
+// step at a time does, over VSI indexes in a run, with gaps, spread far
+// apart, and past an entry without ports (where a walk of type 9 ends),
+// for every window; a step's malformed answer leaves no reply behind for
+// the next request.
+TEST_F(AgainstServer, MulticastWalkWithStepsInFlightAnswersAsOneStepAtATime)
+{
+    ASSERT_EQ(PBB_gs_Init(), PBB_OK);
+    std::mt19937 rng(20261209);
+    std::vector<uint32_t> indexes;
+    for (uint32_t v = 0; v < 150; ++v) indexes.push_back(v);
+    for (uint32_t v = 150; v < 450; ++v)
+        if (rng() % 4 != 0) indexes.push_back(v);
+    for (uint32_t v = 450; v < 3000; v += 1 + rng() % 90) indexes.push_back(v);
+    for (uint32_t v : indexes) {
+        PbbMcPw* mc = PBB_mcpw_Create(v, 5000 + v, kVlan);
+        ASSERT_EQ(PBB_mcpw_AddPort(mc, 100 + v % 7), PBB_OK);
+    }
+    (void)PBB_mcpw_Create(3100, 8100, kVlan);  // no ports: the walks end before it
+    ASSERT_EQ(PBB_mcpw_AddPort(PBB_mcpw_Create(3200, 8200, kVlan), 101), PBB_OK);
+    startLoop();
+    MgmtClient cl(5000);
+    std::vector<McMsg> one;
+    for (MgmtClient::McAnswer a = cl.multicast(kGetFirstMc, {}); a.code == kMcEnd;
+         a = cl.multicast(kGetNextMc, indexValue(a.entry.vsiIndex)))
+        one.push_back(a.entry);
+    ASSERT_EQ(one.size(), indexes.size());
+    EXPECT_EQ(one.back().vsiIndex, indexes.back());
+    for (size_t window : {size_t{1}, size_t{2}, size_t{5}, MgmtClient::kMcWindow}) {
+        const uint64_t before = cl.requests();
+        EXPECT_EQ(cl.multicastWalk(window), one) << "window " << window;
+        if (window == MgmtClient::kMcWindow) {
+            EXPECT_LT(cl.requests() - before, 2 * one.size()) << "steps after indexes without an entry";
+        }
+    }
+    stopLoop();
+
+    // The answer after index 20 claims an entry and holds none.
+    g_apfPBBRequestFunc[kGetNextMc] = [](void* v, int fd) {
+        if (ntohl(*static_cast<uint32_t*>(v)) == 20) return _pbb_gs_SendResult(fd, kMcEnd);
+        return _pbb_gs_GetNextMC(v, fd);
+    };
+    startLoop();
+    EXPECT_THROW(cl.multicastWalk(), BadReply);
+    EXPECT_EQ(cl.debugWord(), 0u) << "no step's answer is left to be taken for another's";
+    stopLoop();
 }
 
 TEST(Client, SilentDaemonTimesOutAndAbsentOneIsNotRunning)
