@@ -120,7 +120,7 @@ void MgmtClient::settle()
 {
     if (outstanding_ >= 0) (void)answer();
     while (steps_ > 0) (void)stepReply(true);
-    for (; mcLeft_ > 0; --mcLeft_) (void)replies(kGetNextMc);
+    for (; mcLeft_ > 0; --mcLeft_) (void)replies(kGetMc);
 }
 
 std::vector<Tlv> MgmtClient::replies(uint16_t type)
@@ -206,22 +206,25 @@ MgmtClient::McAnswer MgmtClient::multicast(uint16_t type, const Bytes& value)
     return mcAnswerOf(exchange(type, value));
 }
 
-std::vector<MgmtClient::McAnswer> MgmtClient::multicastAfter(uint32_t from, size_t n)
+std::vector<MgmtClient::McAnswer> MgmtClient::multicastEach(uint16_t type, const std::vector<Bytes>& values)
 {
-    settle();
-    Bytes steps;
-    for (size_t i = 0; i < n; ++i) {
-        const Bytes step = tlv(kGetNextMc, indexValue(from + static_cast<uint32_t>(i)));
-        steps.insert(steps.end(), step.begin(), step.end());
-    }
-    requests_ += n;
-    mcLeft_ = n;
-    send(steps);
     std::vector<McAnswer> out;
-    while (mcLeft_ > 0) {
-        std::vector<Tlv> r = replies(kGetNextMc);
-        --mcLeft_;
-        out.push_back(mcAnswerOf(r));
+    for (size_t at = 0; at < values.size(); at += kMcWindow) {
+        settle();
+        const size_t n = std::min(kMcWindow, values.size() - at);
+        Bytes requests;
+        for (size_t i = at; i < at + n; ++i) {
+            const Bytes r = tlv(type, values[i]);
+            requests.insert(requests.end(), r.begin(), r.end());
+        }
+        requests_ += n;
+        mcLeft_ = n;
+        send(requests);
+        while (mcLeft_ > 0) {
+            std::vector<Tlv> r = replies(type);
+            --mcLeft_;
+            out.push_back(mcAnswerOf(r));
+        }
     }
     return out;
 }
@@ -239,7 +242,9 @@ std::vector<McMsg> MgmtClient::multicastWalk(size_t window)
         // No step after an index beyond the highest.
         n = static_cast<size_t>(std::min<uint64_t>(n, uint64_t{UINT32_MAX} - last + 1));
         const uint64_t from = last;
-        std::vector<McAnswer> got = multicastAfter(static_cast<uint32_t>(from), n);
+        std::vector<Bytes> after;
+        for (uint64_t i = from; i < from + n; ++i) after.push_back(indexValue(static_cast<uint32_t>(i)));
+        std::vector<McAnswer> got = multicastEach(kGetNextMc, after);
         // The walk of one step at a time, through the answers at hand.
         size_t used = 0;
         while (last - from < n) {

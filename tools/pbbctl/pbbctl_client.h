@@ -60,6 +60,10 @@ public:
         proto::McMsg entry;
     };
     McAnswer multicast(uint16_t type, const proto::Bytes& value);
+    // The answers to one multicast request of this type (7 or 9) per value,
+    // in their order: up to kMcWindow requests written together, their
+    // answers read before the next ones go out.
+    std::vector<McAnswer> multicastEach(uint16_t type, const std::vector<proto::Bytes>& values);
 
     // Every multicast entry with ports, in VSI index order: type 8, then
     // type 9 after the last entry's VSI index until the daemon refuses a
@@ -116,9 +120,6 @@ private:
     // The replies up to the one that ends the answer to a request of this
     // type.
     std::vector<proto::Tlv> replies(uint16_t type);
-    // The answers to type 9 steps after the indexes from to from + n - 1,
-    // written together, in that order.
-    std::vector<McAnswer> multicastAfter(uint32_t from, size_t n);
 
     int fd_ = -1;
     int timeoutMs_;
@@ -129,7 +130,7 @@ private:
     int outstanding_ = -1;
     // Steps written with sendSteps whose replies have not been read.
     size_t steps_ = 0;
-    // Answers of multicastAfter's steps not read yet.
+    // Answers of multicastEach's requests not read yet.
     size_t mcLeft_ = 0;
 };
 

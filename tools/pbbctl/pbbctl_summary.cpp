@@ -141,9 +141,12 @@ Summary gather(Session& s)
     try {
         std::vector<proto::UcMsg> keys;
         std::vector<size_t> of;  // keys[k] is of out.vsis[of[k]]
+        std::vector<proto::Bytes> names;
+        for (const auto& v : out.vsis) names.push_back(proto::nameValue(v.id.name));
+        auto answers = s.daemon().multicastEach(proto::kGetMc, names);
         for (size_t i = 0; i < out.vsis.size(); ++i) {
             auto& v = out.vsis[i];
-            auto a = s.daemon().multicast(proto::kGetMc, proto::nameValue(v.id.name));
+            auto& a = answers[i];
             if (a.code != proto::kMcEnd) continue;
             v.mc = a.entry;
             keys.push_back({a.entry.vsiIndex, a.entry.isid, a.entry.bvlan, {}, 0, a.entry.vsiName});

@@ -226,6 +226,14 @@ TEST_F(AgainstServer, MulticastWalkWithStepsInFlightAnswersAsOneStepAtATime)
         PbbMcPw* mc = PBB_mcpw_Create(v, 5000 + v, kVlan);
         ASSERT_EQ(PBB_mcpw_AddPort(mc, 100 + v % 7), PBB_OK);
     }
+    std::vector<Bytes> names;  // VSIs 0 to 49 by name, and two that are not
+    for (uint32_t v = 0; v < 50; ++v) {
+        const std::string name = "m" + std::to_string(v);
+        vsi(v, name.c_str(), 5000 + v);
+        names.push_back(nameValue(name));
+    }
+    names.insert(names.begin() + 20, nameValue("nobody"));
+    names.push_back(nameValue("nobody-else"));
     (void)PBB_mcpw_Create(3100, 8100, kVlan);  // no ports: the walks end before it
     ASSERT_EQ(PBB_mcpw_AddPort(PBB_mcpw_Create(3200, 8200, kVlan), 101), PBB_OK);
     startLoop();
@@ -243,6 +251,15 @@ TEST_F(AgainstServer, MulticastWalkWithStepsInFlightAnswersAsOneStepAtATime)
             EXPECT_LT(cl.requests() - before, 2 * one.size()) << "steps after indexes without an entry";
         }
     }
+    // Answers by name, more than one write's worth: as asked one by one.
+    std::vector<MgmtClient::McAnswer> each = cl.multicastEach(kGetMc, names);
+    ASSERT_EQ(each.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        MgmtClient::McAnswer a = cl.multicast(kGetMc, names[i]);
+        EXPECT_EQ(std::tie(each[i].code, each[i].entry), std::tie(a.code, a.entry)) << "name " << i;
+    }
+    EXPECT_EQ(each[20].code, kFailed);
+    EXPECT_EQ(each[21].entry.vsiName, "m20");
     stopLoop();
 
     // The answer after index 20 claims an entry and holds none.
