@@ -209,6 +209,12 @@ MgmtClient::McAnswer MgmtClient::multicast(uint16_t type, const Bytes& value)
 std::vector<MgmtClient::McAnswer> MgmtClient::multicastEach(uint16_t type, const std::vector<Bytes>& values)
 {
     std::vector<McAnswer> out;
+    multicastEach(type, values, [&out](size_t, McAnswer&& a) { out.push_back(std::move(a)); });
+    return out;
+}
+
+void MgmtClient::multicastEach(uint16_t type, const std::vector<Bytes>& values, const McFn& each)
+{
     for (size_t at = 0; at < values.size(); at += kMcWindow) {
         settle();
         const size_t n = std::min(kMcWindow, values.size() - at);
@@ -220,13 +226,12 @@ std::vector<MgmtClient::McAnswer> MgmtClient::multicastEach(uint16_t type, const
         requests_ += n;
         mcLeft_ = n;
         send(requests);
-        while (mcLeft_ > 0) {
+        for (size_t i = at; mcLeft_ > 0; ++i) {
             std::vector<Tlv> r = replies(type);
             --mcLeft_;
-            out.push_back(mcAnswerOf(r));
+            each(i, mcAnswerOf(r));
         }
     }
-    return out;
 }
 
 std::vector<McMsg> MgmtClient::multicastWalk(size_t window)

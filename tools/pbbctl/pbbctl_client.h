@@ -64,6 +64,10 @@ public:
     // in their order: up to kMcWindow requests written together, their
     // answers read before the next ones go out.
     std::vector<McAnswer> multicastEach(uint16_t type, const std::vector<proto::Bytes>& values);
+    // The same, each answer handed to `each` with its value's position as
+    // it is read (those read before a failure are handed on).
+    using McFn = std::function<void(size_t, McAnswer&&)>;
+    void multicastEach(uint16_t type, const std::vector<proto::Bytes>& values, const McFn& each);
 
     // Every multicast entry with ports, in VSI index order: type 8, then
     // type 9 after the last entry's VSI index until the daemon refuses a

@@ -143,15 +143,12 @@ Summary gather(Session& s)
         std::vector<size_t> of;  // keys[k] is of out.vsis[of[k]]
         std::vector<proto::Bytes> names;
         for (const auto& v : out.vsis) names.push_back(proto::nameValue(v.id.name));
-        auto answers = s.daemon().multicastEach(proto::kGetMc, names);
-        for (size_t i = 0; i < out.vsis.size(); ++i) {
-            auto& v = out.vsis[i];
-            auto& a = answers[i];
-            if (a.code != proto::kMcEnd) continue;
-            v.mc = a.entry;
+        s.daemon().multicastEach(proto::kGetMc, names, [&](size_t i, MgmtClient::McAnswer&& a) {
+            if (a.code != proto::kMcEnd) return;
+            out.vsis[i].mc = a.entry;
             keys.push_back({a.entry.vsiIndex, a.entry.isid, a.entry.bvlan, {}, 0, a.entry.vsiName});
             of.push_back(i);
-        }
+        });
         LearnedWalk::run(
             s.daemon(), keys, [&](size_t k, const proto::UcMsg&) { ++out.vsis[of[k]].learned; },
             [](size_t, uint32_t) {});
