@@ -206,7 +206,8 @@ void counters(benchmark::State& state, uint64_t entries)
 // near 1 when the client wakes for every reply.
 void stepsPerRead(benchmark::State& state, const pbbctl::MgmtClient& c)
 {
-    state.counters["steps_per_read"] = static_cast<double>(c.requests()) / static_cast<double>(std::max<uint64_t>(c.reads(), 1));
+    const auto reads = static_cast<double>(std::max<uint64_t>(c.reads(), 1));
+    state.counters["steps_per_read"] = static_cast<double>(c.requests()) / reads;
 }
 
 void BM_WalkOneVsi(benchmark::State& state)

@@ -5,9 +5,9 @@
 // next request goes out, so that no request straddles two of the daemon's
 // reads. The steps of the walks are the exception: a few whole ones are in
 // flight together, never more than one of the daemon's reads takes (the
-// learned entries' in pbbctl_walk.h, the multicast entries' below). Every wait has the connection's time-out; a
-// daemon that does not answer within it, or closes the connection, ends
-// the exchange with NoAnswer.
+// learned entries' in pbbctl_walk.h, the multicast entries' below). Every
+// wait has the connection's time-out; a daemon that does not answer within
+// it, or closes the connection, ends the exchange with NoAnswer.
 #pragma once
 
 #include <cstdint>
