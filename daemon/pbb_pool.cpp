@@ -68,9 +68,14 @@ void _pbb_pool_Unlink(PbbPoolSlab** ppstHead, PbbPoolSlab* pstSlab)
     pstSlab->pstPrev = pstSlab->pstNext = nullptr;
 }
 
+// Size of a huge page on the platforms the daemon runs on.
+constexpr size_t PBB_POOL_HUGE_PAGE = 2u << 20;
+
 // A slab aligned to its size: twice its size mapped, the rest around it
-// unmapped again.
-PbbPoolSlab* _pbb_pool_MapSlab(uint32_t uiSlabSize)
+// unmapped again. In huge pages when asked and the slab is made of whole
+// ones; a system without them, or with them turned off, keeps small pages
+// (the advice failing changes nothing else).
+PbbPoolSlab* _pbb_pool_MapSlab(uint32_t uiSlabSize, bool bHugePages)
 {
     const size_t ulLen = 2 * static_cast<size_t>(uiSlabSize);
     void* pMap = mmap(nullptr, ulLen, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -80,6 +85,8 @@ PbbPoolSlab* _pbb_pool_MapSlab(uint32_t uiSlabSize)
     if (ulSlab > ulStart) (void)munmap(pMap, ulSlab - ulStart);
     if (ulStart + ulLen > ulSlab + uiSlabSize)
         (void)munmap(reinterpret_cast<void*>(ulSlab + uiSlabSize), ulStart + ulLen - (ulSlab + uiSlabSize));
+    if (bHugePages && uiSlabSize % PBB_POOL_HUGE_PAGE == 0)
+        (void)madvise(reinterpret_cast<void*>(ulSlab), uiSlabSize, MADV_HUGEPAGE);
     PBB_POOL_SCAN(reinterpret_cast<void*>(ulSlab), uiSlabSize);
     return reinterpret_cast<PbbPoolSlab*>(ulSlab);
 }
@@ -102,7 +109,7 @@ void _pbb_pool_FreeSlabs(PbbPoolSlab* pstSlab, uint32_t uiSlabSize)
 
 }  // namespace
 
-void PBB_pool_Init(PbbPool* pstPool, uint32_t uiRecSize, uint32_t uiSlabSize)
+void PBB_pool_Init(PbbPool* pstPool, uint32_t uiRecSize, uint32_t uiSlabSize, bool bHugePages)
 {
     pstPool->uiRecSize = (uiRecSize + 7) / 8 * 8;
     if (pstPool->uiRecSize == 0) pstPool->uiRecSize = 8;
@@ -110,6 +117,7 @@ void PBB_pool_Init(PbbPool* pstPool, uint32_t uiRecSize, uint32_t uiSlabSize)
     pstPool->uiSlabNum = 0;
     pstPool->pstRoomy = nullptr;
     pstPool->pstFull = nullptr;
+    pstPool->bHugePages = bHugePages;
 }
 
 void* PBB_pool_Alloc(PbbPool* pstPool)
@@ -119,7 +127,7 @@ void* PBB_pool_Alloc(PbbPool* pstPool)
     if (uiSlabSize <= PBB_POOL_HEADER || uiRecSize > uiSlabSize - PBB_POOL_HEADER) return nullptr;
     PbbPoolSlab* pstSlab = pstPool->pstRoomy;
     if (pstSlab == nullptr) {
-        pstSlab = _pbb_pool_MapSlab(uiSlabSize);
+        pstSlab = _pbb_pool_MapSlab(uiSlabSize, pstPool->bHugePages);
         if (pstSlab == nullptr) return nullptr;
         *pstSlab = PbbPoolSlab{nullptr, nullptr, nullptr, 0, 0,
                                static_cast<uint32_t>((uiSlabSize - PBB_POOL_HEADER) / uiRecSize)};
@@ -170,5 +178,5 @@ void PBB_pool_Exit(PbbPool* pstPool)
 {
     _pbb_pool_FreeSlabs(pstPool->pstRoomy, pstPool->uiSlabSize);
     _pbb_pool_FreeSlabs(pstPool->pstFull, pstPool->uiSlabSize);
-    PBB_pool_Init(pstPool, pstPool->uiRecSize, pstPool->uiSlabSize);
+    PBB_pool_Init(pstPool, pstPool->uiRecSize, pstPool->uiSlabSize, pstPool->bHugePages);
 }

@@ -21,7 +21,7 @@ constexpr uint32_t PBB_TREE_INNER_MIN = PBB_TREE_INNER_MAX / 3;
 constexpr uint32_t PBB_TREE_MAX_HEIGHT = 40;
 static_assert(PBB_TREE_LEAF_MIN >= 1 && PBB_TREE_INNER_MIN >= 2);
 
-PbbPool g_stPbb_TreePool = {sizeof(PbbTreeNode), PBB_POOL_SLAB_SIZE, 0, nullptr, nullptr};
+PbbPool g_stPbb_TreePool = {sizeof(PbbTreeNode), PBB_POOL_SLAB_SIZE, 0, nullptr, nullptr, false};
 
 // One inner node of a walk down and the child taken.
 struct PbbTreeStep {

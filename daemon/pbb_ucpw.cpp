@@ -60,7 +60,12 @@ constexpr uint32_t PBB_UCPW_HASH_MAX_BUCKETS = 1u << 31;
 // of memory does not try again on every add.
 uint32_t g_uiPbb_BmacHashGrowAt = PBB_UCPW_HASH_BUCKETS;
 
-PbbPool g_stPbb_UcPwPool = {sizeof(PbbUcPw), PBB_POOL_SLAB_SIZE, 0, nullptr, nullptr};
+// The entries in huge pages: learning a new entry touches older ones
+// anywhere in the table after every read from the packet socket (see the
+// pool). The order index's nodes keep small pages: they are few and a VSI's
+// last ones are touched again and again, so huge pages gained them little,
+// and their last slab would add to the resident size as much again.
+PbbPool g_stPbb_UcPwPool = {sizeof(PbbUcPw), PBB_POOL_SLAB_SIZE, 0, nullptr, nullptr, true};
 
 // The entry that holds a link, given the link's offset in the entry.
 inline PbbUcPw* _pbb_ucpw_EntryOf(PbbUcPwLink* pstLink, size_t ulOffset)

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -85,6 +88,52 @@ TEST(Pool, SlabsAreAlignedAndExitFreesThemWithRecordsStillOut)
     EXPECT_EQ(pool.uiSlabNum, 0u);
     EXPECT_NE(PBB_pool_Alloc(&pool), nullptr);
     PBB_pool_Exit(&pool);
+}
+
+// The kernel's flags of the mapping that holds an address ("hg": huge pages
+// asked for, "nh": refused); empty when no mapping holds it.
+std::string mappingFlags(const void* p)
+{
+    const auto a = reinterpret_cast<uintptr_t>(p);
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        unsigned long lo = 0, hi = 0;
+        char dash = 0;
+        std::istringstream head(line);
+        if (head >> std::hex >> lo >> dash >> hi && dash == '-') {
+            inside = lo <= a && a < hi;
+        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+            return line.substr(8) + " ";
+        }
+    }
+    return {};
+}
+
+// The unicast entries' pool asks for its slabs in huge pages, other pools
+// leave the system's choice alone; either way the records are the same.
+TEST(Pool, OnlyAPoolThatAsksForHugePagesHasItsSlabsAdvisedSo)
+{
+    for (bool huge : {false, true}) {
+        PbbPool pool;
+        PBB_pool_Init(&pool, 136, PBB_POOL_SLAB_SIZE, huge);
+        void* a = PBB_pool_Alloc(&pool);
+        ASSERT_NE(a, nullptr);
+        std::string flags = mappingFlags(a);
+        ASSERT_FALSE(flags.empty()) << "no mapping holds the record";
+        EXPECT_EQ(flags.find(" hg ") != std::string::npos, huge) << flags;
+        PBB_pool_Exit(&pool);
+        // The choice outlives the pool's end, as its sizes do.
+        EXPECT_EQ(pool.bHugePages, huge);
+    }
+    // A slab smaller than a huge page is never advised.
+    PbbPool small;
+    PBB_pool_Init(&small, 136, 4096, true);
+    void* a = PBB_pool_Alloc(&small);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(mappingFlags(a).find(" hg "), std::string::npos);
+    PBB_pool_Exit(&small);
 }
 
 }  // namespace
