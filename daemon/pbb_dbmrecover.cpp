@@ -216,6 +216,7 @@ uint32_t _pbb_dbmrecover_UcPw(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen
     int32_t iFirst = 0;
     bool bFirst = true;
     PbbDbmUcPwRec astRec[PBB_RECOVER_UCPW_BATCH];
+    HASH_NODE_S* const* apstBucket[PBB_RECOVER_UCPW_BATCH];
     for (;;) {
         std::memset(astRec, 0, sizeof(astRec));
         int32_t iNum = DBM_BatchGetNextSortList(hDb, pcKey, uiKeyLen, &uiIterator, 0, 0, sizeof(PbbDbmUcPwRec),
@@ -226,9 +227,12 @@ uint32_t _pbb_dbmrecover_UcPw(uint32_t hDb, const char* pcKey, uint32_t uiKeyLen
         uint32_t uiNum = static_cast<uint32_t>(iNum) < PBB_RECOVER_UCPW_BATCH ? static_cast<uint32_t>(iNum)
                                                                               : PBB_RECOVER_UCPW_BATCH;
         // Each entry is looked up in the B-MAC hash and linked into it: the
-        // chains of the whole batch are read at once, not one by one.
+        // chains of the whole batch are read at once, not one by one, in two
+        // rounds so that no bucket is waited for: first every bucket, then
+        // the entry each one leads to (the table does not change between).
         for (uint32_t i = 0; i < uiNum; ++i)
-            PBB_ucpw_PrefetchKey(astRec[i].uiVsiIndex, astRec[i].usBVlan, astRec[i].aucBMac);
+            apstBucket[i] = PBB_ucpw_PrefetchBucket(astRec[i].uiVsiIndex, astRec[i].usBVlan, astRec[i].aucBMac);
+        for (uint32_t i = 0; i < uiNum; ++i) PBB_ucpw_PrefetchBucketEntry(apstBucket[i]);
         for (uint32_t i = 0; i < uiNum; ++i) {
             const PbbDbmUcPwRec* pstRec = &astRec[i];
             if (_pbb_dbmrecover_UcPwFits(pstRec, &stKey) &&

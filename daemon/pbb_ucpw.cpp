@@ -590,11 +590,6 @@ void PBB_ucpw_PrefetchBucketEntry(HASH_NODE_S* const* ppstBucket)
     __builtin_prefetch(&pstEntry->aucBMac[PBB_UCPW_BMAC_LEN - 1]);
 }
 
-void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
-{
-    PBB_ucpw_PrefetchBucketEntry(_pbb_ucpw_BucketOf(uiVsiIndex, usBVlan, pucBMac));
-}
-
 HASH_NODE_S* const* PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac)
 {
     HASH_NODE_S* const* ppstBucket = _pbb_ucpw_BucketOf(uiVsiIndex, usBVlan, pucBMac);

@@ -82,19 +82,14 @@ PbbUcPw* PBB_ucpw_Get(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucB
 // Lookups and orders are as without it; short of memory the hash keeps
 // its size and grows as entries come.
 void PBB_ucpw_ReserveHash(uint32_t uiMore);
-// Starts reading the entry that a lookup of the key looks at first,
-// without waiting for it. A caller about to look up or add many keys names
-// them all first, so that their reads from memory overlap instead of
-// following one another; nothing else changes.
-void PBB_ucpw_PrefetchKey(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
-// The step before: starts reading the hash bucket of the key and returns
-// where it is (null without a table or key), so that
-// PBB_ucpw_PrefetchBucketEntry of that bucket later finds it in the cache.
-// The bucket's place holds until the table next changes.
+// Reading ahead, without waiting and without changing anything: a caller
+// about to look up or add many keys names them all first, so that their
+// reads from memory overlap instead of following one another. First the
+// hash bucket of each key: returns where it is (null without a table or
+// key); the bucket's place holds until the table next changes.
 HASH_NODE_S* const* PBB_ucpw_PrefetchBucket(uint32_t uiVsiIndex, uint16_t usBVlan, const uint8_t* pucBMac);
-// PBB_ucpw_PrefetchKey of the key whose bucket PBB_ucpw_PrefetchBucket
-// returned, without hashing the key again; the table must not have
-// changed since.
+// Then, once the buckets have had time to arrive, the entry that a lookup
+// of the key looks at first; the table must not have changed since.
 void PBB_ucpw_PrefetchBucketEntry(HASH_NODE_S* const* ppstBucket);
 PbbUcPw* PBB_ucpw_GetFirst(uint32_t uiType, const PbbUcPwFilter* pstFilter);
 PbbUcPw* PBB_ucpw_GetNext(uint32_t uiType, const PbbUcPw* pstCurrent);
