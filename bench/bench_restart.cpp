@@ -43,13 +43,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -147,46 +142,6 @@ Times restartInProcess(uint32_t vsis, uint32_t entries, bool random = false)
     return t;
 }
 
-// restartInProcess in a child process that starts from this process's
-// state and ends with the restart; its figures come back over a pipe.
-Times restartInChild(uint32_t vsis, uint32_t entries)
-{
-    int fds[2];
-    check(::pipe(fds) == 0, "no pipe");
-    pid_t pid = ::fork();
-    check(pid >= 0, "no child process");
-    if (pid == 0) {
-        ::close(fds[0]);
-        struct {
-            Times t;
-            bool ok;
-        } out{{0, 0}, false};
-        try {
-            out.t = restartInProcess(vsis, entries);
-            out.ok = true;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "restart of %u entries: %s\n", entries, e.what());
-        }
-        ssize_t n = ::write(fds[1], &out, sizeof out);
-        ::_exit(n == static_cast<ssize_t>(sizeof out) && out.ok ? 0 : 1);
-    }
-    ::close(fds[1]);
-    struct {
-        Times t;
-        bool ok;
-    } in{{0, 0}, false};
-    size_t got = 0;
-    for (ssize_t n; got < sizeof in && (n = ::read(fds[0], reinterpret_cast<char*>(&in) + got, sizeof in - got)) != 0;)
-        if (n > 0) got += static_cast<size_t>(n);
-        else if (errno != EINTR) break;
-    ::close(fds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    check(got == sizeof in && in.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0, "the restart in a child failed");
-    return in.t;
-}
-
 void BM_Restart_InProcess(benchmark::State& state)
 {
     const auto vsis = static_cast<uint32_t>(state.range(0));
@@ -207,8 +162,8 @@ void BM_Restart_Scale_InProcess(benchmark::State& state)
     for (auto _ : state) {
         std::array<double, kScaleRounds> small{}, large{}, readyRatio{}, batchRatio{};
         for (int r = 0; r < kScaleRounds; ++r) {
-            Times s = restartInChild(64, kEntries);
-            Times l = restartInChild(64, kLargeEntries);
+            Times s = inChildProcess([] { return restartInProcess(64, kEntries); });
+            Times l = inChildProcess([] { return restartInProcess(64, kLargeEntries); });
             small[r] = s.batch;
             large[r] = l.batch;
             readyRatio[r] = l.ready / s.ready;

@@ -33,7 +33,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +44,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace pbbbench {
@@ -69,6 +72,50 @@ inline void releaseFreedMemory() { (void)malloc_trim(0); }
 inline void check(bool ok, const char* what)
 {
     if (!ok) throw std::runtime_error(what);
+}
+
+// f() in a child process that starts from this process's state and ends
+// with it; its result (plain bytes) comes back over a pipe. For figures
+// compared across sizes: each size starts as a freshly started daemon does,
+// none of them in memory that an earlier, larger round left in the heap.
+// Throws when the child fails.
+template <class F>
+auto inChildProcess(F&& f) -> decltype(f())
+{
+    using T = decltype(f());
+    static_assert(std::is_trivially_copyable_v<T>);
+    struct Out {
+        T value;
+        bool ok;
+    };
+    int fds[2];
+    check(::pipe(fds) == 0, "no pipe");
+    pid_t pid = ::fork();
+    check(pid >= 0, "no child process");
+    if (pid == 0) {
+        ::close(fds[0]);
+        Out out{};
+        try {
+            out.value = f();
+            out.ok = true;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "in a child process: %s\n", e.what());
+        }
+        ssize_t n = ::write(fds[1], &out, sizeof out);
+        ::_exit(n == static_cast<ssize_t>(sizeof out) && out.ok ? 0 : 1);
+    }
+    ::close(fds[1]);
+    Out in{};
+    size_t got = 0;
+    for (ssize_t n; got < sizeof in && (n = ::read(fds[0], reinterpret_cast<char*>(&in) + got, sizeof in - got)) != 0;)
+        if (n > 0) got += static_cast<size_t>(n);
+        else if (errno != EINTR) break;
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    check(got == sizeof in && in.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0, "a child process failed");
+    return in.value;
 }
 
 // B-MAC number i of a learned entry: 00:bb:00 and i (consecutive), or
