@@ -20,10 +20,10 @@
 // the first's (goal <= 4.5: nothing on the way grows faster than the
 // table). Each store and restart runs in a child process of its own, as a
 // restart of the daemon starts a new process: in one process, a restart of
-// 64,000 after one of 256,000 found most of its memory already in the
-// heap (a third of the page faults a 64,000 one makes in a fresh process),
-// and the 256,000 one after it did not, so the ratio weighed the page
-// faults of one size against none of the other. Single rounds' ratios
+// 64,000 after one of 256,000 found much of its memory already in the
+// heap (it made a third to two thirds of the page faults of one in a fresh
+// process), and the 256,000 one after it did not, so the ratio weighed the
+// page faults of one size against few of the other. Single rounds' ratios
 // ranged from 3.0 to 5.9 in runs of one build in one process.
 //
 // BM_RestartCurve/entries/vsis/macs: the in-process restart from 16,000
